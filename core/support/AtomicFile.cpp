@@ -1,0 +1,111 @@
+#include "core/support/AtomicFile.hpp"
+
+#include "core/support/FileError.hpp"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <vector>
+
+namespace korvel::AtomicFile {
+namespace {
+
+mode_t currentUmask()
+{
+    // umask can only be read by setting it; put it back at once.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return mask;
+}
+
+bool writeAll(int fd, std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        bytes.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+}
+
+void syncFolder(const std::filesystem::path& folder)
+{
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+} // namespace
+
+void write(const std::filesystem::path& target, std::string_view bytes)
+{
+    const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
+    std::string pattern = (folder / ("." + target.filename().string() + ".tmp-XXXXXX")).string();
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+
+    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0)
+        FileError::throwWrite(target, errno);
+
+    struct stat existing
+    { };
+    const mode_t mode = ::stat(target.c_str(), &existing) == 0 ? (existing.st_mode & 07777) : (0666 & ~currentUmask());
+
+    const auto fail = [&](int error) {
+        ::close(fd);
+        ::unlink(name.data());
+        FileError::throwWrite(target, error);
+    };
+    if (!writeAll(fd, bytes))
+        fail(errno);
+    if (::fchmod(fd, mode) != 0)
+        fail(errno);
+    if (::fsync(fd) != 0)
+        fail(errno);
+    if (::close(fd) != 0) {
+        const int error = errno;
+        ::unlink(name.data());
+        FileError::throwWrite(target, error);
+    }
+    if (::rename(name.data(), target.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(name.data());
+        FileError::throwWrite(target, error);
+    }
+    syncFolder(folder);
+}
+
+std::string read(const std::filesystem::path& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        FileError::throwRead(path, errno);
+    std::string bytes;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            const int error = errno;
+            ::close(fd);
+            FileError::throwRead(path, error);
+        }
+        if (n == 0)
+            break;
+        bytes.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return bytes;
+}
+
+} // namespace korvel::AtomicFile

@@ -1,0 +1,118 @@
+#include "core/support/JsonWriter.hpp"
+
+#include "core/support/AtomicFile.hpp"
+
+#include <cstdio>
+
+namespace korvel::JsonWriter {
+namespace {
+
+void appendString(std::string& out, const std::string& text)
+{
+    out += '"';
+    for (const unsigned char c : text) {
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '/':
+            out += "\\/";
+            break;
+        case '\b':
+            out += "\\b";
+            break;
+        case '\f':
+            out += "\\f";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (c < 0x20) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+                out += escaped;
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+    }
+    out += '"';
+}
+
+void appendValue(std::string& out, const nlohmann::json& value, int depth)
+{
+    const std::string indent(static_cast<size_t>(depth + 1) * 2, ' ');
+    const std::string closing(static_cast<size_t>(depth) * 2, ' ');
+    switch (value.type()) {
+    case nlohmann::json::value_t::object: {
+        if (value.empty()) {
+            out += "{\n\n" + closing + "}";
+            return;
+        }
+        out += "{\n";
+        bool first = true;
+        // nlohmann's default object is a std::map: iteration is already in sorted key order.
+        for (auto it = value.begin(); it != value.end(); ++it) {
+            if (!first)
+                out += ",\n";
+            first = false;
+            out += indent;
+            appendString(out, it.key());
+            out += " : ";
+            appendValue(out, it.value(), depth + 1);
+        }
+        out += "\n" + closing + "}";
+        return;
+    }
+    case nlohmann::json::value_t::array: {
+        if (value.empty()) {
+            out += "[\n\n" + closing + "]";
+            return;
+        }
+        out += "[\n";
+        bool first = true;
+        for (const auto& element : value) {
+            if (!first)
+                out += ",\n";
+            first = false;
+            out += indent;
+            appendValue(out, element, depth + 1);
+        }
+        out += "\n" + closing + "]";
+        return;
+    }
+    case nlohmann::json::value_t::string:
+        appendString(out, value.get_ref<const std::string&>());
+        return;
+    default:
+        // Numbers, booleans and null: nlohmann prints integers exactly and reals in round-trip form.
+        out += value.dump();
+        return;
+    }
+}
+
+} // namespace
+
+std::string format(const nlohmann::json& value)
+{
+    std::string out;
+    appendValue(out, value, 0);
+    return out;
+}
+
+void writeFile(const nlohmann::json& value, const std::filesystem::path& target)
+{
+    AtomicFile::write(target, format(value));
+}
+
+} // namespace korvel::JsonWriter

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
+#include <string>
+
+namespace korvel {
+
+// The product's one JSON writer: pretty-printed with two-blank indentation, " : " between key and
+// value, keys sorted at every level, forward slashes escaped as "\/", non-ASCII kept as UTF-8.
+namespace JsonWriter {
+
+std::string format(const nlohmann::json& value);
+
+// Writes format(value) atomically to `target`, creating nothing but the file.
+void writeFile(const nlohmann::json& value, const std::filesystem::path& target);
+
+} // namespace JsonWriter
+} // namespace korvel

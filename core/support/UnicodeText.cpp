@@ -1,0 +1,76 @@
+#include "core/support/UnicodeText.hpp"
+
+#include <unicode/brkiter.h>
+#include <unicode/uchar.h>
+#include <unicode/unistr.h>
+#include <unicode/utf8.h>
+
+#include <memory>
+
+namespace korvel::UnicodeText {
+
+bool isWhiteSpace(char32_t c)
+{
+    return u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_WHITE_SPACE);
+}
+
+std::string trimWhiteSpace(std::string_view text)
+{
+    return trim(text, isWhiteSpace);
+}
+
+char32_t decodeAt(std::string_view text, size_t& offset)
+{
+    UChar32 c = 0;
+    int32_t i = static_cast<int32_t>(offset);
+    U8_NEXT(reinterpret_cast<const uint8_t*>(text.data()), i, static_cast<int32_t>(text.size()), c);
+    offset = static_cast<size_t>(i);
+    return c < 0 ? U'\uFFFD' : static_cast<char32_t>(c);
+}
+
+std::string firstLetterOrNumberCluster(std::string_view text)
+{
+    const icu::UnicodeString unicode =
+        icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::BreakIterator> clusters(
+        icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+    if (U_FAILURE(status))
+        return {};
+    clusters->setText(unicode);
+    for (int32_t start = clusters->first(), end = clusters->next(); end != icu::BreakIterator::DONE;
+         start = end, end = clusters->next()) {
+        const int8_t category = static_cast<int8_t>(u_charType(unicode.char32At(start)));
+        const bool letter = category == U_UPPERCASE_LETTER || category == U_LOWERCASE_LETTER ||
+            category == U_TITLECASE_LETTER || category == U_MODIFIER_LETTER || category == U_OTHER_LETTER;
+        const bool number =
+            category == U_DECIMAL_DIGIT_NUMBER || category == U_LETTER_NUMBER || category == U_OTHER_NUMBER;
+        if (letter || number) {
+            std::string cluster;
+            unicode.tempSubStringBetween(start, end).toUTF8String(cluster);
+            return cluster;
+        }
+    }
+    return {};
+}
+
+std::string toUpper(std::string_view text)
+{
+    icu::UnicodeString unicode =
+        icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+    unicode.toUpper(icu::Locale::getRoot());
+    std::string upper;
+    unicode.toUTF8String(upper);
+    return upper;
+}
+
+std::string replaceAll(std::string text, std::string_view from, std::string_view to)
+{
+    if (from.empty())
+        return text;
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+} // namespace korvel::UnicodeText

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace korvel {
+
+// The handful of Unicode operations the profile rules need, on UTF-8 text, backed by ICU.
+namespace UnicodeText {
+
+// True for a code point with the White_Space property (U+0020, U+0009–U+000D, U+0085, U+00A0,
+// U+2028, U+3000, …): "white space and line breaks".
+bool isWhiteSpace(char32_t c);
+
+// Removes, at both ends only, every code point for which `trimmed(c)` holds.
+template<typename Predicate>
+std::string trim(std::string_view text, Predicate trimmed);
+
+// trim() with isWhiteSpace.
+std::string trimWhiteSpace(std::string_view text);
+
+// The first extended grapheme cluster whose first code point is a letter or a number by its general
+// category (L*, N*), or an empty string when there is none.
+std::string firstLetterOrNumberCluster(std::string_view text);
+
+// Full Unicode upper-case mapping, locale independent (ß → SS, ǆ → Ǆ).
+std::string toUpper(std::string_view text);
+
+// Replaces every occurrence of `from` with `to` (plain, literal).
+std::string replaceAll(std::string text, std::string_view from, std::string_view to);
+
+// Decodes one code point at `offset` and advances it; malformed input yields U+FFFD.
+char32_t decodeAt(std::string_view text, size_t& offset);
+
+} // namespace UnicodeText
+
+template<typename Predicate>
+std::string UnicodeText::trim(std::string_view text, Predicate trimmed)
+{
+    size_t begin = 0;
+    while (begin < text.size()) {
+        size_t next = begin;
+        if (!trimmed(decodeAt(text, next)))
+            break;
+        begin = next;
+    }
+    size_t end = begin;
+    size_t keepUntil = begin;
+    while (end < text.size()) {
+        const char32_t c = decodeAt(text, end);
+        if (!trimmed(c))
+            keepUntil = end;
+    }
+    return std::string(text.substr(begin, keepUntil - begin));
+}
+
+} // namespace korvel
