@@ -1,0 +1,26 @@
+#include "core/building/CloneError.hpp"
+
+#include "core/model/ClaudeDesktop.hpp"
+
+namespace korvel {
+
+CloneError::CloneError(Kind kind, std::filesystem::path path, const std::string& message)
+    : std::runtime_error(message)
+    , m_kind(kind)
+    , m_path(std::move(path))
+{ }
+
+CloneError CloneError::sourceMissing(const std::filesystem::path& sourceApp)
+{
+    return CloneError(Kind::SourceMissing, sourceApp,
+        "Claude Desktop wasn’t found at " + sourceApp.string() + ". Install it from " +
+            std::string(ClaudeDesktop::downloadPage) + " first.");
+}
+
+CloneError CloneError::launcherMissing(const std::filesystem::path& launcher)
+{
+    return CloneError(Kind::LauncherMissing, launcher,
+        "The profile launcher is missing from Korvel (" + launcher.string() + "). Reinstall the app.");
+}
+
+} // namespace korvel

@@ -1,0 +1,27 @@
+#include "core/building/CloneStatus.hpp"
+
+namespace korvel {
+
+std::string CloneStatus::summary() const
+{
+    switch (m_kind) {
+    case Kind::Ready:
+        return "Ready · Claude " + m_first;
+    case Kind::Outdated:
+        return "Update available (" + m_first + " → " + m_second + ")";
+    case Kind::Damaged:
+        return "Needs rebuild: " + m_first;
+    case Kind::SourceMissing:
+        return "Claude Desktop not found in /Applications";
+    case Kind::NotBuilt:
+        break;
+    }
+    return "App not created yet";
+}
+
+bool CloneStatus::needsBuild() const
+{
+    return m_kind == Kind::Outdated || m_kind == Kind::Damaged || m_kind == Kind::NotBuilt;
+}
+
+} // namespace korvel
