@@ -685,6 +685,7 @@ QCoro::Task<> AppModel::syncSessions()
     if (m_isSyncingSessions)
         co_return;
     m_isSyncingSessions = true;
+    announce();
     std::vector<SessionSync::Item> items;
     items.reserve(m_profiles.size());
     for (const Profile& profile : m_profiles) {
@@ -756,7 +757,7 @@ void AppModel::repairLinkHandlerIfNeeded()
     if (!identifier || !Profile::profileIDFromBundleIdentifier(*identifier))
         return;
     ignoringOutcome(m_platform.linkHandler.setDefaultApplication(
-        routingTarget(routeTargetIsOwnBundle()), std::string(ClaudeDesktop::urlScheme)));
+        routingTarget(m_routeClaudeLinks), std::string(ClaudeDesktop::urlScheme)));
 }
 
 QCoro::Task<> AppModel::recheckLinkHandlerAfterLaunch()

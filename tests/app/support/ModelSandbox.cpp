@@ -1,0 +1,202 @@
+#include "tests/app/support/ModelSandbox.hpp"
+
+#include "tests/app/support/Await.hpp"
+
+#include <QCoreApplication>
+#include <QThreadPool>
+
+#include <cmath>
+#include <cstdlib>
+#include <sys/stat.h>
+
+namespace korvel::test {
+namespace {
+
+const std::string creatingApp = "Creating app…";
+
+std::string infoPlist(const std::string& version)
+{
+    return R"(<?xml version="1.0" encoding="UTF-8"?>
+<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
+<plist version="1.0">
+<dict>
+	<key>CFBundleExecutable</key>
+	<string>Claude</string>
+	<key>CFBundleIdentifier</key>
+	<string>com.anthropic.claudefordesktop</string>
+	<key>CFBundleName</key>
+	<string>Claude</string>
+	<key>CFBundlePackageType</key>
+	<string>APPL</string>
+	<key>CFBundleShortVersionString</key>
+	<string>)" +
+        version + R"(</string>
+	<key>CFBundleURLTypes</key>
+	<array>
+		<dict>
+			<key>CFBundleURLName</key>
+			<string>Claude</string>
+			<key>CFBundleURLSchemes</key>
+			<array>
+				<string>claude</string>
+			</array>
+		</dict>
+	</array>
+</dict>
+</plist>
+)";
+}
+
+void writeExecutable(const std::filesystem::path& file, const std::string& text)
+{
+    writeText(file, text);
+    std::filesystem::permissions(file, std::filesystem::perms(0755));
+}
+
+} // namespace
+
+ModelSandbox::ModelSandbox()
+    : paths(temp / "support", temp / "home/Applications/Claude Profiles", temp / "Claude.app", temp / "ClaudeData")
+    , ownBundle(temp / "Korvel.app")
+    , launcher(ownBundle / "Contents/MacOS/KorvelLauncher")
+{
+    const std::map<std::string, std::filesystem::path> environment = {{"HOME", temp / "home"},
+        {"XDG_DATA_HOME", temp / "home/.local/share"}, {"XDG_CONFIG_HOME", temp / "home/.config"}};
+    for (const auto& [name, value] : environment) {
+        if (const char* old = std::getenv(name.c_str()))
+            m_savedEnvironment[name] = old;
+        std::filesystem::create_directories(value);
+        ::setenv(name.c_str(), value.c_str(), 1);
+    }
+    writeExecutable(launcher, "#!/bin/sh\nexit 0\n");
+    setClaudeVersion("1.0.0");
+    writeExecutable(paths.sourceApp / "Contents/MacOS/Claude", "#!/bin/sh\nexit 0\n");
+    fake.mainBundle.path = ownBundle;
+}
+
+ModelSandbox::~ModelSandbox()
+{
+    stop();
+    for (const char* name : {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME"}) {
+        if (const auto old = m_savedEnvironment.find(name); old != m_savedEnvironment.end())
+            ::setenv(name, old->second.c_str(), 1);
+        else
+            ::unsetenv(name);
+    }
+}
+
+AppModel& ModelSandbox::start()
+{
+    model = std::make_unique<AppModel>(paths, fake.platform(), launcher);
+    m_lastBusy.clear();
+    m_builds.clear();
+    m_wasSyncing = false;
+    m_syncRounds = 0;
+    watchModel();
+    return *model;
+}
+
+void ModelSandbox::stop()
+{
+    if (!model)
+        return;
+    settle();
+    model.reset();
+    // Jobs of the gone model still report back; let them find it gone.
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::sendPostedEvents();
+}
+
+AppModel& ModelSandbox::restart()
+{
+    stop();
+    return start();
+}
+
+void ModelSandbox::settle()
+{
+    const auto idle = [this] {
+        return (!model || (model->busy().empty() && !model->isSyncingSessions())) &&
+            QThreadPool::globalInstance()->activeThreadCount() == 0;
+    };
+    for (int round = 0; round < 100; ++round) {
+        QCoreApplication::sendPostedEvents();
+        if (idle()) {
+            QCoreApplication::sendPostedEvents();
+            if (idle())
+                return;
+        }
+        if (!waitUntil(idle))
+            break;
+    }
+    ADD_FAILURE() << "the model did not settle";
+}
+
+void ModelSandbox::setClaudeVersion(const std::string& version)
+{
+    writeText(paths.sourceApp / "Contents/Info.plist", infoPlist(version));
+}
+
+void ModelSandbox::removeClaude()
+{
+    std::filesystem::remove_all(paths.sourceApp);
+}
+
+Profile makeProfile(const std::string& name, ProfileColor color)
+{
+    return Profile {Uuid::random(), name, color, Timestamp {std::floor(Timestamp::now().secondsSince1970)}};
+}
+
+void ModelSandbox::storeProfiles(const std::vector<Profile>& profiles) const
+{
+    ProfileStore(paths.profilesFile()).save(profiles);
+}
+
+void ModelSandbox::buildApp(const Profile& profile) const
+{
+    CloneBuilder(paths, launcher).build(profile);
+}
+
+CloneStatus ModelSandbox::statusOnDisk(const Profile& profile) const
+{
+    return CloneBuilder(paths, launcher).status(profile);
+}
+
+std::shared_ptr<FakeRunningApplication> ModelSandbox::launchApp(const Profile& profile)
+{
+    return fake.workspace.launch(profile.bundleIdentifier());
+}
+
+void ModelSandbox::registerBundle(const Profile& profile)
+{
+    fake.workspace.bundleIdentifiers[paths.appURL(profile)] = profile.bundleIdentifier();
+}
+
+int ModelSandbox::buildsStarted(const Uuid& id) const
+{
+    const auto it = m_builds.find(id);
+    return it == m_builds.end() ? 0 : it->second;
+}
+
+void ModelSandbox::tickSessionSyncTimer()
+{
+    ASSERT_TRUE(QMetaObject::invokeMethod(const_cast<QTimer*>(&model->sessionSyncTimer()), "timeout"));
+}
+
+void ModelSandbox::watchModel()
+{
+    QObject::connect(model.get(), &AppModel::changed, model.get(), [this] {
+        if (model->isSyncingSessions() && !m_wasSyncing)
+            ++m_syncRounds;
+        m_wasSyncing = model->isSyncingSessions();
+        std::map<Uuid, std::string> busy = model->busy();
+        for (const auto& [id, message] : busy) {
+            const auto before = m_lastBusy.find(id);
+            if (message == creatingApp && (before == m_lastBusy.end() || before->second != creatingApp))
+                ++m_builds[id];
+        }
+        m_lastBusy = std::move(busy);
+    });
+}
+
+} // namespace korvel::test
