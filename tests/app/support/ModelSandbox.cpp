@@ -9,6 +9,25 @@
 #include <cstdlib>
 #include <sys/stat.h>
 
+namespace korvel {
+
+void PrintTo(const CloneStatus& status, std::ostream* out)
+{
+    *out << status.summary();
+}
+
+void PrintTo(const Uuid& id, std::ostream* out)
+{
+    *out << id.toString();
+}
+
+void PrintTo(const AppModel::PendingImport& pending, std::ostream* out)
+{
+    *out << pending.sessions << " sessions, " << pending.pins << " pins";
+}
+
+} // namespace korvel
+
 namespace korvel::test {
 namespace {
 
@@ -69,8 +88,7 @@ ModelSandbox::ModelSandbox()
         ::setenv(name.c_str(), value.c_str(), 1);
     }
     writeExecutable(launcher, "#!/bin/sh\nexit 0\n");
-    setClaudeVersion("1.0.0");
-    writeExecutable(paths.sourceApp / "Contents/MacOS/Claude", "#!/bin/sh\nexit 0\n");
+    installClaude("1.0.0");
     fake.mainBundle.path = ownBundle;
 }
 
@@ -130,6 +148,12 @@ void ModelSandbox::settle()
             break;
     }
     ADD_FAILURE() << "the model did not settle";
+}
+
+void ModelSandbox::installClaude(const std::string& version)
+{
+    setClaudeVersion(version);
+    writeExecutable(paths.sourceApp / "Contents/MacOS/Claude", "#!/bin/sh\nexit 0\n");
 }
 
 void ModelSandbox::setClaudeVersion(const std::string& version)
