@@ -5,7 +5,8 @@
 
 namespace korvel::launcher {
 
-// The profile app the launcher runs in, and what the launcher reads from its Info.plist.
+// The profile app the launcher runs in, and what the launcher reads from its Info.plist. The launcher links
+// nothing of Korvel's, so the names it relies on are spelled out here.
 namespace Bundle {
 
 // "KVLUserDataDir": the Info.plist key holding the profile's data folder.

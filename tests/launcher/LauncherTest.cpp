@@ -3,6 +3,7 @@
 #include "tests/support/StandInRecord.hpp"
 #include "tests/support/TempDir.hpp"
 
+#include <functional>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
