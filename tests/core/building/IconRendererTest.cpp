@@ -2,6 +2,7 @@
 
 #include "core/building/IcnsFile.hpp"
 #include "core/support/FileError.hpp"
+#include "tests/support/DrawingCacheCleanup.hpp"
 #include "tests/support/TempDir.hpp"
 
 #include <gtest/gtest.h>
@@ -24,6 +25,8 @@ using korvel::test::TempDir;
 using korvel::test::writeText;
 
 namespace {
+
+[[maybe_unused]] const auto* const cleanup = ::testing::AddGlobalTestEnvironment(new test::DrawingCacheCleanup);
 
 constexpr Rgb blue = {0.18, 0.48, 0.92};
 constexpr Rgb green = {0.20, 0.66, 0.33};
