@@ -1,5 +1,8 @@
 #include "launcher/Bundle.hpp"
 
+#include "core/building/ProfileBundleKeys.hpp"
+#include "core/model/ClaudeDesktop.hpp"
+
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -92,7 +95,7 @@ std::optional<std::string> dataDir(const std::string& bundle)
     const std::unique_ptr<void, PlistFree> root(parsed);
     if (!root || plist_get_node_type(root.get()) != PLIST_DICT)
         return std::nullopt;
-    const plist_t value = plist_dict_get_item(root.get(), dataDirKey);
+    const plist_t value = plist_dict_get_item(root.get(), std::string(ProfileBundleKeys::userDataDir).c_str());
     if (!value || plist_get_node_type(value) != PLIST_STRING)
         return std::nullopt;
     uint64_t length = 0;
@@ -104,7 +107,7 @@ std::optional<std::string> dataDir(const std::string& bundle)
 
 std::string claudeExecutable(const std::string& bundle)
 {
-    return bundle + "/Contents/MacOS/" + realExecutableName;
+    return bundle + "/Contents/MacOS/" + std::string(ClaudeDesktop::executableName);
 }
 
 bool isExecutableFile(const std::string& path)

@@ -5,14 +5,9 @@
 
 namespace korvel::launcher {
 
-// The profile app the launcher runs in, and what the launcher reads from its Info.plist. The launcher links
-// nothing of Korvel's, so the names it relies on are spelled out here.
+// The profile app the launcher runs in, and what the launcher reads from its Info.plist (the key
+// ProfileBundleKeys::userDataDir). The launcher links nothing of Korvel's; it shares only header constants.
 namespace Bundle {
-
-// "KVLUserDataDir": the Info.plist key holding the profile's data folder.
-inline constexpr const char* dataDirKey = "KVLUserDataDir";
-// The file name of Claude Desktop's executable beside the launcher in Contents/MacOS.
-inline constexpr const char* realExecutableName = "Claude";
 
 // The path of the running program, links resolved; empty when the system cannot tell.
 std::string runningExecutable();

@@ -1,5 +1,7 @@
 #include "launcher/LaunchArguments.hpp"
 
+#include "core/model/ClaudeDesktop.hpp"
+
 #include <cstring>
 
 namespace korvel::launcher::LaunchArguments {
@@ -10,7 +12,7 @@ std::vector<std::string> build(
     std::vector<std::string> arguments;
     arguments.reserve(static_cast<size_t>(argc) + 2);
     arguments.push_back(executable);
-    arguments.push_back(std::string(dataDirSwitch) + "=" + dataDir);
+    arguments.push_back(std::string(ClaudeDesktop::userDataDirSwitch) + dataDir);
     const size_t switchLength = std::strlen(dataDirSwitch);
     for (int index = 1; index < argc; ++index) {
         if (std::strncmp(argv[index], dataDirSwitch, switchLength) != 0)

@@ -8,8 +8,8 @@ namespace korvel::launcher {
 // The command line Claude is started with.
 namespace LaunchArguments {
 
-// The switch that points Claude at a data folder; any of the launcher's own arguments that begin with
-// it are dropped, so that only the profile's folder reaches Claude.
+// Any of the launcher's own arguments that begin with this are dropped, the bare switch as well as the one
+// with a value, so that only the profile's folder reaches Claude.
 inline constexpr const char* dataDirSwitch = "--user-data-dir";
 
 // `executable`, "--user-data-dir=" + `dataDir`, then the launcher's arguments after argument zero except

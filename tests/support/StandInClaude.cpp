@@ -2,6 +2,8 @@
 
 #include "tests/support/TempDir.hpp"
 
+#include "core/building/ProfileBundleKeys.hpp"
+
 #include <cairo.h>
 #include <cmath>
 #include <memory>
@@ -281,15 +283,16 @@ fs::path StandInClaude::recordFile(const fs::path& dataDir)
 void StandInClaude::installLauncher(
     const fs::path& bundle, const fs::path& launcher, const std::optional<std::string>& dataDir)
 {
-    const fs::path installed = bundle / "Contents" / "MacOS" / "KorvelLauncher";
+    const std::string name(ProfileBundleKeys::launcherExecutable), key(ProfileBundleKeys::userDataDir);
+    const fs::path installed = bundle / "Contents" / "MacOS" / name;
     fs::copy_file(launcher, installed, fs::copy_options::overwrite_existing);
     fs::permissions(installed, fs::perms(0755));
     editInfo(bundle, [&](plist_t dict) {
-        setString(dict, "CFBundleExecutable", "KorvelLauncher");
+        setString(dict, "CFBundleExecutable", name);
         if (dataDir)
-            setString(dict, "KVLUserDataDir", *dataDir);
+            setString(dict, key.c_str(), *dataDir);
         else
-            plist_dict_remove_item(dict, "KVLUserDataDir");
+            plist_dict_remove_item(dict, key.c_str());
     });
 }
 
