@@ -1,6 +1,7 @@
 #include "tests/app/support/ModelSandbox.hpp"
 
 #include "tests/app/support/Await.hpp"
+#include "tests/support/StandInClaude.hpp"
 
 #include <QCoreApplication>
 #include <QThreadPool>
@@ -32,39 +33,6 @@ namespace korvel::test {
 namespace {
 
 const std::string creatingApp = "Creating app…";
-
-std::string infoPlist(const std::string& version)
-{
-    return R"(<?xml version="1.0" encoding="UTF-8"?>
-<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
-<plist version="1.0">
-<dict>
-	<key>CFBundleExecutable</key>
-	<string>Claude</string>
-	<key>CFBundleIdentifier</key>
-	<string>com.anthropic.claudefordesktop</string>
-	<key>CFBundleName</key>
-	<string>Claude</string>
-	<key>CFBundlePackageType</key>
-	<string>APPL</string>
-	<key>CFBundleShortVersionString</key>
-	<string>)" +
-        version + R"(</string>
-	<key>CFBundleURLTypes</key>
-	<array>
-		<dict>
-			<key>CFBundleURLName</key>
-			<string>Claude</string>
-			<key>CFBundleURLSchemes</key>
-			<array>
-				<string>claude</string>
-			</array>
-		</dict>
-	</array>
-</dict>
-</plist>
-)";
-}
 
 void writeExecutable(const std::filesystem::path& file, const std::string& text)
 {
@@ -152,13 +120,14 @@ void ModelSandbox::settle()
 
 void ModelSandbox::installClaude(const std::string& version)
 {
-    setClaudeVersion(version);
-    writeExecutable(paths.sourceApp / "Contents/MacOS/Claude", "#!/bin/sh\nexit 0\n");
+    StandInClaude::Options options;
+    options.version = version;
+    ASSERT_EQ(StandInClaude::create(paths.sourceApp.parent_path(), options), paths.sourceApp);
 }
 
 void ModelSandbox::setClaudeVersion(const std::string& version)
 {
-    writeText(paths.sourceApp / "Contents/Info.plist", infoPlist(version));
+    StandInClaude::setInfoString(paths.sourceApp, "CFBundleShortVersionString", version);
 }
 
 void ModelSandbox::removeClaude()
