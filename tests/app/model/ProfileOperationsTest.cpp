@@ -5,6 +5,8 @@
 #include "tests/app/support/ModelSandbox.hpp"
 #include "tests/app/support/PoolBlocker.hpp"
 
+#include <QCoreApplication>
+#include <QThread>
 #include <gtest/gtest.h>
 
 namespace korvel::test {
@@ -26,6 +28,12 @@ TEST_F(ProfileOperations, createProfileWithABlankNameDoesNothing)
 TEST_F(ProfileOperations, createProfileSavesSelectsAndBuildsTheApp)
 {
     AppModel& m = start();
+    std::vector<QString> steps;
+    bool offMainThread = false;
+    QObject::connect(&m, &AppModel::buildStep, [&](const QString&, const QString& step) {
+        steps.push_back(step);
+        offMainThread |= QThread::currentThread() != QCoreApplication::instance()->thread();
+    });
     const auto work = await(m.createProfile("  Work \n", ProfileColor::Teal, false));
     ASSERT_TRUE(work);
     EXPECT_EQ(work->name, "Work");
@@ -38,6 +46,8 @@ TEST_F(ProfileOperations, createProfileSavesSelectsAndBuildsTheApp)
     EXPECT_TRUE(m.busy().empty());
     EXPECT_EQ(buildsStarted(work->id), 1);
     EXPECT_FALSE(m.errorMessage());
+    EXPECT_FALSE(steps.empty()) << "the builder's steps reach the main thread before the build is done";
+    EXPECT_FALSE(offMainThread);
 }
 
 TEST_F(ProfileOperations, createProfileImportsClaudeDataBeforeBuilding)
