@@ -76,6 +76,18 @@ struct Plan
     std::vector<Item> folders; // parents before children
     dev_t destinationDevice = 0;
     ino_t destinationInode = 0;
+    // New files in the destination belong to us and our group (no set-group-ID folder above them), so a
+    // file of ours needs no chown.
+    bool plainOwnership = false;
+};
+
+// What the file workers share: the plan's facts and whether shared-extent clones still look possible.
+struct FileCopy
+{
+    bool plainOwnership;
+    uid_t user = ::geteuid();
+    gid_t group = ::getegid();
+    std::atomic<bool> cloneable {true};
 };
 
 struct stat linkStatus(const std::string& path)
@@ -129,9 +141,10 @@ void copyOwner(int result)
 }
 
 // Owner before attributes (a chown clears security.capability), mode after both, times last.
-void copyFileMetadata(int in, int out, const struct stat& info)
+void copyFileMetadata(int in, int out, const struct stat& info, const FileCopy& copy)
 {
-    copyOwner(::fchown(out, info.st_uid, info.st_gid));
+    if (!copy.plainOwnership || info.st_uid != copy.user || info.st_gid != copy.group)
+        copyOwner(::fchown(out, info.st_uid, info.st_gid));
     copyAttributes([&](char* list, size_t size) { return ::flistxattr(in, list, size); },
         [&](const char* name, void* value, size_t size) { return ::fgetxattr(in, name, value, size); },
         [&](const char* name, const void* value, size_t size) { return ::fsetxattr(out, name, value, size, 0); });
@@ -208,30 +221,30 @@ void copyData(int in, int out)
     }
 }
 
-void copyFile(const Item& item, std::atomic<bool>& cloneable)
+void copyFile(const Item& item, FileCopy& copy)
 {
     Descriptor in(::open(item.source.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     struct stat info
     { };
     check(::fstat(in.fd, &info) == 0);
     Descriptor out(::open(item.destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-    if (info.st_size > 0 && !cloneData(in.fd, out.fd, cloneable))
+    if (info.st_size > 0 && !cloneData(in.fd, out.fd, copy.cloneable))
         copyData(in.fd, out.fd);
-    copyFileMetadata(in.fd, out.fd, info);
+    copyFileMetadata(in.fd, out.fd, info, copy);
     out.closeChecked();
 }
 
 // Two workers over the list: enough to overlap one file's metadata calls with another's data copy.
-void copyFiles(const std::vector<Item>& files)
+void copyFiles(const std::vector<Item>& files, bool plainOwnership)
 {
+    FileCopy copy {plainOwnership};
     std::atomic<size_t> next {0};
-    std::atomic<bool> cloneable {true};
     std::atomic<bool> stop {false};
     std::exception_ptr errors[2];
     const auto work = [&](std::exception_ptr& error) {
         try {
             for (size_t i = 0; !stop.load() && (i = next++) < files.size();)
-                copyFile(files[i], cloneable);
+                copyFile(files[i], copy);
         } catch (...) {
             error = std::current_exception();
             stop = true;
@@ -309,6 +322,8 @@ void walkFolder(Item item, bool top, Plan& plan)
         const struct stat created = linkStatus(item.destination);
         plan.destinationDevice = created.st_dev;
         plan.destinationInode = created.st_ino;
+        plan.plainOwnership =
+            created.st_uid == ::geteuid() && created.st_gid == ::getegid() && !(created.st_mode & S_ISGID);
     } else if (item.info.st_dev == plan.destinationDevice && item.info.st_ino == plan.destinationInode) {
         fail(EINVAL); // the destination lies inside the source: copying would never end
     }
@@ -343,7 +358,7 @@ void cloneItem(const std::string& source, const std::string& destination)
         walkFolder(std::move(top), true, plan);
     else
         visit(std::move(top), DT_UNKNOWN, plan);
-    copyFiles(plan.files);
+    copyFiles(plan.files, plan.plainOwnership);
     for (auto folder = plan.folders.rbegin(); folder != plan.folders.rend(); ++folder)
         copyPathMetadata(*folder);
 }
