@@ -2,6 +2,7 @@
 // It acts as the tool it was started as (the name of argv[0]); "korvel-tool NAME ARGS…" works too.
 
 #include "tools/CodeSeal.hpp"
+#include "tools/DesktopRegistration.hpp"
 #include "tools/Quarantine.hpp"
 
 #include <exception>
@@ -18,7 +19,9 @@ int dispatch(const std::string& tool, const std::vector<std::string>& arguments)
         return korvel::CodeSeal::main(arguments);
     if (tool == "xattr")
         return korvel::Quarantine::main(arguments);
-    std::cerr << "usage: korvel-tool codesign|xattr ARGUMENTS…\n";
+    if (tool == "lsregister")
+        return korvel::DesktopRegistration::main(arguments);
+    std::cerr << "usage: korvel-tool codesign|xattr|lsregister ARGUMENTS…\n";
     return 2;
 }
 

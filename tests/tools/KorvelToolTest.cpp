@@ -1,11 +1,15 @@
+#include "core/building/Bitmap.hpp"
+#include "core/building/IcnsFile.hpp"
 #include "core/transfer/CommandError.hpp"
 #include "core/transfer/SystemTools.hpp"
 #include "tests/support/ScopedEnvironment.hpp"
 #include "tests/support/TempDir.hpp"
 
+#include <gio/gdesktopappinfo.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <functional>
 #include <sys/xattr.h>
 
@@ -213,4 +217,143 @@ TEST(KorvelToolXattr, RemovesTheQuarantineRecursivelyWithoutFollowingLinks)
     EXPECT_EQ(runHelper("xattr", {"-dr", "com.apple.quarantine", (dir / "missing").string()}).status, 1);
     EXPECT_EQ(runHelper("xattr", {"-d", "com.apple.quarantine", app.string()}).status, 2);
     EXPECT_EQ(runHelper("xattr", {"-dr", "user.other", app.string()}).status, 2);
+}
+
+namespace {
+
+void writeInfoPlist(const std::filesystem::path& bundle, const std::vector<std::pair<std::string, std::string>>& keys)
+{
+    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n";
+    for (const auto& [key, value] : keys)
+        xml += "<key>" + key + "</key><string>" + value + "</string>\n";
+    writeText(bundle / "Contents/Info.plist", xml + "</dict>\n</plist>\n");
+}
+
+Bitmap filled(int side, std::uint32_t argb)
+{
+    Bitmap image(side, side);
+    std::fill(image.pixels(), image.pixels() + side * side, argb);
+    return image;
+}
+
+// The entry as GLib's desktop-entry reader sees it.
+struct Entry
+{
+    bool valid = false;
+    std::string name;
+    std::vector<std::string> exec;
+    std::string icon;
+    std::string bundle;
+    bool hasNoDisplay = true;
+};
+
+Entry readEntry(const std::filesystem::path& file)
+{
+    Entry entry;
+    GKeyFile* keys = g_key_file_new();
+    if (!g_key_file_load_from_file(keys, file.c_str(), G_KEY_FILE_NONE, nullptr)) {
+        g_key_file_free(keys);
+        return entry;
+    }
+    const auto string = [&](const char* key) {
+        gchar* value = g_key_file_get_string(keys, G_KEY_FILE_DESKTOP_GROUP, key, nullptr);
+        std::string text = value ? value : "";
+        g_free(value);
+        return text;
+    };
+    entry.valid = string("Type") == "Application";
+    entry.name = string("Name");
+    entry.icon = string("Icon");
+    entry.bundle = string("X-Korvel-Bundle");
+    entry.hasNoDisplay = g_key_file_has_key(keys, G_KEY_FILE_DESKTOP_GROUP, "NoDisplay", nullptr);
+    gchar** argv = nullptr;
+    if (g_shell_parse_argv(string("Exec").c_str(), nullptr, &argv, nullptr)) {
+        for (gchar** word = argv; *word; ++word)
+            entry.exec.emplace_back(*word);
+        g_strfreev(argv);
+    }
+    g_key_file_free(keys);
+    GDesktopAppInfo* info = g_desktop_app_info_new_from_filename(file.c_str());
+    entry.valid = entry.valid && info;
+    if (info)
+        g_object_unref(info);
+    return entry;
+}
+
+} // namespace
+
+TEST(KorvelToolLsregister, WritesAndRemovesTheDesktopEntry)
+{
+    TempDir dir;
+    ScopedEnvironment environment("HOME", (dir / "home").string());
+    environment.set("XDG_DATA_HOME", (dir / "data").string());
+    environment.set("KORVEL_TOOLS_DIR", std::nullopt);
+
+    // Characters that need quoting in Exec and escaping in the entry.
+    const auto bundle = dir / "Apps $HOME \"q\" `x` back\\slash" / "Claude Work.app";
+    writeInfoPlist(bundle,
+        {{"CFBundleIdentifier", "com.veldrane.Korvel.profile.abc"}, {"CFBundleName", "Claude"},
+            {"CFBundleDisplayName", "Claude Work"}, {"CFBundleExecutable", "KorvelLauncher"},
+            {"CFBundleIconFile", "ProfileIcon"}});
+    const std::optional<std::string> icns = IcnsFile::encode({filled(32, 0xff0000ff), filled(128, 0xff00ff00)});
+    ASSERT_TRUE(icns);
+    writeText(bundle / "Contents/Resources/ProfileIcon.icns", *icns);
+    // GLib only accepts an entry whose program exists.
+    writeText(bundle / "Contents/MacOS/KorvelLauncher", "#!/bin/sh\n");
+    std::filesystem::permissions(bundle / "Contents/MacOS/KorvelLauncher", std::filesystem::perms(0755));
+
+    SystemTools::registerWithLaunchServices(bundle);
+    const auto file = dir / "data/applications/korvel-com.veldrane.Korvel.profile.abc.desktop";
+    ASSERT_TRUE(std::filesystem::exists(file));
+    const Entry entry = readEntry(file);
+    EXPECT_TRUE(entry.valid);
+    EXPECT_EQ(entry.name, "Claude Work");
+    EXPECT_EQ(entry.exec, (std::vector<std::string> {(bundle / "Contents/MacOS/KorvelLauncher").string(), "%U"}));
+    EXPECT_EQ(entry.bundle, bundle.string());
+    EXPECT_FALSE(entry.hasNoDisplay);
+    const auto icon = dir / "data/icons/hicolor/128x128/apps/korvel-com.veldrane.Korvel.profile.abc.png";
+    EXPECT_EQ(entry.icon, icon.string());
+    const std::optional<Bitmap> png = Bitmap::decodePng(readText(icon));
+    ASSERT_TRUE(png);
+    EXPECT_EQ(png->width(), 128);
+    EXPECT_EQ(png->pixel(64, 64), (Bitmap::Rgba {0, 255, 0, 255}));
+
+    // Registering again after a rename and without an icon replaces the entry and drops the old icon.
+    writeInfoPlist(bundle,
+        {{"CFBundleIdentifier", "com.veldrane.Korvel.profile.abc"}, {"CFBundleName", "Claude Home"},
+            {"CFBundleExecutable", "KorvelLauncher"}});
+    EXPECT_EQ(runHelper("lsregister", {"-f", bundle.string()}).status, 0);
+    EXPECT_EQ(readEntry(file).name, "Claude Home");
+    EXPECT_TRUE(readEntry(file).icon.empty());
+    EXPECT_FALSE(std::filesystem::exists(icon));
+
+    // Another bundle's entry stays when this one goes; unknown bundles are fine.
+    const auto other = dir / "Other.app";
+    writeInfoPlist(other, {{"CFBundleIdentifier", "com.example.other"}, {"CFBundleExecutable", "Other"}});
+    SystemTools::registerWithLaunchServices(other);
+    EXPECT_EQ(readEntry(dir / "data/applications/korvel-com.example.other.desktop").name, "Other");
+    SystemTools::unregisterFromLaunchServices(bundle.string() + "/");
+    EXPECT_FALSE(std::filesystem::exists(file));
+    EXPECT_TRUE(std::filesystem::exists(dir / "data/applications/korvel-com.example.other.desktop"));
+    EXPECT_EQ(runHelper("lsregister", {"-u", (dir / "Unknown.app").string()}).status, 0);
+    EXPECT_EQ(runHelper("lsregister", {"-u", bundle.string()}).status, 0);
+}
+
+TEST(KorvelToolLsregister, FallsBackToTheHomeFolderAndRefusesBadInput)
+{
+    TempDir dir;
+    ScopedEnvironment environment("HOME", (dir / "home").string());
+    environment.set("XDG_DATA_HOME", std::nullopt);
+    const auto bundle = dir / "Plain.app";
+    writeInfoPlist(bundle, {{"CFBundleIdentifier", "org.example/../evil"}, {"CFBundleExecutable", "Plain"}});
+    EXPECT_EQ(runHelper("lsregister", {"-f", bundle.string()}).status, 0);
+    const auto file = dir / "home/.local/share/applications/korvel-org.example_.._evil.desktop";
+    EXPECT_EQ(readEntry(file).name, "Plain");
+
+    EXPECT_EQ(runHelper("lsregister", {"-f", (dir / "Missing.app").string()}).status, 1);
+    writeInfoPlist(dir / "NoExecutable.app", {{"CFBundleIdentifier", "org.example.none"}});
+    EXPECT_EQ(runHelper("lsregister", {"-f", (dir / "NoExecutable.app").string()}).status, 1);
+    EXPECT_EQ(runHelper("lsregister", {"-r", bundle.string()}).status, 2);
+    EXPECT_EQ(runHelper("lsregister", {bundle.string()}).status, 2);
+    EXPECT_TRUE(std::filesystem::exists(file));
 }
