@@ -20,7 +20,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool exists(const fs::path& path)
+bool itemExists(const fs::path& path)
 {
     std::error_code error;
     return fs::exists(fs::symlink_status(path, error));
@@ -28,7 +28,8 @@ bool exists(const fs::path& path)
 
 bool isExecutableFile(const fs::path& path)
 {
-    struct stat info {};
+    struct stat info
+    { };
     return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && ::access(path.c_str(), X_OK) == 0;
 }
 
@@ -57,7 +58,7 @@ Bitmap bundleIcon(const fs::path& bundle)
         fs::path file = bundle / "Contents" / "Resources" / *name;
         if (file.extension() != ".icns")
             file += ".icns";
-        if (auto image = IcnsFile::readLargest(file))
+        if (auto image = IcnsFile::largestImageInFile(file))
             return std::move(*image);
     }
     return IconRenderer::placeholderBase();
@@ -65,10 +66,9 @@ Bitmap bundleIcon(const fs::path& bundle)
 
 void installLauncher(const fs::path& launcherURL, const fs::path& bundle)
 {
-    const fs::path target
-        = bundle / "Contents" / "MacOS" / std::string(ProfileBundleKeys::launcherExecutable);
+    const fs::path target = bundle / "Contents" / "MacOS" / std::string(ProfileBundleKeys::launcherExecutable);
     std::error_code error;
-    if (exists(target)) {
+    if (itemExists(target)) {
         fs::remove(target, error);
         if (error)
             FileError::throwRemove(target, error.value());
@@ -104,8 +104,7 @@ void assembleOrCleanUp(const fs::path& staging, Steps&& steps)
 CloneBuilder::CloneBuilder(AppPaths paths, std::filesystem::path launcherURL)
     : paths(std::move(paths))
     , launcherURL(std::move(launcherURL))
-{
-}
+{ }
 
 std::filesystem::path CloneBuilder::build(const Profile& profile, const Progress& progress) const
 {
@@ -113,7 +112,7 @@ std::filesystem::path CloneBuilder::build(const Profile& profile, const Progress
         if (progress)
             progress(text);
     };
-    if (!exists(infoPlist(paths.sourceApp)))
+    if (!itemExists(infoPlist(paths.sourceApp)))
         throw CloneError::sourceMissing(paths.sourceApp);
     if (!isExecutableFile(launcherURL))
         throw CloneError::launcherMissing(launcherURL);
@@ -125,7 +124,7 @@ std::filesystem::path CloneBuilder::build(const Profile& profile, const Progress
     Directories::create(paths.dataDir(profile.id), 0700);
 
     const fs::path staging = stagingBundle(paths, profile);
-    if (exists(staging))
+    if (itemExists(staging))
         removeTree(staging);
 
     assembleOrCleanUp(staging, [&] {
@@ -133,8 +132,8 @@ std::filesystem::path CloneBuilder::build(const Profile& profile, const Progress
         SystemTools::cloneTree(paths.sourceApp, staging);
 
         step("Writing Info.plist…");
-        PlistDictionary plist = InfoPlistPatcher::patch(InfoPlistPatcher::read(infoPlist(staging)), profile,
-                                                        paths.dataDir(profile.id));
+        PlistDictionary plist =
+            InfoPlistPatcher::patch(InfoPlistPatcher::read(infoPlist(staging)), profile, paths.dataDir(profile.id));
         if (auto hash = LauncherHash::of(launcherURL))
             plist[std::string(ProfileBundleKeys::launcherHash)] = *hash;
         else
@@ -146,8 +145,7 @@ std::filesystem::path CloneBuilder::build(const Profile& profile, const Progress
 
         step("Drawing the icon…");
         IconRenderer::writeICNS(bundleIcon(paths.sourceApp), profile.letter(), profile.color.rgb(),
-                                staging / "Contents" / "Resources"
-                                    / (std::string(ProfileBundleKeys::iconFileName) + ".icns"));
+            staging / "Contents" / "Resources" / (std::string(ProfileBundleKeys::iconFileName) + ".icns"));
 
         step("Signing…");
         SystemTools::removeQuarantine(staging);
@@ -158,7 +156,7 @@ std::filesystem::path CloneBuilder::build(const Profile& profile, const Progress
     step("Installing the app…");
     removeInstalledApps(profile.id);
     const fs::path destination = paths.appURL(profile);
-    if (exists(destination)) {
+    if (itemExists(destination)) {
         SystemTools::unregisterFromLaunchServices(destination);
         removeTree(destination);
     }
@@ -212,7 +210,7 @@ CloneStatus CloneBuilder::status(const Profile& profile) const
 {
     const fs::path app = paths.appURL(profile);
     const std::optional<std::string> source = sourceVersion();
-    if (!exists(app)) {
+    if (!itemExists(app)) {
         if (!source)
             return CloneStatus::sourceMissing();
         if (installedApps().contains(profile.id))
@@ -230,11 +228,11 @@ CloneStatus CloneBuilder::status(const Profile& profile) const
         return InfoPlistPatcher::stringValue(plist, key) == expected;
     };
 
-    if (!matches(InfoPlistKeys::bundleIdentifier, profile.bundleIdentifier())
-        || !matches(ProfileBundleKeys::profileID, profile.id.toString()))
+    if (!matches(InfoPlistKeys::bundleIdentifier, profile.bundleIdentifier()) ||
+        !matches(ProfileBundleKeys::profileID, profile.id.toString()))
         return CloneStatus::damaged("belongs to another profile");
-    if (!matches(InfoPlistKeys::executable, std::string(ProfileBundleKeys::launcherExecutable))
-        || !isExecutableFile(app / "Contents" / "MacOS" / std::string(ProfileBundleKeys::launcherExecutable)))
+    if (!matches(InfoPlistKeys::executable, std::string(ProfileBundleKeys::launcherExecutable)) ||
+        !isExecutableFile(app / "Contents" / "MacOS" / std::string(ProfileBundleKeys::launcherExecutable)))
         return CloneStatus::damaged("launcher missing (was it auto-updated?)");
     if (const auto hash = LauncherHash::of(launcherURL); hash && !matches(ProfileBundleKeys::launcherHash, *hash))
         return CloneStatus::damaged("launcher outdated");
@@ -247,8 +245,8 @@ CloneStatus CloneBuilder::status(const Profile& profile) const
     if (!matches(ProfileBundleKeys::appearance, InfoPlistPatcher::appearance(profile)))
         return CloneStatus::damaged("color changed");
 
-    const std::string installed
-        = InfoPlistPatcher::stringValue(plist, ProfileBundleKeys::sourceVersion).value_or("unknown");
+    const std::string installed =
+        InfoPlistPatcher::stringValue(plist, ProfileBundleKeys::sourceVersion).value_or("unknown");
     if (!source || *source == installed)
         return CloneStatus::ready(installed);
     return CloneStatus::outdated(installed, *source);

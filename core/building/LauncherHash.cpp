@@ -24,11 +24,12 @@ struct FileState
 
 std::optional<FileState> stateOf(const std::filesystem::path& file)
 {
-    struct stat info {};
+    struct stat info
+    { };
     if (::stat(file.c_str(), &info) != 0)
         return std::nullopt;
-    return FileState{info.st_dev,          info.st_ino,          info.st_size,         info.st_mtim.tv_sec,
-                     info.st_mtim.tv_nsec, info.st_ctim.tv_sec, info.st_ctim.tv_nsec};
+    return FileState {info.st_dev, info.st_ino, info.st_size, info.st_mtim.tv_sec, info.st_mtim.tv_nsec,
+        info.st_ctim.tv_sec, info.st_ctim.tv_nsec};
 }
 
 } // namespace

@@ -9,7 +9,8 @@ namespace korvel::Directories {
 
 void create(const std::filesystem::path& folder, mode_t mode)
 {
-    struct stat info {};
+    struct stat info
+    { };
     if (::stat(folder.c_str(), &info) == 0) {
         if (S_ISDIR(info.st_mode))
             return;

@@ -1,4 +1,5 @@
 #include "core/model/AppPaths.hpp"
+#include "tests/support/ScopedEnv.hpp"
 
 #include <gtest/gtest.h>
 
@@ -7,29 +8,7 @@
 
 using namespace korvel;
 
-namespace {
-
-// Sets environment variables for one test and restores them afterwards.
-class ScopedEnv
-{
-public:
-    void set(const char* name, const char* value)
-    {
-        const char* old = std::getenv(name);
-        m_saved.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
-        value ? ::setenv(name, value, 1) : ::unsetenv(name);
-    }
-    ~ScopedEnv()
-    {
-        for (auto it = m_saved.rbegin(); it != m_saved.rend(); ++it)
-            it->second ? ::setenv(it->first.c_str(), it->second->c_str(), 1) : ::unsetenv(it->first.c_str());
-    }
-
-private:
-    std::vector<std::pair<std::string, std::optional<std::string>>> m_saved;
-};
-
-} // namespace
+using korvel::test::ScopedEnv;
 
 TEST(AppPaths, LiveFollowsTheXdgEnvironment)
 {
