@@ -9,7 +9,7 @@
 #include "core/transfer/SystemTools.hpp"
 #include "tests/support/ChildProcess.hpp"
 #include "tests/support/DrawingCacheCleanup.hpp"
-#include "tests/support/ScopedEnv.hpp"
+#include "tests/support/ScopedEnvironment.hpp"
 #include "tests/support/StandInClaude.hpp"
 #include "tests/support/StandInRecord.hpp"
 #include "tests/support/TempDir.hpp"
@@ -57,7 +57,7 @@ protected:
     }
 
     TempDir dir;
-    ScopedEnv env;
+    ScopedEnvironment env;
     AppPaths paths;
     CloneBuilder builder;
 };

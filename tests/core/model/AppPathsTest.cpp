@@ -1,5 +1,5 @@
 #include "core/model/AppPaths.hpp"
-#include "tests/support/ScopedEnv.hpp"
+#include "tests/support/ScopedEnvironment.hpp"
 
 #include <gtest/gtest.h>
 
@@ -8,11 +8,11 @@
 
 using namespace korvel;
 
-using korvel::test::ScopedEnv;
+using korvel::test::ScopedEnvironment;
 
 TEST(AppPaths, LiveFollowsTheXdgEnvironment)
 {
-    ScopedEnv env;
+    ScopedEnvironment env;
     env.set("HOME", "/home/ada");
     env.set("XDG_DATA_HOME", "/x/data");
     env.set("XDG_CONFIG_HOME", "/x/config");
@@ -23,9 +23,9 @@ TEST(AppPaths, LiveFollowsTheXdgEnvironment)
     EXPECT_EQ(paths.sourceApp, "/opt/Claude.app");
     EXPECT_EQ(paths.originalDataDir, "/x/config/Claude");
 
-    env.set("XDG_DATA_HOME", nullptr);
+    env.set("XDG_DATA_HOME", std::nullopt);
     env.set("XDG_CONFIG_HOME", "relative/is/ignored");
-    env.set("KORVEL_CLAUDE_APP", nullptr);
+    env.set("KORVEL_CLAUDE_APP", std::nullopt);
     const AppPaths fallback = AppPaths::live();
     EXPECT_EQ(fallback.supportDir, "/home/ada/.local/share/Korvel");
     EXPECT_EQ(fallback.originalDataDir, "/home/ada/.config/Claude");
