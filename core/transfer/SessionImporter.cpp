@@ -11,8 +11,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <dirent.h>
 #include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <unordered_set>
 
 namespace korvel {
 namespace {
@@ -20,17 +24,13 @@ namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
 
+// Hashed rather than ordered: a sync round looks up thousands of long keys that share their beginnings.
+using StringSet = std::unordered_set<std::string>;
+
 struct Ledger
 {
-    std::set<std::string> files;
-    std::set<std::string> pins;
-};
-
-struct Candidate
-{
-    std::string key;
-    fs::path source;
-    fs::path destination;
+    StringSet files;
+    StringSet pins;
 };
 
 bool isSessionFile(std::string_view name)
@@ -60,18 +60,25 @@ bool somethingAt(const fs::path& path)
 
 // ---- Ledger ----
 
-std::optional<std::set<std::string>> stringSet(const json& object, const char* key)
+std::optional<StringSet> stringSet(json& object, const char* key)
 {
     const auto it = object.find(key);
     if (it == object.end() || !it->is_array())
         return std::nullopt;
-    std::set<std::string> strings;
-    for (const json& element : *it) {
+    StringSet strings(it->size());
+    for (json& element : *it) {
         if (!element.is_string())
             return std::nullopt;
-        strings.insert(element.get<std::string>());
+        strings.insert(std::move(element.get_ref<std::string&>()));
     }
     return strings;
+}
+
+json sorted(const StringSet& strings)
+{
+    std::vector<std::string> list(strings.begin(), strings.end());
+    std::sort(list.begin(), list.end());
+    return list;
 }
 
 // Anything unreadable or not in the ledger's shape is an empty ledger: the worst outcome is that a run
@@ -79,7 +86,7 @@ std::optional<std::set<std::string>> stringSet(const json& object, const char* k
 Ledger loadLedger(const fs::path& file)
 {
     try {
-        const json root = json::parse(AtomicFile::read(file), nullptr, false);
+        json root = json::parse(AtomicFile::read(file), nullptr, false);
         if (!root.is_object())
             return {};
         auto files = stringSet(root, "files");
@@ -96,70 +103,93 @@ void saveLedger(const Ledger& ledger, const fs::path& file)
 {
     // The ledger lives in the profile's own folder.
     Folders::createPrivate(file.parent_path());
-    JsonWriter::writeFile(json {{"files", ledger.files}, {"pins", ledger.pins}}, file);
+    JsonWriter::writeFile(json {{"files", sorted(ledger.files)}, {"pins", sorted(ledger.pins)}}, file);
 }
 
 // ---- Listing ----
 
-// Appends the regular files below `folder` as paths relative to `root`. Links are never followed; each
-// folder is resolved on its own, so nothing reached through a link swapped in meanwhile gets in.
-void collectFiles(const fs::path& folder, const std::string& root, std::vector<std::string>& out)
+struct DirectoryCloser
 {
-    std::error_code error;
-    const fs::path resolved = fs::canonical(folder, error);
-    if (error)
+    void operator()(DIR* directory) const { ::closedir(directory); }
+};
+
+// The entry's own type (links not followed); an lstat only where the file system leaves d_type out.
+unsigned char entryType(DIR* directory, const dirent& entry)
+{
+    if (entry.d_type != DT_UNKNOWN)
+        return entry.d_type;
+    struct stat info
+    { };
+    if (::fstatat(::dirfd(directory), entry.d_name, &info, AT_SYMLINK_NOFOLLOW) != 0)
+        return DT_UNKNOWN;
+    return S_ISREG(info.st_mode) ? DT_REG : S_ISDIR(info.st_mode) ? DT_DIR : DT_UNKNOWN;
+}
+
+// Appends the regular files below the open folder `fd` (which it closes), each as `prefix` + its path.
+// Sub-folders are opened relative to their parent and never through a link, so that everything found
+// lies inside the folder where the walk began, even if a link is swapped in meanwhile.
+void collectFiles(int fd, const std::string& prefix, std::vector<std::string>& out)
+{
+    const std::unique_ptr<DIR, DirectoryCloser> directory(::fdopendir(fd));
+    if (!directory) {
+        ::close(fd);
         return;
-    const std::string& text = resolved.native();
-    std::string prefix;
-    if (text != root) {
-        if (!text.starts_with(root) || (root != "/" && text[root.size()] != '/'))
-            return;
-        prefix = text.substr(root == "/" ? 1 : root.size() + 1) + "/";
     }
-    fs::directory_iterator it(folder, error);
-    for (; !error && it != fs::directory_iterator(); it.increment(error)) {
-        std::error_code typeError;
-        const fs::file_type type = it->symlink_status(typeError).type();
-        if (typeError)
+    while (const dirent* entry = ::readdir(directory.get())) {
+        const std::string_view name = entry->d_name;
+        if (name == "." || name == "..")
             continue;
-        if (type == fs::file_type::regular)
-            out.push_back(prefix + it->path().filename().native());
-        else if (type == fs::file_type::directory)
-            collectFiles(it->path(), root, out);
+        const unsigned char type = entryType(directory.get(), *entry);
+        if (type == DT_REG) {
+            out.push_back(prefix + entry->d_name);
+        } else if (type == DT_DIR) {
+            const int child =
+                ::openat(::dirfd(directory.get()), entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (child >= 0)
+                collectFiles(child, prefix + entry->d_name + "/", out);
+        }
     }
 }
 
 // The regular files below `folder`, relative to it, sorted. A missing folder has none.
 std::vector<std::string> files(const fs::path& folder)
 {
-    std::error_code error;
-    const fs::path root = fs::canonical(folder, error);
-    if (error)
-        return {};
     std::vector<std::string> out;
-    collectFiles(folder, root.native(), out);
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0)
+        collectFiles(fd, "", out);
     std::sort(out.begin(), out.end());
     return out;
 }
 
-std::vector<Candidate> candidates(const fs::path& from, const fs::path& to)
+// The files of one account folder of the source that could be imported; a file's key is keyPrefix and its
+// relative path.
+struct AccountFiles
+{
+    std::string keyPrefix;
+    fs::path source;
+    fs::path destination;
+    std::vector<std::string> relativePaths;
+};
+
+std::vector<AccountFiles> candidates(const fs::path& from, const fs::path& to)
 {
     const std::set<std::string> accounts = SessionImporter::accounts(to);
-    std::vector<Candidate> result;
+    std::vector<AccountFiles> result;
     for (const std::string& folder : SessionImporter::sessionFolders()) {
         for (const std::string& account : accounts) {
-            const fs::path source = from / folder / account;
-            const fs::path destination = to / folder / account;
-            for (const std::string& relative : files(source))
-                result.push_back({folder + "/" + account + "/" + relative, source / relative, destination / relative});
+            AccountFiles group {folder + "/" + account + "/", from / folder / account, to / folder / account, {}};
+            group.relativePaths = files(group.source);
+            if (!group.relativePaths.empty())
+                result.push_back(std::move(group));
         }
     }
     return result;
 }
 
-std::set<std::string> sessionIDs(const fs::path& dataFolder)
+StringSet sessionIDs(const fs::path& dataFolder)
 {
-    std::set<std::string> ids;
+    StringSet ids;
     for (const std::string& account : SessionImporter::accounts(dataFolder)) {
         for (const std::string& folder : SessionImporter::sessionFolders()) {
             for (const std::string& relative : files(dataFolder / folder / account)) {
@@ -274,17 +304,18 @@ int64_t appendPins(json& config, const std::vector<std::string>& newPins)
     return appended;
 }
 
-// Source pins not yet considered for this destination whose session the destination has.
-std::vector<std::string> newPins(const fs::path& from, const fs::path& to, const Ledger& ledger)
+std::vector<std::string> sourcePins(const fs::path& from)
 {
-    std::vector<std::string> pending;
-    for (const std::string& pin : pins(readConfigOrEmpty(from / ClaudeDesktop::configFile))) {
-        if (!ledger.pins.contains(pin))
-            pending.push_back(pin);
-    }
+    return pins(readConfigOrEmpty(from / ClaudeDesktop::configFile));
+}
+
+// The source pins not yet considered for this destination whose session the destination has, in order.
+std::vector<std::string> newPins(std::vector<std::string> pending, const fs::path& to, const Ledger& ledger)
+{
+    std::erase_if(pending, [&](const std::string& pin) { return ledger.pins.contains(pin); });
     if (pending.empty())
-        return {};
-    const std::set<std::string> sessions = sessionIDs(to);
+        return pending;
+    const StringSet sessions = sessionIDs(to);
     std::erase_if(pending, [&](const std::string& pin) { return !sessions.contains(pin); });
     return pending;
 }
@@ -317,12 +348,14 @@ SessionImporter::Summary SessionImporter::summary(const fs::path& from, const fs
 {
     const Ledger ledger = loadLedger(ledgerURL);
     Summary counts;
-    for (const Candidate& candidate : candidates(from, to)) {
-        if (ledger.files.contains(candidate.key) || somethingAt(candidate.destination))
-            continue;
-        ++counts.missingFiles;
-        if (isSessionFile(candidate.destination.filename().native()))
-            ++counts.missingSessions;
+    for (const AccountFiles& group : candidates(from, to)) {
+        for (const std::string& relative : group.relativePaths) {
+            if (ledger.files.contains(group.keyPrefix + relative) || somethingAt(group.destination / relative))
+                continue;
+            ++counts.missingFiles;
+            if (isSessionFile(fileName(relative)))
+                ++counts.missingSessions;
+        }
     }
     return counts;
 }
@@ -331,21 +364,24 @@ SessionImporter::Summary SessionImporter::importSessions(
     const fs::path& from, const fs::path& to, const fs::path& ledgerURL)
 {
     Ledger ledger = loadLedger(ledgerURL);
-    const std::vector<Candidate> all = candidates(from, to);
     Summary copied;
     bool handledAny = false;
-    for (const Candidate& candidate : all) {
-        if (ledger.files.contains(candidate.key))
-            continue;
-        if (!somethingAt(candidate.destination)) {
-            Folders::createPrivate(candidate.destination.parent_path());
-            copyFile(candidate.source, candidate.destination);
-            ++copied.missingFiles;
-            if (isSessionFile(candidate.destination.filename().native()))
-                ++copied.missingSessions;
+    for (const AccountFiles& group : candidates(from, to)) {
+        for (const std::string& relative : group.relativePaths) {
+            std::string key = group.keyPrefix + relative;
+            if (ledger.files.contains(key))
+                continue;
+            const fs::path destination = group.destination / relative;
+            if (!somethingAt(destination)) {
+                Folders::createPrivate(destination.parent_path());
+                copyFile(group.source / relative, destination);
+                ++copied.missingFiles;
+                if (isSessionFile(fileName(relative)))
+                    ++copied.missingSessions;
+            }
+            ledger.files.insert(std::move(key));
+            handledAny = true;
         }
-        ledger.files.insert(candidate.key);
-        handledAny = true;
     }
     if (handledAny)
         saveLedger(ledger, ledgerURL);
@@ -355,20 +391,25 @@ SessionImporter::Summary SessionImporter::importSessions(
 std::vector<std::string> SessionImporter::pinsToMerge(
     const fs::path& from, const fs::path& to, const fs::path& ledgerURL)
 {
-    const Ledger ledger = loadLedger(ledgerURL);
-    std::vector<std::string> result = newPins(from, to, ledger);
+    std::vector<std::string> result = sourcePins(from);
+    if (result.empty())
+        return result;
+    result = newPins(std::move(result), to, loadLedger(ledgerURL));
     if (result.empty())
         return result;
     const std::vector<std::string> starred = pins(readConfigOrEmpty(to / ClaudeDesktop::configFile));
-    const std::set<std::string> present(starred.begin(), starred.end());
+    const StringSet present(starred.begin(), starred.end());
     std::erase_if(result, [&](const std::string& pin) { return present.contains(pin); });
     return result;
 }
 
 int64_t SessionImporter::mergePins(const fs::path& from, const fs::path& to, const fs::path& ledgerURL)
 {
+    std::vector<std::string> pending = sourcePins(from);
+    if (pending.empty())
+        return 0;
     Ledger ledger = loadLedger(ledgerURL);
-    const std::vector<std::string> pending = newPins(from, to, ledger);
+    pending = newPins(std::move(pending), to, ledger);
     if (pending.empty())
         return 0;
     const fs::path configFile = to / ClaudeDesktop::configFile;
