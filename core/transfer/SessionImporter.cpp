@@ -262,20 +262,26 @@ const json* member(const json& object, std::string_view key)
     return it == object.end() ? nullptr : &*it;
 }
 
-std::vector<std::string> pins(const json& config)
+// The strings of an array of strings; anything else, or an array with anything else in it, is empty.
+std::vector<std::string> stringList(const json* value)
 {
-    const json* preferences = member(config, ClaudeDesktop::pinsKeyPath[0]);
-    const json* epitaxy = preferences ? member(*preferences, ClaudeDesktop::pinsKeyPath[1]) : nullptr;
-    const json* starred = epitaxy ? member(*epitaxy, ClaudeDesktop::pinsKeyPath[2]) : nullptr;
-    if (!starred || !starred->is_array())
+    if (!value || !value->is_array())
         return {};
     std::vector<std::string> result;
-    for (const json& element : *starred) {
+    result.reserve(value->size());
+    for (const json& element : *value) {
         if (!element.is_string())
             return {};
         result.push_back(element.get<std::string>());
     }
     return result;
+}
+
+std::vector<std::string> pins(const json& config)
+{
+    const json* preferences = member(config, ClaudeDesktop::pinsKeyPath[0]);
+    const json* epitaxy = preferences ? member(*preferences, ClaudeDesktop::pinsKeyPath[1]) : nullptr;
+    return stringList(epitaxy ? member(*epitaxy, ClaudeDesktop::pinsKeyPath[2]) : nullptr);
 }
 
 // The object at `key` of `parent`, replaced by an empty one when it is missing or something else.
@@ -292,7 +298,7 @@ int64_t appendPins(json& config, const std::vector<std::string>& newPins)
 {
     json& epitaxy = objectAt(objectAt(config, ClaudeDesktop::pinsKeyPath[0]), ClaudeDesktop::pinsKeyPath[1]);
     json& starred = epitaxy[std::string(ClaudeDesktop::pinsKeyPath[2])];
-    std::vector<std::string> list = pins(config);
+    std::vector<std::string> list = stringList(&starred);
     int64_t appended = 0;
     for (const std::string& pin : newPins) {
         if (std::find(list.begin(), list.end(), pin) != list.end())
