@@ -1,6 +1,6 @@
 #include "core/transfer/ClaudeCodeLauncher.hpp"
 #include "core/support/FileError.hpp"
-#include "tests/support/Process.hpp"
+#include "tests/support/ChildProcess.hpp"
 #include "tests/support/TempDir.hpp"
 
 #include <gtest/gtest.h>
@@ -9,21 +9,27 @@
 #include <sys/stat.h>
 
 using namespace korvel;
+using korvel::test::ChildProcess;
 using korvel::test::modeOf;
 using korvel::test::readText;
-using korvel::test::runProcess;
 using korvel::test::TempDir;
 using korvel::test::writeText;
 namespace fs = std::filesystem;
 
 namespace {
 
+// What `sh -c command` prints.
+std::string shellOutput(const std::string& command)
+{
+    const auto result = ChildProcess::run("/bin/sh", {{"sh", "-c", command}});
+    EXPECT_EQ(result.exitStatus, 0) << command << result.standardError;
+    return result.standardOutput;
+}
+
 // What `sh` makes of a shell word: printf %s prints its argument as it is.
 std::string shellReads(const std::string& word)
 {
-    const auto result = runProcess({"/bin/sh", "-c", "printf %s " + word}, {"PATH=/usr/bin:/bin"});
-    EXPECT_EQ(result.status, 0) << word;
-    return result.output;
+    return shellOutput("printf %s " + word);
 }
 
 std::vector<std::string> lines(const std::string& text)
@@ -51,9 +57,7 @@ TEST(ClaudeCodeLauncherQuoting, QuotedWordsReadBackAsTheExactText)
     EXPECT_EQ(ClaudeCodeLauncher::exportLine("/Users/me/config/"), "export CLAUDE_CONFIG_DIR='/Users/me/config'");
 
     const std::string awkward = "/tmp/it's a \"folder\" with $HOME and `x` and \\ and\nline";
-    const auto exported = runProcess(
-        {"/bin/sh", "-c", ClaudeCodeLauncher::exportLine(awkward) + "; printf %s \"$CLAUDE_CONFIG_DIR\""}, {});
-    EXPECT_EQ(exported.output, awkward);
+    EXPECT_EQ(shellOutput(ClaudeCodeLauncher::exportLine(awkward) + "; printf %s \"$CLAUDE_CONFIG_DIR\""), awkward);
 
     std::vector<std::string> samples = {"'", "''", "'\\''", "\\", "a'b'c", "$(echo x)", "`echo x`", "\"", "-n", "%s%d",
         "\n", "\x81\x82\x83\x84\x85\x86\x87\x88", "\xff\xfe", "é 東京 🚀", "*", "~", "!!"};
@@ -175,11 +179,13 @@ struct Terminal
         ::chmod((bin / "claude").c_str(), 0755);
     }
 
-    korvel::test::ProcessResult run(const fs::path& script, const std::string& path) const
+    ChildProcess::Result run(const fs::path& script, const std::string& path) const
     {
-        return runProcess({"/bin/sh", script.string()},
-            {"HOME=" + home.string(), "SHELL=/bin/true", "PATH=" + path, "RECORD=" + record.string(), "LC_ALL=C.UTF-8"},
-            work);
+        return ChildProcess::run("/bin/sh",
+            {{"sh", script.string()},
+                {{"HOME", home.string()}, {"SHELL", "/bin/true"}, {"PATH", path}, {"RECORD", record.string()},
+                    {"LC_ALL", "C.UTF-8"}},
+                work});
     }
 };
 
@@ -213,16 +219,16 @@ TEST(ClaudeCodeLauncherRun, HostileNamesArePrintedAsTheyAreAndNeverRun)
             terminal.dir / ("Profile " + std::to_string(index++) + " it's $(touch ran-g) `touch ran-h`");
         const fs::path config = profile / "Claude\nCode `touch x`";
         const fs::path script = ClaudeCodeLauncher::writeScript(hostile.name, config, profile);
-        EXPECT_EQ(runProcess({"/bin/sh", "-n", script.string()}, {}).status, 0);
+        EXPECT_EQ(ChildProcess::run("/bin/sh", {{"sh", "-n", script.string()}}).exitStatus, 0);
         fs::remove(config); // the script creates it again
 
         const auto result = terminal.run(script, terminal.bin.string() + ":/usr/bin:/bin");
-        EXPECT_EQ(result.status, 0) << result.output;
-        EXPECT_NE(result.output.find("\x1b]0;Claude Code — " + hostile.title + "\x07"), std::string::npos)
-            << result.output;
-        EXPECT_NE(result.output.find("Claude Code profile: " + hostile.printed + "\n"), std::string::npos)
-            << result.output;
-        EXPECT_NE(result.output.find("CLAUDE_CONFIG_DIR=" + config.string() + "\n"), std::string::npos);
+        EXPECT_EQ(result.exitStatus, 0) << result.standardOutput;
+        EXPECT_NE(result.standardOutput.find("\x1b]0;Claude Code — " + hostile.title + "\x07"), std::string::npos)
+            << result.standardOutput;
+        EXPECT_NE(result.standardOutput.find("Claude Code profile: " + hostile.printed + "\n"), std::string::npos)
+            << result.standardOutput;
+        EXPECT_NE(result.standardOutput.find("CLAUDE_CONFIG_DIR=" + config.string() + "\n"), std::string::npos);
         EXPECT_TRUE(fs::is_directory(config));
         EXPECT_EQ(readText(terminal.record / "config"), config.string());
         EXPECT_EQ(readText(terminal.record / "pwd"), terminal.home.string() + "\n");
@@ -243,11 +249,11 @@ TEST(ClaudeCodeLauncherRun, WithoutClaudeItPointsToTheDocumentation)
     fs::create_directories(terminal.dir / "tools");
     fs::create_symlink("/bin/mkdir", terminal.dir / "tools/mkdir");
     const auto result = terminal.run(script, (terminal.dir / "tools").string());
-    EXPECT_EQ(result.status, 0) << result.output;
-    EXPECT_NE(
-        result.output.find("Claude Code profile: Work\nCLAUDE_CONFIG_DIR=" + (terminal.dir / "p/ClaudeCode").string() +
-            "\n\nClaude Code isn't installed. See " + std::string(ClaudeCodeLauncher::documentationURL) + "\n"),
+    EXPECT_EQ(result.exitStatus, 0) << result.standardOutput;
+    EXPECT_NE(result.standardOutput.find(
+                  "Claude Code profile: Work\nCLAUDE_CONFIG_DIR=" + (terminal.dir / "p/ClaudeCode").string() +
+                  "\n\nClaude Code isn't installed. See " + std::string(ClaudeCodeLauncher::documentationURL) + "\n"),
         std::string::npos)
-        << result.output;
+        << result.standardOutput;
     EXPECT_FALSE(fs::exists(terminal.record / "config"));
 }

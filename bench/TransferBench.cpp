@@ -5,7 +5,7 @@
 #include "core/model/Uuid.hpp"
 #include "core/transfer/DataImporter.hpp"
 #include "core/transfer/SessionImporter.hpp"
-#include "tests/support/Process.hpp"
+#include "tests/support/ChildProcess.hpp"
 #include "tests/support/TempDir.hpp"
 
 #include <benchmark/benchmark.h>
@@ -164,9 +164,9 @@ void ImportDataReferenceCp(benchmark::State& state)
     timeCopies(state, [&](const fs::path& from, const fs::path& to) {
         fs::create_directories(to.parent_path());
         const auto result =
-            korvel::test::runProcess({"/bin/cp", "-a", "--reflink=auto", from.string(), to.string()}, {});
-        if (result.status != 0)
-            state.SkipWithError(result.output.c_str());
+            korvel::test::ChildProcess::run("/bin/cp", {{"cp", "-a", "--reflink=auto", from.string(), to.string()}});
+        if (result.exitStatus != 0)
+            state.SkipWithError(result.standardError.c_str());
     });
 }
 
