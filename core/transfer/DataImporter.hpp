@@ -1,7 +1,5 @@
 #pragma once
 
-// Declared here as the contract for its callers; implemented in DataImporter.cpp.
-
 #include <filesystem>
 #include <string>
 #include <vector>

@@ -1,7 +1,5 @@
 #pragma once
 
-// Declared here as the contract for its callers; implemented in SessionImporter.cpp.
-
 #include <cstdint>
 #include <filesystem>
 #include <set>
