@@ -92,18 +92,66 @@ QCoro::Task<> ignoringOutcome(QCoro::Task<> task)
 } // namespace
 
 template<typename Make>
-void AppModel::startTask(Make make)
+void AppModel::startTask(Make make, bool counted)
 {
     // Queued on the model, so it starts after the current work and never once the model is gone; the coroutine
     // keeps itself alive after its task object is dropped.
+    if (!counted) {
+        QMetaObject::invokeMethod(
+            this, [make = std::move(make)]() mutable { make(); }, Qt::QueuedConnection);
+        return;
+    }
+    ++m_startedTasks;
     QMetaObject::invokeMethod(
-        this, [make = std::move(make)]() mutable { make(); }, Qt::QueuedConnection);
+        this, [this, make = std::move(make)]() mutable { this->counted(make()); }, Qt::QueuedConnection);
+}
+
+QCoro::Task<> AppModel::counted(QCoro::Task<> task)
+{
+    const QPointer<AppModel> self(this);
+    try {
+        co_await task;
+    } catch (...) {
+        // Only ModelGone: operations never throw.
+    }
+    if (self)
+        self->taskEnded();
+}
+
+void AppModel::taskEnded()
+{
+    --m_startedTasks;
+    announceIdleLater();
+}
+
+bool AppModel::isIdle() const
+{
+    return m_startedTasks == 0 && m_busy.empty() && !m_isSyncingSessions;
+}
+
+// From the event loop, so that whatever the ending operation does next (a status refresh starting a sync)
+// happens first.
+void AppModel::announceIdleLater()
+{
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (isIdle())
+                emit idle();
+        },
+        Qt::QueuedConnection);
 }
 
 // MARK: Start-up
 
 AppModel::AppModel(AppPaths paths, Platform platform, std::filesystem::path launcherURL, QObject* parent)
+    : AppModel(std::move(paths), platform, std::move(launcherURL), Options {}, parent)
+{ }
+
+AppModel::AppModel(
+    AppPaths paths, Platform platform, std::filesystem::path launcherURL, Options options, QObject* parent)
     : QObject(parent)
+    , m_options(options)
     , m_paths(std::move(paths))
     , m_platform(platform)
     , m_store(m_paths.supportDir / "profiles.json")
@@ -126,7 +174,8 @@ AppModel::AppModel(AppPaths paths, Platform platform, std::filesystem::path laun
     m_showWelcome = !m_didCompleteWelcome && m_profiles.empty();
 
     observeWorkspace();
-    enableLaunchAtLoginOnFirstRun();
+    if (m_options.enableLaunchAtLoginOnFirstRun)
+        enableLaunchAtLoginOnFirstRun();
 
     m_sessionSyncTimer.setInterval(sessionSyncIntervalMs);
     m_sessionSyncTimer.setSingleShot(false);
@@ -136,7 +185,7 @@ AppModel::AppModel(AppPaths paths, Platform platform, std::filesystem::path laun
     refreshRunning();
     refreshStatuses();
     updateOutdatedApps();
-    repairLinkHandlerIfNeeded();
+    maybeRepairLinkHandler();
 }
 
 AppModel::~AppModel() = default;
@@ -202,14 +251,17 @@ void AppModel::fail(std::string message)
 {
     m_errorMessage = std::move(message);
     announce();
+    emit errorOccurred(QString::fromStdString(*m_errorMessage));
 }
 
 void AppModel::setBusy(const Uuid& id, std::optional<std::string> message)
 {
-    if (message)
+    if (message) {
         m_busy[id] = std::move(*message);
-    else
+    } else {
         m_busy.erase(id);
+        announceIdleLater();
+    }
     announce();
 }
 
@@ -559,20 +611,29 @@ void AppModel::revealData(const Profile& profile)
 
 void AppModel::openClaudeCode(const Profile& profile)
 {
-    std::filesystem::path commandFile;
+    if (const auto commandFile = writeClaudeCodeScript(profile))
+        m_platform.terminal.openCommandFile(*commandFile);
+}
+
+std::optional<std::filesystem::path> AppModel::writeClaudeCodeScript(const Profile& profile)
+{
     try {
-        commandFile = ClaudeCodeLauncher::writeScript(
+        return ClaudeCodeLauncher::writeScript(
             profile.name, m_paths.claudeCodeConfigDir(profile.id), m_paths.profileDir(profile.id));
     } catch (const std::exception& error) {
         fail(std::string("Couldn’t open Claude Code: ") + error.what());
-        return;
+        return std::nullopt;
     }
-    m_platform.terminal.openCommandFile(commandFile);
 }
 
 void AppModel::copyClaudeCodeExport(const Profile& profile)
 {
-    m_platform.pasteboard.setText(ClaudeCodeLauncher::exportLine(m_paths.claudeCodeConfigDir(profile.id)));
+    m_platform.pasteboard.setText(claudeCodeExportLine(profile));
+}
+
+std::string AppModel::claudeCodeExportLine(const Profile& profile) const
+{
+    return ClaudeCodeLauncher::exportLine(m_paths.claudeCodeConfigDir(profile.id));
 }
 
 std::shared_ptr<RunningApplication> AppModel::runningApp(const Profile& profile) const
@@ -636,7 +697,8 @@ void AppModel::launchedOrTerminated(Workspace::Event event, const std::shared_pt
         return;
     if (event == Workspace::Event::DidLaunchApplication) {
         m_lastLaunchedProfileID = *id;
-        startTask([this] { return recheckLinkHandlerAfterLaunch(); });
+        if (m_options.repairLinkHandler)
+            startTask([this] { return recheckLinkHandlerAfterLaunch(); }, false);
         return;
     }
     m_pendingAfterRestart.erase(*id);
@@ -655,7 +717,7 @@ void AppModel::activated(const std::shared_ptr<RunningApplication>& application)
     if (const auto id = Profile::profileIDFromBundleIdentifier(*identifier); id && profile(*id)) {
         m_activeProfileID = *id;
         announce();
-        repairLinkHandlerIfNeeded();
+        maybeRepairLinkHandler();
     } else if (*identifier == ClaudeDesktop::bundleIdentifier) {
         m_activeProfileID.reset();
         announce();
@@ -738,6 +800,8 @@ QCoro::Task<> AppModel::syncSessions()
     }
     m_isSyncingSessions = false;
     announce();
+    emit sessionsSynced(results);
+    announceIdleLater();
 }
 
 // MARK: Link routing
@@ -771,6 +835,12 @@ QCoro::Task<> AppModel::setRouteClaudeLinks(bool enabled)
     m_routeClaudeLinks = enabled;
     m_platform.userDefaults.setBool(routeClaudeLinksKey, enabled);
     announce();
+}
+
+void AppModel::maybeRepairLinkHandler()
+{
+    if (m_options.repairLinkHandler)
+        repairLinkHandlerIfNeeded();
 }
 
 void AppModel::repairLinkHandlerIfNeeded()

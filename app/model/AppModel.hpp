@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/model/SessionSync.hpp"
 #include "app/platform/Platform.hpp"
 #include "core/building/CloneBuilder.hpp"
 #include "core/building/CloneStatus.hpp"
@@ -46,8 +47,22 @@ public:
     static constexpr const char* probeLink = "claude://claude.ai/new";
     static constexpr int sessionSyncIntervalMs = 30'000;
 
+    // What the model does to the desktop beyond Korvel's own files. The application keeps both; a headless
+    // model (a command run without a running Korvel) turns both off, so that running a command never
+    // registers a login item nor moves the claude scheme.
+    struct Options
+    {
+        // Register Korvel as a login item on its first start from an Applications folder.
+        bool enableLaunchAtLoginOnFirstRun = true;
+        // Take the claude scheme back from a profile app holding it: at start, when a profile app comes to the
+        // front and after each profile app's launch. setRouteClaudeLinks changes the handler either way.
+        bool repairLinkHandler = true;
+    };
+
     // Runs the whole start-up sequence. `launcherURL` is the KorvelLauncher installed into every profile app.
     AppModel(AppPaths paths, Platform platform, std::filesystem::path launcherURL, QObject* parent = nullptr);
+    AppModel(AppPaths paths, Platform platform, std::filesystem::path launcherURL, Options options,
+        QObject* parent = nullptr);
     ~AppModel() override;
 
     // Published state.
@@ -79,6 +94,11 @@ public:
     const AppPaths& paths() const { return m_paths; }
     const CloneBuilder& builder() const { return m_builder; }
     const QTimer& sessionSyncTimer() const { return m_sessionSyncTimer; }
+    const Options& options() const { return m_options; }
+
+    // True when no build, import or sync round runs and no task the model started (a rebuild after a rename,
+    // an automatic rebuild, a sync round) waits or runs. The link-handler checks after a launch do not count.
+    bool isIdle() const;
 
     // Lookups.
     std::optional<Profile> profile(const std::optional<Uuid>& id) const;
@@ -104,6 +124,10 @@ public:
     void revealData(const Profile& profile);
     void openClaudeCode(const Profile& profile);
     void copyClaudeCodeExport(const Profile& profile);
+    // The two halves of the Claude Code operations: the command file written (nothing when it could not be,
+    // with errorMessage set), and the line that sets the profile's configuration folder in a shell.
+    std::optional<std::filesystem::path> writeClaudeCodeScript(const Profile& profile);
+    std::string claudeCodeExportLine(const Profile& profile) const;
     std::shared_ptr<RunningApplication> runningApp(const Profile& profile) const;
     void quitOriginalClaude();
 
@@ -122,6 +146,12 @@ signals:
     void changed();
     // A build of the profile reached the named step; for progress displays beyond `busy`.
     void buildStep(const QString& profileID, const QString& step);
+    // An operation failed; errorMessage() now holds `message`.
+    void errorOccurred(const QString& message);
+    // A session sync round has finished; one result per profile it covered, in list order.
+    void sessionsSynced(const std::vector<SessionSync::Result>& results);
+    // Posted whenever an operation ends; emitted from the event loop if the model is idle then (isIdle()).
+    void idle();
 
 private:
     void announce() { emit changed(); }
@@ -143,8 +173,13 @@ private:
     QCoro::Task<bool> waitUntilQuit(std::shared_ptr<RunningApplication> application, int polls);
     QCoro::Task<> recheckLinkHandlerAfterLaunch();
     QCoro::Task<> sleep(std::chrono::milliseconds duration);
+    void maybeRepairLinkHandler();
+    void taskEnded();
+    void announceIdleLater();
+    QCoro::Task<> counted(QCoro::Task<> task);
+    // Starts the task made by `make` from the event loop; counted tasks keep the model from being idle.
     template<typename Make>
-    void startTask(Make make);
+    void startTask(Make make, bool counted = true);
 
     // Published.
     std::vector<Profile> m_profiles;
@@ -165,7 +200,9 @@ private:
     std::optional<Uuid> m_lastLaunchedProfileID;
     bool m_isSyncingSessions = false;
     bool m_profileListUnreadable = false; // the stored list failed to load and is still in place
+    int m_startedTasks = 0; // counted tasks started and not yet ended
     QTimer m_sessionSyncTimer;
+    Options m_options;
     AppPaths m_paths;
     Platform m_platform;
     ProfileStore m_store;

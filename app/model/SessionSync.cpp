@@ -14,15 +14,16 @@ int64_t copySessions(const std::filesystem::path& source, const SessionSync::Ite
     }
 }
 
-int64_t pinsLeftWaiting(const std::filesystem::path& source, const SessionSync::Item& item)
+void handlePins(const std::filesystem::path& source, const SessionSync::Item& item, SessionSync::Result& result)
 {
     // A running Claude rewrites its configuration file; its pins wait until it has quit.
-    if (item.running)
-        return static_cast<int64_t>(SessionImporter::pinsToMerge(source, item.data, item.ledger).size());
+    if (item.running) {
+        result.pins = static_cast<int64_t>(SessionImporter::pinsToMerge(source, item.data, item.ledger).size());
+        return;
+    }
     try {
-        SessionImporter::mergePins(source, item.data, item.ledger);
+        result.mergedPins = SessionImporter::mergePins(source, item.data, item.ledger);
     } catch (const std::exception&) { }
-    return 0;
 }
 
 } // namespace
@@ -32,8 +33,9 @@ std::vector<SessionSync::Result> SessionSync::run(const std::filesystem::path& s
     std::vector<Result> results;
     results.reserve(items.size());
     for (const Item& item : items) {
-        const int64_t sessions = copySessions(source, item);
-        results.push_back(Result {item.id, sessions, pinsLeftWaiting(source, item)});
+        Result result {item.id, copySessions(source, item)};
+        handlePins(source, item, result);
+        results.push_back(result);
     }
     return results;
 }

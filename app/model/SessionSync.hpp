@@ -25,6 +25,7 @@ struct SessionSync
         Uuid id;
         int64_t sessions = 0; // session files copied
         int64_t pins = 0; // pins waiting for the app to quit; 0 when they were merged
+        int64_t mergedPins = 0; // pins merged into the stopped profile's configuration
         friend bool operator==(const Result&, const Result&) = default;
     };
 

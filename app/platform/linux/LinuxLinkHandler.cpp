@@ -105,7 +105,7 @@ bool LinuxLinkHandler::writeEntry(const std::filesystem::path& application, cons
 }
 
 QCoro::Task<> LinuxLinkHandler::setDefaultApplication(
-    const std::filesystem::path& application, const std::string& scheme)
+    std::filesystem::path application, std::string scheme)
 {
     const bool written = writeEntry(application, scheme);
     const std::filesystem::path file = entryFile(application);

@@ -6,6 +6,7 @@
 #include <QDeadlineTimer>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QPointer>
 #include <QThread>
 #include <QVariant>
 
@@ -21,6 +22,7 @@ namespace korvel {
 namespace {
 
 const char* bufferProperty = "korvelBuffer";
+const char* commandRunsProperty = "korvelCommandRuns"; // later requests wait for the command's reply
 
 std::runtime_error systemError(const std::string& what, const std::filesystem::path& path, int error)
 {
@@ -68,6 +70,54 @@ std::filesystem::path SingleInstance::defaultSocketPath()
     return folder / "korvel.socket";
 }
 
+struct SingleInstance::CommandResponder::Channel
+{
+    QPointer<SingleInstance> instance;
+    QPointer<QLocalSocket> socket;
+    bool wantsProgress = false;
+    bool replied = false;
+
+    void write(const nlohmann::json& message) const
+    {
+        if (!socket)
+            return;
+        const std::string frame = InstanceMessage::encode(message);
+        socket->write(frame.data(), static_cast<qint64>(frame.size()));
+    }
+};
+
+bool SingleInstance::CommandResponder::wantsProgress() const
+{
+    return m_channel->wantsProgress;
+}
+
+void SingleInstance::CommandResponder::progress(const std::string& line) const
+{
+    if (m_channel->wantsProgress && !m_channel->replied)
+        m_channel->write({{"type", "progress"}, {"line", line}});
+}
+
+void SingleInstance::CommandResponder::reply(const CommandReply& reply) const
+{
+    Channel& channel = *m_channel;
+    if (channel.replied)
+        return;
+    channel.replied = true;
+    channel.write(
+        {{"type", "reply"}, {"status", reply.status}, {"output", reply.output}, {"errorOutput", reply.errorOutput}});
+    if (!channel.socket || !channel.instance)
+        return;
+    channel.socket->setProperty(commandRunsProperty, false);
+    // Requests that came meanwhile; from the event loop, as this may run inside read().
+    QMetaObject::invokeMethod(
+        channel.instance.data(),
+        [instance = channel.instance, socket = channel.socket] {
+            if (instance && socket)
+                instance->read(socket);
+        },
+        Qt::QueuedConnection);
+}
+
 SingleInstance::SingleInstance(std::filesystem::path socketPath, QObject* parent)
     : QObject(parent)
     , m_socketPath(std::move(socketPath))
@@ -113,6 +163,17 @@ bool SingleInstance::listen()
     return true;
 }
 
+bool SingleInstance::isTaken(const std::filesystem::path& socketPath)
+{
+    const std::filesystem::path lockPath = socketPath.string() + ".lock";
+    const int fd = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false; // never locked by anyone
+    const bool taken = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    ::close(fd); // drops the shared lock at once
+    return taken;
+}
+
 void SingleInstance::accept()
 {
     while (QLocalSocket* socket = m_server->nextPendingConnection()) {
@@ -128,7 +189,14 @@ void SingleInstance::read(QLocalSocket* socket)
     std::string buffer = socket->property(bufferProperty).toByteArray().toStdString();
     buffer.append(incoming.constData(), static_cast<size_t>(incoming.size()));
     try {
-        while (auto request = InstanceMessage::take(buffer)) {
+        while (!socket->property(commandRunsProperty).toBool()) {
+            const auto request = InstanceMessage::take(buffer);
+            if (!request)
+                break;
+            if (request->value("type", "") == "command" && m_commandHandler) {
+                startCommand(socket, *request);
+                continue;
+            }
             const std::string reply = InstanceMessage::encode(answer(*request));
             socket->write(reply.data(), static_cast<qint64>(reply.size()));
         }
@@ -150,13 +218,33 @@ nlohmann::json SingleInstance::answer(const nlohmann::json& request)
         emit showRequested();
         return {{"type", "ack"}};
     }
-    if (type == "command") {
-        if (!m_commandHandler)
-            return error("This Korvel doesn’t take commands.");
-        const CommandReply reply = m_commandHandler(strings(request.value("argv", nlohmann::json::array())));
-        return {{"type", "reply"}, {"status", reply.status}, {"output", reply.output}};
-    }
+    if (type == "command")
+        return error("This Korvel doesn’t take commands.");
     return error("Korvel doesn’t know the request “" + type + "”.");
+}
+
+void SingleInstance::startCommand(QLocalSocket* socket, const nlohmann::json& request)
+{
+    socket->setProperty(commandRunsProperty, true);
+    const auto channel = std::make_shared<CommandResponder::Channel>();
+    channel->instance = this;
+    channel->socket = socket;
+    const auto progress = request.find("progress");
+    channel->wantsProgress = progress != request.end() && progress->is_boolean() && progress->get<bool>();
+    m_commandHandler(strings(request.value("argv", nlohmann::json::array())), CommandResponder(channel));
+}
+
+void SingleInstance::connectTo(QLocalSocket& socket, std::chrono::milliseconds timeout) const
+{
+    const QDeadlineTimer deadline(timeout.count());
+    for (;;) {
+        socket.connectToServer(QString::fromStdString(m_socketPath.string()));
+        if (socket.waitForConnected(static_cast<int>(deadline.remainingTime())))
+            return;
+        if (deadline.hasExpired())
+            throw std::runtime_error("No running Korvel answered on “" + m_socketPath.string() + "”.");
+        QThread::msleep(50); // the first instance holds the lock but may not listen yet
+    }
 }
 
 nlohmann::json SingleInstance::send(const nlohmann::json& request, std::chrono::milliseconds timeout) const
@@ -164,14 +252,7 @@ nlohmann::json SingleInstance::send(const nlohmann::json& request, std::chrono::
     const QDeadlineTimer deadline(timeout.count());
     const std::string frame = InstanceMessage::encode(request);
     QLocalSocket socket;
-    for (;;) {
-        socket.connectToServer(QString::fromStdString(m_socketPath.string()));
-        if (socket.waitForConnected(static_cast<int>(deadline.remainingTime())))
-            break;
-        if (deadline.hasExpired())
-            throw std::runtime_error("No running Korvel answered on “" + m_socketPath.string() + "”.");
-        QThread::msleep(50); // the first instance holds the lock but may not listen yet
-    }
+    connectTo(socket, timeout);
     socket.write(frame.data(), static_cast<qint64>(frame.size()));
     std::string buffer;
     while (!deadline.hasExpired()) {
@@ -194,6 +275,36 @@ void SingleInstance::handOver(const std::vector<std::string>& urls) const
     const nlohmann::json reply = send(request);
     if (reply.value("type", "") != "ack")
         throw std::runtime_error(reply.value("message", std::string("The running Korvel refused the request.")));
+}
+
+SingleInstance::CommandReply SingleInstance::sendCommand(
+    const std::vector<std::string>& argv, const ProgressLine& progress, std::chrono::milliseconds connectTimeout) const
+{
+    const std::string frame =
+        InstanceMessage::encode({{"type", "command"}, {"argv", argv}, {"progress", static_cast<bool>(progress)}});
+    QLocalSocket socket;
+    connectTo(socket, connectTimeout);
+    socket.write(frame.data(), static_cast<qint64>(frame.size()));
+    std::string buffer;
+    for (;;) {
+        while (auto message = InstanceMessage::take(buffer)) {
+            const std::string type = message->value("type", "");
+            if (type == "progress" && progress) {
+                progress(message->value("line", std::string()));
+            } else if (type == "reply") {
+                return CommandReply {message->value("status", 1), message->value("output", std::string()),
+                    message->value("errorOutput", std::string())};
+            } else if (type == "error") {
+                throw std::runtime_error(
+                    message->value("message", std::string("The running Korvel refused the command.")));
+            }
+        }
+        // A command runs as long as its work does (a build): no deadline, only the connection's end.
+        if (!socket.waitForReadyRead(-1) && socket.state() != QLocalSocket::ConnectedState)
+            throw std::runtime_error("The running Korvel ended before it answered.");
+        const QByteArray incoming = socket.readAll();
+        buffer.append(incoming.constData(), static_cast<size_t>(incoming.size()));
+    }
 }
 
 } // namespace korvel

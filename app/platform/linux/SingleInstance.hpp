@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -32,10 +33,13 @@ namespace korvel {
 // in order.
 //     {"type": "urls", "urls": ["claude://…", …]}   → {"type": "ack"}; urlsReceived was emitted
 //     {"type": "show"}                               → {"type": "ack"}; showRequested was emitted
-//     {"type": "command", "argv": ["…", …]}          → {"type": "reply", "status": 0, "output": "…"} from the
-//                                                      command handler
+//     {"type": "command", "argv": ["…", …],         → {"type": "progress", "line": "…"} any number of times, only
+//      "progress": true}                               when asked for, while the command runs; then
+//                                                      {"type": "reply", "status": 0, "output": "…",
+//                                                      "errorOutput": "…"} once the command handler answers
 //     anything else, or a command without handler   → {"type": "error", "message": "…"}
-// A malformed or oversized frame ends the connection.
+// A command may take long (a build); later requests on its connection wait for its reply. A malformed or
+// oversized frame ends the connection.
 class SingleInstance : public QObject
 {
     Q_OBJECT
@@ -44,9 +48,30 @@ public:
     struct CommandReply
     {
         int status = 0;
-        std::string output;
+        std::string output; // for standard output
+        std::string errorOutput; // for standard error
     };
-    using CommandHandler = std::function<CommandReply(const std::vector<std::string>& argv)>;
+
+    // Answers one command, now or later: progress lines while it runs, then one reply. Copies share the
+    // answer. Calls after the sender has gone, and after the reply, do nothing.
+    class CommandResponder
+    {
+    public:
+        bool wantsProgress() const;
+        void progress(const std::string& line) const;
+        void reply(const CommandReply& reply) const;
+
+    private:
+        friend class SingleInstance;
+        struct Channel;
+        explicit CommandResponder(std::shared_ptr<Channel> channel)
+            : m_channel(std::move(channel))
+        { }
+        std::shared_ptr<Channel> m_channel;
+    };
+    // Called on the main thread for every command; answers through `responder`.
+    using CommandHandler = std::function<void(const std::vector<std::string>& argv, CommandResponder responder)>;
+    using ProgressLine = std::function<void(const std::string& line)>;
 
     // $XDG_RUNTIME_DIR/korvel-<uid>.socket; without XDG_RUNTIME_DIR, /tmp/korvel-<uid>/korvel.socket (a folder
     // of this user with mode 0700, created when missing).
@@ -58,6 +83,9 @@ public:
     // Becomes the first instance and listens: true. False when another instance holds the lock. Throws
     // std::runtime_error when the lock or the socket cannot be created.
     bool listen();
+    // True when a first instance holds the lock at `socketPath`: it runs, or is starting. Never takes the lock
+    // for longer than the test itself.
+    static bool isTaken(const std::filesystem::path& socketPath = defaultSocketPath());
     bool isListening() const { return m_server != nullptr; }
     const std::filesystem::path& socketPath() const { return m_socketPath; }
 
@@ -67,6 +95,11 @@ public:
         const nlohmann::json& request, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
     // Sends the links, or a "show" request when there are none; throws std::runtime_error unless acknowledged.
     void handOver(const std::vector<std::string>& urls) const;
+    // Runs a command in the first instance and returns its reply; `progress`, when given, receives the progress
+    // lines as they come. Waits up to `connectTimeout` for the first instance to listen, then as long as the
+    // command runs. Throws std::runtime_error when nobody answers or the connection breaks.
+    CommandReply sendCommand(const std::vector<std::string>& argv, const ProgressLine& progress = {},
+        std::chrono::milliseconds connectTimeout = std::chrono::seconds(10)) const;
 
     void setCommandHandler(CommandHandler handler) { m_commandHandler = std::move(handler); }
 
@@ -78,6 +111,8 @@ private:
     void accept();
     void read(QLocalSocket* socket);
     nlohmann::json answer(const nlohmann::json& request);
+    void startCommand(QLocalSocket* socket, const nlohmann::json& request);
+    void connectTo(QLocalSocket& socket, std::chrono::milliseconds timeout) const;
 
     std::filesystem::path m_socketPath;
     int m_lockFd = -1;

@@ -1,0 +1,164 @@
+#include "app/cli/CommandLine.hpp"
+
+#include "app/cli/CommandRunner.hpp"
+#include "app/cli/ProfileListLock.hpp"
+#include "app/cli/UsageError.hpp"
+#include "app/model/AppModel.hpp"
+#include "app/platform/linux/LinuxPlatform.hpp"
+#include "app/platform/linux/SingleInstance.hpp"
+#include "core/building/ProfileBundleKeys.hpp"
+#include "core/support/UnicodeText.hpp"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QPointer>
+
+#include <cstdio>
+#include <unistd.h>
+
+// Every task is named before it is awaited (`auto t = f(); co_await t;`): g++ 12 destroys temporaries of a
+// co_await expression twice.
+
+namespace korvel {
+namespace {
+
+void write(std::FILE* stream, const std::string& text)
+{
+    std::fwrite(text.data(), 1, text.size(), stream);
+    std::fflush(stream);
+}
+
+std::string usageText(const UsageError& error)
+{
+    const std::string hint = error.usage().empty() ? "“korvel --help” lists the commands." : "Usage: " + error.usage();
+    return std::string("korvel: ") + error.what() + "\n" + hint + "\n";
+}
+
+// Progress for people only: a line per step, when standard error is a terminal.
+CommandRunner::Progress progressOnTerminal()
+{
+    if (!::isatty(STDERR_FILENO))
+        return {};
+    return [](const std::string& line) { write(stderr, line + "\n"); };
+}
+
+CommandResult forward(const std::vector<std::string>& arguments)
+{
+    const SingleInstance instance;
+    const auto progress = progressOnTerminal();
+    const SingleInstance::CommandReply reply =
+        instance.sendCommand(arguments, progress ? SingleInstance::ProgressLine(progress) : nullptr);
+    return {reply.status, reply.output, reply.errorOutput};
+}
+
+QCoro::Task<> deliver(QCoro::Task<CommandResult> task, std::function<void(CommandResult)> done)
+{
+    CommandResult result;
+    try {
+        result = co_await task;
+    } catch (const std::exception& error) {
+        result = {CommandResult::failed, {}, std::string("korvel: ") + error.what() + "\n"};
+    }
+    done(std::move(result));
+}
+
+CommandResult runHere(const Invocation& invocation)
+{
+    const AppPaths paths = AppPaths::live();
+    const ProfileListLock lock(paths.supportDir, [] {
+        if (::isatty(STDERR_FILENO))
+            write(stderr, "Waiting for another korvel command to finish…\n");
+    });
+    LinuxPlatform desktop;
+    const std::filesystem::path launcher =
+        desktop.platform().mainBundle.bundlePath() / "Contents/MacOS" / ProfileBundleKeys::launcherExecutable;
+    AppModel model(paths, desktop.platform(), launcher, AppModel::Options {false, false});
+    if (const auto& error = model.errorMessage())
+        return {CommandResult::failed, {}, *error + "\n"};
+
+    std::optional<CommandResult> result;
+    QEventLoop loop;
+    deliver(CommandRunner::run(model, invocation, CommandRunner::Place::Here, progressOnTerminal()),
+        [&result, &loop](CommandResult finished) {
+            result = std::move(finished);
+            loop.quit();
+        });
+    if (!result)
+        loop.exec();
+    return *result;
+}
+
+std::string sanitized(const std::string& text)
+{
+    return UnicodeText::replacingInvalidUtf8(text);
+}
+
+QCoro::Task<> answer(
+    QPointer<AppModel> model, std::vector<std::string> arguments, SingleInstance::CommandResponder responder)
+{
+    CommandResult result;
+    try {
+        const CommandSyntax::Parsed parsed = CommandSyntax::parse(arguments);
+        if (parsed.kind != CommandSyntax::Kind::Run) {
+            result.output = parsed.text;
+        } else {
+            if (!model)
+                throw std::runtime_error("Korvel is quitting.");
+            CommandRunner::Progress progress;
+            if (responder.wantsProgress())
+                progress = [responder](const std::string& line) { responder.progress(sanitized(line)); };
+            auto running = CommandRunner::run(*model, parsed.invocation, CommandRunner::Place::RunningKorvel, progress);
+            result = co_await running;
+        }
+    } catch (const UsageError& error) {
+        result = {CommandResult::misused, {}, usageText(error)};
+    } catch (...) {
+        result = {CommandResult::failed, {}, "korvel: Korvel quit before the command had finished.\n"};
+    }
+    responder.reply({result.status, sanitized(result.output), sanitized(result.errorOutput)});
+}
+
+} // namespace
+
+bool CommandLine::isCommand(int argc, char** argv)
+{
+    if (argc > 0 && std::filesystem::path(argv[0]).filename() == "korvel")
+        return true;
+    return argc > 1 && CommandSyntax::find(argv[1]) != nullptr;
+}
+
+int CommandLine::run(int argc, char** argv)
+{
+    const std::vector<std::string> arguments(argv + std::min(argc, 1), argv + argc);
+    CommandSyntax::Parsed parsed;
+    try {
+        parsed = CommandSyntax::parse(arguments);
+    } catch (const UsageError& error) {
+        write(stderr, usageText(error));
+        return CommandResult::misused;
+    }
+    if (parsed.kind != CommandSyntax::Kind::Run) {
+        write(stdout, parsed.text);
+        return CommandResult::done;
+    }
+    QCoreApplication application(argc, argv);
+    QCoreApplication::setApplicationName("Korvel");
+    try {
+        const CommandResult result = SingleInstance::isTaken() ? forward(arguments) : runHere(parsed.invocation);
+        write(stdout, result.output);
+        write(stderr, result.errorOutput);
+        return result.status;
+    } catch (const std::exception& error) {
+        write(stderr, std::string("korvel: ") + error.what() + "\n");
+        return CommandResult::failed;
+    }
+}
+
+void CommandLine::serve(SingleInstance& instance, AppModel& model)
+{
+    instance.setCommandHandler(
+        [model = QPointer<AppModel>(&model)](const std::vector<std::string>& arguments,
+            SingleInstance::CommandResponder responder) { answer(model, arguments, std::move(responder)); });
+}
+
+} // namespace korvel

@@ -1,0 +1,282 @@
+#include "app/cli/CommandRunner.hpp"
+
+#include "app/cli/NextSignal.hpp"
+#include "app/cli/ProfileLookup.hpp"
+#include "app/cli/ProfileReport.hpp"
+#include "app/cli/UsageError.hpp"
+#include "app/model/AppModel.hpp"
+#include "core/support/UnicodeText.hpp"
+
+#include <QObject>
+
+#include <algorithm>
+#include <charconv>
+#include <map>
+
+// Every task is named before it is awaited (`auto t = f(); co_await t;`): g++ 12 destroys temporaries of a
+// co_await expression twice.
+
+namespace korvel {
+namespace {
+
+constexpr const char* appliesAfterQuit = "The new name and color apply after you quit this profile’s app.";
+
+// What one command hands back besides its output.
+struct Outcome
+{
+    std::string output;
+    std::string note; // for standard error, also on success
+};
+
+std::string nameOf(const AppModel& model, const QString& id)
+{
+    const auto profile = model.profile(Uuid::parse(id.toStdString()));
+    return profile ? profile->name : id.toStdString();
+}
+
+// Reports the builder's steps and every new progress message of a profile while it lives.
+class ProgressLines
+{
+public:
+    ProgressLines(AppModel& model, CommandRunner::Progress progress)
+    {
+        if (!progress)
+            return;
+        QObject::connect(
+            &model, &AppModel::buildStep, &m_context, [&model, progress](const QString& id, const QString& step) {
+                progress(nameOf(model, id) + ": " + step.toStdString());
+            });
+        QObject::connect(&model, &AppModel::changed, &m_context, [this, &model, progress] {
+            for (const auto& [id, message] : model.busy()) {
+                if (m_shown[id] != message)
+                    progress(nameOf(model, QString::fromStdString(id.toString())) + ": " + message);
+            }
+            m_shown = model.busy();
+        });
+    }
+
+private:
+    QObject m_context;
+    std::map<Uuid, std::string> m_shown;
+};
+
+// The failures of the model while it lives; the last one is what the interface would show.
+class Failures
+{
+public:
+    explicit Failures(AppModel& model)
+    {
+        QObject::connect(&model, &AppModel::errorOccurred, &m_context,
+            [this](const QString& message) { m_last = message.toStdString(); });
+    }
+    const std::optional<std::string>& last() const { return m_last; }
+
+private:
+    QObject m_context;
+    std::optional<std::string> m_last;
+};
+
+std::string blankChecked(const std::string& name)
+{
+    if (UnicodeText::trimWhiteSpace(name).empty())
+        throw UsageError("The name can’t be blank.");
+    return name;
+}
+
+ProfileColor firstUnusedColor(const std::vector<Profile>& profiles)
+{
+    for (const ProfileColor color : ProfileColor::allCases()) {
+        if (std::none_of(profiles.begin(), profiles.end(), [color](const Profile& p) { return p.color == color; }))
+            return color;
+    }
+    return ProfileColor::Blue;
+}
+
+// The position as the list-move destination that puts the profile at `index` there.
+size_t destination(const AppModel& model, size_t index, const std::string& text)
+{
+    const size_t count = model.profiles().size();
+    size_t position = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), position);
+    if (error != std::errc() || end != text.data() + text.size() || position < 1 || position > count)
+        throw UsageError("There is no position “" + text + "”: the positions are 1 to " + std::to_string(count) + ".");
+    return position - 1 > index ? position : position - 1;
+}
+
+std::vector<std::pair<Profile, CloneStatus>> statusesOnDisk(const AppModel& model, const Invocation& invocation)
+{
+    std::vector<Profile> profiles = model.profiles();
+    if (!invocation.operands.empty())
+        profiles = {ProfileLookup::find(model.profiles(), invocation.operands[0])};
+    std::vector<std::pair<Profile, CloneStatus>> statuses;
+    for (const Profile& profile : profiles)
+        statuses.emplace_back(profile, model.builder().status(profile));
+    return statuses;
+}
+
+// One sync round of our own: a round already running when asked for ends first, and then ours runs. What every
+// round in between brought over is added up.
+QCoro::Task<std::string> sync(AppModel& model, bool json)
+{
+    std::map<Uuid, ProfileReport::Synced> totals;
+    int rounds = 0;
+    QObject context;
+    QObject::connect(&model, &AppModel::sessionsSynced, &context,
+        [&totals, &rounds](const std::vector<SessionSync::Result>& results) {
+            ++rounds;
+            for (const SessionSync::Result& result : results) {
+                ProfileReport::Synced& total = totals[result.id];
+                total.sessions += result.sessions;
+                total.pins += result.mergedPins;
+                total.pinsWaiting = result.pins;
+            }
+        });
+    for (;;) {
+        const int before = rounds;
+        auto round = model.syncSessions();
+        co_await round;
+        if (rounds > before)
+            break;
+        NextSignal other(&model, &AppModel::sessionsSynced);
+        co_await other;
+    }
+    std::vector<ProfileReport::Synced> synced;
+    for (const Profile& profile : model.profiles()) {
+        ProfileReport::Synced entry = totals[profile.id];
+        entry.profile = profile;
+        entry.running = model.running().contains(profile.id);
+        synced.push_back(entry);
+    }
+    co_return ProfileReport::sync(synced, json);
+}
+
+QCoro::Task<Outcome> create(AppModel& model, const Invocation& invocation)
+{
+    const std::string name = blankChecked(invocation.operands[0]);
+    const auto colorName = invocation.value("--color");
+    const ProfileColor color = colorName ? *CommandSyntax::color(*colorName) : firstUnusedColor(model.profiles());
+    auto creating = model.createProfile(name, color, invocation.has("--import"));
+    const std::optional<Profile> profile = co_await creating;
+    if (!profile)
+        throw UsageError("The name can’t be blank.");
+    if (invocation.has("--open")) {
+        auto opening = model.open(model.profile(profile->id).value_or(*profile));
+        co_await opening;
+    }
+    co_return Outcome {profile->id.toString() + "\n", {}};
+}
+
+Outcome update(
+    AppModel& model, const Profile& profile, std::optional<std::string> name, std::optional<ProfileColor> color)
+{
+    model.update(profile, std::move(name), color);
+    const auto updated = model.profile(profile.id);
+    if (updated && model.running().contains(profile.id) && model.status(*updated).needsBuild())
+        return {{}, std::string(appliesAfterQuit) + "\n"};
+    return {};
+}
+
+Outcome claudeCode(AppModel& model, const Profile& profile, const Invocation& invocation)
+{
+    if (invocation.has("--export"))
+        return {model.claudeCodeExportLine(profile) + "\n", {}};
+    if (invocation.has("--script")) {
+        const auto file = model.writeClaudeCodeScript(profile);
+        return {file ? file->string() + "\n" : std::string(), {}};
+    }
+    model.openClaudeCode(profile);
+    return {};
+}
+
+QCoro::Task<Outcome> perform(AppModel& model, const Invocation& invocation)
+{
+    const std::string& command = invocation.command;
+    const bool json = invocation.has("--json");
+    if (command == "list")
+        co_return Outcome {ProfileReport::list(model, json), {}};
+    if (command == "status") {
+        const auto statuses = statusesOnDisk(model, invocation);
+        co_return Outcome {ProfileReport::statuses(statuses, !invocation.operands.empty(), json), {}};
+    }
+    if (command == "create") {
+        auto creating = create(model, invocation);
+        co_return co_await creating;
+    }
+    if (command == "sync") {
+        auto syncing = sync(model, json);
+        co_return Outcome {co_await syncing, {}};
+    }
+    if (command == "link") {
+        model.handle(invocation.operands);
+        co_return Outcome {};
+    }
+    if (command == "route-links") {
+        auto change = model.setRouteClaudeLinks(invocation.operands[0] == "on");
+        co_await change;
+        co_return Outcome {};
+    }
+    if (command == "open" && invocation.has("--all")) {
+        auto opening = model.openAll();
+        co_await opening;
+        co_return Outcome {};
+    }
+
+    const Profile profile = ProfileLookup::find(model.profiles(), invocation.operands[0]);
+    if (command == "rename")
+        co_return update(model, profile, blankChecked(invocation.operands[1]), std::nullopt);
+    if (command == "recolor")
+        co_return update(model, profile, std::nullopt, CommandSyntax::color(invocation.operands[1]));
+    if (command == "claude-code")
+        co_return claudeCode(model, profile, invocation);
+    if (command == "move") {
+        const auto& profiles = model.profiles();
+        const auto index = static_cast<size_t>(std::distance(profiles.begin(),
+            std::find_if(
+                profiles.begin(), profiles.end(), [&profile](const Profile& p) { return p.id == profile.id; })));
+        model.moveProfiles({index}, destination(model, index, invocation.operands[1]));
+        co_return Outcome {};
+    }
+    QCoro::Task<> operation = command == "delete" ? model.deleteProfile(profile, invocation.has("--trash-data"))
+        : command == "rebuild"                    ? model.rebuild(profile)
+        : command == "restart"                    ? model.restart(profile)
+                                                  : model.open(profile);
+    co_await operation;
+    co_return Outcome {};
+}
+
+QCoro::Task<> untilIdle(AppModel& model)
+{
+    while (!model.isIdle()) {
+        NextSignal idle(&model, &AppModel::idle);
+        co_await idle;
+    }
+}
+
+} // namespace
+
+QCoro::Task<CommandResult> CommandRunner::run(AppModel& model, Invocation invocation, Place place, Progress progress)
+{
+    const Failures failures(model);
+    const ProgressLines lines(model, std::move(progress));
+    CommandResult result;
+    try {
+        auto performing = perform(model, invocation);
+        const Outcome outcome = co_await performing;
+        result.output = outcome.output;
+        result.errorOutput = outcome.note;
+    } catch (const UsageError& error) {
+        co_return CommandResult {CommandResult::misused, {}, std::string("korvel: ") + error.what() + "\n"};
+    }
+    const CommandSyntax::Command* command = CommandSyntax::find(invocation.command);
+    if (place == Place::Here || !command->readsOnly) {
+        auto settling = untilIdle(model);
+        co_await settling;
+    }
+    if (failures.last()) {
+        result.status = CommandResult::failed;
+        result.errorOutput += *failures.last() + "\n";
+    }
+    co_return result;
+}
+
+} // namespace korvel

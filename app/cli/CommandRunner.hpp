@@ -1,0 +1,39 @@
+#pragma once
+
+#include "app/cli/CommandSyntax.hpp"
+
+#include <qcoro/qcorotask.h>
+
+#include <functional>
+#include <string>
+
+namespace korvel {
+
+class AppModel;
+
+// What a command left for its caller: the exit status and the texts for standard output and standard error.
+struct CommandResult
+{
+    enum Status { done = 0, failed = 1, misused = 2 };
+
+    int status = done;
+    std::string output;
+    std::string errorOutput;
+};
+
+// Runs one parsed command on a model through its own operations, in the running Korvel or in a headless model
+// of the calling process. A failure is the model's errorMessage, exactly as the interface shows it.
+struct CommandRunner
+{
+    enum class Place {
+        Here, // a headless model that ends with the command: wait until the model is idle
+        RunningKorvel, // the model of the running application: wait only for what changes something
+    };
+    // Receives a line per step of long work (building, importing).
+    using Progress = std::function<void(const std::string& line)>;
+
+    // Never throws for a failure or bad input; the model's destruction ends the task with ModelGone.
+    static QCoro::Task<CommandResult> run(AppModel& model, Invocation invocation, Place place, Progress progress);
+};
+
+} // namespace korvel

@@ -1,0 +1,75 @@
+#pragma once
+
+#include "core/model/AppPaths.hpp"
+#include "core/model/Profile.hpp"
+#include "tests/support/ChildProcess.hpp"
+#include "tests/support/TempDir.hpp"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace korvel::test {
+
+// A home of its own for the real `korvel` program: HOME, the XDG folders and the runtime folder in a temporary
+// folder, a stand-in Claude Desktop, a terminal that records what it was asked to run, no display.
+class KorvelSandbox : public ::testing::Test
+{
+protected:
+    using Environment = std::map<std::string, std::optional<std::string>>;
+
+    struct Run
+    {
+        int status = -1;
+        std::string output;
+        std::string errorOutput;
+    };
+
+    KorvelSandbox();
+    ~KorvelSandbox() override;
+
+    // Runs `korvel` with the arguments, the sandbox environment and `extra` on top of it.
+    Run korvel(const std::vector<std::string>& arguments, const Environment& extra = {}) const;
+    // The same through the given program path and argument zero (for the dispatch by name).
+    Run run(const std::filesystem::path& program, const std::vector<std::string>& arguments,
+        const Environment& extra = {}) const;
+
+    static std::filesystem::path korvelProgram(); // the build tree's `korvel` link
+    static std::filesystem::path applicationProgram(); // Korvel.app/Contents/MacOS/Korvel
+
+    std::vector<Profile> storedProfiles() const;
+    Profile stored(const std::string& name) const;
+    // The app's Info.plist entry, or nothing.
+    std::optional<std::string> appInfo(const std::string& appName, const std::string& key) const;
+    // The socket a running Korvel of this sandbox listens on.
+    std::filesystem::path socketPath() const;
+
+    // Polls until `done` holds; false after `timeout`.
+    static bool eventually(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(20));
+    // Parses with nlohmann and, independently, checks with `python3 -m json.tool`.
+    nlohmann::json parsedJson(const std::string& text) const;
+
+    // Ends a stand-in process that keeps running (KORVEL_STANDIN_STAY) when the test ends.
+    void endWithTest(pid_t pid) { m_started.push_back(pid); }
+
+    TempDir temp;
+    std::filesystem::path home;
+    std::filesystem::path claude; // the stand-in Claude.app
+    std::filesystem::path terminalRecord; // the arguments the terminal was started with, one per line
+    AppPaths paths;
+    Environment environment;
+
+private:
+    std::vector<pid_t> m_started; // stand-in processes that stay, ended with the test
+};
+
+// Replaces every UUID with "<ID>" and `root` with "<ROOT>", so that runs in two sandboxes compare.
+std::string normalized(std::string text, const std::filesystem::path& root);
+
+} // namespace korvel::test
