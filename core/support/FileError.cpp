@@ -27,7 +27,7 @@ std::string describe(
     case FileError::Kind::WriteFileExists:
         return "The file " + quoted + " couldn’t be saved because an item with the same name already exists.";
     case FileError::Kind::WriteUnknown:
-        return "The file " + quoted + " couldn’t be saved: " + reason(errorNumber) + ".";
+        return "The file " + quoted + " couldn’t be saved: " + (detail.empty() ? reason(errorNumber) : detail) + ".";
     case FileError::Kind::ReadUnknown:
         break;
     }
