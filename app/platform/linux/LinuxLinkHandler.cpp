@@ -1,0 +1,135 @@
+// GIO first: its headers name struct members "signals", which Qt defines as a macro.
+#include <gio/gdesktopappinfo.h>
+#include <gio/gio.h>
+
+#include "app/platform/linux/LinuxLinkHandler.hpp"
+
+#include "core/building/AppBundle.hpp"
+#include "core/support/AtomicFile.hpp"
+#include "core/support/FileError.hpp"
+#include "core/support/XdgFolders.hpp"
+#include "core/transfer/DesktopRegistration.hpp"
+
+#include <qcoro/qcorotimer.h>
+
+#include <chrono>
+#include <memory>
+#include <stdexcept>
+
+namespace korvel {
+namespace {
+
+struct ObjectRelease
+{
+    void operator()(gpointer object) const { g_object_unref(object); }
+};
+using AppInfo = std::unique_ptr<GAppInfo, ObjectRelease>;
+
+struct StringRelease
+{
+    void operator()(gchar* text) const { g_free(text); }
+};
+using OwnedString = std::unique_ptr<gchar, StringRelease>;
+
+std::optional<std::string> schemeOf(const std::string& url)
+{
+    const size_t colon = url.find(':');
+    if (colon == 0 || colon == std::string::npos)
+        return std::nullopt;
+    return url.substr(0, colon);
+}
+
+std::optional<std::filesystem::path> bundleOf(GAppInfo* info)
+{
+    if (G_IS_DESKTOP_APP_INFO(info)) {
+        const OwnedString bundle(g_desktop_app_info_get_string(
+            G_DESKTOP_APP_INFO(info), std::string(DesktopRegistration::bundleKey).c_str()));
+        if (bundle && *bundle)
+            return std::filesystem::path(bundle.get());
+    }
+    const char* executable = g_app_info_get_executable(info);
+    if (!executable || executable[0] != '/')
+        return std::nullopt;
+    if (auto bundle = AppBundle::containing(executable))
+        return bundle;
+    return AppBundle::containing(AppBundle::resolvedLocation(executable));
+}
+
+} // namespace
+
+LinuxLinkHandler::LinuxLinkHandler(std::filesystem::path ownBundle, std::filesystem::path applicationsDir)
+    : m_ownBundle(std::move(ownBundle))
+    , m_applicationsDir(applicationsDir.empty() ? XdgFolders::dataHome() / "applications" : std::move(applicationsDir))
+{ }
+
+std::optional<std::filesystem::path> LinuxLinkHandler::applicationToOpen(const std::string& url) const
+{
+    const auto scheme = schemeOf(url);
+    if (!scheme)
+        return std::nullopt;
+    const AppInfo info(g_app_info_get_default_for_uri_scheme(scheme->c_str()));
+    return info ? bundleOf(info.get()) : std::nullopt;
+}
+
+std::filesystem::path LinuxLinkHandler::entryFile(const std::filesystem::path& application) const
+{
+    if (AppBundle::resolvedLocation(application) == AppBundle::resolvedLocation(m_ownBundle))
+        return m_applicationsDir / "korvel.desktop";
+    const auto identifier = AppBundle::identifier(application);
+    if (!identifier || identifier->empty() || identifier->find('/') != std::string::npos)
+        throw FileError(
+            FileError::Kind::ReadCorrupt, AppBundle::infoPlist(application), 0, "it has no bundle identifier");
+    return m_applicationsDir / DesktopRegistration::fileName(*identifier);
+}
+
+bool LinuxLinkHandler::writeEntry(const std::filesystem::path& application, const std::string& scheme) const
+{
+    const bool own = AppBundle::resolvedLocation(application) == AppBundle::resolvedLocation(m_ownBundle);
+    DesktopEntry entry = DesktopRegistration::entryFor(application, own ? "%u" : "%U");
+    if (own) {
+        // Korvel takes the scheme even when a development build's Info.plist forgot to declare it.
+        const std::string type = "x-scheme-handler/" + scheme + ";";
+        const std::string types = entry.value("MimeType").value_or("");
+        if (types.find(type) == std::string::npos)
+            entry.set("MimeType", types + type);
+    }
+    const std::filesystem::path file = entryFile(application);
+    try {
+        if (AtomicFile::read(file) == entry.format())
+            return false;
+    } catch (const FileError&) {
+        // missing or unreadable: written below
+    }
+    entry.write(file);
+    return true;
+}
+
+QCoro::Task<> LinuxLinkHandler::setDefaultApplication(
+    const std::filesystem::path& application, const std::string& scheme)
+{
+    const bool written = writeEntry(application, scheme);
+    const std::filesystem::path file = entryFile(application);
+    const AppInfo info(G_APP_INFO(g_desktop_app_info_new_from_filename(file.c_str())));
+    if (!info)
+        throw std::runtime_error("The desktop entry “" + file.string() + "” isn’t valid.");
+    GError* error = nullptr;
+    const std::string type = "x-scheme-handler/" + scheme;
+    if (!g_app_info_set_as_default_for_type(info.get(), type.c_str(), &error)) {
+        const std::string message = error ? error->message : "unknown error";
+        g_clear_error(&error);
+        throw std::runtime_error(message);
+    }
+    if (!written)
+        co_return;
+    // GLib learns of a new entry from a file monitor in its worker thread; until then it would not name it as
+    // the handler. Wait a little so that whoever asks next gets the new answer.
+    const auto expected = AppBundle::resolvedLocation(application);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const auto handler = applicationToOpen(scheme + ":");
+        if (handler && AppBundle::resolvedLocation(*handler) == expected)
+            co_return;
+        co_await QCoro::sleepFor(std::chrono::milliseconds(20));
+    }
+}
+
+} // namespace korvel

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "app/platform/RunningApplication.hpp"
+#include "app/platform/linux/ProcessScanner.hpp"
+
+#include <filesystem>
+#include <memory>
+#include <set>
+#include <vector>
+
+namespace korvel {
+
+class X11Desktop;
+
+// One application bundle running on this desktop: every process of this user that runs from it. Its main
+// process is the oldest one; quitting means that process is gone. Main thread only.
+class LinuxRunningApplication : public RunningApplication
+{
+public:
+    LinuxRunningApplication(std::filesystem::path bundle, std::optional<std::string> bundleIdentifier,
+        std::vector<ProcessScanner::Process> processes, std::shared_ptr<X11Desktop> desktop);
+
+    std::optional<std::string> bundleIdentifier() const override { return m_bundleIdentifier; }
+    bool isTerminated() const override;
+    // SIGTERM to the main process.
+    void terminate() override;
+    void unhide() override;
+    void activate() override;
+
+    const std::filesystem::path& bundle() const { return m_bundle; }
+    const ProcessScanner::Process& mainProcess() const { return m_processes.front(); }
+    const std::vector<ProcessScanner::Process>& processes() const { return m_processes; }
+    std::set<pid_t> pids() const;
+    bool owns(pid_t pid) const;
+
+    // The processes of its bundle found by the latest scan (not empty).
+    void setProcesses(std::vector<ProcessScanner::Process> processes);
+    // The latest scan found none of its processes.
+    void markTerminated() { m_terminated = true; }
+
+private:
+    std::filesystem::path m_bundle;
+    std::optional<std::string> m_bundleIdentifier;
+    std::vector<ProcessScanner::Process> m_processes; // oldest first
+    std::shared_ptr<X11Desktop> m_desktop;
+    bool m_terminated = false;
+};
+
+} // namespace korvel

@@ -1,0 +1,199 @@
+#include "app/platform/linux/SingleInstance.hpp"
+
+#include "app/platform/linux/InstanceMessage.hpp"
+#include "core/support/XdgFolders.hpp"
+
+#include <QDeadlineTimer>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QThread>
+#include <QVariant>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <stdexcept>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace korvel {
+namespace {
+
+const char* bufferProperty = "korvelBuffer";
+
+std::runtime_error systemError(const std::string& what, const std::filesystem::path& path, int error)
+{
+    return std::runtime_error(what + " “" + path.string() + "”: " + std::strerror(error) + ".");
+}
+
+// A private folder of ours: created 0700 when missing; refused when it is someone else's or a link.
+void ensurePrivateFolder(const std::filesystem::path& folder)
+{
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+        throw systemError("Korvel can’t create the folder", folder, errno);
+    struct stat info
+    { };
+    if (::lstat(folder.c_str(), &info) != 0)
+        throw systemError("Korvel can’t use the folder", folder, errno);
+    if (!S_ISDIR(info.st_mode) || info.st_uid != ::geteuid() || (info.st_mode & 077) != 0)
+        throw std::runtime_error("Korvel can’t use the folder “" + folder.string() + "”: it isn’t private to you.");
+}
+
+nlohmann::json error(const std::string& message)
+{
+    return {{"type", "error"}, {"message", message}};
+}
+
+std::vector<std::string> strings(const nlohmann::json& value)
+{
+    std::vector<std::string> list;
+    if (!value.is_array())
+        return list;
+    for (const auto& item : value)
+        if (item.is_string())
+            list.push_back(item.get<std::string>());
+    return list;
+}
+
+} // namespace
+
+std::filesystem::path SingleInstance::defaultSocketPath()
+{
+    const std::string uid = std::to_string(::geteuid());
+    if (const auto runtime = XdgFolders::runtimeDir())
+        return *runtime / ("korvel-" + uid + ".socket");
+    const std::filesystem::path folder = std::filesystem::path("/tmp") / ("korvel-" + uid);
+    ensurePrivateFolder(folder);
+    return folder / "korvel.socket";
+}
+
+SingleInstance::SingleInstance(std::filesystem::path socketPath, QObject* parent)
+    : QObject(parent)
+    , m_socketPath(std::move(socketPath))
+{ }
+
+SingleInstance::~SingleInstance()
+{
+    if (m_server) {
+        m_server->close(); // removes the socket file
+        delete m_server;
+    }
+    if (m_lockFd >= 0)
+        ::close(m_lockFd);
+}
+
+bool SingleInstance::listen()
+{
+    if (m_server)
+        return true;
+    const std::filesystem::path lockPath = m_socketPath.string() + ".lock";
+    const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0)
+        throw systemError("Korvel can’t open its lock file", lockPath, errno);
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int reason = errno;
+        ::close(fd);
+        if (reason == EWOULDBLOCK)
+            return false;
+        throw systemError("Korvel can’t lock", lockPath, reason);
+    }
+    m_lockFd = fd;
+    // Holding the lock, any socket file left is from an instance that is gone.
+    QLocalServer::removeServer(QString::fromStdString(m_socketPath.string()));
+    auto* server = new QLocalServer(this);
+    server->setSocketOptions(QLocalServer::UserAccessOption);
+    if (!server->listen(QString::fromStdString(m_socketPath.string()))) {
+        const std::string reason = server->errorString().toStdString();
+        delete server;
+        throw std::runtime_error("Korvel can’t listen on “" + m_socketPath.string() + "”: " + reason + ".");
+    }
+    m_server = server;
+    QObject::connect(m_server, &QLocalServer::newConnection, this, &SingleInstance::accept);
+    return true;
+}
+
+void SingleInstance::accept()
+{
+    while (QLocalSocket* socket = m_server->nextPendingConnection()) {
+        QObject::connect(socket, &QLocalSocket::readyRead, this, [this, socket] { read(socket); });
+        QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        read(socket); // bytes may have arrived with the connection
+    }
+}
+
+void SingleInstance::read(QLocalSocket* socket)
+{
+    const QByteArray incoming = socket->readAll();
+    std::string buffer = socket->property(bufferProperty).toByteArray().toStdString();
+    buffer.append(incoming.constData(), static_cast<size_t>(incoming.size()));
+    try {
+        while (auto request = InstanceMessage::take(buffer)) {
+            const std::string reply = InstanceMessage::encode(answer(*request));
+            socket->write(reply.data(), static_cast<qint64>(reply.size()));
+        }
+    } catch (const std::exception&) {
+        socket->abort();
+        return;
+    }
+    socket->setProperty(bufferProperty, QByteArray::fromStdString(buffer));
+}
+
+nlohmann::json SingleInstance::answer(const nlohmann::json& request)
+{
+    const std::string type = request["type"].get<std::string>();
+    if (type == "urls") {
+        emit urlsReceived(strings(request.value("urls", nlohmann::json::array())));
+        return {{"type", "ack"}};
+    }
+    if (type == "show") {
+        emit showRequested();
+        return {{"type", "ack"}};
+    }
+    if (type == "command") {
+        if (!m_commandHandler)
+            return error("This Korvel doesn’t take commands.");
+        const CommandReply reply = m_commandHandler(strings(request.value("argv", nlohmann::json::array())));
+        return {{"type", "reply"}, {"status", reply.status}, {"output", reply.output}};
+    }
+    return error("Korvel doesn’t know the request “" + type + "”.");
+}
+
+nlohmann::json SingleInstance::send(const nlohmann::json& request, std::chrono::milliseconds timeout) const
+{
+    const QDeadlineTimer deadline(timeout.count());
+    const std::string frame = InstanceMessage::encode(request);
+    QLocalSocket socket;
+    for (;;) {
+        socket.connectToServer(QString::fromStdString(m_socketPath.string()));
+        if (socket.waitForConnected(static_cast<int>(deadline.remainingTime())))
+            break;
+        if (deadline.hasExpired())
+            throw std::runtime_error("No running Korvel answered on “" + m_socketPath.string() + "”.");
+        QThread::msleep(50); // the first instance holds the lock but may not listen yet
+    }
+    socket.write(frame.data(), static_cast<qint64>(frame.size()));
+    std::string buffer;
+    while (!deadline.hasExpired()) {
+        if (auto reply = InstanceMessage::take(buffer))
+            return *reply;
+        if (!socket.waitForReadyRead(static_cast<int>(deadline.remainingTime())))
+            break;
+        const QByteArray incoming = socket.readAll();
+        buffer.append(incoming.constData(), static_cast<size_t>(incoming.size()));
+    }
+    if (auto reply = InstanceMessage::take(buffer))
+        return *reply;
+    throw std::runtime_error("The running Korvel didn’t answer.");
+}
+
+void SingleInstance::handOver(const std::vector<std::string>& urls) const
+{
+    const nlohmann::json request =
+        urls.empty() ? nlohmann::json {{"type", "show"}} : nlohmann::json {{"type", "urls"}, {"urls", urls}};
+    const nlohmann::json reply = send(request);
+    if (reply.value("type", "") != "ack")
+        throw std::runtime_error(reply.value("message", std::string("The running Korvel refused the request.")));
+}
+
+} // namespace korvel
