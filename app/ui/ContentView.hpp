@@ -1,22 +1,22 @@
 #pragma once
 
 #include "app/platform/Platform.hpp"
+#include "app/ui/NewProfileSheet.hpp"
+#include "app/ui/WelcomeView.hpp"
 
 #include <QMainWindow>
+#include <QMessageBox>
 #include <QPointer>
 
 class QAction;
-class QMessageBox;
 class QSplitter;
 
 namespace korvel {
 
 class AppModel;
 class EmptyStateView;
-class NewProfileSheet;
 class ProfileDetailView;
 class Sidebar;
-class WelcomeView;
 
 // The management window, "Korvel": the sidebar of profiles beside the selected profile's details (or the empty
 // state), the toolbar, the new-profile and welcome sheets and the model's error alert. Everything it shows

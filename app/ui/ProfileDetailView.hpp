@@ -4,6 +4,7 @@
 #include "app/platform/Platform.hpp"
 #include "core/model/Profile.hpp"
 
+#include <QMessageBox>
 #include <QPointer>
 #include <QScrollArea>
 
@@ -11,7 +12,6 @@
 
 class QLabel;
 class QLineEdit;
-class QMessageBox;
 class QPushButton;
 
 namespace korvel {
