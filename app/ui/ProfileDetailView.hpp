@@ -2,6 +2,7 @@
 
 #include "app/model/AppModel.hpp"
 #include "app/platform/Platform.hpp"
+#include "app/ui/FormSection.hpp"
 #include "core/model/Profile.hpp"
 
 #include <QMessageBox>
@@ -18,7 +19,7 @@ namespace korvel {
 
 class BusyIndicator;
 class ColorPalette;
-class FormSection;
+
 class ProfileBadge;
 class StatusDot;
 
