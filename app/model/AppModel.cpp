@@ -23,6 +23,9 @@
 #include <cstdio>
 #include <sys/stat.h>
 
+// Every task is named before it is awaited (`auto t = f(); co_await t;`): g++ 12 destroys temporaries of a
+// co_await expression twice.
+
 namespace korvel {
 namespace {
 
@@ -288,7 +291,8 @@ void AppModel::setLaunchAtLogin(bool enabled)
 
 QCoro::Task<> AppModel::sleep(std::chrono::milliseconds duration)
 {
-    co_await whileAlive(this, m_platform.clock.sleep(duration));
+    auto wait = whileAlive(this, m_platform.clock.sleep(duration));
+    co_await wait;
 }
 
 // MARK: Profile operations
@@ -304,9 +308,12 @@ QCoro::Task<std::optional<Profile>> AppModel::createProfile(
     m_selection = profile.id;
     announce();
     save();
-    if (importOriginalData)
-        co_await this->importOriginalData(profile);
-    co_await rebuild(profile);
+    if (importOriginalData) {
+        auto import = this->importOriginalData(profile);
+        co_await import;
+    }
+    auto build = rebuild(profile);
+    co_await build;
     co_return profile;
 }
 
@@ -317,7 +324,8 @@ QCoro::Task<> AppModel::importOriginalData(Profile profile)
     const std::filesystem::path to = m_paths.dataDir(profile.id);
     std::optional<std::string> failure;
     try {
-        co_await runInBackground(this, [from, to] { DataImporter::importData(from, to); });
+        auto copy = runInBackground(this, [from, to] { DataImporter::importData(from, to); });
+        co_await copy;
     } catch (const std::exception& error) {
         failure = error.what();
     }
@@ -342,7 +350,8 @@ QCoro::Task<> AppModel::rebuild(Profile profile)
     setBusy(profile.id, "Creating app…");
     std::optional<std::string> failure;
     try {
-        co_await buildApp(profile);
+        auto build = buildApp(profile);
+        co_await build;
     } catch (const std::exception& error) {
         failure = error.what();
     }
@@ -358,8 +367,10 @@ QCoro::Task<> AppModel::rebuild(Profile profile)
     const auto current = this->profile(profile.id);
     if (!current || *current == profile)
         co_return;
-    if (status(*current).needsBuild())
-        co_await rebuild(*current);
+    if (status(*current).needsBuild()) {
+        auto again = rebuild(*current);
+        co_await again;
+    }
 }
 
 QCoro::Task<> AppModel::buildApp(Profile profile)
@@ -377,7 +388,8 @@ QCoro::Task<> AppModel::buildApp(Profile profile)
             Qt::QueuedConnection);
     };
     const CloneBuilder builder = m_builder;
-    co_await runInBackground(this, [builder, profile, progress] { builder.build(profile, progress); });
+    auto build = runInBackground(this, [builder, profile, progress] { builder.build(profile, progress); });
+    co_await build;
 }
 
 QCoro::Task<> AppModel::open(Profile profile)
@@ -389,8 +401,10 @@ QCoro::Task<> AppModel::open(Profile profile)
     }
     if (m_busy.contains(profile.id))
         co_return;
-    if (m_builder.status(profile).needsBuild())
-        co_await rebuild(profile);
+    if (m_builder.status(profile).needsBuild()) {
+        auto build = rebuild(profile);
+        co_await build;
+    }
 
     const CloneStatus status = m_builder.status(profile);
     if (status.kind() == CloneStatus::Kind::SourceMissing) {
@@ -399,10 +413,12 @@ QCoro::Task<> AppModel::open(Profile profile)
     }
     if (status.kind() != CloneStatus::Kind::Ready)
         co_return; // the failed build has said why
-    co_await syncSessions();
+    auto sync = syncSessions();
+    co_await sync;
     std::optional<std::string> failure;
     try {
-        co_await whileAlive(this, m_platform.workspace.openApplication(m_paths.appURL(profile)));
+        auto opening = whileAlive(this, m_platform.workspace.openApplication(m_paths.appURL(profile)));
+        co_await opening;
     } catch (const std::exception& error) {
         failure = error.what();
     }
@@ -413,8 +429,10 @@ QCoro::Task<> AppModel::open(Profile profile)
 QCoro::Task<> AppModel::openAll()
 {
     const std::vector<Profile> profiles = m_profiles;
-    for (const Profile& profile : profiles)
-        co_await open(profile);
+    for (const Profile& profile : profiles) {
+        auto opening = open(profile);
+        co_await opening;
+    }
 }
 
 QCoro::Task<bool> AppModel::waitUntilQuit(std::shared_ptr<RunningApplication> application, int polls)
@@ -423,7 +441,8 @@ QCoro::Task<bool> AppModel::waitUntilQuit(std::shared_ptr<RunningApplication> ap
     for (int poll = 0; poll < polls; ++poll) {
         if (application->isTerminated())
             co_return true;
-        co_await sleep(pollInterval);
+        auto wait = sleep(pollInterval);
+        co_await wait;
     }
     co_return application->isTerminated();
 }
@@ -431,7 +450,8 @@ QCoro::Task<bool> AppModel::waitUntilQuit(std::shared_ptr<RunningApplication> ap
 QCoro::Task<> AppModel::restart(Profile profile)
 {
     if (const auto application = runningApp(profile)) {
-        if (!co_await waitUntilQuit(application, pollsBeforeRestart)) {
+        auto quit = waitUntilQuit(application, pollsBeforeRestart);
+        if (!co_await quit) {
             fail(profile.appDisplayName() + " didn’t quit. Quit it, then open it again.");
             co_return;
         }
@@ -439,13 +459,15 @@ QCoro::Task<> AppModel::restart(Profile profile)
         // for still running.
         refreshRunning();
     }
-    co_await open(profile);
+    auto opening = open(profile);
+    co_await opening;
 }
 
 QCoro::Task<> AppModel::deleteProfile(Profile profile, bool moveDataToTrash)
 {
     if (const auto application = runningApp(profile)) {
-        if (!co_await waitUntilQuit(application, pollsBeforeDelete)) {
+        auto quit = waitUntilQuit(application, pollsBeforeDelete);
+        if (!co_await quit) {
             fail("Quit " + profile.appDisplayName() + " first, then delete the profile.");
             co_return;
         }
@@ -461,7 +483,8 @@ QCoro::Task<> AppModel::deleteProfile(Profile profile, bool moveDataToTrash)
     if (moveDataToTrash && std::filesystem::exists(std::filesystem::symlink_status(folder, error))) {
         std::optional<std::string> failure;
         try {
-            co_await whileAlive(this, m_platform.trash.moveToTrash(folder));
+            auto trashing = whileAlive(this, m_platform.trash.moveToTrash(folder));
+            co_await trashing;
         } catch (const std::exception& trashError) {
             failure = trashError.what();
         }
@@ -695,7 +718,8 @@ QCoro::Task<> AppModel::syncSessions()
     const std::filesystem::path source = m_paths.originalDataDir;
     std::vector<SessionSync::Result> results;
     try {
-        results = co_await runInBackground(this, [source, items] { return SessionSync::run(source, items); });
+        auto round = runInBackground(this, [source, items] { return SessionSync::run(source, items); });
+        results = co_await round;
     } catch (const std::exception&) {
         // Dropped like every sync error; the next round tries again.
     }
@@ -733,9 +757,10 @@ QCoro::Task<> AppModel::setRouteClaudeLinks(bool enabled)
 {
     std::optional<std::string> failure;
     try {
-        co_await whileAlive(this,
+        auto change = whileAlive(this,
             m_platform.linkHandler.setDefaultApplication(
                 routingTarget(enabled), std::string(ClaudeDesktop::urlScheme)));
+        co_await change;
     } catch (const std::exception& error) {
         failure = error.what();
     }
@@ -765,7 +790,8 @@ QCoro::Task<> AppModel::recheckLinkHandlerAfterLaunch()
     // 2, 6 and 15 seconds apart: the system may hand the scheme to a new app a little after its launch.
     for (const auto delay : {2s, 6s, 15s}) {
         try {
-            co_await sleep(delay);
+            auto wait = sleep(delay);
+            co_await wait;
         } catch (const std::exception&) {
             // An interrupted wait still checks.
         }

@@ -1,6 +1,7 @@
 #include "tests/app/support/ModelSandbox.hpp"
 
 #include "tests/app/support/Await.hpp"
+#include "tests/support/StandInClaude.hpp"
 
 #include <QCoreApplication>
 #include <QThreadPool>
@@ -9,43 +10,29 @@
 #include <cstdlib>
 #include <sys/stat.h>
 
+namespace korvel {
+
+void PrintTo(const CloneStatus& status, std::ostream* out)
+{
+    *out << status.summary();
+}
+
+void PrintTo(const Uuid& id, std::ostream* out)
+{
+    *out << id.toString();
+}
+
+void PrintTo(const AppModel::PendingImport& pending, std::ostream* out)
+{
+    *out << pending.sessions << " sessions, " << pending.pins << " pins";
+}
+
+} // namespace korvel
+
 namespace korvel::test {
 namespace {
 
 const std::string creatingApp = "Creating app…";
-
-std::string infoPlist(const std::string& version)
-{
-    return R"(<?xml version="1.0" encoding="UTF-8"?>
-<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
-<plist version="1.0">
-<dict>
-	<key>CFBundleExecutable</key>
-	<string>Claude</string>
-	<key>CFBundleIdentifier</key>
-	<string>com.anthropic.claudefordesktop</string>
-	<key>CFBundleName</key>
-	<string>Claude</string>
-	<key>CFBundlePackageType</key>
-	<string>APPL</string>
-	<key>CFBundleShortVersionString</key>
-	<string>)" +
-        version + R"(</string>
-	<key>CFBundleURLTypes</key>
-	<array>
-		<dict>
-			<key>CFBundleURLName</key>
-			<string>Claude</string>
-			<key>CFBundleURLSchemes</key>
-			<array>
-				<string>claude</string>
-			</array>
-		</dict>
-	</array>
-</dict>
-</plist>
-)";
-}
 
 void writeExecutable(const std::filesystem::path& file, const std::string& text)
 {
@@ -69,8 +56,7 @@ ModelSandbox::ModelSandbox()
         ::setenv(name.c_str(), value.c_str(), 1);
     }
     writeExecutable(launcher, "#!/bin/sh\nexit 0\n");
-    setClaudeVersion("1.0.0");
-    writeExecutable(paths.sourceApp / "Contents/MacOS/Claude", "#!/bin/sh\nexit 0\n");
+    installClaude("1.0.0");
     fake.mainBundle.path = ownBundle;
 }
 
@@ -132,9 +118,16 @@ void ModelSandbox::settle()
     ADD_FAILURE() << "the model did not settle";
 }
 
+void ModelSandbox::installClaude(const std::string& version)
+{
+    StandInClaude::Options options;
+    options.version = version;
+    ASSERT_EQ(StandInClaude::create(paths.sourceApp.parent_path(), options), paths.sourceApp);
+}
+
 void ModelSandbox::setClaudeVersion(const std::string& version)
 {
-    writeText(paths.sourceApp / "Contents/Info.plist", infoPlist(version));
+    StandInClaude::setInfoString(paths.sourceApp, "CFBundleShortVersionString", version);
 }
 
 void ModelSandbox::removeClaude()

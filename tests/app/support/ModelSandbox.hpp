@@ -11,6 +11,13 @@
 #include <string>
 #include <vector>
 
+namespace korvel {
+// Readable values in test failures.
+void PrintTo(const CloneStatus& status, std::ostream* out);
+void PrintTo(const Uuid& id, std::ostream* out);
+void PrintTo(const AppModel::PendingImport& pending, std::ostream* out);
+} // namespace korvel
+
 namespace korvel::test {
 
 // A new profile with a random id, created now to the whole second (as the profile list keeps times).
@@ -33,6 +40,7 @@ protected:
     void settle();
 
     // Claude Desktop.
+    void installClaude(const std::string& version);
     void setClaudeVersion(const std::string& version);
     void removeClaude();
 

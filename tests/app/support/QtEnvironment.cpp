@@ -1,4 +1,7 @@
-// Every model test needs an application object for its event loop; one per test program.
+// Every model test needs an application object for its event loop; one per test program. Builds draw badge
+// icons, so the drawing caches are released at the end for LeakSanitizer.
+
+#include "tests/support/DrawingCacheCleanup.hpp"
 
 #include <QCoreApplication>
 #include <gtest/gtest.h>
@@ -24,5 +27,6 @@ private:
 };
 
 [[maybe_unused]] const auto* const environment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+[[maybe_unused]] const auto* const cleanup = ::testing::AddGlobalTestEnvironment(new korvel::test::DrawingCacheCleanup);
 
 } // namespace
