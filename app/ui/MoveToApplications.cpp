@@ -41,7 +41,7 @@ std::optional<fs::path> copyIntoFirstDestination(const MoveToApplications::Syste
     return std::nullopt;
 }
 
-bool askToMove()
+bool askWithAlert()
 {
     QMessageBox box;
     box.setIcon(QMessageBox::Question);
@@ -58,7 +58,7 @@ bool askToMove()
     return box.clickedButton() == move;
 }
 
-void tellMoveFailed()
+void tellWithAlert()
 {
     QMessageBox box;
     box.setIcon(QMessageBox::Warning);
@@ -87,8 +87,8 @@ MoveToApplications::System MoveToApplications::System::live(
     System system;
     system.bundle = std::move(bundle);
     system.destinations = {"/Applications", home / "Applications"};
-    system.askToMove = askToMove;
-    system.tellMoveFailed = tellMoveFailed;
+    system.askToMove = askWithAlert;
+    system.tellMoveFailed = tellWithAlert;
     system.moveToTrash = [](const fs::path& item) { return QFile::moveToTrash(QString::fromStdString(item.string())); };
     system.stripQuarantine = [](const fs::path& target) {
         // The copy's own helper removes the attribute; nothing waits for it and a failure changes nothing.

@@ -1,7 +1,6 @@
 #include "tests/app/ui/support/UiSandbox.hpp"
 
 #include "tests/app/support/Await.hpp"
-#include "tests/support/StandInClaude.hpp"
 
 #include <QApplication>
 #include <QThreadPool>
@@ -11,12 +10,7 @@
 
 namespace korvel::test {
 
-UiSandbox::UiSandbox()
-{
-    // The richer stand-in: an icon, nested helpers and a framework, like the real bundle.
-    std::filesystem::remove_all(paths.sourceApp);
-    StandInClaude::create(paths.sourceApp.parent_path());
-}
+UiSandbox::UiSandbox() = default;
 
 UiSandbox::~UiSandbox()
 {
