@@ -14,10 +14,11 @@
 #include <QPointer>
 
 #include <cstdio>
+#include <fcntl.h>
 #include <unistd.h>
 
-// Every task is named before it is awaited (`auto t = f(); co_await t;`): g++ 12 destroys temporaries of a
-// co_await expression twice.
+// Every task is named before it is awaited (`auto t = f(); co_await t;`) and every awaited value is named
+// before it is used: g++ 12 destroys temporaries of a co_await expression twice.
 
 namespace korvel {
 namespace {
@@ -42,6 +43,51 @@ CommandRunner::Progress progressOnTerminal()
     return [](const std::string& line) { write(stderr, line + "\n"); };
 }
 
+// The apps a command starts outlive it and must not hold the caller's standard output and error open: a script's
+// `$(korvel open Work)` would wait until the app quits. While the model runs, descriptors 1 and 2 lead to
+// /dev/null, which is what started programs inherit; the command's own words go to copies of the originals.
+class CallersOutputs
+{
+public:
+    CallersOutputs()
+    {
+        std::fflush(nullptr);
+        m_output = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+        m_errorOutput = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
+        const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (m_output < 0 || m_errorOutput < 0 || null < 0)
+            throw std::runtime_error("Korvel can’t set its output aside.");
+        ::dup2(null, STDOUT_FILENO);
+        ::dup2(null, STDERR_FILENO);
+        ::close(null);
+    }
+    ~CallersOutputs()
+    {
+        std::fflush(nullptr);
+        ::dup2(m_output, STDOUT_FILENO);
+        ::dup2(m_errorOutput, STDERR_FILENO);
+        ::close(m_output);
+        ::close(m_errorOutput);
+    }
+    CallersOutputs(const CallersOutputs&) = delete;
+    CallersOutputs& operator=(const CallersOutputs&) = delete;
+
+    // Progress lines on the caller's standard error while the command runs.
+    CommandRunner::Progress progress() const
+    {
+        if (!::isatty(m_errorOutput))
+            return {};
+        return [fd = m_errorOutput](const std::string& line) {
+            const std::string text = line + "\n";
+            [[maybe_unused]] const auto written = ::write(fd, text.data(), text.size());
+        };
+    }
+
+private:
+    int m_output = -1;
+    int m_errorOutput = -1;
+};
+
 CommandResult forward(const std::vector<std::string>& arguments)
 {
     const SingleInstance instance;
@@ -55,7 +101,8 @@ QCoro::Task<> deliver(QCoro::Task<CommandResult> task, std::function<void(Comman
 {
     CommandResult result;
     try {
-        result = co_await task;
+        CommandResult finished = co_await task;
+        result = std::move(finished);
     } catch (const std::exception& error) {
         result = {CommandResult::failed, {}, std::string("korvel: ") + error.what() + "\n"};
     }
@@ -64,10 +111,12 @@ QCoro::Task<> deliver(QCoro::Task<CommandResult> task, std::function<void(Comman
 
 CommandResult runHere(const Invocation& invocation)
 {
+    const CallersOutputs outputs;
     const AppPaths paths = AppPaths::live();
-    const ProfileListLock lock(paths.supportDir, [] {
-        if (::isatty(STDERR_FILENO))
-            write(stderr, "Waiting for another korvel command to finish…\n");
+    const auto progress = outputs.progress();
+    const ProfileListLock lock(paths.supportDir, [&progress] {
+        if (progress)
+            progress("Waiting for another korvel command to finish…");
     });
     LinuxPlatform desktop;
     const std::filesystem::path launcher =
@@ -78,7 +127,7 @@ CommandResult runHere(const Invocation& invocation)
 
     std::optional<CommandResult> result;
     QEventLoop loop;
-    deliver(CommandRunner::run(model, invocation, CommandRunner::Place::Here, progressOnTerminal()),
+    deliver(CommandRunner::run(model, invocation, CommandRunner::Place::Here, progress),
         [&result, &loop](CommandResult finished) {
             result = std::move(finished);
             loop.quit();
@@ -108,7 +157,8 @@ QCoro::Task<> answer(
             if (responder.wantsProgress())
                 progress = [responder](const std::string& line) { responder.progress(sanitized(line)); };
             auto running = CommandRunner::run(*model, parsed.invocation, CommandRunner::Place::RunningKorvel, progress);
-            result = co_await running;
+            CommandResult finished = co_await running;
+            result = std::move(finished);
         }
     } catch (const UsageError& error) {
         result = {CommandResult::misused, {}, usageText(error)};

@@ -5,6 +5,7 @@
 #include "app/cli/ProfileReport.hpp"
 #include "app/cli/UsageError.hpp"
 #include "app/model/AppModel.hpp"
+#include "app/ui/NewProfileSheet.hpp"
 #include "core/support/UnicodeText.hpp"
 
 #include <QObject>
@@ -13,8 +14,8 @@
 #include <charconv>
 #include <map>
 
-// Every task is named before it is awaited (`auto t = f(); co_await t;`): g++ 12 destroys temporaries of a
-// co_await expression twice.
+// Every task is named before it is awaited (`auto t = f(); co_await t;`) and every awaited value is named
+// before it is used: g++ 12 destroys temporaries of a co_await expression twice.
 
 namespace korvel {
 namespace {
@@ -83,15 +84,6 @@ std::string blankChecked(const std::string& name)
     return name;
 }
 
-ProfileColor firstUnusedColor(const std::vector<Profile>& profiles)
-{
-    for (const ProfileColor color : ProfileColor::allCases()) {
-        if (std::none_of(profiles.begin(), profiles.end(), [color](const Profile& p) { return p.color == color; }))
-            return color;
-    }
-    return ProfileColor::Blue;
-}
-
 // The position as the list-move destination that puts the profile at `index` there.
 size_t destination(const AppModel& model, size_t index, const std::string& text)
 {
@@ -154,7 +146,9 @@ QCoro::Task<Outcome> create(AppModel& model, const Invocation& invocation)
 {
     const std::string name = blankChecked(invocation.operands[0]);
     const auto colorName = invocation.value("--color");
-    const ProfileColor color = colorName ? *CommandSyntax::color(*colorName) : firstUnusedColor(model.profiles());
+    // Without a colour, the one the new-profile sheet would offer.
+    const ProfileColor color =
+        colorName ? *CommandSyntax::color(*colorName) : NewProfileSheet::initialColor(model.profiles());
     auto creating = model.createProfile(name, color, invocation.has("--import"));
     const std::optional<Profile> profile = co_await creating;
     if (!profile)
@@ -200,11 +194,13 @@ QCoro::Task<Outcome> perform(AppModel& model, const Invocation& invocation)
     }
     if (command == "create") {
         auto creating = create(model, invocation);
-        co_return co_await creating;
+        Outcome created = co_await creating;
+        co_return created;
     }
     if (command == "sync") {
         auto syncing = sync(model, json);
-        co_return Outcome {co_await syncing, {}};
+        std::string report = co_await syncing;
+        co_return Outcome {std::move(report), {}};
     }
     if (command == "link") {
         model.handle(invocation.operands);

@@ -3,7 +3,9 @@
 //     Korvel [claude://…]…
 //
 // A second start hands its links (or, without any, a request to show the window) to the running Korvel and ends.
+// Started as `korvel`, or with a command's name first (`Korvel list`), it is the command line instead.
 
+#include "app/cli/CommandLine.hpp"
 #include "app/platform/linux/DetachedProcess.hpp"
 #include "app/platform/linux/LinuxPlatform.hpp"
 #include "app/platform/linux/SingleInstance.hpp"
@@ -41,6 +43,9 @@ int fail(const std::exception& error)
 
 int main(int argc, char** argv)
 {
+    if (CommandLine::isCommand(argc, argv))
+        return CommandLine::run(argc, argv);
+
     QApplication application(argc, argv);
     QApplication::setApplicationName("Korvel");
     QApplication::setQuitOnLastWindowClosed(false);
@@ -71,6 +76,7 @@ int main(int argc, char** argv)
         };
         KorvelApp korvel(AppPaths::live(), desktop.platform(), bundle / "Contents/MacOS/KorvelLauncher",
             MoveToApplications::System::live(bundle, XdgFolders::home(), relaunch));
+        CommandLine::serve(*instance, korvel.model());
 
         QObject::connect(instance.get(), &SingleInstance::urlsReceived, &korvel.delegate(), &AppDelegate::open);
         QObject::connect(instance.get(), &SingleInstance::showRequested, &korvel, &KorvelApp::openMainWindow);

@@ -144,7 +144,8 @@ TEST(ProfileLookup, TwoProfilesWithTheSameExactNameAreAmbiguous)
 
 TEST(TextTable, AlignsColumnsByCharactersNotBytes)
 {
-    EXPECT_EQ(TextTable::format({{"NAME", "STATUS"}, {"Straße", "Ready · Claude 1.2.3"}, {"Wo", "App not created yet"}}),
+    EXPECT_EQ(
+        TextTable::format({{"NAME", "STATUS"}, {"Straße", "Ready · Claude 1.2.3"}, {"Wo", "App not created yet"}}),
         "NAME    STATUS\n"
         "Straße  Ready · Claude 1.2.3\n"
         "Wo      App not created yet\n");

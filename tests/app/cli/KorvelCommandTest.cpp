@@ -152,16 +152,23 @@ TEST_F(KorvelCommand, StatusIsCheckedOnDisk)
 
     std::filesystem::remove(paths.appsDir / "Claude Home.app/Contents/MacOS/KorvelLauncher");
     const nlohmann::json json = parsedJson(korvel({"status", "Home", "--json"}).output);
-    EXPECT_EQ(json, nlohmann::json::parse(R"({"profiles": [{"id": ")" + stored("Home").id.toString() +
-                        R"(", "name": "Home", "status": {"kind": "damaged", "needsBuild": true,
-                        "reason": "launcher missing (was it auto-updated?)",
-                        "summary": "Needs rebuild: launcher missing (was it auto-updated?)"}}]})"));
+    const nlohmann::json expected = nlohmann::json::parse(R"j({"profiles": [{"id": ")j" + stored("Home").id.toString() +
+        R"j(", "name": "Home", "status": {"kind": "damaged", "needsBuild": true,
+        "reason": "launcher missing (was it auto-updated?)",
+        "summary": "Needs rebuild: launcher missing (was it auto-updated?)"}}]})j");
+    EXPECT_EQ(json, expected);
 }
 
 TEST_F(KorvelCommand, BadInputIsAUsageErrorAndChangesNothing)
 {
     ASSERT_EQ(create("Work").status, 0);
-    ASSERT_EQ(create("work").status, 0);
+    // The model keeps the second profile but builds no app whose name only differs in case: a failure.
+    const Run lowerCase = create("work");
+    EXPECT_EQ(lowerCase.status, 1);
+    EXPECT_EQ(lowerCase.output, stored("work").id.toString() + "\n");
+    EXPECT_EQ(lowerCase.errorOutput,
+        "Couldn’t create the app for work: the profile “Work” already has an app named “Claude work”. Rename one "
+        "of them.\n");
     const std::string before = readText(paths.profilesFile());
     const Strings appsBefore = installedApps();
     const std::string ten = "orange, red, pink, purple, indigo, blue, teal, green, yellow and graphite";
@@ -234,8 +241,8 @@ TEST_F(KorvelCommand, OpenAndRestartStartTheProfileApp)
     ASSERT_TRUE(eventually([&] { return StandInRecord::readAll(record).size() == 1; }));
     const StandInRecord first = StandInRecord::readAll(record).front();
     endWithTest(first.pid);
-    EXPECT_NE(std::find(first.arguments.begin(), first.arguments.end(),
-                  "--user-data-dir=" + paths.dataDir(work.id).string()),
+    EXPECT_NE(
+        std::find(first.arguments.begin(), first.arguments.end(), "--user-data-dir=" + paths.dataDir(work.id).string()),
         first.arguments.end());
 
     ASSERT_TRUE(eventually([&] { return parsedJson(korvel({"list", "--json"}).output)["profiles"][0]["running"]; }));
@@ -250,13 +257,13 @@ TEST_F(KorvelCommand, OpenAndRestartStartTheProfileApp)
 TEST_F(KorvelCommand, LinksGoToClaudeDesktopWhileRoutingIsOff)
 {
     const std::filesystem::path record = temp / "links.txt";
-    const Run link = korvel({"link", "claude://claude.ai/a", "claude://claude.ai/b"},
-        {{"KORVEL_STANDIN_RECORD", record.string()}});
+    const Run link =
+        korvel({"link", "claude://claude.ai/a", "claude://claude.ai/b"}, {{"KORVEL_STANDIN_RECORD", record.string()}});
     ASSERT_EQ(link.status, 0) << link.errorOutput;
     ASSERT_TRUE(eventually([&] { return StandInRecord::readAll(record).size() == 1; }));
     const StandInRecord started = StandInRecord::readAll(record).front();
-    EXPECT_EQ(started.arguments, (Strings {StandInClaude::executable(claude).string(), "claude://claude.ai/a",
-                                     "claude://claude.ai/b"}));
+    EXPECT_EQ(started.arguments,
+        (Strings {StandInClaude::executable(claude).string(), "claude://claude.ai/a", "claude://claude.ai/b"}));
 }
 
 TEST_F(KorvelCommand, SyncReportsWhatItBroughtIntoEachProfile)
@@ -278,12 +285,17 @@ TEST_F(KorvelCommand, SyncReportsWhatItBroughtIntoEachProfile)
     EXPECT_EQ(sync.output,
         "Work  2 sessions, 1 pin\n"
         "Home  nothing new\n");
-    EXPECT_TRUE(std::filesystem::exists(paths.dataDir(work.id) / "claude-code-sessions" / account / "project/local_two.json"));
+    EXPECT_TRUE(
+        std::filesystem::exists(paths.dataDir(work.id) / "claude-code-sessions" / account / "project/local_two.json"));
 
     const nlohmann::json again = parsedJson(korvel({"sync", "--json"}).output);
-    EXPECT_EQ(again, nlohmann::json::parse(R"({"profiles": [
-        {"id": ")" + work.id.toString() + R"(", "name": "Work", "running": false, "sessions": 0, "pins": 0, "pinsWaiting": 0},
-        {"id": ")" + stored("Home").id.toString() + R"(", "name": "Home", "running": false, "sessions": 0, "pins": 0, "pinsWaiting": 0}]})"));
+    EXPECT_EQ(again,
+        nlohmann::json::parse(R"({"profiles": [
+        {"id": ")" +
+            work.id.toString() + R"(", "name": "Work", "running": false, "sessions": 0, "pins": 0, "pinsWaiting": 0},
+        {"id": ")" +
+            stored("Home").id.toString() +
+            R"(", "name": "Home", "running": false, "sessions": 0, "pins": 0, "pinsWaiting": 0}]})"));
 }
 
 TEST_F(KorvelCommand, ClaudeCodeOpensATerminalOrHandsOutItsPieces)
@@ -316,8 +328,8 @@ TEST_F(KorvelCommand, RouteLinksMakesKorvelOrClaudeTheHandler)
 
     const Run off = korvel({"route-links", "off"});
     ASSERT_EQ(off.status, 0) << off.errorOutput;
-    EXPECT_EQ(readText(home / ".config/mimeapps.list").find("x-scheme-handler/claude=korvel.desktop"),
-        std::string::npos);
+    EXPECT_EQ(
+        readText(home / ".config/mimeapps.list").find("x-scheme-handler/claude=korvel.desktop"), std::string::npos);
 }
 
 TEST_F(KorvelCommand, HelpVersionAndTheProgramsOtherName)

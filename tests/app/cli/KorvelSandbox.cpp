@@ -31,10 +31,10 @@ KorvelSandbox::KorvelSandbox()
     std::filesystem::permissions(terminal, std::filesystem::perms(0755));
 
     environment = {{"HOME", home.string()}, {"XDG_DATA_HOME", data.string()}, {"XDG_CONFIG_HOME", config.string()},
-        {"XDG_RUNTIME_DIR", runtime.string()}, {"KORVEL_CLAUDE_APP", claude.string()},
-        {"TERMINAL", terminal.string()}, {"QT_QPA_PLATFORM", "offscreen"}, {"DISPLAY", std::nullopt},
-        {"WAYLAND_DISPLAY", std::nullopt}, {"DBUS_SESSION_BUS_ADDRESS", std::nullopt},
-        {"KORVEL_STANDIN_RECORD", std::nullopt}, {"KORVEL_STANDIN_STAY", std::nullopt}};
+        {"XDG_RUNTIME_DIR", runtime.string()}, {"KORVEL_CLAUDE_APP", claude.string()}, {"TERMINAL", terminal.string()},
+        {"QT_QPA_PLATFORM", "offscreen"}, {"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt},
+        {"DBUS_SESSION_BUS_ADDRESS", std::nullopt}, {"KORVEL_STANDIN_RECORD", std::nullopt},
+        {"KORVEL_STANDIN_STAY", std::nullopt}};
 }
 
 KorvelSandbox::~KorvelSandbox()
@@ -109,7 +109,8 @@ nlohmann::json KorvelSandbox::parsedJson(const std::string& text) const
 {
     const std::filesystem::path file = temp / "output.json";
     writeText(file, text);
-    const auto check = ChildProcess::run("/usr/bin/python3", {.arguments = {"python3", "-m", "json.tool", file.string()}});
+    const auto check =
+        ChildProcess::run("/usr/bin/python3", {.arguments = {"python3", "-m", "json.tool", file.string()}});
     EXPECT_EQ(check.exitStatus, 0) << check.standardError << text;
     return nlohmann::json::parse(text);
 }

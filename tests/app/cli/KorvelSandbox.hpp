@@ -51,7 +51,8 @@ protected:
     std::filesystem::path socketPath() const;
 
     // Polls until `done` holds; false after `timeout`.
-    static bool eventually(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(20));
+    static bool eventually(
+        const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(20));
     // Parses with nlohmann and, independently, checks with `python3 -m json.tool`.
     nlohmann::json parsedJson(const std::string& text) const;
 
