@@ -104,8 +104,10 @@ TEST_F(ProfileOperations, openOfARunningAppBringsItForwardAndBuildsNothing)
 TEST_F(ProfileOperations, openOfAnOutdatedAppRebuildsItFirstEvenWithAutomaticUpdatesOff)
 {
     fake.userDefaults.stored[AppModel::autoUpdateKey] = false;
+    fake.workspace.launchOnOpen = true;
     const Profile work = makeProfile("Work");
     storeProfiles({work});
+    registerBundle(work);
     buildApp(work);
     setClaudeVersion("2.0.0");
     AppModel& m = start();
@@ -117,6 +119,8 @@ TEST_F(ProfileOperations, openOfAnOutdatedAppRebuildsItFirstEvenWithAutomaticUpd
     EXPECT_EQ(buildsStarted(work.id), 1);
     EXPECT_EQ(m.status(work), CloneStatus::ready("2.0.0"));
     EXPECT_EQ(fake.workspace.openedApplications, std::vector<std::filesystem::path> {paths.appURL(work)});
+    EXPECT_EQ(m.running(), std::set<Uuid> {work.id});
+    EXPECT_EQ(m.lastLaunchedProfileID(), work.id);
     EXPECT_FALSE(m.errorMessage());
 }
 
