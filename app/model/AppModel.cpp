@@ -8,6 +8,7 @@
 #include "core/building/CloneError.hpp"
 #include "core/model/ClaudeDesktop.hpp"
 #include "core/model/Timestamp.hpp"
+#include "core/support/Directories.hpp"
 #include "core/support/FileError.hpp"
 #include "core/support/UnicodeText.hpp"
 #include "core/transfer/ClaudeCodeLauncher.hpp"
@@ -21,7 +22,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <sys/stat.h>
 
 // Every task is named before it is awaited (`auto t = f(); co_await t;`): g++ 12 destroys temporaries of a
 // co_await expression twice.
@@ -56,17 +56,6 @@ bool sameLocation(const std::filesystem::path& a, const std::filesystem::path& b
         return false;
     const auto resolvedB = std::filesystem::weakly_canonical(b, error);
     return !error && resolvedA == resolvedB;
-}
-
-// Creates `folder` and its missing parents, each new one for the owner only, like every profile folder.
-void createPrivateFolders(const std::filesystem::path& folder)
-{
-    std::error_code error;
-    if (folder.empty() || std::filesystem::exists(folder, error))
-        return;
-    createPrivateFolders(folder.parent_path());
-    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
-        FileError::throwWrite(folder, errno);
 }
 
 // A name for the set-aside copy of an unreadable profile list: "profiles.json.unreadable-20261205T160519Z".
@@ -550,7 +539,7 @@ void AppModel::revealData(const Profile& profile)
 {
     const std::filesystem::path folder = m_paths.dataDir(profile.id);
     try {
-        createPrivateFolders(folder);
+        Directories::create(folder, 0700);
     } catch (const std::exception&) {
         // The file viewer then shows what it can.
     }

@@ -30,7 +30,8 @@ TEST_F(ProfileOperations, createProfileSavesSelectsAndBuildsTheApp)
     AppModel& m = start();
     std::vector<QString> steps;
     bool offMainThread = false;
-    QObject::connect(&m, &AppModel::buildStep, [&](const QString&, const QString& step) {
+    QObject watch; // goes before what it records
+    QObject::connect(&m, &AppModel::buildStep, &watch, [&](const QString&, const QString& step) {
         steps.push_back(step);
         offMainThread |= QThread::currentThread() != QCoreApplication::instance()->thread();
     });
@@ -56,7 +57,8 @@ TEST_F(ProfileOperations, createProfileImportsClaudeDataBeforeBuilding)
     writeText(paths.originalDataDir / "Cookies", "chocolate");
     AppModel& m = start();
     std::vector<std::string> busySeen;
-    QObject::connect(&m, &AppModel::changed, &m, [&m, &busySeen] {
+    QObject watch;
+    QObject::connect(&m, &AppModel::changed, &watch, [&m, &busySeen] {
         if (!m.busy().empty() && (busySeen.empty() || busySeen.back() != m.busy().begin()->second))
             busySeen.push_back(m.busy().begin()->second);
     });
