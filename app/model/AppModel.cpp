@@ -89,13 +89,13 @@ void AppModel::startTask(Make make)
         this, [make = std::move(make)]() mutable { make(); }, Qt::QueuedConnection);
 }
 
-// MARK: Start-up
+// Start-up
 
 AppModel::AppModel(AppPaths paths, Platform platform, std::filesystem::path launcherURL, QObject* parent)
     : QObject(parent)
     , m_paths(std::move(paths))
     , m_platform(platform)
-    , m_store(m_paths.supportDir / "profiles.json")
+    , m_store(m_paths.profilesFile())
     , m_builder(m_paths, std::move(launcherURL))
 {
     UserDefaults& defaults = m_platform.userDefaults;
@@ -147,7 +147,7 @@ void AppModel::enableLaunchAtLoginOnFirstRun()
     }
 }
 
-// MARK: State
+// State
 
 void AppModel::setSelection(std::optional<Uuid> selection)
 {
@@ -284,7 +284,7 @@ QCoro::Task<> AppModel::sleep(std::chrono::milliseconds duration)
     co_await wait;
 }
 
-// MARK: Profile operations
+// Profile operations
 
 QCoro::Task<std::optional<Profile>> AppModel::createProfile(
     std::string name, ProfileColor color, bool importOriginalData)
@@ -582,7 +582,7 @@ void AppModel::quitOriginalClaude()
     }
 }
 
-// MARK: Workspace observation
+// Workspace observation
 
 void AppModel::observeWorkspace()
 {
@@ -657,7 +657,7 @@ void AppModel::becameActive()
     updateOutdatedApps();
 }
 
-// MARK: Automatic rebuilds
+// Automatic rebuilds
 
 // Automatic rebuilds leave a profile alone whose app name an earlier profile already has: building it would
 // replace that profile's app, whose next automatic rebuild would replace this one, forever.
@@ -684,7 +684,7 @@ void AppModel::updateOutdatedApps()
     }
 }
 
-// MARK: Session sync
+// Session sync
 
 void AppModel::sessionSyncTick()
 {
@@ -729,7 +729,7 @@ QCoro::Task<> AppModel::syncSessions()
     announce();
 }
 
-// MARK: Link routing
+// Link routing
 
 std::filesystem::path AppModel::routingTarget(bool toOwnBundle) const
 {
