@@ -1,7 +1,7 @@
 // Timings of the data transfer work, each with a reference measured in the same run:
 //  - SyncRound: importSessions + mergePins over 5 profiles × 2,000 session files in 20 accounts when nothing
 //    is new (the 30-second tick while a profile app runs). Reference: one bare walk of the same trees.
-//  - ImportData: a 300 MB / 10,000-file data folder, against `cp -a --reflink=auto`.
+//  - ImportDataAgainstCp: a 300 MB / 10,000-file data folder, against `cp -a --reflink=auto`.
 #include "core/model/Uuid.hpp"
 #include "core/transfer/DataImporter.hpp"
 #include "core/transfer/SessionImporter.hpp"
@@ -11,9 +11,12 @@
 #include <benchmark/benchmark.h>
 #include <nlohmann/json.hpp>
 
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <random>
+#include <stdexcept>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using korvel::DataImporter;
@@ -141,43 +144,59 @@ ImportSandbox& importSandbox()
     return sandbox;
 }
 
+void copyWithCp(const fs::path& from, const fs::path& to)
+{
+    fs::create_directories(to.parent_path());
+    const auto result =
+        korvel::test::ChildProcess::run("/bin/cp", {{"cp", "-a", "--reflink=auto", from.string(), to.string()}});
+    if (result.exitStatus != 0)
+        throw std::runtime_error(result.standardError);
+}
+
+// Seconds of one copy, then the copy is removed and written back so that the next starts clean.
 template<typename Copy>
-void timeCopies(benchmark::State& state, Copy copy)
+double timedCopy(Copy copy, const fs::path& from, const fs::path& to)
+{
+    const auto start = std::chrono::steady_clock::now();
+    copy(from, to);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    fs::remove_all(to);
+    ::sync();
+    return seconds;
+}
+
+// Each iteration copies with both, in alternating order, so that both meet the same disk and cache state.
+// The benchmark's time is importData's; "cp" is the reference and "ratio" importData / cp over the run.
+void ImportDataAgainstCp(benchmark::State& state)
 {
     ImportSandbox& box = importSandbox();
     const fs::path destination = box.dir / "Profile/Data";
+    const auto importData = [](const fs::path& from, const fs::path& to) { DataImporter::importData(from, to); };
+    ::sync();
+    double korvelTotal = 0;
+    double cpTotal = 0;
+    bool cpFirst = true;
     for (auto _ : state) {
-        copy(box.source, destination);
-        state.PauseTiming();
-        fs::remove_all(destination);
-        state.ResumeTiming();
+        double korvel = 0;
+        double cp = 0;
+        if (cpFirst)
+            cp = timedCopy(copyWithCp, box.source, destination);
+        korvel = timedCopy(importData, box.source, destination);
+        if (!cpFirst)
+            cp = timedCopy(copyWithCp, box.source, destination);
+        cpFirst = !cpFirst;
+        state.SetIterationTime(korvel);
+        korvelTotal += korvel;
+        cpTotal += cp;
     }
-}
-
-void ImportData(benchmark::State& state)
-{
-    timeCopies(state, [](const fs::path& from, const fs::path& to) { DataImporter::importData(from, to); });
-}
-
-void ImportDataReferenceCp(benchmark::State& state)
-{
-    timeCopies(state, [&](const fs::path& from, const fs::path& to) {
-        fs::create_directories(to.parent_path());
-        const auto result =
-            korvel::test::ChildProcess::run("/bin/cp", {{"cp", "-a", "--reflink=auto", from.string(), to.string()}});
-        if (result.exitStatus != 0)
-            state.SkipWithError(result.standardError.c_str());
-    });
+    state.counters["cp_ms"] = benchmark::Counter(cpTotal * 1000 / static_cast<double>(state.iterations()));
+    state.counters["ratio"] = benchmark::Counter(korvelTotal / cpTotal);
 }
 
 } // namespace
 
 BENCHMARK(SyncRound)->Unit(benchmark::kMillisecond)->MinTime(2);
 BENCHMARK(SyncRoundReferenceWalk)->Unit(benchmark::kMillisecond)->MinTime(2);
-// Interleaved so that both see the same cache and disk state.
-BENCHMARK(ImportDataReferenceCp)->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK(ImportData)->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK(ImportDataReferenceCp)->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK(ImportData)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(ImportDataAgainstCp)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(8);
 
 BENCHMARK_MAIN();

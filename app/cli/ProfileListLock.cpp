@@ -1,7 +1,7 @@
 #include "app/cli/ProfileListLock.hpp"
 
 #include "core/support/FileError.hpp"
-#include "core/support/Folders.hpp"
+#include "core/support/Directories.hpp"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -12,7 +12,7 @@ namespace korvel {
 
 ProfileListLock::ProfileListLock(const std::filesystem::path& supportDir, const std::function<void()>& waiting)
 {
-    Folders::createPrivate(supportDir);
+    Directories::create(supportDir, 0700);
     const std::filesystem::path file = supportDir / fileName;
     m_fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (m_fd < 0)

@@ -1,8 +1,8 @@
 #include "core/transfer/ClaudeCodeLauncher.hpp"
 
 #include "core/support/AtomicFile.hpp"
+#include "core/support/Directories.hpp"
 #include "core/support/FileError.hpp"
-#include "core/support/Folders.hpp"
 #include "core/support/UnicodeText.hpp"
 
 #include <cerrno>
@@ -68,8 +68,8 @@ std::filesystem::path ClaudeCodeLauncher::writeScript(
     std::string_view profileName, const std::filesystem::path& configDir, const std::filesystem::path& folder)
 {
     // The folder is the profile's own; the configuration folder will hold a login.
-    Folders::createPrivate(folder);
-    Folders::createPrivate(configDir);
+    Directories::create(folder, 0700);
+    Directories::create(configDir, 0700);
     const std::filesystem::path target = folder / commandFileName;
     AtomicFile::write(target, script(profileName, configDir));
     if (::chmod(target.c_str(), 0755) != 0)

@@ -2,7 +2,6 @@
 
 #include "core/model/ClaudeDesktop.hpp"
 #include "core/support/FileError.hpp"
-#include "core/support/Folders.hpp"
 #include "core/transfer/SystemTools.hpp"
 
 #include <cerrno>
@@ -47,6 +46,17 @@ void removeLockEntries(const fs::path& folder)
     }
 }
 
+// The caller's location: default permissions, like mkdir -p.
+void createParent(const fs::path& destination)
+{
+    if (!destination.has_parent_path())
+        return;
+    std::error_code error;
+    fs::create_directories(destination.parent_path(), error);
+    if (error)
+        FileError::throwWrite(destination.parent_path(), error.value());
+}
+
 } // namespace
 
 const std::vector<std::string>& DataImporter::lockFiles()
@@ -65,7 +75,7 @@ void DataImporter::importData(const fs::path& from, const fs::path& to)
     if (!hasImportableData(from))
         throw FileError(FileError::Kind::ReadNoSuchFile, from, ENOENT);
     clearDestination(to);
-    Folders::create(to.parent_path());
+    createParent(to);
     SystemTools::cloneTree(from, to);
     removeLockEntries(to);
     if (::chmod(to.c_str(), 0700) != 0)

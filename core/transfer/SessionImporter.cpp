@@ -3,8 +3,8 @@
 #include "core/model/ClaudeDesktop.hpp"
 #include "core/model/Uuid.hpp"
 #include "core/support/AtomicFile.hpp"
+#include "core/support/Directories.hpp"
 #include "core/support/FileError.hpp"
-#include "core/support/Folders.hpp"
 #include "core/support/JsonWriter.hpp"
 
 #include <nlohmann/json.hpp>
@@ -102,7 +102,7 @@ Ledger loadLedger(const fs::path& file)
 void saveLedger(const Ledger& ledger, const fs::path& file)
 {
     // The ledger lives in the profile's own folder.
-    Folders::createPrivate(file.parent_path());
+    Directories::create(file.parent_path(), 0700);
     JsonWriter::writeFile(json {{"files", sorted(ledger.files)}, {"pins", sorted(ledger.pins)}}, file);
 }
 
@@ -379,7 +379,7 @@ SessionImporter::Summary SessionImporter::importSessions(
                 continue;
             const fs::path destination = group.destination / relative;
             if (!somethingAt(destination)) {
-                Folders::createPrivate(destination.parent_path());
+                Directories::create(destination.parent_path(), 0700);
                 copyFile(group.source / relative, destination);
                 ++copied.missingFiles;
                 if (isSessionFile(fileName(relative)))
