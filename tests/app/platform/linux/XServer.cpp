@@ -61,6 +61,35 @@ XServer::XServer()
             throw std::runtime_error("openbox did not take over the display");
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+    waitUntilWindowsAreManaged(deadline);
+}
+
+void XServer::waitUntilWindowsAreManaged(std::chrono::steady_clock::time_point deadline)
+{
+    // openbox names its check window before it handles map requests; a window mapped in between may stay
+    // unmanaged. Map a probe window until it shows up in the client list.
+    const xcb_screen_t* screen = m_ewmh.screens[0];
+    const xcb_window_t probe = xcb_generate_id(m_connection);
+    xcb_create_window(m_connection, XCB_COPY_FROM_PARENT, probe, screen->root, 0, 0, 10, 10, 0,
+        XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
+    for (bool managed = false; !managed;) {
+        if (std::chrono::steady_clock::now() > deadline)
+            throw std::runtime_error("openbox does not manage windows");
+        xcb_unmap_window(m_connection, probe);
+        xcb_map_window(m_connection, probe);
+        xcb_flush(m_connection);
+        for (int attempt = 0; attempt < 50 && !managed; ++attempt) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            xcb_ewmh_get_windows_reply_t list {};
+            if (!xcb_ewmh_get_windows_reply(&m_ewmh, xcb_ewmh_get_client_list(&m_ewmh, 0), &list, nullptr))
+                continue;
+            for (uint32_t i = 0; i < list.windows_len; ++i)
+                managed = managed || list.windows[i] == probe;
+            xcb_ewmh_get_windows_reply_wipe(&list);
+        }
+    }
+    xcb_destroy_window(m_connection, probe);
+    xcb_flush(m_connection);
 }
 
 XServer::~XServer()

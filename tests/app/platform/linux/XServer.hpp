@@ -6,6 +6,7 @@
 #include <xcb/xcb.h>
 #include <xcb/xcb_ewmh.h>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <set>
@@ -40,6 +41,8 @@ public:
     void minimise(xcb_window_t window);
 
 private:
+    void waitUntilWindowsAreManaged(std::chrono::steady_clock::time_point deadline);
+
     TempDir m_home; // the window manager's HOME and XDG folders
     std::unique_ptr<BackgroundProcess> m_server;
     std::unique_ptr<BackgroundProcess> m_windowManager;
