@@ -3,7 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -57,23 +57,32 @@ BackgroundProcess::BackgroundProcess(const std::filesystem::path& program, const
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC) != 0)
         throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    if (!options.workingDirectory.empty())
-        posix_spawn_file_actions_addchdir_np(&actions, options.workingDirectory.c_str());
-
     std::vector<std::string> arguments = options.arguments;
     if (arguments.empty())
         arguments.push_back(program.string());
     std::vector<std::string> environment = environmentWith(options.environment);
     auto argv = pointers(arguments);
     auto envp = pointers(environment);
-    const int error = ::posix_spawn(&m_pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t parent = ::getpid();
+
+    // fork and exec rather than posix_spawn: the child asks to be killed when the test dies, so that nothing
+    // outlives a crashed test. Only async-signal-safe calls between fork and exec.
+    m_pid = ::fork();
+    if (m_pid == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent)
+            ::_exit(127);
+        const int input = ::open("/dev/null", O_RDONLY);
+        if (input < 0 || ::dup2(input, STDIN_FILENO) < 0 || ::dup2(pipeFds[1], STDOUT_FILENO) < 0)
+            ::_exit(127);
+        if (!options.workingDirectory.empty() && ::chdir(options.workingDirectory.c_str()) != 0)
+            ::_exit(127);
+        ::execve(program.c_str(), argv.data(), envp.data());
+        ::_exit(127);
+    }
+    const int error = errno;
     ::close(pipeFds[1]);
-    if (error != 0) {
+    if (m_pid < 0) {
         ::close(pipeFds[0]);
         throw std::runtime_error("cannot start " + program.string() + ": " + std::strerror(error));
     }
@@ -129,8 +138,8 @@ std::optional<std::string> BackgroundProcess::waitForLine(
         for (; m_matched < m_lines.size(); ++m_matched)
             if (match(m_lines[m_matched]))
                 return m_lines[m_matched++];
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0 || !readSome(left))
             return std::nullopt;
     }

@@ -29,7 +29,8 @@ public:
         std::filesystem::path workingDirectory {};
     };
 
-    // Starts `program`; throws std::runtime_error when it cannot be started.
+    // Starts `program`, which is killed should the test die first; throws std::runtime_error when no process
+    // can be created. A program that cannot be executed exits with status 127.
     explicit BackgroundProcess(const std::filesystem::path& program);
     BackgroundProcess(const std::filesystem::path& program, const Options& options);
     ~BackgroundProcess();

@@ -27,4 +27,3 @@ std::map<std::string, std::optional<std::string>> Sandbox::environment() const
 }
 
 } // namespace korvel::test
-

@@ -106,12 +106,12 @@ std::vector<std::string> recordedArguments(const std::filesystem::path& file)
 
 TEST_F(LinuxWorkspaceTest, ProgramsAndScriptsRunningFromBundlesAreApplicationsWithTheirIdentifiers)
 {
-    const auto program = TestBundle::withProgram(sandbox.root(), "Claude Work", "com.veldrane.Korvel.profile.one",
-        "Claude", sleepProgram());
+    const auto program = TestBundle::withProgram(
+        sandbox.root(), "Claude Work", "com.veldrane.Korvel.profile.one", "Claude", sleepProgram());
     const auto script = TestBundle::withScript(
         sandbox.root(), "Scripted", "com.example.scripted", "Scripted", TestBundle::stayingScript());
-    const auto stray = TestBundle::withScript(sandbox.root() / "not-a-bundle", "Stray", "com.example.stray",
-        "Stray", TestBundle::stayingScript());
+    const auto stray = TestBundle::withScript(
+        sandbox.root() / "not-a-bundle", "Stray", "com.example.stray", "Stray", TestBundle::stayingScript());
     std::filesystem::rename(stray / "Contents" / "MacOS", sandbox.root() / "loose");
 
     BackgroundProcess programProcess(TestBundle::executable(program), {.arguments = {"Claude", "1000"}});
@@ -163,8 +163,8 @@ TEST_F(LinuxWorkspaceTest, ScriptsStartedWithRelativePathsAndProcessesThatExecIn
     // The same process first runs the shell, then becomes the bundle's program: the scan must notice the exec.
     const auto program = TestBundle::withProgram(sandbox.root(), "Later", "com.example.later", "Later", sleepProgram());
     const std::filesystem::path go = sandbox.root() / "go";
-    const std::string command = "while [ ! -e '" + go.string() + "' ]; do sleep 0.05; done; exec '"
-        + TestBundle::executable(program).string() + "' 1000";
+    const std::string command = "while [ ! -e '" + go.string() + "' ]; do sleep 0.05; done; exec '" +
+        TestBundle::executable(program).string() + "' 1000";
     BackgroundProcess later("/bin/sh", {.arguments = {"sh", "-c", command}});
     spinUntil([] { return false; }, 300ms); // several scans see the shell
     EXPECT_FALSE(sawEvent(Workspace::Event::DidLaunchApplication, "com.example.later"));
@@ -207,8 +207,8 @@ TEST_F(LinuxWorkspaceTest, OneApplicationPerBundleWithTheOldestProcessAsMain)
 
 TEST_F(LinuxWorkspaceTest, OpenApplicationStartsTheBundleDetachedOnceAndReportsWhatIsWrong)
 {
-    const auto bundle = TestBundle::withScript(
-        sandbox.root(), "Opened", "com.example.opened", "Opened", TestBundle::stayingScript());
+    const auto bundle =
+        TestBundle::withScript(sandbox.root(), "Opened", "com.example.opened", "Opened", TestBundle::stayingScript());
     runTask(workspace->openApplication(bundle));
     ASSERT_TRUE(waitForEvent(Workspace::Event::DidLaunchApplication, "com.example.opened"));
     const auto application = running("com.example.opened");
@@ -252,8 +252,8 @@ TEST_F(LinuxWorkspaceTest, OpenURLsHandsEveryLinkOverAsOneArgumentNeverThroughAS
     const std::filesystem::path record = sandbox.root() / "arguments";
     const auto bundle = TestBundle::withScript(
         sandbox.root(), "Receiver", "com.example.receiver", "Receiver", TestBundle::stayingScript(record));
-    const std::vector<std::string> urls
-        = {"claude://claude.ai/new?q=a b", "claude://x/\"quoted\"&$HOME;`id`", "claude://third/'single'"};
+    const std::vector<std::string> urls = {
+        "claude://claude.ai/new?q=a b", "claude://x/\"quoted\"&$HOME;`id`", "claude://third/'single'"};
     workspace->openURLs(urls, bundle);
     ASSERT_TRUE(waitForEvent(Workspace::Event::DidLaunchApplication, "com.example.receiver"));
     ASSERT_TRUE(spinUntil([&] { return recordedArguments(record).size() == urls.size(); }));
