@@ -79,8 +79,7 @@ void DemoScript::check(bool ok, const std::string& what)
         ++m_failures;
 }
 
-QCoro::Task<bool> DemoScript::waitFor(
-    const std::string& what, std::function<bool()> done, std::chrono::milliseconds timeout)
+QCoro::Task<bool> DemoScript::waitFor(std::string what, std::function<bool()> done, std::chrono::milliseconds timeout)
 {
     QElapsedTimer clock;
     clock.start();
