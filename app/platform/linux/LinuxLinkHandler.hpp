@@ -22,7 +22,7 @@ public:
     // Writes the bundle's desktop entry when it is missing or differs, makes it the scheme's default, and
     // completes once GLib answers with it (or after a short wait for GLib to notice the new entry). Throws
     // FileError for the entry, std::runtime_error with GLib's message for the default.
-    QCoro::Task<> setDefaultApplication(const std::filesystem::path& application, const std::string& scheme) override;
+    QCoro::Task<> setDefaultApplication(std::filesystem::path application, std::string scheme) override;
 
     // The desktop entry file that stands for `application`; korvel.desktop for Korvel itself.
     std::filesystem::path entryFile(const std::filesystem::path& application) const;
