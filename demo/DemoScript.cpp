@@ -279,7 +279,8 @@ QCoro::Task<> DemoScript::quitProfileApps()
         if (const auto app = model.runningApp(*profile))
             app->terminate();
     }
-    auto gone = waitFor("both apps quit", [&model] { return model.running().empty(); });
+    auto gone = waitFor("both apps quit",
+        [&model, this] { return !model.running().contains(m_work.id) && !model.running().contains(m_personal.id); });
     co_await gone;
 }
 
