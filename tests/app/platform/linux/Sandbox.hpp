@@ -1,0 +1,38 @@
+#pragma once
+
+#include "tests/support/ScopedEnvironment.hpp"
+#include "tests/support/TempDir.hpp"
+
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+
+namespace korvel::test {
+
+// A temporary home for one test: HOME, XDG_DATA_HOME, XDG_CONFIG_HOME, XDG_RUNTIME_DIR (0700),
+// XDG_DATA_DIRS and XDG_CONFIG_DIRS point into a fresh folder, DISPLAY and the session bus are unset, until
+// the object goes.
+class Sandbox
+{
+public:
+    Sandbox();
+
+    const std::filesystem::path& root() const { return m_folder.path(); }
+    std::filesystem::path home() const { return root() / "home"; }
+    std::filesystem::path dataHome() const { return root() / "data"; }
+    std::filesystem::path configHome() const { return root() / "config"; }
+    std::filesystem::path runtimeDir() const { return root() / "runtime"; }
+    std::filesystem::path systemData() const { return root() / "system-data"; }
+
+    // The variables above, for a child process started with a changed environment.
+    std::map<std::string, std::optional<std::string>> environment() const;
+    // Changes one more variable for the sandbox's lifetime.
+    void set(const std::string& name, const std::optional<std::string>& value) { m_environment.set(name, value); }
+
+private:
+    TempDir m_folder;
+    ScopedEnvironment m_environment;
+};
+
+} // namespace korvel::test
