@@ -28,8 +28,8 @@ public:
     QCoro::Task<int> run();
 
 private:
-    QCoro::Task<bool> waitFor(const std::string& what, std::function<bool()> done,
-        std::chrono::milliseconds timeout = std::chrono::seconds(20));
+    QCoro::Task<bool> waitFor(
+        std::string what, std::function<bool()> done, std::chrono::milliseconds timeout = std::chrono::seconds(20));
     QCoro::Task<> createProfiles();
     QCoro::Task<> openProfiles();
     QCoro::Task<> bringSessionsOver();

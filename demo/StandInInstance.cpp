@@ -131,26 +131,34 @@ void StandInInstance::accept()
     }
 }
 
-bool StandInInstance::forward(const QStringList& arguments) const
+void StandInInstance::forward(const QStringList& arguments) const
 {
     QLocalSocket socket;
-    // Through the folder's link, which names the running instance's socket; a starting instance may not have
-    // made it yet.
+    // The folder's link names the running instance's socket; a starting instance may not have made it yet.
     QDeadlineTimer deadline(5000);
     for (;;) {
-        socket.connectToServer(QString::fromStdString((m_dataDir / socketName).string()));
-        if (socket.waitForConnected(1000))
-            break;
+        // The link's target, not the link: a Unix socket path is short (108 bytes) and a data folder's path may
+        // not be, which is why Chromium keeps the socket under /tmp in the first place.
+        std::error_code error;
+        const fs::path target = fs::read_symlink(m_dataDir / socketName, error);
+        if (!error) {
+            socket.connectToServer(QString::fromStdString(target.string()));
+            if (socket.waitForConnected(1000))
+                break;
+            socket.abort();
+        }
         if (deadline.hasExpired())
-            return false;
+            throw std::runtime_error("can’t connect to the running instance: " +
+                (error ? error.message() : socket.errorString().toStdString()));
         QThread::msleep(100);
     }
     socket.write(QJsonDocument(QJsonArray::fromStringList(arguments)).toJson(QJsonDocument::Compact) + "\n");
     if (!socket.waitForBytesWritten(5000))
-        return false;
+        throw std::runtime_error("can’t send to the running instance: " + socket.errorString().toStdString());
     while (!socket.canReadLine()) {
         if (!socket.waitForReadyRead(5000))
-            return false;
+            throw std::runtime_error("the running instance did not answer: " + socket.errorString().toStdString());
     }
-    return socket.readLine().startsWith("ACK");
+    if (!socket.readLine().startsWith("ACK"))
+        throw std::runtime_error("the running instance refused the arguments");
 }

@@ -24,8 +24,9 @@ public:
     // Becomes the folder's running instance: true. False when a live instance already holds it. Throws
     // std::runtime_error when the links or the socket cannot be made.
     bool acquire();
-    // As a second start: hands `arguments` to the running instance and waits for its answer.
-    bool forward(const QStringList& arguments) const;
+    // As a second start: hands `arguments` to the running instance and waits for its answer. Throws
+    // std::runtime_error saying which step failed.
+    void forward(const QStringList& arguments) const;
 
 signals:
     // Arguments of a later start for the same folder.

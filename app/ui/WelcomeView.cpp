@@ -239,7 +239,14 @@ void WelcomeView::render()
     m_notNow->setEnabled(!m_working);
     m_primary->setText(m_start == Start::ImportCurrent ? "Import & Create Profile" : "Create Profile");
     m_primary->setEnabled(primaryEnabled());
-    adjustSize();
+    fitHeight();
+}
+
+void WelcomeView::fitHeight()
+{
+    // Wrapped texts need the width to know their height; the sheet's width is fixed.
+    layout()->activate();
+    setFixedHeight(std::max(layout()->minimumSize().height(), layout()->totalHeightForWidth(width())));
 }
 
 void WelcomeView::choose(Start start)

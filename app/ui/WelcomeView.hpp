@@ -70,6 +70,7 @@ private:
     QWidget* makeChoices();
     QWidget* makeTips();
     void choose(Start start);
+    void fitHeight();
     void finish();
     void dismiss();
     static QCoro::Task<> finishing(QPointer<WelcomeView> view, QPointer<AppModel> model, std::string name,

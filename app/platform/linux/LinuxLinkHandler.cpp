@@ -104,8 +104,7 @@ bool LinuxLinkHandler::writeEntry(const std::filesystem::path& application, cons
     return true;
 }
 
-QCoro::Task<> LinuxLinkHandler::setDefaultApplication(
-    std::filesystem::path application, std::string scheme)
+QCoro::Task<> LinuxLinkHandler::setDefaultApplication(std::filesystem::path application, std::string scheme)
 {
     const bool written = writeEntry(application, scheme);
     const std::filesystem::path file = entryFile(application);
