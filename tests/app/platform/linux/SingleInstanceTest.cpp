@@ -5,12 +5,15 @@
 
 #include <QCoreApplication>
 #include <QLocalSocket>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <csignal>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace korvel;
@@ -130,8 +133,8 @@ TEST_F(SingleInstanceTest, RequestsGetRepliesInOrderAndMalformedConnectionsDoNot
     SingleInstance first(socket);
     ASSERT_TRUE(first.listen());
     EXPECT_FALSE(SingleInstance(socket).listen()) << "the lock is held";
-    first.setCommandHandler([](const std::vector<std::string>& argv) {
-        return SingleInstance::CommandReply {static_cast<int>(argv.size()), "ran " + argv.at(0)};
+    first.setCommandHandler([](const std::vector<std::string>& argv, SingleInstance::CommandResponder responder) {
+        responder.reply({static_cast<int>(argv.size()), "ran " + argv.at(0), "said " + argv.at(1)});
     });
     std::vector<std::string> received;
     QObject::connect(&first, &SingleInstance::urlsReceived, [&](const auto& urls) { received = urls; });
@@ -168,7 +171,8 @@ TEST_F(SingleInstanceTest, RequestsGetRepliesInOrderAndMalformedConnectionsDoNot
             replies.push_back(*reply);
     }
     ASSERT_EQ(replies.size(), 2U);
-    EXPECT_EQ(replies[0], (nlohmann::json {{"type", "reply"}, {"status", 2}, {"output", "ran status"}}));
+    EXPECT_EQ(replies[0],
+        (nlohmann::json {{"type", "reply"}, {"status", 2}, {"output", "ran status"}, {"errorOutput", "said --all"}}));
     EXPECT_EQ(replies[1]["type"], "error");
 
     const std::string garbage = std::string("\0\0\0\x05", 4) + "[1,2]";
@@ -181,6 +185,104 @@ TEST_F(SingleInstanceTest, RequestsGetRepliesInOrderAndMalformedConnectionsDoNot
     }
     EXPECT_EQ(raw.state(), QLocalSocket::UnconnectedState);
     EXPECT_TRUE(first.isListening());
+}
+
+// Frames read from `socket` while the event loop runs, until `count` have come or `timeout` has passed.
+std::vector<nlohmann::json> framesFrom(
+    QLocalSocket& socket, std::string& buffer, size_t count, std::chrono::milliseconds timeout = 20s)
+{
+    std::vector<nlohmann::json> frames;
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (frames.size() < count && std::chrono::steady_clock::now() < deadline) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        socket.waitForReadyRead(10);
+        const QByteArray incoming = socket.readAll();
+        buffer.append(incoming.constData(), static_cast<size_t>(incoming.size()));
+        while (auto frame = InstanceMessage::take(buffer))
+            frames.push_back(*frame);
+    }
+    return frames;
+}
+
+TEST_F(SingleInstanceTest, ACommandAnswersWhenItsWorkIsDoneAndTheRequestsAfterItWait)
+{
+    SingleInstance first(socket);
+    ASSERT_TRUE(first.listen());
+    std::vector<SingleInstance::CommandResponder> pending;
+    first.setCommandHandler([&pending](const std::vector<std::string>&, SingleInstance::CommandResponder responder) {
+        pending.push_back(std::move(responder));
+    });
+    int shows = 0;
+    QObject::connect(&first, &SingleInstance::showRequested, [&shows] { ++shows; });
+
+    QLocalSocket raw;
+    raw.connectToServer(QString::fromStdString(socket.string()));
+    ASSERT_TRUE(raw.waitForConnected(5000));
+    const std::string frames =
+        InstanceMessage::encode({{"type", "command"}, {"argv", {"rebuild", "Work"}}, {"progress", true}}) +
+        InstanceMessage::encode({{"type", "show"}});
+    raw.write(frames.data(), static_cast<qint64>(frames.size()));
+    std::string buffer;
+    EXPECT_TRUE(framesFrom(raw, buffer, 1, 500ms).empty()) << "nothing is answered while the command runs";
+    ASSERT_EQ(pending.size(), 1U);
+    EXPECT_TRUE(pending[0].wantsProgress());
+    EXPECT_EQ(shows, 0) << "the show request waits for the command's reply";
+
+    pending[0].progress("Work: Copying Claude…");
+    pending[0].reply({1, "", "Couldn’t create the app for Work\n"});
+    pending[0].progress("too late");
+    pending[0].reply({0, "twice", ""});
+    const auto answers = framesFrom(raw, buffer, 3);
+    ASSERT_EQ(answers.size(), 3U);
+    EXPECT_EQ(answers[0], (nlohmann::json {{"type", "progress"}, {"line", "Work: Copying Claude…"}}));
+    EXPECT_EQ(answers[1],
+        (nlohmann::json {
+            {"type", "reply"}, {"status", 1}, {"output", ""}, {"errorOutput", "Couldn’t create the app for Work\n"}}));
+    EXPECT_EQ(answers[2], (nlohmann::json {{"type", "ack"}}));
+    EXPECT_EQ(shows, 1);
+    EXPECT_TRUE(framesFrom(raw, buffer, 1, 500ms).empty()) << "one reply per command";
+
+    // A responder whose sender has gone does nothing.
+    const std::string again = InstanceMessage::encode({{"type", "command"}, {"argv", {"list"}}});
+    raw.write(again.data(), static_cast<qint64>(again.size()));
+    framesFrom(raw, buffer, 1, 500ms);
+    ASSERT_EQ(pending.size(), 2U);
+    EXPECT_FALSE(pending[1].wantsProgress());
+    raw.abort();
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 100);
+    pending[1].reply({0, "gone", ""});
+}
+
+TEST_F(SingleInstanceTest, SendCommandWaitsForTheReplyAndHandsOverTheProgress)
+{
+    SingleInstance first(socket);
+    ASSERT_TRUE(first.listen());
+    first.setCommandHandler([](const std::vector<std::string>& argv, SingleInstance::CommandResponder responder) {
+        // Answered from the event loop a little later, like a build.
+        QTimer::singleShot(200, [argv, responder] {
+            responder.progress("step of " + argv.at(0));
+            responder.reply({3, "out", "err"});
+        });
+    });
+    EXPECT_TRUE(SingleInstance::isTaken(socket));
+    EXPECT_FALSE(SingleInstance::isTaken(sandbox.runtimeDir() / "nobody.socket"));
+
+    std::vector<std::string> lines;
+    SingleInstance::CommandReply reply;
+    std::atomic<bool> done = false;
+    std::thread client([&] {
+        const SingleInstance later(socket);
+        reply = later.sendCommand({"rebuild", "Work"}, [&lines](const std::string& line) { lines.push_back(line); });
+        done = true;
+    });
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (!done && std::chrono::steady_clock::now() < deadline)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    client.join();
+    EXPECT_EQ(reply.status, 3);
+    EXPECT_EQ(reply.output, "out");
+    EXPECT_EQ(reply.errorOutput, "err");
+    EXPECT_EQ(lines, std::vector<std::string> {"step of rebuild"});
 }
 
 TEST(SingleInstanceSocket, LivesInTheRuntimeFolderNamedAfterTheUser)
