@@ -1,12 +1,14 @@
 // The real `korvel` program on a headless model of its own (no Korvel running): each command's effect on disk,
 // its output and its exit status.
 
-#include "tests/app/cli/KorvelSandbox.hpp"
+#include "tests/app/cli/KorvelHome.hpp"
 
 #include "core/building/CloneError.hpp"
 #include "core/transfer/ClaudeCodeLauncher.hpp"
 #include "tests/support/StandInClaude.hpp"
 #include "tests/support/StandInRecord.hpp"
+
+#include <gtest/gtest.h>
 
 #include <future>
 
@@ -15,10 +17,10 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-class KorvelCommand : public KorvelSandbox
+class KorvelCommand : public ::testing::Test, protected KorvelHome
 {
 protected:
-    Run create(const std::string& name, const Strings& options = {})
+    Result create(const std::string& name, const Strings& options = {})
     {
         Strings arguments {"create", name};
         arguments.insert(arguments.end(), options.begin(), options.end());
@@ -46,7 +48,7 @@ protected:
 
 TEST_F(KorvelCommand, CreateBuildsTheAppAndListShowsItForPeopleAndScripts)
 {
-    const Run work = create("Work");
+    const Result work = create("Work");
     ASSERT_EQ(work.status, 0) << work.errorOutput;
     EXPECT_EQ(work.output, stored("Work").id.toString() + "\n");
     EXPECT_EQ(work.errorOutput, "") << "no progress lines when standard error is not a terminal";
@@ -60,7 +62,7 @@ TEST_F(KorvelCommand, CreateBuildsTheAppAndListShowsItForPeopleAndScripts)
     EXPECT_EQ(stored("Home").color, ProfileColor::Teal);
     EXPECT_EQ(stored("Play").color, ProfileColor::Red);
 
-    const Run list = korvel({"list"});
+    const Result list = korvel({"list"});
     EXPECT_EQ(list.status, 0);
     EXPECT_EQ(list.output,
         "#  NAME  COLOR   STATUS                APP\n"
@@ -68,7 +70,7 @@ TEST_F(KorvelCommand, CreateBuildsTheAppAndListShowsItForPeopleAndScripts)
         "2  Home  teal    Ready · Claude 1.2.3  Not running\n"
         "3  Play  red     Ready · Claude 1.2.3  Not running\n");
 
-    const Run listJson = korvel({"list", "--json"});
+    const Result listJson = korvel({"list", "--json"});
     ASSERT_EQ(listJson.status, 0);
     const nlohmann::json json = parsedJson(listJson.output);
     ASSERT_EQ(json["profiles"].size(), 3u);
@@ -96,7 +98,7 @@ TEST_F(KorvelCommand, NoProfilesYet)
 TEST_F(KorvelCommand, RenameAndRecolorRebuildTheAppBeforeTheCommandEnds)
 {
     ASSERT_EQ(create("Work").status, 0);
-    const Run rename = korvel({"rename", "work", "Job"});
+    const Result rename = korvel({"rename", "work", "Job"});
     ASSERT_EQ(rename.status, 0) << rename.errorOutput;
     EXPECT_EQ(rename.output, "");
     EXPECT_EQ(storedNames(), Strings {"Job"});
@@ -140,11 +142,11 @@ TEST_F(KorvelCommand, StatusIsCheckedOnDisk)
     ASSERT_EQ(create("Home").status, 0);
     StandInClaude::setInfoString(claude, "CFBundleShortVersionString", "1.3.0");
 
-    const Run one = korvel({"status", "Work"});
+    const Result one = korvel({"status", "Work"});
     EXPECT_EQ(one.status, 0);
     EXPECT_EQ(one.output, "Update available (1.2.3 → 1.3.0)\n");
     // That start of the model rebuilt the outdated apps, as Korvel does at every start, before it ended.
-    const Run all = korvel({"status"});
+    const Result all = korvel({"status"});
     EXPECT_EQ(all.output,
         "NAME  STATUS\n"
         "Work  Ready · Claude 1.3.0\n"
@@ -163,7 +165,7 @@ TEST_F(KorvelCommand, BadInputIsAUsageErrorAndChangesNothing)
 {
     ASSERT_EQ(create("Work").status, 0);
     // The model keeps the second profile but builds no app whose name only differs in case: a failure.
-    const Run lowerCase = create("work");
+    const Result lowerCase = create("work");
     EXPECT_EQ(lowerCase.status, 1);
     EXPECT_EQ(lowerCase.output, stored("work").id.toString() + "\n");
     EXPECT_EQ(lowerCase.errorOutput,
@@ -197,7 +199,7 @@ TEST_F(KorvelCommand, BadInputIsAUsageErrorAndChangesNothing)
         {{"delete", "Work", "--force"}, "korvel: “korvel delete” has no option “--force”."},
     };
     for (const Case& c : cases) {
-        const Run run = korvel(c.arguments);
+        const Result run = korvel(c.arguments);
         EXPECT_EQ(run.status, 2) << c.firstLine;
         EXPECT_EQ(run.errorOutput.substr(0, run.errorOutput.find('\n')), c.firstLine);
         EXPECT_EQ(run.output, "");
@@ -211,20 +213,20 @@ TEST_F(KorvelCommand, BadInputIsAUsageErrorAndChangesNothing)
 TEST_F(KorvelCommand, AFailedOperationExitsWithTheModelsMessage)
 {
     const std::filesystem::path missing = temp / "nowhere/Claude.app";
-    const Run create = korvel({"create", "Work"}, {{"KORVEL_CLAUDE_APP", missing.string()}});
+    const Result create = korvel({"create", "Work"}, {{"KORVEL_CLAUDE_APP", missing.string()}});
     EXPECT_EQ(create.status, 1);
     // The profile exists, as in the interface; only its app could not be built.
     EXPECT_EQ(create.output, stored("Work").id.toString() + "\n");
     EXPECT_EQ(create.errorOutput,
         "Couldn’t create the app for Work: " + CloneError::sourceMissing(missing).description() + "\n");
 
-    const Run open = korvel({"open", "Work"}, {{"KORVEL_CLAUDE_APP", missing.string()}});
+    const Result open = korvel({"open", "Work"}, {{"KORVEL_CLAUDE_APP", missing.string()}});
     EXPECT_EQ(open.status, 1);
     EXPECT_EQ(open.errorOutput, CloneError::sourceMissing(missing).description() + "\n");
 
     // An unreadable profile list: nothing runs, and the file stays as it was.
     writeText(paths.profilesFile(), "{ not json");
-    const Run list = korvel({"list"});
+    const Result list = korvel({"list"});
     EXPECT_EQ(list.status, 1);
     EXPECT_EQ(list.errorOutput.rfind("Couldn’t read your profiles: ", 0), 0u) << list.errorOutput;
     EXPECT_EQ(readText(paths.profilesFile()), "{ not json");
@@ -257,7 +259,7 @@ TEST_F(KorvelCommand, OpenAndRestartStartTheProfileApp)
 TEST_F(KorvelCommand, LinksGoToClaudeDesktopWhileRoutingIsOff)
 {
     const std::filesystem::path record = temp / "links.txt";
-    const Run link =
+    const Result link =
         korvel({"link", "claude://claude.ai/a", "claude://claude.ai/b"}, {{"KORVEL_STANDIN_RECORD", record.string()}});
     ASSERT_EQ(link.status, 0) << link.errorOutput;
     ASSERT_TRUE(eventually([&] { return StandInRecord::readAll(record).size() == 1; }));
@@ -280,7 +282,7 @@ TEST_F(KorvelCommand, SyncReportsWhatItBroughtIntoEachProfile)
     writeText(paths.originalDataDir / "claude_desktop_config.json",
         R"({"preferences": {"epitaxyPrefs": {"starred-local-code-sessions": ["local_one"]}}})");
 
-    const Run sync = korvel({"sync"});
+    const Result sync = korvel({"sync"});
     EXPECT_EQ(sync.status, 0) << sync.errorOutput;
     EXPECT_EQ(sync.output,
         "Work  2 sessions, 1 pin\n"
@@ -303,12 +305,12 @@ TEST_F(KorvelCommand, ClaudeCodeOpensATerminalOrHandsOutItsPieces)
     ASSERT_EQ(create("Work").status, 0);
     const Profile work = stored("Work");
 
-    const Run exportLine = korvel({"claude-code", "Work", "--export"});
+    const Result exportLine = korvel({"claude-code", "Work", "--export"});
     EXPECT_EQ(exportLine.status, 0);
     EXPECT_EQ(exportLine.output, ClaudeCodeLauncher::exportLine(paths.claudeCodeConfigDir(work.id)) + "\n");
 
     const std::filesystem::path commandFile = paths.profileDir(work.id) / "Claude Code.command";
-    const Run script = korvel({"claude-code", "Work", "--script"});
+    const Result script = korvel({"claude-code", "Work", "--script"});
     EXPECT_EQ(script.status, 0);
     EXPECT_EQ(script.output, commandFile.string() + "\n");
     EXPECT_EQ(modeOf(commandFile), 0755u);
@@ -321,37 +323,50 @@ TEST_F(KorvelCommand, ClaudeCodeOpensATerminalOrHandsOutItsPieces)
 
 TEST_F(KorvelCommand, RouteLinksMakesKorvelOrClaudeTheHandler)
 {
-    const Run on = korvel({"route-links", "on"});
-    ASSERT_EQ(on.status, 0) << on.errorOutput;
-    const std::string mimeapps = readText(home / ".config/mimeapps.list");
-    EXPECT_NE(mimeapps.find("x-scheme-handler/claude=korvel.desktop"), std::string::npos) << mimeapps;
+    // The desktop's default for the scheme, as GIO keeps it.
+    const auto defaultHandler = [this] {
+        const std::string list = readText(home / ".config/mimeapps.list");
+        const size_t section = list.find("[Default Applications]");
+        const std::string key = "\nx-scheme-handler/claude=";
+        const size_t entry = list.find(key, section);
+        if (section == std::string::npos || entry == std::string::npos || list.find("\n[", section + 1) < entry)
+            return std::string("none");
+        const size_t begin = entry + key.size();
+        return list.substr(begin, list.find('\n', begin) - begin);
+    };
+    const std::filesystem::path settings = home / ".config/Korvel/Korvel.conf";
 
-    const Run off = korvel({"route-links", "off"});
+    const Result on = korvel({"route-links", "on"});
+    ASSERT_EQ(on.status, 0) << on.errorOutput;
+    EXPECT_EQ(defaultHandler(), "korvel.desktop");
+    EXPECT_NE(readText(settings).find("routeClaudeLinks=true"), std::string::npos) << readText(settings);
+
+    const Result off = korvel({"route-links", "off"});
     ASSERT_EQ(off.status, 0) << off.errorOutput;
-    EXPECT_EQ(
-        readText(home / ".config/mimeapps.list").find("x-scheme-handler/claude=korvel.desktop"), std::string::npos);
+    EXPECT_EQ(defaultHandler(), "korvel-com.anthropic.claudefordesktop.desktop");
+    EXPECT_NE(readText(settings).find("routeClaudeLinks=false"), std::string::npos) << readText(settings);
 }
 
 TEST_F(KorvelCommand, HelpVersionAndTheProgramsOtherName)
 {
-    const Run help = korvel({"--help"});
+    const Result help = korvel({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.output.rfind("Usage: korvel COMMAND [ARGUMENTS]\n", 0), 0u);
-    const Run renameHelp = korvel({"rename", "--help"});
+    const Result renameHelp = korvel({"rename", "--help"});
     EXPECT_EQ(renameHelp.status, 0);
     EXPECT_EQ(renameHelp.output.rfind("Usage: korvel rename PROFILE NEWNAME\n", 0), 0u);
     EXPECT_EQ(korvel({"--version"}).output, "korvel " + std::string(KORVEL_VERSION) + "\n");
 
     // Started as Korvel with a command as its first argument, the program is the command line too.
     ASSERT_EQ(create("Work").status, 0);
-    const Run list = run(applicationProgram(), {"Korvel", "list"});
+    const Result list = run(applicationProgram(), {"Korvel", "list"});
     EXPECT_EQ(list.status, 0) << list.errorOutput;
     EXPECT_EQ(list.output, korvel({"list"}).output);
 }
 
 TEST_F(KorvelCommand, CommandsAtTheSameTimeKeepEveryChange)
 {
-    std::vector<std::future<Run>> runs;
+    std::vector<std::future<Result>> runs;
     for (const char* name : {"P1", "P2", "P3", "P4"})
         runs.push_back(std::async(std::launch::async, [this, name] { return create(name); }));
     for (auto& run : runs)

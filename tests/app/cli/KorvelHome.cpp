@@ -1,8 +1,10 @@
-#include "tests/app/cli/KorvelSandbox.hpp"
+#include "tests/app/cli/KorvelHome.hpp"
 
 #include "core/building/InfoPlistPatcher.hpp"
 #include "core/model/ProfileStore.hpp"
 #include "tests/support/StandInClaude.hpp"
+
+#include <gtest/gtest.h>
 
 #include <csignal>
 #include <regex>
@@ -12,7 +14,7 @@
 
 namespace korvel::test {
 
-KorvelSandbox::KorvelSandbox()
+KorvelHome::KorvelHome()
     : home(temp / "home")
     , terminalRecord(temp / "terminal.txt")
 {
@@ -37,30 +39,30 @@ KorvelSandbox::KorvelSandbox()
         {"KORVEL_STANDIN_STAY", std::nullopt}};
 }
 
-KorvelSandbox::~KorvelSandbox()
+KorvelHome::~KorvelHome()
 {
     for (const pid_t pid : m_started)
         ::kill(pid, SIGTERM);
 }
 
-std::filesystem::path KorvelSandbox::korvelProgram()
+std::filesystem::path KorvelHome::korvelProgram()
 {
     return std::filesystem::path(KORVEL_BINARY_DIR) / "korvel";
 }
 
-std::filesystem::path KorvelSandbox::applicationProgram()
+std::filesystem::path KorvelHome::applicationProgram()
 {
     return std::filesystem::path(KORVEL_BINARY_DIR) / "Korvel.app/Contents/MacOS/Korvel";
 }
 
-KorvelSandbox::Run KorvelSandbox::korvel(const std::vector<std::string>& arguments, const Environment& extra) const
+KorvelHome::Result KorvelHome::korvel(const std::vector<std::string>& arguments, const Environment& extra) const
 {
     std::vector<std::string> all {"korvel"};
     all.insert(all.end(), arguments.begin(), arguments.end());
     return run(korvelProgram(), all, extra);
 }
 
-KorvelSandbox::Run KorvelSandbox::run(
+KorvelHome::Result KorvelHome::run(
     const std::filesystem::path& program, const std::vector<std::string>& arguments, const Environment& extra) const
 {
     Environment merged = environment;
@@ -70,12 +72,12 @@ KorvelSandbox::Run KorvelSandbox::run(
     return {result.exitStatus, result.standardOutput, result.standardError};
 }
 
-std::vector<Profile> KorvelSandbox::storedProfiles() const
+std::vector<Profile> KorvelHome::storedProfiles() const
 {
     return ProfileStore(paths.profilesFile()).load();
 }
 
-Profile KorvelSandbox::stored(const std::string& name) const
+Profile KorvelHome::stored(const std::string& name) const
 {
     for (const Profile& profile : storedProfiles()) {
         if (profile.name == name)
@@ -84,17 +86,17 @@ Profile KorvelSandbox::stored(const std::string& name) const
     throw std::runtime_error("no stored profile " + name);
 }
 
-std::optional<std::string> KorvelSandbox::appInfo(const std::string& appName, const std::string& key) const
+std::optional<std::string> KorvelHome::appInfo(const std::string& appName, const std::string& key) const
 {
     return InfoPlistPatcher::readStringValue(paths.appsDir / (appName + ".app") / "Contents/Info.plist", key);
 }
 
-std::filesystem::path KorvelSandbox::socketPath() const
+std::filesystem::path KorvelHome::socketPath() const
 {
     return temp / "run" / ("korvel-" + std::to_string(::geteuid()) + ".socket");
 }
 
-bool KorvelSandbox::eventually(const std::function<bool()>& done, std::chrono::milliseconds timeout)
+bool KorvelHome::eventually(const std::function<bool()>& done, std::chrono::milliseconds timeout)
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!done()) {
@@ -105,7 +107,7 @@ bool KorvelSandbox::eventually(const std::function<bool()>& done, std::chrono::m
     return true;
 }
 
-nlohmann::json KorvelSandbox::parsedJson(const std::string& text) const
+nlohmann::json KorvelHome::parsedJson(const std::string& text) const
 {
     const std::filesystem::path file = temp / "output.json";
     writeText(file, text);

@@ -5,7 +5,6 @@
 #include "tests/support/ChildProcess.hpp"
 #include "tests/support/TempDir.hpp"
 
-#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <chrono>
@@ -19,25 +18,27 @@ namespace korvel::test {
 
 // A home of its own for the real `korvel` program: HOME, the XDG folders and the runtime folder in a temporary
 // folder, a stand-in Claude Desktop, a terminal that records what it was asked to run, no display.
-class KorvelSandbox : public ::testing::Test
+class KorvelHome
 {
-protected:
+public:
     using Environment = std::map<std::string, std::optional<std::string>>;
 
-    struct Run
+    struct Result
     {
         int status = -1;
         std::string output;
         std::string errorOutput;
     };
 
-    KorvelSandbox();
-    ~KorvelSandbox() override;
+    KorvelHome();
+    ~KorvelHome();
+    KorvelHome(const KorvelHome&) = delete;
+    KorvelHome& operator=(const KorvelHome&) = delete;
 
     // Runs `korvel` with the arguments, the sandbox environment and `extra` on top of it.
-    Run korvel(const std::vector<std::string>& arguments, const Environment& extra = {}) const;
+    Result korvel(const std::vector<std::string>& arguments, const Environment& extra = {}) const;
     // The same through the given program path and argument zero (for the dispatch by name).
-    Run run(const std::filesystem::path& program, const std::vector<std::string>& arguments,
+    Result run(const std::filesystem::path& program, const std::vector<std::string>& arguments,
         const Environment& extra = {}) const;
 
     static std::filesystem::path korvelProgram(); // the build tree's `korvel` link

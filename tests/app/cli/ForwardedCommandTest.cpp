@@ -1,0 +1,184 @@
+// `korvel` while Korvel runs: the command is carried out by the running application's model, and the caller sees
+// the same output and exit status as without it.
+
+#include "tests/app/cli/KorvelHome.hpp"
+
+#include "core/building/CloneError.hpp"
+#include "tests/support/BackgroundProcess.hpp"
+#include "tests/support/StandInClaude.hpp"
+#include "tests/support/StandInRecord.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <memory>
+
+namespace korvel::test {
+namespace {
+
+using Strings = std::vector<std::string>;
+
+// Korvel running headless in a home, for as long as the object lives.
+std::unique_ptr<BackgroundProcess> startKorvel(const KorvelHome& home, const KorvelHome::Environment& extra = {})
+{
+    KorvelHome::Environment environment = home.environment;
+    for (const auto& [name, value] : extra)
+        environment[name] = value;
+    auto korvel = std::make_unique<BackgroundProcess>(KorvelHome::applicationProgram(),
+        BackgroundProcess::Options {.arguments = {"Korvel"}, .environment = environment});
+    EXPECT_TRUE(KorvelHome::eventually([&home] { return std::filesystem::exists(home.socketPath()); }))
+        << "Korvel did not start listening";
+    return korvel;
+}
+
+// The terminal's view of a command's standard error: `python3` gives the command a pseudo-terminal for it.
+std::string errorOutputOnATerminal(const KorvelHome& home, const Strings& arguments)
+{
+    const std::filesystem::path script = home.temp / "on-a-terminal.py";
+    writeText(script, R"py(import os, pty, subprocess, sys
+master, slave = pty.openpty()
+command = subprocess.Popen(sys.argv[1:], stdout=subprocess.DEVNULL, stderr=slave)
+os.close(slave)
+seen = b""
+while True:
+    try:
+        chunk = os.read(master, 4096)
+    except OSError:
+        break
+    if not chunk:
+        break
+    seen += chunk
+command.wait()
+sys.stdout.buffer.write(seen.replace(b"\r\n", b"\n"))
+)py");
+    Strings all {"python3", script.string(), KorvelHome::korvelProgram().string()};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    return home.run("/usr/bin/python3", all).output;
+}
+
+Strings appsIn(const KorvelHome& home)
+{
+    Strings apps;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(home.paths.appsDir, error))
+        apps.push_back(entry.path().filename().string());
+    std::sort(apps.begin(), apps.end());
+    return apps;
+}
+
+TEST(ForwardedCommand, GivesTheSameResultsAsACommandRunHere)
+{
+    KorvelHome forwarded;
+    KorvelHome here;
+    const auto korvel = startKorvel(forwarded);
+
+    const std::vector<Strings> script {
+        {"create", "Work"},
+        {"create", "Home", "--color", "teal"},
+        {"list"},
+        {"list", "--json"},
+        {"rename", "home", "House"},
+        {"status"},
+        {"move", "House", "1"},
+        {"status", "Work", "--json"},
+        {"recolor", "Work", "green"},
+        {"rename", "Nobody", "x"},
+        {"move", "Work", "7"},
+        {"recolor", "Work", "mauve"},
+        {"create", "  "},
+        {"sync"},
+        {"sync", "--json"},
+        {"claude-code", "House", "--export"},
+        {"delete", "Work"},
+        {"list", "--json"},
+        {"open", "Nobody"},
+        {"--version"},
+    };
+    for (const Strings& arguments : script) {
+        const auto local = here.korvel(arguments);
+        const auto there = forwarded.korvel(arguments);
+        // Checked at once: Korvel answers only when what the command started (a rebuild after a rename) is done.
+        EXPECT_EQ(appsIn(forwarded), appsIn(here)) << arguments.front();
+        const std::string command = arguments.front();
+        EXPECT_EQ(there.status, local.status) << command;
+        EXPECT_EQ(normalized(there.output, forwarded.temp.path()), normalized(local.output, here.temp.path()))
+            << command;
+        EXPECT_EQ(normalized(there.errorOutput, forwarded.temp.path()), normalized(local.errorOutput, here.temp.path()))
+            << command;
+    }
+    auto names = [](const KorvelHome& home) {
+        Strings list;
+        for (const Profile& profile : home.storedProfiles())
+            list.push_back(profile.name + " " + profile.color.rawValue());
+        return list;
+    };
+    EXPECT_EQ(names(forwarded), (Strings {"House teal"}));
+    EXPECT_EQ(names(here), names(forwarded));
+    EXPECT_EQ(forwarded.appInfo("Claude House", "CFBundleDisplayName"), "Claude House");
+
+    // Only the commands run here took the lock of headless runs: the others all ran inside Korvel.
+    EXPECT_TRUE(std::filesystem::exists(here.paths.supportDir / ".profiles.lock"));
+    EXPECT_FALSE(std::filesystem::exists(forwarded.paths.supportDir / ".profiles.lock"));
+}
+
+TEST(ForwardedCommand, RunsInsideKorvelWhoseModelSeesTheResult)
+{
+    KorvelHome home;
+    const std::filesystem::path links = home.temp / "links.txt";
+    const auto korvel = startKorvel(
+        home, {{"KORVEL_ORIGIN", "Korvel"}, {"KORVEL_STANDIN_STAY", "1"}, {"KORVEL_STANDIN_RECORD", std::nullopt}});
+    const KorvelHome::Environment command {{"KORVEL_ORIGIN", "korvel"}};
+
+    ASSERT_EQ(home.korvel({"create", "Work", "--open"}, command).status, 0);
+    const Profile work = home.stored("Work");
+    const std::filesystem::path record = StandInClaude::recordFile(home.paths.dataDir(work.id));
+    ASSERT_TRUE(KorvelHome::eventually([&] { return StandInRecord::readAll(record).size() == 1; }));
+    const StandInRecord opened = StandInRecord::readAll(record).front();
+    home.endWithTest(opened.pid);
+    EXPECT_EQ(opened.environment.at("KORVEL_ORIGIN"), "Korvel") << "Korvel itself opened the app";
+
+    // Korvel's own model notices the running app, and the command line reads that model.
+    ASSERT_TRUE(KorvelHome::eventually([&] {
+        return home.parsedJson(home.korvel({"list", "--json"}).output)["profiles"][0]["running"] == true;
+    }));
+    const auto renamed = home.korvel({"rename", "Work", "Job"});
+    EXPECT_EQ(renamed.status, 0);
+    EXPECT_EQ(renamed.errorOutput, "The new name and color apply after you quit this profile’s app.\n");
+    EXPECT_EQ(home.korvel({"status", "Job"}).output, "Needs rebuild: profile was renamed\n");
+
+    // A failure inside Korvel comes back as the exit status and the model's last message: the app quit, its
+    // rebuild failed without Claude Desktop, and so did the opening.
+    const std::filesystem::path moved = home.temp / "Claude-away.app";
+    std::filesystem::rename(home.claude, moved);
+    const auto restart = home.korvel({"restart", "Job"});
+    EXPECT_EQ(restart.status, 1);
+    EXPECT_EQ(restart.errorOutput, CloneError::sourceMissing(home.claude).description() + "\n");
+    EXPECT_TRUE(KorvelHome::eventually([&] { return ::kill(opened.pid, 0) != 0; }));
+    std::filesystem::rename(moved, home.claude);
+}
+
+TEST(ForwardedCommand, ProgressGoesToATerminalOnlyWhereverTheCommandRuns)
+{
+    const Strings steps {"Work: Creating app…", "Work: Copying Claude…", "Work: Writing Info.plist…",
+        "Work: Installing the launcher…", "Work: Drawing the icon…", "Work: Signing…", "Work: Installing the app…"};
+    auto expectSteps = [&steps](const std::string& seen) {
+        size_t at = 0;
+        for (const std::string& step : steps) {
+            at = seen.find(step + "\n", at);
+            ASSERT_NE(at, std::string::npos) << step << " in:\n" << seen;
+        }
+    };
+
+    KorvelHome here;
+    expectSteps(errorOutputOnATerminal(here, {"create", "Work"}));
+    EXPECT_EQ(here.korvel({"rebuild", "Work"}).errorOutput, "") << "not a terminal: no progress";
+
+    KorvelHome forwarded;
+    const auto korvel = startKorvel(forwarded);
+    expectSteps(errorOutputOnATerminal(forwarded, {"create", "Work"}));
+    EXPECT_EQ(forwarded.korvel({"rebuild", "Work"}).errorOutput, "");
+}
+
+} // namespace
+} // namespace korvel::test
