@@ -60,9 +60,9 @@ ModelSandbox::~ModelSandbox()
     stop();
 }
 
-AppModel& ModelSandbox::start()
+AppModel& ModelSandbox::start(AppModel::Options options)
 {
-    model = std::make_unique<AppModel>(paths, fake.platform(), launcher);
+    model = std::make_unique<AppModel>(paths, fake.platform(), launcher, options);
     m_lastBusy.clear();
     m_builds.clear();
     m_wasSyncing = false;

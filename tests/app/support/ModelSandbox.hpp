@@ -33,7 +33,7 @@ protected:
     ~ModelSandbox() override;
 
     // The model's life: start-up runs against the sandbox; stop destroys the model, as a quit would.
-    AppModel& start();
+    AppModel& start(AppModel::Options options = {});
     void stop();
     AppModel& restart();
 
