@@ -13,6 +13,7 @@
 #include <QEventLoop>
 #include <QPointer>
 
+#include <array>
 #include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
@@ -52,22 +53,26 @@ public:
     CallersOutputs()
     {
         std::fflush(nullptr);
-        m_output = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
-        m_errorOutput = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
         const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-        if (m_output < 0 || m_errorOutput < 0 || null < 0)
-            throw std::runtime_error("Korvel can’t set its output aside.");
-        ::dup2(null, STDOUT_FILENO);
-        ::dup2(null, STDERR_FILENO);
-        ::close(null);
+        for (const int fd : {STDOUT_FILENO, STDERR_FILENO}) {
+            // A caller may have closed one; that one stays closed.
+            m_saved.at(static_cast<size_t>(fd)) = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
+            if (m_saved.at(static_cast<size_t>(fd)) >= 0 && null >= 0)
+                ::dup2(null, fd);
+        }
+        if (null >= 0)
+            ::close(null);
     }
     ~CallersOutputs()
     {
         std::fflush(nullptr);
-        ::dup2(m_output, STDOUT_FILENO);
-        ::dup2(m_errorOutput, STDERR_FILENO);
-        ::close(m_output);
-        ::close(m_errorOutput);
+        for (const int fd : {STDOUT_FILENO, STDERR_FILENO}) {
+            const int saved = m_saved.at(static_cast<size_t>(fd));
+            if (saved >= 0) {
+                ::dup2(saved, fd);
+                ::close(saved);
+            }
+        }
     }
     CallersOutputs(const CallersOutputs&) = delete;
     CallersOutputs& operator=(const CallersOutputs&) = delete;
@@ -75,17 +80,17 @@ public:
     // Progress lines on the caller's standard error while the command runs.
     CommandRunner::Progress progress() const
     {
-        if (!::isatty(m_errorOutput))
+        const int errorOutput = m_saved.at(STDERR_FILENO);
+        if (errorOutput < 0 || !::isatty(errorOutput))
             return {};
-        return [fd = m_errorOutput](const std::string& line) {
+        return [errorOutput](const std::string& line) {
             const std::string text = line + "\n";
-            [[maybe_unused]] const auto written = ::write(fd, text.data(), text.size());
+            [[maybe_unused]] const auto written = ::write(errorOutput, text.data(), text.size());
         };
     }
 
 private:
-    int m_output = -1;
-    int m_errorOutput = -1;
+    std::array<int, 3> m_saved {-1, -1, -1}; // copies of the caller's descriptors 1 and 2; -1 when closed
 };
 
 CommandResult forward(const std::vector<std::string>& arguments)

@@ -239,6 +239,8 @@ TEST_F(KorvelCommand, OpenAndRestartStartTheProfileApp)
     const std::filesystem::path record = StandInClaude::recordFile(paths.dataDir(work.id));
     const Environment stay {{"KORVEL_STANDIN_STAY", "1"}};
 
+    // The app keeps running after korvel has ended, without holding korvel's output open (the run, which reads
+    // both outputs to their end, would never finish).
     ASSERT_EQ(korvel({"open", "Work"}, stay).status, 0);
     ASSERT_TRUE(eventually([&] { return StandInRecord::readAll(record).size() == 1; }));
     const StandInRecord first = StandInRecord::readAll(record).front();
