@@ -88,6 +88,21 @@ TEST_F(KorvelCommand, CreateBuildsTheAppAndListShowsItForPeopleAndScripts)
     EXPECT_EQ(home["app"], (paths.appsDir / "Claude Home.app").string());
 }
 
+TEST_F(KorvelCommand, CreateWithImportStartsFromClaudesDataOrSaysWhyNot)
+{
+    const Result empty = create("Empty", {"--import"});
+    EXPECT_EQ(empty.status, 1);
+    EXPECT_EQ(empty.errorOutput.rfind("Import failed: ", 0), 0u) << empty.errorOutput;
+    EXPECT_NE(empty.errorOutput.find(". Your original Claude data was not changed.\n"), std::string::npos);
+    EXPECT_EQ(appInfo("Claude Empty", "CFBundleDisplayName"), "Claude Empty") << "built all the same";
+
+    writeText(paths.originalDataDir / "Local State", "{\"signed in\": true}");
+    const Result work = create("Work", {"--import"});
+    ASSERT_EQ(work.status, 0) << work.errorOutput;
+    EXPECT_EQ(readText(paths.dataDir(stored("Work").id) / "Local State"), "{\"signed in\": true}");
+    EXPECT_EQ(readText(paths.originalDataDir / "Local State"), "{\"signed in\": true}");
+}
+
 TEST_F(KorvelCommand, NoProfilesYet)
 {
     EXPECT_EQ(korvel({"list"}).output, "No profiles yet. “korvel create NAME” makes one.\n");
