@@ -1,5 +1,6 @@
 #include "app/cli/CommandSyntax.hpp"
 
+#include "app/cli/TextTable.hpp"
 #include "app/cli/UsageError.hpp"
 
 #include <algorithm>
@@ -27,7 +28,7 @@ std::vector<CommandSyntax::Command> makeCommands()
         C {"list", "[--json]", "Profiles in order: name, color, status and whether their app runs",
             "With --json: {\"profiles\": [{\"position\": 1, \"id\", \"name\", \"color\", \"status\", \"running\": "
             "bool,\n"
-            "\"active\": bool, \"busy\": progress text or null, \"app\": the app's path,\n"
+            "\"active\": bool, \"busy\": progress text or null, \"app\": the app’s path,\n"
             "\"pendingAfterRestart\": {\"sessions\", \"pins\"} or null}, …]}, where\n",
             {"--json"}, {}, 0, 0, true},
         C {"status", "[PROFILE] [--json]", "Health of one or every profile app, checked on disk",
@@ -199,7 +200,8 @@ std::string CommandSyntax::overview()
                        "change at once; otherwise it runs here.\n\nCommands:\n";
     for (const Command& command : commands()) {
         std::string line = "  " + std::string(command.name) + " " + std::string(command.arguments);
-        line += line.size() < 44 ? std::string(44 - line.size(), ' ') : "\n" + std::string(44, ' ');
+        const size_t width = TextTable::width(line);
+        line += width < 44 ? std::string(44 - width, ' ') : "\n" + std::string(44, ' ');
         text += line + std::string(command.summary) + "\n";
     }
     text += "\n" + std::string(profileRule) + "The colors are " + colorList() +

@@ -1,7 +1,7 @@
 #include "app/cli/ProfileListLock.hpp"
 
-#include "core/support/FileError.hpp"
 #include "core/support/Directories.hpp"
+#include "core/support/FileError.hpp"
 
 #include <cerrno>
 #include <fcntl.h>

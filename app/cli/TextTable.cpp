@@ -5,17 +5,13 @@
 #include <algorithm>
 
 namespace korvel {
-namespace {
-
-size_t width(const std::string& text)
+size_t TextTable::width(const std::string& text)
 {
     size_t count = 0;
     for (size_t offset = 0; offset < text.size(); ++count)
         UnicodeText::decodeAt(text, offset);
     return count;
 }
-
-} // namespace
 
 std::string TextTable::format(const std::vector<std::vector<std::string>>& rows)
 {

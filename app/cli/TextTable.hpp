@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,8 @@ namespace korvel {
 struct TextTable
 {
     static std::string format(const std::vector<std::vector<std::string>>& rows);
+    // The columns `text` takes.
+    static size_t width(const std::string& text);
 };
 
 } // namespace korvel
