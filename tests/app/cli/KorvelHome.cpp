@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <regex>
 #include <sys/stat.h>
 #include <thread>
@@ -36,7 +37,12 @@ KorvelHome::KorvelHome()
         {"XDG_RUNTIME_DIR", runtime.string()}, {"KORVEL_CLAUDE_APP", claude.string()}, {"TERMINAL", terminal.string()},
         {"QT_QPA_PLATFORM", "offscreen"}, {"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt},
         {"DBUS_SESSION_BUS_ADDRESS", std::nullopt}, {"KORVEL_STANDIN_RECORD", std::nullopt},
-        {"KORVEL_STANDIN_STAY", std::nullopt}};
+        {"KORVEL_STANDIN_STAY", std::nullopt},
+        {"LSAN_OPTIONS",
+            "print_suppressions=0:suppressions=" KORVEL_SOURCE_DIR "/tests/app/cli/lsan-suppressions.txt"}};
+    // Whole stacks even through libraries without frame pointers, so that the suppressions match.
+    const char* sanitizer = std::getenv("ASAN_OPTIONS");
+    environment["ASAN_OPTIONS"] = std::string(sanitizer ? sanitizer : "") + ":fast_unwind_on_malloc=0";
 }
 
 KorvelHome::~KorvelHome()
