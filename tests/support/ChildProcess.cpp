@@ -25,13 +25,27 @@ std::vector<char*> pointersTo(std::vector<std::string>& strings)
     return pointers;
 }
 
+std::vector<std::string> environmentWith(const std::map<std::string, std::optional<std::string>>& changes)
+{
+    std::vector<std::string> entries;
+    for (char** entry = environ; *entry; ++entry) {
+        const std::string text = *entry;
+        if (!changes.count(text.substr(0, text.find('='))))
+            entries.push_back(text);
+    }
+    for (const auto& [name, value] : changes) {
+        if (value)
+            entries.push_back(name + "=" + *value);
+    }
+    return entries;
+}
+
 // Reads both pipes until each is closed.
 void drain(int outFd, int errFd, std::string& out, std::string& err)
 {
     pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
     std::string* targets[2] = {&out, &err};
-    int open = 2;
-    while (open > 0) {
+    for (int open = 2; open > 0;) {
         if (::poll(fds, 2, -1) < 0) {
             if (errno == EINTR)
                 continue;
@@ -55,21 +69,6 @@ void drain(int outFd, int errFd, std::string& out, std::string& err)
 
 } // namespace
 
-std::vector<std::string> ChildProcess::environmentWith(const std::map<std::string, std::optional<std::string>>& changes)
-{
-    std::vector<std::string> entries;
-    for (char** entry = environ; *entry; ++entry) {
-        const std::string text = *entry;
-        if (!changes.count(text.substr(0, text.find('='))))
-            entries.push_back(text);
-    }
-    for (const auto& [name, value] : changes) {
-        if (value)
-            entries.push_back(name + "=" + *value);
-    }
-    return entries;
-}
-
 ChildProcess::Result ChildProcess::run(const std::filesystem::path& program)
 {
     return run(program, Options {});
@@ -91,7 +90,6 @@ ChildProcess::Result ChildProcess::run(const std::filesystem::path& program, con
     posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
     if (!options.workingDirectory.empty())
         posix_spawn_file_actions_addchdir_np(&actions, options.workingDirectory.c_str());
-
     Result result;
     const auto started = std::chrono::steady_clock::now();
     const int error = ::posix_spawn(

@@ -36,9 +36,6 @@ struct ChildProcess
     // it cannot be started.
     static Result run(const std::filesystem::path& program);
     static Result run(const std::filesystem::path& program, const Options& options);
-
-    // The inherited environment with `changes` applied, as NAME=value entries.
-    static std::vector<std::string> environmentWith(const std::map<std::string, std::optional<std::string>>& changes);
 };
 
 } // namespace korvel::test
