@@ -5,7 +5,7 @@
 using namespace korvel;
 using nlohmann::json;
 
-TEST(JsonWriter, SortsKeysAtEveryLevelAndSpacesColons)
+TEST(JsonWriter, SortsKeysAtEveryLevelSpacesColonsAndParsesBack)
 {
     const json value = json::parse(R"({"b": {"z": 1, "a": [true, null, 2.5]}, "a": "x/y"})");
     EXPECT_EQ(JsonWriter::format(value),
@@ -20,11 +20,8 @@ TEST(JsonWriter, SortsKeysAtEveryLevelAndSpacesColons)
         "    \"z\" : 1\n"
         "  }\n"
         "}");
-}
 
-TEST(JsonWriter, OutputParsesBackToTheSameValue)
-{
-    const json value = json::parse(R"({"n": -12345678901234, "u": 18446744073709551615, "r": 0.1,
+    const json awkward = json::parse(R"({"n": -12345678901234, "u": 18446744073709551615, "r": 0.1,
         "s": "é \u0001 \"q\" \\ /", "e": [], "o": {}, "nested": [[1, {"k": "v"}]]})");
-    EXPECT_EQ(json::parse(JsonWriter::format(value)), value);
+    EXPECT_EQ(json::parse(JsonWriter::format(awkward)), awkward);
 }
