@@ -1,12 +1,12 @@
 #include "tests/support/StandInClaude.hpp"
 
+#include "tests/support/SolidBitmap.hpp"
 #include "tests/support/TempDir.hpp"
 
 #include "core/building/IcnsFile.hpp"
 #include "core/building/InfoPlistPatcher.hpp"
 #include "core/building/ProfileBundleKeys.hpp"
 
-#include <algorithm>
 #include <memory>
 #include <plist/plist.h>
 #include <stdexcept>
@@ -46,8 +46,6 @@ if [ "${KORVEL_STANDIN_STAY:-}" = 1 ]; then
 fi
 exit 0
 )sh";
-
-constexpr std::string_view helperScript = "#!/bin/sh\nexit 0\n";
 
 fs::path infoPlistOf(const fs::path& bundle)
 {
@@ -99,54 +97,6 @@ std::string claudeInfo(const StandInClaude::Options& options)
         "<key>ElectronBuildDate</key><date>2025-01-01T00:00:00Z</date>\n");
 }
 
-void layOutHelper(const fs::path& frameworks, const std::string& name, const std::string& identifier)
-{
-    const fs::path contents = frameworks / (name + ".app") / "Contents";
-    writeText(contents / "Info.plist", infoPlist({{"CFBundleIdentifier", identifier}, {"CFBundleExecutable", name}}));
-    writeExecutable(contents / "MacOS" / name, helperScript);
-}
-
-// An Electron-like framework: versioned contents behind relative links.
-void layOutFramework(const fs::path& frameworks)
-{
-    const fs::path framework = frameworks / "Electron Framework.framework";
-    const fs::path version = framework / "Versions" / "A";
-    writeExecutable(version / "Electron Framework", noise(11, 160 * 1024));
-    for (int index = 0; index < 4; ++index)
-        writeText(version / "Resources" / ("resources_" + std::to_string(index) + ".pak"), noise(20 + index, 6000));
-    fs::create_directory_symlink("A", framework / "Versions" / "Current");
-    fs::create_symlink("Versions/Current/Electron Framework", framework / "Electron Framework");
-    fs::create_directory_symlink("Versions/Current/Resources", framework / "Resources");
-}
-
-void layOutResources(const fs::path& resources)
-{
-    std::vector<Bitmap> icons;
-    for (const int side : {128, 256, 512}) {
-        icons.emplace_back(side, side);
-        std::fill(icons.back().pixels(), icons.back().pixels() + side * side, 0xffd97857u);
-    }
-    writeText(resources / "electron.icns", IcnsFile::encode(icons).value());
-    writeText(resources / "app.asar", noise(1, 300 * 1024));
-    writeText(resources / "app.asar.unpacked" / "node_modules" / "native" / "index.node", noise(2, 20 * 1024));
-    unsigned seed = 100;
-    for (const char* locale : {"en", "de", "fr", "ja", "pt_BR"}) {
-        const fs::path folder = resources / (std::string(locale) + ".lproj");
-        writeText(folder / "InfoPlist.strings", "\"CFBundleDisplayName\" = \"Claude\";\n");
-        writeText(folder / "locale.pak", noise(seed, 3000 + 700 * (seed % 7)));
-        ++seed;
-    }
-}
-
-void layOutPayload(const fs::path& resources, int files, std::uint64_t bytes)
-{
-    for (int index = 0; index < files; ++index) {
-        const fs::path folder = resources / "payload" / std::to_string(index / 100);
-        writeText(folder / ("file-" + std::to_string(index) + ".bin"),
-            noise(1000 + index, bytes / static_cast<std::uint64_t>(files)));
-    }
-}
-
 } // namespace
 
 fs::path StandInClaude::create(const fs::path& folder)
@@ -156,17 +106,35 @@ fs::path StandInClaude::create(const fs::path& folder)
 
 fs::path StandInClaude::create(const fs::path& folder, const Options& options)
 {
-    const fs::path bundle = folder / "Claude.app";
-    const fs::path contents = bundle / "Contents";
+    const fs::path bundle = folder / "Claude.app", contents = bundle / "Contents", resources = contents / "Resources";
     writeText(contents / "Info.plist", claudeInfo(options));
-    writeText(contents / "PkgInfo", "APPL????");
     writeExecutable(executable(bundle), claudeScript);
-    layOutResources(contents / "Resources");
-    layOutPayload(contents / "Resources", options.payloadFiles, options.payloadBytes);
-    const fs::path frameworks = contents / "Frameworks";
-    layOutHelper(frameworks, "Claude Helper", "com.anthropic.claudefordesktop.helper");
-    layOutHelper(frameworks, "Claude Helper (Renderer)", "com.anthropic.claudefordesktop.helper.Renderer");
-    layOutFramework(frameworks);
+    writeText(resources / "electron.icns",
+        IcnsFile::encode({solidBitmap(128, 128, 0xffd97857u), solidBitmap(256, 256, 0xffd97857u),
+                             solidBitmap(512, 512, 0xffd97857u)})
+            .value());
+    // Bulk in files of Electron's sizes that do not compress, and what a benchmark asks for.
+    for (const auto& [file, size] : std::vector<std::pair<std::string, int>> {{"app.asar", 300 * 1024},
+             {"app.asar.unpacked/node_modules/native/index.node", 20 * 1024}, {"en.lproj/locale.pak", 3000},
+             {"de.lproj/locale.pak", 3700}, {"ja.lproj/locale.pak", 4400}})
+        writeText(resources / file, noise(size, size));
+    for (int index = 0; index < options.payloadFiles; ++index)
+        writeText(resources / "payload" / std::to_string(index / 100) / ("file-" + std::to_string(index) + ".bin"),
+            noise(1000 + index, options.payloadBytes / static_cast<std::uint64_t>(options.payloadFiles)));
+
+    // Nested helper apps and an Electron-like framework: versioned contents behind relative links.
+    for (const std::string name : {"Claude Helper", "Claude Helper (Renderer)"}) {
+        const fs::path helper = contents / "Frameworks" / (name + ".app") / "Contents";
+        writeText(helper / "Info.plist",
+            infoPlist({{"CFBundleIdentifier", "com.anthropic.claudefordesktop.helper"}, {"CFBundleExecutable", name}}));
+        writeExecutable(helper / "MacOS" / name, "#!/bin/sh\nexit 0\n");
+    }
+    const fs::path framework = contents / "Frameworks/Electron Framework.framework";
+    writeExecutable(framework / "Versions/A/Electron Framework", noise(11, 160 * 1024));
+    writeText(framework / "Versions/A/Resources/resources.pak", noise(20, 24000));
+    fs::create_directory_symlink("A", framework / "Versions/Current");
+    fs::create_symlink("Versions/Current/Electron Framework", framework / "Electron Framework");
+    fs::create_directory_symlink("Versions/Current/Resources", framework / "Resources");
     return bundle;
 }
 

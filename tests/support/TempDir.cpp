@@ -91,7 +91,7 @@ std::map<std::string, std::string> describeTree(const fs::path& root)
             text += " -> " + fs::read_symlink(entry.path()).string();
         else if (S_ISREG(info.st_mode))
             text += " = " + readText(entry.path());
-        tree[fs::relative(entry.path(), root).string()] = text;
+        tree[entry.path().lexically_relative(root).string()] = text;
     }
     return tree;
 }
