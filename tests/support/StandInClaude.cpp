@@ -93,8 +93,10 @@ std::string claudeInfo(const StandInClaude::Options& options)
             {"CFBundleIconName", "AppIcon"}, {"CFBundleIconFile", "electron.icns"}},
         "<key>CFBundleURLTypes</key><array><dict><key>CFBundleURLSchemes</key><array><string>claude</string></array>"
         "</dict></array>\n<key>NSHighResolutionCapable</key><true/>\n"
-        "<key>ElectronBuildNumber</key><integer>4242</integer>\n<key>ElectronAsarHeader</key><data>AQL/</data>\n"
-        "<key>ElectronBuildDate</key><date>2025-01-01T00:00:00Z</date>\n");
+        "<key>ElectronBuildNumber</key><integer>4815162342</integer>\n<key>ElectronOffset</key><integer>-12</integer>\n"
+        "<key>ElectronAsarHeader</key><data>\n\t3q2+7wABAgP/\n\t</data>\n<key>ElectronOpacity</key><real>0.95</real>\n"
+        "<key>ElectronBuildDate</key><date>2025-03-14T09:26:53Z</date>\n"
+        "<key>NSMicrophoneUsageDescription</key><string>It’s only used while you dictate — &amp; never.</string>\n");
 }
 
 } // namespace

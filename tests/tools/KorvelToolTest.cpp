@@ -113,8 +113,7 @@ TEST(KorvelToolCodesign, SealsEveryFileAndLinkAndVerifyNamesTheFirstDifference)
             "file missing: Contents/Resources/sub dir/ünïcode name.txt"},
         {"retargeted",
             [](const auto& b) {
-                fs::remove(b / "Contents/Dangling");
-                fs::create_symlink("./gone", b / "Contents/Dangling");
+                fs::remove(b / "Contents/Dangling"), fs::create_symlink("./", b / "Contents/Dangling");
             },
             "file modified: Contents/Dangling"},
     };

@@ -1,6 +1,7 @@
 #include "core/building/InfoPlistPatcher.hpp"
 #include "core/support/FileError.hpp"
 #include "tests/support/ChildProcess.hpp"
+#include "tests/support/StandInClaude.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tests/support/Thrown.hpp"
 
@@ -13,34 +14,6 @@ using namespace korvel::test;
 namespace fs = std::filesystem;
 
 namespace {
-
-// Shaped like Claude Desktop's Info.plist, with a value of every type.
-constexpr std::string_view claudeInfo = R"(<?xml version="1.0" encoding="UTF-8"?>
-<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
-<plist version="1.0">
-<dict>
-	<key>CFBundleDisplayName</key><string>Claude</string>
-	<key>CFBundleExecutable</key><string>Claude</string>
-	<key>CFBundleIconFile</key><string>electron.icns</string>
-	<key>CFBundleIconName</key><string>AppIcon</string>
-	<key>CFBundleIdentifier</key><string>com.anthropic.claudefordesktop</string>
-	<key>CFBundleShortVersionString</key><string>0.14.10</string>
-	<key>CFBundleURLTypes</key>
-	<array><dict><key>CFBundleURLSchemes</key><array><string>claude</string></array></dict></array>
-	<key>ElectronAsarIntegrity</key>
-	<dict><key>Resources/app.asar</key><dict><key>algorithm</key><string>SHA256</string></dict></dict>
-	<key>ElectronBuildDate</key><date>2025-03-14T09:26:53Z</date>
-	<key>NSMicrophoneUsageDescription</key><string>It’s only used while you dictate — &amp; never later.</string>
-	<key>NSRequiresAquaSystemAppearance</key><false/>
-	<key>ReleaseBuildNumber</key><integer>4815162342</integer>
-	<key>ReleaseChannelOffset</key><integer>-12</integer>
-	<key>SignatureSeed</key><data>
-	3q2+7wABAgP/
-	</data>
-	<key>WindowMinimumSizes</key><array><integer>480</integer><real>0.95</real><true/></array>
-</dict>
-</plist>
-)";
 
 const fs::path dataDir = "/home/ada/.local/share/Korvel/Profiles/6F1C2A4E-9B0D-4C1E-8A7F-3D2E1B0C9A88/Data";
 
@@ -68,25 +41,29 @@ std::string plistlib(const fs::path& file, const fs::path& binary = {})
 
 } // namespace
 
+// The stand-in's Info.plist is shaped like Claude Desktop's and holds a value of every type.
 TEST(InfoPlistPatcher, ReadsXmlAndBinaryAndWritesXmlThatPlistlibReadsAlike)
 {
     TempDir dir;
-    writeText(dir / "Source.plist", claudeInfo);
-    plistlib(dir / "Source.plist", dir / "Binary.plist");
-    const PlistDictionary plist = InfoPlistPatcher::read(dir / "Source.plist");
+    const fs::path source = StandInClaude::create(dir.path()) / "Contents/Info.plist";
+    plistlib(source, dir / "Binary.plist");
+    const PlistDictionary plist = InfoPlistPatcher::read(source);
     EXPECT_EQ(InfoPlistPatcher::read(dir / "Binary.plist"), plist);
-    EXPECT_EQ(plist.size(), 15u);
-    EXPECT_EQ(plist.at("ReleaseBuildNumber"), PlistValue(4815162342));
-    EXPECT_EQ(plist.at("ReleaseChannelOffset"), PlistValue(-12));
-    EXPECT_EQ(plist.at("WindowMinimumSizes"), PlistValue(PlistArray {480, 0.95, true}));
+    EXPECT_EQ(plist.size(), 17u);
+    EXPECT_EQ(plist.at("ElectronBuildNumber"), PlistValue(4815162342));
+    EXPECT_EQ(plist.at("ElectronOffset"), PlistValue(-12));
+    EXPECT_EQ(plist.at("ElectronOpacity"), PlistValue(0.95));
+    EXPECT_EQ(plist.at("NSHighResolutionCapable"), PlistValue(true));
     EXPECT_EQ(plist.at("ElectronBuildDate"), PlistValue(*Timestamp::parseIso8601("2025-03-14T09:26:53Z")));
-    EXPECT_EQ(plist.at("SignatureSeed"), PlistValue(PlistData {0xde, 0xad, 0xbe, 0xef, 0, 1, 2, 3, 0xff}));
+    EXPECT_EQ(plist.at("ElectronAsarHeader"), PlistValue(PlistData {0xde, 0xad, 0xbe, 0xef, 0, 1, 2, 3, 0xff}));
+    EXPECT_EQ(plist.at("CFBundleURLTypes"),
+        PlistValue(PlistArray {PlistDictionary {{"CFBundleURLSchemes", PlistArray {"claude"}}}}));
     EXPECT_EQ(InfoPlistPatcher::stringValue(plist, "NSMicrophoneUsageDescription"),
-        "It’s only used while you dictate — & never later.");
+        "It’s only used while you dictate — & never.");
 
     InfoPlistPatcher::write(plist, dir / "Info.plist");
     EXPECT_TRUE(readText(dir / "Info.plist").starts_with("<?xml version=\"1.0\" encoding=\"UTF-8\"?>"));
-    EXPECT_EQ(plistlib(dir / "Info.plist"), plistlib(dir / "Source.plist"));
+    EXPECT_EQ(plistlib(dir / "Info.plist"), plistlib(source));
 }
 
 TEST(InfoPlistPatcher, ExtremeIntegersAndDatesSurviveTheXmlForm)
@@ -114,8 +91,7 @@ TEST(InfoPlistPatcher, ExtremeIntegersAndDatesSurviveTheXmlForm)
 TEST(InfoPlistPatcher, PatchRewritesTheProfileEntriesAndKeepsEverythingElse)
 {
     TempDir dir;
-    writeText(dir / "Info.plist", claudeInfo);
-    const PlistDictionary source = InfoPlistPatcher::read(dir / "Info.plist");
+    const PlistDictionary source = InfoPlistPatcher::read(StandInClaude::create(dir.path()) / "Contents/Info.plist");
     const Profile work = makeProfile("Work", ProfileColor::Teal);
     PlistDictionary expected = source;
     expected.erase("CFBundleURLTypes");
@@ -124,7 +100,7 @@ TEST(InfoPlistPatcher, PatchRewritesTheProfileEntriesAndKeepsEverythingElse)
         PlistDictionary {{"CFBundleIdentifier", work.bundleIdentifier()}, {"CFBundleDisplayName", "Claude Work"},
             {"CFBundleExecutable", "KorvelLauncher"}, {"CFBundleIconFile", "ProfileIcon"},
             {"KVLUserDataDir", dataDir.string()}, {"KVLProfileID", "6F1C2A4E-9B0D-4C1E-8A7F-3D2E1B0C9A88"},
-            {"KVLSourceVersion", "0.14.10"}, {"KVLAppearance", "teal:W"}})
+            {"KVLSourceVersion", "1.2.3"}, {"KVLAppearance", "teal:W"}})
         expected[key] = value;
     EXPECT_EQ(InfoPlistPatcher::patch(source, work, dataDir), expected);
     // Rebuilt in place: an earlier build's entries of ours are all replaced.

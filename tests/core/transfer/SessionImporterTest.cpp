@@ -71,13 +71,22 @@ TEST(SessionImporter, CopiesWhatIsMissingForAccountsTheProfileHasAndRemembersIt)
     writeText(box.source / agent / alice / "local_3.json", "three");
     writeText(box.source / agent / bob / "local_4.json", "bob never used this profile");
     writeText(box.source / code / "not-an-account/local_5.json", "");
+    const fs::path deep = box.source / code / alice / "nested/.deeper/local_2.json";
+    ::chmod(deep.c_str(), 0640);
+    const struct timespec times[2] = {{1600000000, 123456789}, {1500000000, 987654321}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, deep.c_str(), times, 0), 0);
     // alice appears in only one folder of the profile; both folders are searched for her.
     fs::create_directories(box.destination / code / alice);
+    ::chmod((box.destination / code / alice).c_str(), 0755);
 
     EXPECT_EQ(box.summary(), (Summary {3, 4}));
     EXPECT_FALSE(fs::exists(box.ledger)) << "summary never writes";
     EXPECT_EQ(box.import(), (Summary {3, 4}));
-    EXPECT_EQ(readText(box.destination / code / alice / "nested/.deeper/local_2.json"), "two");
+    // Copies keep content, mode and times; new folders are private, an existing one keeps its mode.
+    EXPECT_EQ(describeTree(box.destination / code / alice).at("nested/.deeper/local_2.json"),
+        describeTree(box.source / code / alice).at("nested/.deeper/local_2.json"));
+    EXPECT_EQ(modeOf(box.destination / code / alice / "nested/.deeper"), 0700u);
+    EXPECT_EQ(modeOf(box.destination / code / alice), 0755u);
     EXPECT_EQ(readText(box.destination / agent / alice / "local_3.json"), "three");
     EXPECT_FALSE(fs::exists(box.destination / agent / bob));
     EXPECT_FALSE(fs::exists(box.destination / code / "not-an-account"));
@@ -134,24 +143,6 @@ TEST(SessionImporter, NeverOverwritesNorFollowsLinks)
     EXPECT_EQ(box.ledgerJson()["files"].size(), 2u) << "what is there counts as handled";
     fs::remove(box.destination / code / alice / "local_1.json");
     EXPECT_EQ(box.import(), (Summary {0, 0}));
-}
-
-TEST(SessionImporter, CopiesKeepModeAndTimesAndNewFoldersArePrivate)
-{
-    Sandbox box;
-    const fs::path file = box.source / code / alice / "sub/local_1.json";
-    writeText(file, "data");
-    ::chmod(file.c_str(), 0640);
-    const struct timespec times[2] = {{1600000000, 123456789}, {1500000000, 987654321}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
-    fs::create_directories(box.destination / code / alice);
-    ::chmod((box.destination / code / alice).c_str(), 0755);
-
-    EXPECT_EQ(box.import(), (Summary {1, 1}));
-    EXPECT_EQ(describeTree(box.destination / code / alice).at("sub/local_1.json"),
-        describeTree(box.source / code / alice).at("sub/local_1.json"));
-    EXPECT_EQ(modeOf(box.destination / code / alice / "sub"), 0700u);
-    EXPECT_EQ(modeOf(box.destination / code / alice), 0755u) << "an existing folder keeps its mode";
 }
 
 TEST(SessionImporter, AnUnusableLedgerCountsAsEmpty)
