@@ -35,24 +35,11 @@ TEST(Bitmap, PngRoundTripKeepsPixelsAndSize)
     EXPECT_NEAR(decoded->pixel(1, 0).green, 200, 1);
     EXPECT_EQ(decoded->pixel(4, 2), Bitmap::Rgba {});
     EXPECT_FALSE(Bitmap().encodePng().has_value());
+    // Malformed PNGs: see the ICNS tests, whose truncated and damaged elements are PNGs.
 
     // An opaque image is written as an RGB PNG, which cairo reads into another pixel format.
     Bitmap opaque(4, 4);
     for (int i = 0; i < 16; ++i)
         opaque.pixels()[i] = 0xff0007c8u | static_cast<std::uint32_t>(16 * i) << 16;
     EXPECT_EQ(Bitmap::decodePng(opaque.encodePng().value()), opaque);
-}
-
-TEST(Bitmap, MalformedPngsAreRefused)
-{
-    Bitmap image(8, 8);
-    image.pixels()[9] = 0xff090909u;
-    const std::string png = image.encodePng().value();
-    for (const std::string& bad : {std::string(), std::string("not a png at all"), png.substr(0, 23), png.substr(0, 33),
-             png.substr(0, png.size() - 13)})
-        EXPECT_FALSE(Bitmap::decodePng(bad).has_value()) << bad.size();
-    std::string corrupt = png;
-    for (size_t i = 41; i < corrupt.size() - 12; ++i)
-        corrupt[i] = static_cast<char>(corrupt[i] ^ 0x5a);
-    EXPECT_FALSE(Bitmap::decodePng(corrupt).has_value());
 }

@@ -76,13 +76,6 @@ TEST(IcnsFile, OurFileHoldsEverySizeAndTheLargestIsTheBiggest)
     EXPECT_FALSE(IcnsFile::largestImageInFile(dir.path()).has_value());
 }
 
-TEST(IcnsFile, EncodeRefusesImagesItCannotFileUnderATypeOnce)
-{
-    for (const auto& images : std::vector<std::vector<Bitmap>> {
-             {Bitmap(32, 16)}, {Bitmap(48, 48)}, {Bitmap()}, {Bitmap(16, 16), Bitmap(16, 16)}})
-        EXPECT_FALSE(IcnsFile::encode(images).has_value()) << images.size();
-}
-
 TEST(IcnsFile, ReadsClassicImagesWithTheirMasksAndArgb)
 {
     // 16 × 16 run-length RGB with a mask; 32 × 32 uncompressed; 128 × 128 it32 with its prefix; 16 × 16 ARGB.

@@ -86,12 +86,6 @@ TEST(ClaudeCodeLauncherWrite, WritesAnExecutableFileAndPrivateFolders)
         EXPECT_EQ(modeOf(folder), 0700u) << folder;
     EXPECT_EQ(std::distance(fs::directory_iterator(profile), {}), 2) << "the file and the config folder only";
 
-    // Existing folders keep their modes.
-    fs::create_directories(dir / "open/config");
-    ::chmod((dir / "open").c_str(), 0755);
-    ClaudeCodeLauncher::writeScript("Open", dir / "open/config", dir / "open");
-    EXPECT_EQ(modeOf(dir / "open"), 0755u);
-
     writeText(dir / "file", "x");
     EXPECT_THROW(ClaudeCodeLauncher::writeScript("X", config, dir / "file/profile"), FileError);
     EXPECT_THROW(ClaudeCodeLauncher::writeScript("X", dir / "file/config", profile), FileError);

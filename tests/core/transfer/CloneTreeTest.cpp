@@ -80,25 +80,6 @@ TEST(SystemToolsCloneTree, ReproducesTheTreeWithLinksModesTimesAndAttributes)
     EXPECT_EQ(readText(source / "Contents/MacOS/Claude"), "#!/bin/sh\n");
 }
 
-TEST(SystemToolsCloneTree, CopiesASingleFileOrLinkAndFillsAnExistingEmptyFolder)
-{
-    TempDir dir;
-    writeText(dir / "file", "content");
-    ::chmod((dir / "file").c_str(), 0640);
-    setTimes(dir / "file", 1500000000, 42);
-    SystemTools::cloneTree(dir / "file", dir / "file copy");
-    fs::create_symlink("file", dir / "link");
-    SystemTools::cloneTree(dir / "link", dir / "link copy");
-    const auto tree = describeTree(dir.path());
-    EXPECT_EQ(tree.at("file copy"), tree.at("file"));
-    EXPECT_EQ(fs::read_symlink(dir / "link copy"), "file");
-
-    writeText(dir / "tree/a/b", "b");
-    fs::create_directories(dir / "target");
-    SystemTools::cloneTree(dir / "tree", dir / "target");
-    EXPECT_EQ(readText(dir / "target/a/b"), "b");
-}
-
 TEST(SystemToolsCloneTree, FailuresAreWriteErrorsWithTheDestinationPath)
 {
     TempDir dir;

@@ -114,39 +114,8 @@ TEST(SystemToolsRun, ArgumentsArriveLiterallyWithoutAShellAndNothingLeaks)
     EXPECT_EQ(openDescriptors(), before);
 }
 
-TEST(SystemToolsPaths, HelpersInsideTheBundleOrTheOverride)
-{
-    ScopedEnvironment environment("KORVEL_TOOLS_DIR", std::nullopt);
-    const auto helpers = fs::canonical(fs::path(KORVEL_BINARY_DIR) / "Korvel.app/Contents/Helpers");
-    const auto tools = SystemTools::toolPaths();
-    EXPECT_EQ(fs::canonical(tools.codesign.parent_path()), helpers);
-    EXPECT_EQ(tools.xattr, tools.codesign.parent_path() / "xattr");
-    EXPECT_EQ(tools.lsregister, tools.codesign.parent_path() / "lsregister");
-    environment.set("KORVEL_TOOLS_DIR", "/opt/tools");
-    EXPECT_EQ(SystemTools::toolPaths().codesign, "/opt/tools/codesign");
-    EXPECT_EQ(SystemTools::toolPaths().lsregister, "/opt/tools/lsregister");
-}
-
-TEST(SystemToolsOperations, PassTheFixedArgumentLists)
-{
-    TempDir dir;
-    const std::string log = (dir / "log").string();
-    for (const char* tool : {"codesign", "xattr", "lsregister"})
-        writeExecutable(dir / "tools" / tool, "#!/bin/sh\necho \"${0##*/} $*\" >> \"" + log + "\"\n");
-    ScopedEnvironment environment("KORVEL_TOOLS_DIR", (dir / "tools").string());
-
-    const std::string bundle = (dir / "My App.app").string();
-    SystemTools::removeQuarantine(bundle);
-    SystemTools::adHocSign(bundle);
-    SystemTools::verifySignature(bundle + "/");
-    SystemTools::unregisterFromLaunchServices(bundle);
-    SystemTools::registerWithLaunchServices(bundle);
-    EXPECT_EQ(readText(log),
-        "xattr -dr com.apple.quarantine " + bundle + "\ncodesign --force --deep --sign - " + bundle +
-            "\ncodesign --verify --deep --strict " + bundle + "\nlsregister -u " + bundle + "\nlsregister -f " +
-            bundle + "\n");
-}
-
+// The argument lists themselves are checked by korvel-tool's tests, which go through these operations and whose
+// helpers refuse any other list.
 TEST(SystemToolsOperations, OnlySigningFailuresReachTheCaller)
 {
     TempDir dir;
@@ -155,10 +124,8 @@ TEST(SystemToolsOperations, OnlySigningFailuresReachTheCaller)
     fs::create_directories(dir / "empty");
     const auto bundle = dir / "P.app";
     ScopedEnvironment environment("KORVEL_TOOLS_DIR", (dir / "rejecting").string());
-    const std::string codesign = (dir / "rejecting/codesign").string();
-    EXPECT_EQ(std::string(thrown<CommandError>([&] { SystemTools::adHocSign(bundle); }).what()),
-        codesign + " --force --deep --sign - " + bundle.string() +
-            " failed (exit 1): --force: bundle format unrecognized");
+    EXPECT_EQ(thrown<CommandError>([&] { SystemTools::adHocSign(bundle); }).output(),
+        "--force: bundle format unrecognized\n");
     EXPECT_EQ(thrown<CommandError>([&] { SystemTools::verifySignature(bundle); }).output(),
         "--verify: bundle format unrecognized\n");
     for (const char* tools : {"rejecting", "empty"}) {
