@@ -76,7 +76,7 @@ TEST(IcnsFile, OurFileHoldsEverySizeAndTheLargestIsTheBiggest)
     EXPECT_FALSE(IcnsFile::largestImageInFile(dir.path()).has_value());
 }
 
-TEST(IcnsFile, ReadsClassicImagesWithTheirMasksAndArgb)
+TEST(IcnsFile, ReadsClassicImagesWithTheirMasksAndArgbAndSkipsJpeg2000)
 {
     // 16 × 16 run-length RGB with a mask; 32 × 32 uncompressed; 128 × 128 it32 with its prefix; 16 × 16 ARGB.
     std::string mask(256, '\xff');
@@ -95,6 +95,8 @@ TEST(IcnsFile, ReadsClassicImagesWithTheirMasksAndArgb)
             "ARGB" + runLengthPlane(16, 256, 255, 0) + runLengthPlane(16, 256, 1, 0) + runLengthPlane(16, 256, 2, 0) +
                 runLengthPlane(16, 256, 3, 0)) +
         element("TOC ", "ignored"));
+    const std::string jpeg2000 = std::string("\0\0\0\x0cjP  \r\n\x87\n", 12) + std::string(100, 'j');
+    const Bitmap green = solidBitmap(256, 256, 0xff00ff00u);
     const auto images = IcnsFile::decodeAll(file);
     ASSERT_EQ(images.size(), 4u);
     EXPECT_EQ(images[0].pixel(0, 0).alpha, 0x80);
@@ -105,15 +107,9 @@ TEST(IcnsFile, ReadsClassicImagesWithTheirMasksAndArgb)
     EXPECT_EQ(images[2].pixel(127, 127), (Bitmap::Rgba {90, (7 + 383) % 256, 92, 255}));
     EXPECT_EQ(images[3].pixel(8, 8), (Bitmap::Rgba {1, 2, 3, 255}));
     EXPECT_EQ(IcnsFile::largestImage(file)->width(), 128);
-}
-
-TEST(IcnsFile, LargestImageSkipsJpeg2000)
-{
-    const std::string jpeg2000 = std::string("\0\0\0\x0cjP  \r\n\x87\n", 12) + std::string(100, 'j');
-    const Bitmap green = solidBitmap(256, 256, 0xff00ff00u);
-    const auto largest =
-        IcnsFile::largestImage(container(element("ic10", jpeg2000) + element("ic13", green.encodePng().value())));
-    EXPECT_EQ(largest, green);
+    // The 1024 element holds JPEG 2000 and is skipped: the 256 PNG is the largest.
+    EXPECT_EQ(IcnsFile::largestImage(container(element("ic10", jpeg2000) + element("ic13", green.encodePng().value()))),
+        green);
 }
 
 TEST(IcnsFile, MalformedContainersYieldNothing)
