@@ -1,0 +1,805 @@
+#include "app/model/AppModel.hpp"
+
+#include "app/model/AppNameCollision.hpp"
+#include "app/model/BackgroundJob.hpp"
+#include "app/model/ModelGone.hpp"
+#include "app/model/MoveToApplications.hpp"
+#include "app/model/SessionSync.hpp"
+#include "core/building/CloneError.hpp"
+#include "core/model/ClaudeDesktop.hpp"
+#include "core/model/Timestamp.hpp"
+#include "core/support/Directories.hpp"
+#include "core/support/FileError.hpp"
+#include "core/support/UnicodeText.hpp"
+#include "core/transfer/ClaudeCodeLauncher.hpp"
+#include "core/transfer/DataImporter.hpp"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QMetaObject>
+#include <QPointer>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+
+// Every task is named before it is awaited (`auto t = f(); co_await t;`): g++ 12 destroys temporaries of a
+// co_await expression twice.
+
+namespace korvel {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto pollInterval = 100ms;
+constexpr int pollsBeforeRestart = 100;
+constexpr int pollsBeforeDelete = 50;
+
+std::optional<Uuid> profileIDOf(const std::shared_ptr<RunningApplication>& application)
+{
+    if (!application)
+        return std::nullopt;
+    const auto identifier = application->bundleIdentifier();
+    return identifier ? Profile::profileIDFromBundleIdentifier(*identifier) : std::nullopt;
+}
+
+bool isRunning(const std::shared_ptr<RunningApplication>& application)
+{
+    return application && !application->isTerminated();
+}
+
+bool sameLocation(const std::filesystem::path& a, const std::filesystem::path& b)
+{
+    std::error_code error;
+    const auto resolvedA = std::filesystem::weakly_canonical(a, error);
+    if (error)
+        return false;
+    const auto resolvedB = std::filesystem::weakly_canonical(b, error);
+    return !error && resolvedA == resolvedB;
+}
+
+// A name for the set-aside copy of an unreadable profile list: "profiles.json.unreadable-20261205T160519Z".
+std::filesystem::path asideName(const std::filesystem::path& file)
+{
+    std::string stamp = Timestamp::now().iso8601();
+    std::erase_if(stamp, [](char c) { return c == '-' || c == ':'; });
+    std::filesystem::path aside = file.string() + ".unreadable-" + stamp;
+    std::error_code error;
+    for (int n = 2; std::filesystem::exists(std::filesystem::symlink_status(aside, error)); ++n)
+        aside = file.string() + ".unreadable-" + stamp + "-" + std::to_string(n);
+    return aside;
+}
+
+// Lets a system request run to its end without anyone waiting for its outcome.
+QCoro::Task<> ignoringOutcome(QCoro::Task<> task)
+{
+    try {
+        co_await task;
+    } catch (...) { }
+}
+
+} // namespace
+
+template<typename Make>
+void AppModel::startTask(Make make)
+{
+    // Queued on the model, so it starts after the current work and never once the model is gone; the coroutine
+    // keeps itself alive after its task object is dropped.
+    QMetaObject::invokeMethod(
+        this, [make = std::move(make)]() mutable { make(); }, Qt::QueuedConnection);
+}
+
+// Start-up
+
+AppModel::AppModel(AppPaths paths, Platform platform, std::filesystem::path launcherURL, QObject* parent)
+    : QObject(parent)
+    , m_paths(std::move(paths))
+    , m_platform(platform)
+    , m_store(m_paths.profilesFile())
+    , m_builder(m_paths, std::move(launcherURL))
+{
+    UserDefaults& defaults = m_platform.userDefaults;
+    defaults.registerDefault(autoUpdateKey, true);
+    m_autoUpdateProfileApps = defaults.boolForKey(autoUpdateKey);
+    m_didCompleteWelcome = defaults.boolForKey(didCompleteWelcomeKey);
+    m_routeClaudeLinks = defaults.boolForKey(routeClaudeLinksKey);
+
+    try {
+        m_profiles = m_store.load();
+    } catch (const std::exception& error) {
+        m_profileListUnreadable = true;
+        m_errorMessage = std::string("Couldn’t read your profiles: ") + error.what();
+    }
+    if (!m_profiles.empty())
+        m_selection = m_profiles.front().id;
+    m_showWelcome = !m_didCompleteWelcome && m_profiles.empty();
+
+    observeWorkspace();
+    enableLaunchAtLoginOnFirstRun();
+
+    m_sessionSyncTimer.setInterval(sessionSyncIntervalMs);
+    m_sessionSyncTimer.setSingleShot(false);
+    connect(&m_sessionSyncTimer, &QTimer::timeout, this, &AppModel::sessionSyncTick);
+    m_sessionSyncTimer.start();
+
+    refreshRunning();
+    refreshStatuses();
+    updateOutdatedApps();
+    repairLinkHandlerIfNeeded();
+}
+
+AppModel::~AppModel() = default;
+
+void AppModel::enableLaunchAtLoginOnFirstRun()
+{
+    UserDefaults& defaults = m_platform.userDefaults;
+    if (defaults.boolForKey(launchAtLoginMarkerKey))
+        return;
+    const std::filesystem::path home = QDir::homePath().toStdString();
+    if (!MoveToApplications::isInApplications(m_platform.mainBundle.bundlePath(), home))
+        return;
+    defaults.setBool(launchAtLoginMarkerKey, true);
+    try {
+        if (!m_platform.loginItem.isEnabled())
+            m_platform.loginItem.enable();
+    } catch (const std::exception&) {
+        // The first-run step is a courtesy; the user can still turn it on in the settings.
+    }
+}
+
+// State
+
+void AppModel::setSelection(std::optional<Uuid> selection)
+{
+    m_selection = selection;
+    announce();
+}
+
+void AppModel::setErrorMessage(std::optional<std::string> message)
+{
+    m_errorMessage = std::move(message);
+    announce();
+}
+
+void AppModel::setShowWelcome(bool show)
+{
+    m_showWelcome = show;
+    announce();
+}
+
+void AppModel::setShowNewProfile(bool show)
+{
+    m_showNewProfile = show;
+    announce();
+}
+
+void AppModel::setAutoUpdateProfileApps(bool enabled)
+{
+    m_autoUpdateProfileApps = enabled;
+    m_platform.userDefaults.setBool(autoUpdateKey, enabled);
+    announce();
+}
+
+void AppModel::setDidCompleteWelcome(bool done)
+{
+    m_didCompleteWelcome = done;
+    m_platform.userDefaults.setBool(didCompleteWelcomeKey, done);
+    announce();
+}
+
+void AppModel::fail(std::string message)
+{
+    m_errorMessage = std::move(message);
+    announce();
+}
+
+void AppModel::setBusy(const Uuid& id, std::optional<std::string> message)
+{
+    if (message)
+        m_busy[id] = std::move(*message);
+    else
+        m_busy.erase(id);
+    announce();
+}
+
+std::optional<Profile> AppModel::profile(const std::optional<Uuid>& id) const
+{
+    if (!id)
+        return std::nullopt;
+    const auto it =
+        std::find_if(m_profiles.begin(), m_profiles.end(), [&id](const Profile& profile) { return profile.id == *id; });
+    return it == m_profiles.end() ? std::nullopt : std::optional<Profile>(*it);
+}
+
+std::optional<Profile> AppModel::activeProfile() const
+{
+    return profile(m_activeProfileID);
+}
+
+CloneStatus AppModel::status(const Profile& profile) const
+{
+    const auto it = m_statuses.find(profile.id);
+    return it == m_statuses.end() ? CloneStatus::notBuilt() : it->second;
+}
+
+void AppModel::refreshStatuses()
+{
+    std::map<Uuid, CloneStatus> statuses;
+    for (const Profile& profile : m_profiles)
+        statuses.insert_or_assign(profile.id, m_builder.status(profile));
+    m_statuses = std::move(statuses);
+    announce();
+    startTask([this] { return syncSessions(); });
+}
+
+void AppModel::save()
+{
+    try {
+        if (m_profileListUnreadable)
+            setAsideUnreadableProfileList();
+        m_store.save(m_profiles);
+    } catch (const std::exception& error) {
+        fail(std::string("Couldn’t save profiles: ") + error.what());
+    }
+}
+
+// The list that failed to load at start would be lost to the first save; keep it beside the new one.
+void AppModel::setAsideUnreadableProfileList()
+{
+    const std::filesystem::path& file = m_store.fileURL;
+    std::error_code error;
+    if (!std::filesystem::exists(std::filesystem::symlink_status(file, error))) {
+        m_profileListUnreadable = false;
+        return;
+    }
+    const std::filesystem::path aside = asideName(file);
+    if (std::rename(file.c_str(), aside.c_str()) != 0)
+        FileError::throwWrite(aside, errno);
+    m_profileListUnreadable = false;
+    fail("Korvel couldn’t read your earlier profile list and kept it as “" + aside.filename().string() + "” in " +
+        aside.parent_path().string() + ".");
+}
+
+bool AppModel::launchAtLogin() const
+{
+    return m_platform.loginItem.isEnabled();
+}
+
+void AppModel::setLaunchAtLogin(bool enabled)
+{
+    try {
+        if (enabled)
+            m_platform.loginItem.enable();
+        else
+            m_platform.loginItem.disable();
+    } catch (const std::exception& error) {
+        m_errorMessage = std::string("Couldn’t change Launch at Login: ") + error.what();
+    }
+    announce();
+}
+
+QCoro::Task<> AppModel::sleep(std::chrono::milliseconds duration)
+{
+    auto wait = whileAlive(this, m_platform.clock.sleep(duration));
+    co_await wait;
+}
+
+// Profile operations
+
+QCoro::Task<std::optional<Profile>> AppModel::createProfile(
+    std::string name, ProfileColor color, bool importOriginalData)
+{
+    const std::string trimmed = UnicodeText::trimWhiteSpace(name);
+    if (trimmed.empty())
+        co_return std::nullopt;
+    const Profile profile {Uuid::random(), trimmed, color, Timestamp::now()};
+    m_profiles.push_back(profile);
+    m_selection = profile.id;
+    announce();
+    save();
+    if (importOriginalData) {
+        auto import = this->importOriginalData(profile);
+        co_await import;
+    }
+    auto build = rebuild(profile);
+    co_await build;
+    co_return profile;
+}
+
+QCoro::Task<> AppModel::importOriginalData(Profile profile)
+{
+    setBusy(profile.id, "Importing your Claude data…");
+    const std::filesystem::path from = m_paths.originalDataDir;
+    const std::filesystem::path to = m_paths.dataDir(profile.id);
+    std::optional<std::string> failure;
+    try {
+        auto copy = runInBackground(this, [from, to] { DataImporter::importData(from, to); });
+        co_await copy;
+    } catch (const std::exception& error) {
+        failure = error.what();
+    }
+    if (failure)
+        fail("Import failed: " + *failure + ". Your original Claude data was not changed.");
+    setBusy(profile.id, std::nullopt);
+}
+
+QCoro::Task<> AppModel::rebuild(Profile profile)
+{
+    if (m_busy.contains(profile.id))
+        co_return;
+    if (m_running.contains(profile.id)) {
+        fail("Quit " + profile.appDisplayName() + " before rebuilding its app.");
+        co_return;
+    }
+    if (const auto owner = AppNameCollision::earlierOwner(m_profiles, profile)) {
+        fail("Couldn’t create the app for " + profile.name + ": the profile “" + owner->name +
+            "” already has an app named “" + profile.appDisplayName() + "”. Rename one of them.");
+        co_return;
+    }
+    setBusy(profile.id, "Creating app…");
+    std::optional<std::string> failure;
+    try {
+        auto build = buildApp(profile);
+        co_await build;
+    } catch (const std::exception& error) {
+        failure = error.what();
+    }
+    if (failure) {
+        fail("Couldn’t create the app for " + profile.name + ": " + *failure);
+        setBusy(profile.id, std::nullopt);
+        refreshStatuses();
+        co_return;
+    }
+    setBusy(profile.id, std::nullopt);
+    refreshStatuses();
+    // Renamed or recoloured while the build ran: build again for what the profile is now.
+    const auto current = this->profile(profile.id);
+    if (!current || *current == profile)
+        co_return;
+    if (status(*current).needsBuild()) {
+        auto again = rebuild(*current);
+        co_await again;
+    }
+}
+
+QCoro::Task<> AppModel::buildApp(Profile profile)
+{
+    const QPointer<AppModel> self(this);
+    const QString id = QString::fromStdString(profile.id.toString());
+    const CloneBuilder::Progress progress = [self, id](std::string_view step) {
+        const QString text = QString::fromUtf8(step.data(), static_cast<qsizetype>(step.size()));
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, id, text] {
+                if (self)
+                    emit self->buildStep(id, text);
+            },
+            Qt::QueuedConnection);
+    };
+    const CloneBuilder builder = m_builder;
+    auto build = runInBackground(this, [builder, profile, progress] { builder.build(profile, progress); });
+    co_await build;
+}
+
+QCoro::Task<> AppModel::open(Profile profile)
+{
+    if (const auto application = runningApp(profile)) {
+        application->unhide();
+        application->activate();
+        co_return;
+    }
+    if (m_busy.contains(profile.id))
+        co_return;
+    if (m_builder.status(profile).needsBuild()) {
+        auto build = rebuild(profile);
+        co_await build;
+    }
+
+    const CloneStatus status = m_builder.status(profile);
+    if (status.kind() == CloneStatus::Kind::SourceMissing) {
+        fail(CloneError::sourceMissing(m_paths.sourceApp).description());
+        co_return;
+    }
+    if (status.kind() != CloneStatus::Kind::Ready)
+        co_return; // the failed build has said why
+    auto sync = syncSessions();
+    co_await sync;
+    std::optional<std::string> failure;
+    try {
+        auto opening = whileAlive(this, m_platform.workspace.openApplication(m_paths.appURL(profile)));
+        co_await opening;
+    } catch (const std::exception& error) {
+        failure = error.what();
+    }
+    if (failure)
+        fail("Couldn’t open " + profile.appDisplayName() + ": " + *failure);
+}
+
+QCoro::Task<> AppModel::openAll()
+{
+    const std::vector<Profile> profiles = m_profiles;
+    for (const Profile& profile : profiles) {
+        auto opening = open(profile);
+        co_await opening;
+    }
+}
+
+QCoro::Task<bool> AppModel::waitUntilQuit(std::shared_ptr<RunningApplication> application, int polls)
+{
+    application->terminate();
+    for (int poll = 0; poll < polls; ++poll) {
+        if (application->isTerminated())
+            co_return true;
+        auto wait = sleep(pollInterval);
+        co_await wait;
+    }
+    co_return application->isTerminated();
+}
+
+QCoro::Task<> AppModel::restart(Profile profile)
+{
+    if (const auto application = runningApp(profile)) {
+        auto quit = waitUntilQuit(application, pollsBeforeRestart);
+        if (!co_await quit) {
+            fail(profile.appDisplayName() + " didn’t quit. Quit it, then open it again.");
+            co_return;
+        }
+        // The quit may be seen before the workspace reports it; the rebuild in open must not take the app
+        // for still running.
+        refreshRunning();
+    }
+    auto opening = open(profile);
+    co_await opening;
+}
+
+QCoro::Task<> AppModel::deleteProfile(Profile profile, bool moveDataToTrash)
+{
+    if (const auto application = runningApp(profile)) {
+        auto quit = waitUntilQuit(application, pollsBeforeDelete);
+        if (!co_await quit) {
+            fail("Quit " + profile.appDisplayName() + " first, then delete the profile.");
+            co_return;
+        }
+    }
+    try {
+        m_builder.removeInstalledApps(profile.id);
+    } catch (const std::exception& error) {
+        fail("Couldn’t fully remove " + profile.name + ": " + error.what());
+        co_return;
+    }
+    const std::filesystem::path folder = m_paths.profileDir(profile.id);
+    std::error_code error;
+    if (moveDataToTrash && std::filesystem::exists(std::filesystem::symlink_status(folder, error))) {
+        std::optional<std::string> failure;
+        try {
+            auto trashing = whileAlive(this, m_platform.trash.moveToTrash(folder));
+            co_await trashing;
+        } catch (const std::exception& trashError) {
+            failure = trashError.what();
+        }
+        if (failure)
+            fail("Couldn’t fully remove " + profile.name + ": " + *failure);
+    }
+    std::erase_if(m_profiles, [&profile](const Profile& entry) { return entry.id == profile.id; });
+    if (m_selection == profile.id)
+        m_selection = m_profiles.empty() ? std::nullopt : std::optional<Uuid>(m_profiles.front().id);
+    if (m_activeProfileID == profile.id)
+        m_activeProfileID.reset();
+    announce();
+    save();
+    refreshStatuses();
+}
+
+void AppModel::update(const Profile& profile, std::optional<std::string> name, std::optional<ProfileColor> color)
+{
+    const auto entry = std::find_if(m_profiles.begin(), m_profiles.end(),
+        [&profile](const Profile& candidate) { return candidate.id == profile.id; });
+    if (entry == m_profiles.end())
+        return;
+    if (name) {
+        const std::string trimmed = UnicodeText::trimWhiteSpace(*name);
+        if (trimmed.empty())
+            return;
+        entry->name = trimmed;
+    }
+    if (color)
+        entry->color = *color;
+    if (*entry == profile)
+        return;
+    const Profile updated = *entry;
+    announce();
+    save();
+    refreshStatuses();
+    if (m_running.contains(updated.id))
+        return; // rebuilt when its app quits
+    startTask([this, updated] { return rebuild(updated); });
+}
+
+void AppModel::moveProfiles(const std::set<size_t>& fromOffsets, size_t toOffset)
+{
+    std::vector<Profile> moved;
+    std::vector<Profile> kept;
+    size_t insertAt = 0;
+    for (size_t i = 0; i < m_profiles.size(); ++i) {
+        if (fromOffsets.contains(i)) {
+            moved.push_back(m_profiles[i]);
+        } else {
+            kept.push_back(m_profiles[i]);
+            if (i < toOffset)
+                ++insertAt;
+        }
+    }
+    kept.insert(kept.begin() + static_cast<std::ptrdiff_t>(insertAt), moved.begin(), moved.end());
+    m_profiles = std::move(kept);
+    announce();
+    save();
+}
+
+void AppModel::revealData(const Profile& profile)
+{
+    const std::filesystem::path folder = m_paths.dataDir(profile.id);
+    try {
+        Directories::create(folder, 0700);
+    } catch (const std::exception&) {
+        // The file viewer then shows what it can.
+    }
+    m_platform.fileViewer.reveal(folder);
+}
+
+void AppModel::openClaudeCode(const Profile& profile)
+{
+    std::filesystem::path commandFile;
+    try {
+        commandFile = ClaudeCodeLauncher::writeScript(
+            profile.name, m_paths.claudeCodeConfigDir(profile.id), m_paths.profileDir(profile.id));
+    } catch (const std::exception& error) {
+        fail(std::string("Couldn’t open Claude Code: ") + error.what());
+        return;
+    }
+    m_platform.terminal.openCommandFile(commandFile);
+}
+
+void AppModel::copyClaudeCodeExport(const Profile& profile)
+{
+    m_platform.pasteboard.setText(ClaudeCodeLauncher::exportLine(m_paths.claudeCodeConfigDir(profile.id)));
+}
+
+std::shared_ptr<RunningApplication> AppModel::runningApp(const Profile& profile) const
+{
+    const std::string identifier = profile.bundleIdentifier();
+    for (const auto& application : m_platform.workspace.runningApplications()) {
+        if (isRunning(application) && application->bundleIdentifier() == identifier)
+            return application;
+    }
+    return nullptr;
+}
+
+void AppModel::quitOriginalClaude()
+{
+    for (const auto& application : m_platform.workspace.runningApplications()) {
+        if (isRunning(application) && application->bundleIdentifier() == ClaudeDesktop::bundleIdentifier)
+            application->terminate();
+    }
+}
+
+// Workspace observation
+
+void AppModel::observeWorkspace()
+{
+    const QPointer<AppModel> self(this);
+    for (const auto event : {Workspace::Event::DidLaunchApplication, Workspace::Event::DidTerminateApplication}) {
+        m_platform.workspace.observe(event, [self, event](const std::shared_ptr<RunningApplication>& application) {
+            if (self)
+                self->launchedOrTerminated(event, application);
+        });
+    }
+    m_platform.workspace.observe(
+        Workspace::Event::DidActivateApplication, [self](const std::shared_ptr<RunningApplication>& application) {
+            if (self)
+                self->activated(application);
+        });
+    m_platform.ownApplication.observeDidBecomeActive([self] {
+        if (self)
+            self->becameActive();
+    });
+}
+
+void AppModel::refreshRunning()
+{
+    std::set<Uuid> running;
+    for (const auto& application : m_platform.workspace.runningApplications()) {
+        if (const auto id = profileIDOf(application); id && isRunning(application))
+            running.insert(*id);
+    }
+    m_running = std::move(running);
+    if (const auto front = profileIDOf(m_platform.workspace.frontmostApplication()))
+        m_activeProfileID = *front;
+    announce();
+}
+
+void AppModel::launchedOrTerminated(Workspace::Event event, const std::shared_ptr<RunningApplication>& application)
+{
+    refreshRunning();
+    const auto id = profileIDOf(application);
+    if (!id)
+        return;
+    if (event == Workspace::Event::DidLaunchApplication) {
+        m_lastLaunchedProfileID = *id;
+        startTask([this] { return recheckLinkHandlerAfterLaunch(); });
+        return;
+    }
+    m_pendingAfterRestart.erase(*id);
+    announce();
+    refreshStatuses();
+    const auto profile = this->profile(*id);
+    if (profile && m_autoUpdateProfileApps && status(*profile).needsBuild())
+        rebuildIfNameIsFree(*profile);
+}
+
+void AppModel::activated(const std::shared_ptr<RunningApplication>& application)
+{
+    const auto identifier = application ? application->bundleIdentifier() : std::nullopt;
+    if (!identifier)
+        return;
+    if (const auto id = Profile::profileIDFromBundleIdentifier(*identifier); id && profile(*id)) {
+        m_activeProfileID = *id;
+        announce();
+        repairLinkHandlerIfNeeded();
+    } else if (*identifier == ClaudeDesktop::bundleIdentifier) {
+        m_activeProfileID.reset();
+        announce();
+    }
+}
+
+void AppModel::becameActive()
+{
+    refreshStatuses();
+    updateOutdatedApps();
+}
+
+// Automatic rebuilds
+
+// Automatic rebuilds leave a profile alone whose app name an earlier profile already has: building it would
+// replace that profile's app, whose next automatic rebuild would replace this one, forever.
+void AppModel::rebuildIfNameIsFree(const Profile& profile)
+{
+    if (AppNameCollision::earlierOwner(m_profiles, profile))
+        return;
+    startTask([this, profile] { return rebuild(profile); });
+}
+
+void AppModel::updateOutdatedApps()
+{
+    if (!m_autoUpdateProfileApps)
+        return;
+    for (const Profile& profile : m_profiles) {
+        if (m_running.contains(profile.id) || m_busy.contains(profile.id))
+            continue;
+        const auto status = m_statuses.find(profile.id);
+        if (status == m_statuses.end())
+            continue;
+        const auto kind = status->second.kind();
+        if (kind == CloneStatus::Kind::Outdated || kind == CloneStatus::Kind::Damaged)
+            rebuildIfNameIsFree(profile);
+    }
+}
+
+// Session sync
+
+void AppModel::sessionSyncTick()
+{
+    if (!m_running.empty())
+        startTask([this] { return syncSessions(); });
+}
+
+QCoro::Task<> AppModel::syncSessions()
+{
+    if (m_isSyncingSessions)
+        co_return;
+    m_isSyncingSessions = true;
+    announce();
+    std::vector<SessionSync::Item> items;
+    items.reserve(m_profiles.size());
+    for (const Profile& profile : m_profiles) {
+        items.push_back({profile.id, m_paths.dataDir(profile.id),
+            m_paths.profileDir(profile.id) / SessionSync::ledgerFileName, m_running.contains(profile.id)});
+    }
+    const std::filesystem::path source = m_paths.originalDataDir;
+    std::vector<SessionSync::Result> results;
+    try {
+        auto round = runInBackground(this, [source, items] { return SessionSync::run(source, items); });
+        results = co_await round;
+    } catch (const std::exception&) {
+        // Dropped like every sync error; the next round tries again.
+    }
+    for (const SessionSync::Result& result : results) {
+        if (!m_running.contains(result.id)) {
+            m_pendingAfterRestart.erase(result.id);
+            continue;
+        }
+        const auto earlier = m_pendingAfterRestart.find(result.id);
+        const int64_t sessions =
+            (earlier == m_pendingAfterRestart.end() ? 0 : earlier->second.sessions) + result.sessions;
+        if (sessions == 0 && result.pins == 0)
+            m_pendingAfterRestart.erase(result.id);
+        else
+            m_pendingAfterRestart[result.id] = PendingImport {sessions, result.pins};
+    }
+    m_isSyncingSessions = false;
+    announce();
+}
+
+// Link routing
+
+std::filesystem::path AppModel::routingTarget(bool toOwnBundle) const
+{
+    return toOwnBundle ? m_platform.mainBundle.bundlePath() : m_paths.sourceApp;
+}
+
+bool AppModel::isLinkRoutingActive() const
+{
+    const auto handler = m_platform.linkHandler.applicationToOpen(probeLink);
+    return handler && sameLocation(*handler, m_platform.mainBundle.bundlePath());
+}
+
+QCoro::Task<> AppModel::setRouteClaudeLinks(bool enabled)
+{
+    std::optional<std::string> failure;
+    try {
+        auto change = whileAlive(this,
+            m_platform.linkHandler.setDefaultApplication(
+                routingTarget(enabled), std::string(ClaudeDesktop::urlScheme)));
+        co_await change;
+    } catch (const std::exception& error) {
+        failure = error.what();
+    }
+    if (failure) {
+        fail("Couldn’t change the claude:// link handler: " + *failure);
+        co_return;
+    }
+    m_routeClaudeLinks = enabled;
+    m_platform.userDefaults.setBool(routeClaudeLinksKey, enabled);
+    announce();
+}
+
+void AppModel::repairLinkHandlerIfNeeded()
+{
+    const auto handler = m_platform.linkHandler.applicationToOpen(probeLink);
+    if (!handler)
+        return;
+    const auto identifier = m_platform.workspace.bundleIdentifier(*handler);
+    if (!identifier || !Profile::profileIDFromBundleIdentifier(*identifier))
+        return;
+    ignoringOutcome(m_platform.linkHandler.setDefaultApplication(
+        routingTarget(m_routeClaudeLinks), std::string(ClaudeDesktop::urlScheme)));
+}
+
+QCoro::Task<> AppModel::recheckLinkHandlerAfterLaunch()
+{
+    // 2, 6 and 15 seconds apart: the system may hand the scheme to a new app a little after its launch.
+    for (const auto delay : {2s, 6s, 15s}) {
+        try {
+            auto wait = sleep(delay);
+            co_await wait;
+        } catch (const std::exception&) {
+            // An interrupted wait still checks.
+        }
+        repairLinkHandlerIfNeeded();
+    }
+}
+
+void AppModel::handle(const std::vector<std::string>& urls)
+{
+    std::filesystem::path destination = m_paths.sourceApp;
+    if (m_routeClaudeLinks) {
+        for (const auto& candidate : {profile(m_activeProfileID), profile(m_lastLaunchedProfileID)}) {
+            if (candidate && m_running.contains(candidate->id)) {
+                destination = m_paths.appURL(*candidate);
+                break;
+            }
+        }
+    }
+    m_platform.workspace.openURLs(urls, destination);
+}
+
+} // namespace korvel

@@ -1,0 +1,175 @@
+#pragma once
+
+#include "app/platform/Platform.hpp"
+#include "core/building/CloneBuilder.hpp"
+#include "core/building/CloneStatus.hpp"
+#include "core/model/AppPaths.hpp"
+#include "core/model/Profile.hpp"
+#include "core/model/ProfileStore.hpp"
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <qcoro/qcorotask.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace korvel {
+
+// The one observable model of Korvel: the profiles, their apps' health, which apps run, what is busy, the
+// settings, and every operation on them. Main thread only. Every change of the published state is announced
+// with changed(). Operations never throw: failures land in errorMessage().
+class AppModel : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Sessions and pins brought into a running profile that its app shows after a restart.
+    struct PendingImport
+    {
+        int64_t sessions = 0; // added up since the app last quit
+        int64_t pins = 0; // the latest count
+        friend bool operator==(const PendingImport&, const PendingImport&) = default;
+    };
+
+    static constexpr const char* autoUpdateKey = "autoUpdateProfileApps";
+    static constexpr const char* didCompleteWelcomeKey = "didCompleteWelcome";
+    static constexpr const char* routeClaudeLinksKey = "routeClaudeLinks";
+    static constexpr const char* launchAtLoginMarkerKey = "didEnableLaunchAtLoginByDefault";
+    static constexpr const char* probeLink = "claude://claude.ai/new";
+    static constexpr int sessionSyncIntervalMs = 30'000;
+
+    // Runs the whole start-up sequence. `launcherURL` is the KorvelLauncher installed into every profile app.
+    AppModel(AppPaths paths, Platform platform, std::filesystem::path launcherURL, QObject* parent = nullptr);
+    ~AppModel() override;
+
+    // Published state.
+    const std::vector<Profile>& profiles() const { return m_profiles; }
+    const std::map<Uuid, CloneStatus>& statuses() const { return m_statuses; }
+    const std::set<Uuid>& running() const { return m_running; }
+    const std::optional<Uuid>& activeProfileID() const { return m_activeProfileID; }
+    const std::map<Uuid, std::string>& busy() const { return m_busy; }
+    const std::map<Uuid, PendingImport>& pendingAfterRestart() const { return m_pendingAfterRestart; }
+    const std::optional<Uuid>& selection() const { return m_selection; }
+    const std::optional<std::string>& errorMessage() const { return m_errorMessage; }
+    bool showWelcome() const { return m_showWelcome; }
+    bool showNewProfile() const { return m_showNewProfile; }
+    bool autoUpdateProfileApps() const { return m_autoUpdateProfileApps; }
+    bool didCompleteWelcome() const { return m_didCompleteWelcome; }
+    bool routeClaudeLinks() const { return m_routeClaudeLinks; }
+
+    // Written by the interface. The three settings are stored on every assignment.
+    void setSelection(std::optional<Uuid> selection);
+    void setErrorMessage(std::optional<std::string> message);
+    void setShowWelcome(bool show);
+    void setShowNewProfile(bool show);
+    void setAutoUpdateProfileApps(bool enabled);
+    void setDidCompleteWelcome(bool done);
+
+    // Not published.
+    const std::optional<Uuid>& lastLaunchedProfileID() const { return m_lastLaunchedProfileID; }
+    bool isSyncingSessions() const { return m_isSyncingSessions; }
+    const AppPaths& paths() const { return m_paths; }
+    const CloneBuilder& builder() const { return m_builder; }
+    const QTimer& sessionSyncTimer() const { return m_sessionSyncTimer; }
+
+    // Lookups.
+    std::optional<Profile> profile(const std::optional<Uuid>& id) const;
+    std::optional<Profile> activeProfile() const;
+    // The last computed status; notBuilt when there is none. Does not look at the disk.
+    CloneStatus status(const Profile& profile) const;
+    // Recomputes every status from the disk, then starts a session sync without waiting for it.
+    void refreshStatuses();
+
+    // Launch at login.
+    bool launchAtLogin() const;
+    void setLaunchAtLogin(bool enabled);
+
+    // Profile operations.
+    QCoro::Task<std::optional<Profile>> createProfile(std::string name, ProfileColor color, bool importOriginalData);
+    QCoro::Task<> rebuild(Profile profile);
+    QCoro::Task<> open(Profile profile);
+    QCoro::Task<> openAll();
+    QCoro::Task<> restart(Profile profile);
+    QCoro::Task<> deleteProfile(Profile profile, bool moveDataToTrash);
+    void update(const Profile& profile, std::optional<std::string> name, std::optional<ProfileColor> color);
+    void moveProfiles(const std::set<size_t>& fromOffsets, size_t toOffset);
+    void revealData(const Profile& profile);
+    void openClaudeCode(const Profile& profile);
+    void copyClaudeCodeExport(const Profile& profile);
+    std::shared_ptr<RunningApplication> runningApp(const Profile& profile) const;
+    void quitOriginalClaude();
+
+    // Automatic rebuilds and session sync.
+    void updateOutdatedApps();
+    QCoro::Task<> syncSessions();
+
+    // Link routing.
+    bool isLinkRoutingActive() const;
+    QCoro::Task<> setRouteClaudeLinks(bool enabled);
+    void repairLinkHandlerIfNeeded();
+    void handle(const std::vector<std::string>& urls);
+
+signals:
+    // Some published state changed.
+    void changed();
+    // A build of the profile reached the named step; for progress displays beyond `busy`.
+    void buildStep(const QString& profileID, const QString& step);
+
+private:
+    void announce() { emit changed(); }
+    void fail(std::string message);
+    void save();
+    void setAsideUnreadableProfileList();
+    void enableLaunchAtLoginOnFirstRun();
+    void observeWorkspace();
+    void refreshRunning();
+    void launchedOrTerminated(Workspace::Event event, const std::shared_ptr<RunningApplication>& application);
+    void activated(const std::shared_ptr<RunningApplication>& application);
+    void becameActive();
+    void sessionSyncTick();
+    void setBusy(const Uuid& id, std::optional<std::string> message);
+    void rebuildIfNameIsFree(const Profile& profile);
+    std::filesystem::path routingTarget(bool toOwnBundle) const;
+    QCoro::Task<> buildApp(Profile profile);
+    QCoro::Task<> importOriginalData(Profile profile);
+    QCoro::Task<bool> waitUntilQuit(std::shared_ptr<RunningApplication> application, int polls);
+    QCoro::Task<> recheckLinkHandlerAfterLaunch();
+    QCoro::Task<> sleep(std::chrono::milliseconds duration);
+    template<typename Make>
+    void startTask(Make make);
+
+    // Published.
+    std::vector<Profile> m_profiles;
+    std::map<Uuid, CloneStatus> m_statuses;
+    std::set<Uuid> m_running;
+    std::optional<Uuid> m_activeProfileID;
+    std::map<Uuid, std::string> m_busy;
+    std::map<Uuid, PendingImport> m_pendingAfterRestart;
+    std::optional<Uuid> m_selection;
+    std::optional<std::string> m_errorMessage;
+    bool m_showWelcome = false;
+    bool m_showNewProfile = false;
+    bool m_autoUpdateProfileApps = true;
+    bool m_didCompleteWelcome = false;
+    bool m_routeClaudeLinks = false;
+
+    // Not published.
+    std::optional<Uuid> m_lastLaunchedProfileID;
+    bool m_isSyncingSessions = false;
+    bool m_profileListUnreadable = false; // the stored list failed to load and is still in place
+    QTimer m_sessionSyncTimer;
+    AppPaths m_paths;
+    Platform m_platform;
+    ProfileStore m_store;
+    CloneBuilder m_builder;
+};
+
+} // namespace korvel

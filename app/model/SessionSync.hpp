@@ -1,0 +1,38 @@
+#pragma once
+
+#include "core/model/Uuid.hpp"
+
+#include <cstdint>
+#include <filesystem>
+#include <vector>
+
+namespace korvel {
+
+// The file work of one session sync round: plain values in, plain values out, so that it can run away from
+// the main thread. Profiles are handled one after the other, so two calls for one ledger never overlap.
+struct SessionSync
+{
+    struct Item
+    {
+        Uuid id;
+        std::filesystem::path data; // the profile's data folder
+        std::filesystem::path ledger; // its session-import.json
+        bool running = false; // its app ran when the round started: pins wait instead of being merged
+    };
+
+    struct Result
+    {
+        Uuid id;
+        int64_t sessions = 0; // session files copied
+        int64_t pins = 0; // pins waiting for the app to quit; 0 when they were merged
+        friend bool operator==(const Result&, const Result&) = default;
+    };
+
+    static constexpr const char* ledgerFileName = "session-import.json";
+
+    // Copies missing sessions from `source` into every item's data folder and merges or counts the pins.
+    // Every error is dropped: its count becomes 0 and the next round tries again.
+    static std::vector<Result> run(const std::filesystem::path& source, const std::vector<Item>& items);
+};
+
+} // namespace korvel
