@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <poll.h>
 #include <spawn.h>
 #include <stdexcept>
@@ -52,6 +53,11 @@ VirtualDesktop::VirtualDesktop()
     ::unsetenv("WAYLAND_DISPLAY");
     ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
     ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+    // Qt wants a private runtime folder; the user's may not exist on a build machine.
+    m_runtime = std::filesystem::temp_directory_path() / ("korvel-ui-runtime-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(m_runtime);
+    std::filesystem::permissions(m_runtime, std::filesystem::perms::owner_all);
+    ::setenv("XDG_RUNTIME_DIR", m_runtime.c_str(), 1);
     spawn({"openbox", "--sm-disable"});
     spawn({"trayer", "--edge", "top", "--align", "right", "--widthtype", "request", "--height", "28", "--SetDockType",
         "true", "--transparent", "false", "--tint", "0x303030"});
@@ -64,6 +70,8 @@ VirtualDesktop::~VirtualDesktop()
         int status = 0;
         while (::waitpid(*it, &status, 0) < 0 && errno == EINTR) { }
     }
+    std::error_code error;
+    std::filesystem::remove_all(m_runtime, error);
 }
 
 pid_t VirtualDesktop::spawn(const std::vector<std::string>& arguments, int displayFd)
