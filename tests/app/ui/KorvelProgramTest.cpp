@@ -15,6 +15,7 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
+#include <unistd.h>
 
 namespace korvel::test {
 namespace {
@@ -76,6 +77,12 @@ protected:
 TEST_F(KorvelProgramTest, ASecondStartHandsItsLinksToTheRunningKorvel)
 {
     BackgroundProcess first(korvel, {{korvel.string()}, environment});
+    // Whoever takes the single-instance lock first is the running Korvel: let this one get there first.
+    const fs::path socket = temp / "runtime" / ("korvel-" + std::to_string(::geteuid()) + ".socket");
+    const auto listening = std::chrono::steady_clock::now() + 20s;
+    while (!fs::exists(socket) && std::chrono::steady_clock::now() < listening)
+        std::this_thread::sleep_for(20ms);
+    ASSERT_TRUE(fs::exists(socket)) << "Korvel did not start listening";
 
     const auto show = secondStart({});
     EXPECT_EQ(show.exitStatus, 0) << show.standardError;
