@@ -92,8 +92,8 @@ TEST_F(StandInProgramTest, TheScriptLaysOutABundleOthersCanRead)
     EXPECT_TRUE(fs::exists(extracted / "electron_512x512x32.png")) << icons.standardOutput;
     EXPECT_TRUE(fs::exists(extracted / "electron_256x256x32.png")) << icons.standardOutput;
 
-    const auto refused = ChildProcess::run(
-        "/bin/bash", {{"bash", (sourceDir / "demo/make-claude-app").string(), temp.path().string(), "--version", "1;x"}});
+    const auto refused = ChildProcess::run("/bin/bash",
+        {{"bash", (sourceDir / "demo/make-claude-app").string(), temp.path().string(), "--version", "1;x"}});
     EXPECT_EQ(refused.exitStatus, 2) << "a version is digits and dots";
 }
 
