@@ -2,10 +2,12 @@
 
 #include "tests/app/ui/support/UiSandbox.hpp"
 
+#include "app/ui/BadgePixmap.hpp"
 #include "app/ui/ContentView.hpp"
 #include "app/ui/MenuBarItem.hpp"
 #include "app/ui/NewProfileSheet.hpp"
 #include "app/ui/WelcomeView.hpp"
+#include "core/building/IconRenderer.hpp"
 #include "tests/app/support/Await.hpp"
 
 #include <QAction>
@@ -280,6 +282,38 @@ TEST_F(TrayTest, LinksReachTheModelOnlyOnceTheDelegateIsConnected)
     ASSERT_EQ(fake.workspace.openedURLs.size(), 1u);
     EXPECT_EQ(fake.workspace.openedURLs[0].urls, links);
     EXPECT_EQ(fake.workspace.openedURLs[0].application, paths.sourceApp) << "routing is off";
+}
+
+TEST(BadgePixmapTest, QtImagesHoldTheCoresPixelsUnchanged)
+{
+    const Bitmap bitmap = IconRenderer::badge("K", ProfileColor(ProfileColor::Teal).rgb(), 14).render(2.0);
+    ASSERT_EQ(bitmap.width(), 28);
+    const QImage image = BadgePixmap::image(bitmap);
+    ASSERT_EQ(image.size(), QSize(28, 28));
+    for (int y = 0; y < bitmap.height(); ++y) {
+        for (int x = 0; x < bitmap.width(); ++x) {
+            const Bitmap::Rgba expected = bitmap.pixel(x, y);
+            const QColor actual = image.pixelColor(x, y);
+            // Straight colour from premultiplied words: equal up to rounding.
+            ASSERT_EQ(actual.alpha(), expected.alpha) << x << "," << y;
+            if (expected.alpha == 255) {
+                ASSERT_EQ(actual.red(), expected.red) << x << "," << y;
+                ASSERT_EQ(actual.green(), expected.green) << x << "," << y;
+                ASSERT_EQ(actual.blue(), expected.blue) << x << "," << y;
+            }
+        }
+    }
+    const QPixmap pixmap = BadgePixmap::render("K", ProfileColor::Teal, 14, 2.0);
+    EXPECT_EQ(pixmap.devicePixelRatio(), 2.0);
+    EXPECT_EQ(pixmap.deviceIndependentSize(), QSizeF(14, 14));
+
+    // The tray's badge is the profile's colour at its rim (the letter is in the middle).
+    const QImage tray = MenuBarLabel {makeProfile("Work", ProfileColor::Red)}.icon().pixmap(32).toImage();
+    const Rgb red = ProfileColor(ProfileColor::Red).rgb();
+    const QColor rim = tray.pixelColor(16, 4);
+    EXPECT_NEAR(rim.redF(), red.red, 0.12);
+    EXPECT_NEAR(rim.greenF(), red.green, 0.12);
+    EXPECT_NEAR(rim.blueF(), red.blue, 0.12);
 }
 
 } // namespace
