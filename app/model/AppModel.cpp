@@ -8,6 +8,7 @@
 #include "core/building/CloneError.hpp"
 #include "core/model/ClaudeDesktop.hpp"
 #include "core/model/Timestamp.hpp"
+#include "core/support/Directories.hpp"
 #include "core/support/FileError.hpp"
 #include "core/support/UnicodeText.hpp"
 #include "core/transfer/ClaudeCodeLauncher.hpp"
@@ -21,7 +22,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <sys/stat.h>
 
 // Every task is named before it is awaited (`auto t = f(); co_await t;`): g++ 12 destroys temporaries of a
 // co_await expression twice.
@@ -58,17 +58,6 @@ bool sameLocation(const std::filesystem::path& a, const std::filesystem::path& b
     return !error && resolvedA == resolvedB;
 }
 
-// Creates `folder` and its missing parents, each new one for the owner only, like every profile folder.
-void createPrivateFolders(const std::filesystem::path& folder)
-{
-    std::error_code error;
-    if (folder.empty() || std::filesystem::exists(folder, error))
-        return;
-    createPrivateFolders(folder.parent_path());
-    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
-        FileError::throwWrite(folder, errno);
-}
-
 // A name for the set-aside copy of an unreadable profile list: "profiles.json.unreadable-20261205T160519Z".
 std::filesystem::path asideName(const std::filesystem::path& file)
 {
@@ -100,13 +89,13 @@ void AppModel::startTask(Make make)
         this, [make = std::move(make)]() mutable { make(); }, Qt::QueuedConnection);
 }
 
-// MARK: Start-up
+// Start-up
 
 AppModel::AppModel(AppPaths paths, Platform platform, std::filesystem::path launcherURL, QObject* parent)
     : QObject(parent)
     , m_paths(std::move(paths))
     , m_platform(platform)
-    , m_store(m_paths.supportDir / "profiles.json")
+    , m_store(m_paths.profilesFile())
     , m_builder(m_paths, std::move(launcherURL))
 {
     UserDefaults& defaults = m_platform.userDefaults;
@@ -158,7 +147,7 @@ void AppModel::enableLaunchAtLoginOnFirstRun()
     }
 }
 
-// MARK: State
+// State
 
 void AppModel::setSelection(std::optional<Uuid> selection)
 {
@@ -295,7 +284,7 @@ QCoro::Task<> AppModel::sleep(std::chrono::milliseconds duration)
     co_await wait;
 }
 
-// MARK: Profile operations
+// Profile operations
 
 QCoro::Task<std::optional<Profile>> AppModel::createProfile(
     std::string name, ProfileColor color, bool importOriginalData)
@@ -550,7 +539,7 @@ void AppModel::revealData(const Profile& profile)
 {
     const std::filesystem::path folder = m_paths.dataDir(profile.id);
     try {
-        createPrivateFolders(folder);
+        Directories::create(folder, 0700);
     } catch (const std::exception&) {
         // The file viewer then shows what it can.
     }
@@ -593,7 +582,7 @@ void AppModel::quitOriginalClaude()
     }
 }
 
-// MARK: Workspace observation
+// Workspace observation
 
 void AppModel::observeWorkspace()
 {
@@ -668,7 +657,7 @@ void AppModel::becameActive()
     updateOutdatedApps();
 }
 
-// MARK: Automatic rebuilds
+// Automatic rebuilds
 
 // Automatic rebuilds leave a profile alone whose app name an earlier profile already has: building it would
 // replace that profile's app, whose next automatic rebuild would replace this one, forever.
@@ -695,7 +684,7 @@ void AppModel::updateOutdatedApps()
     }
 }
 
-// MARK: Session sync
+// Session sync
 
 void AppModel::sessionSyncTick()
 {
@@ -740,7 +729,7 @@ QCoro::Task<> AppModel::syncSessions()
     announce();
 }
 
-// MARK: Link routing
+// Link routing
 
 std::filesystem::path AppModel::routingTarget(bool toOwnBundle) const
 {

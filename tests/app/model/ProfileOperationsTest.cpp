@@ -30,7 +30,8 @@ TEST_F(ProfileOperations, createProfileSavesSelectsAndBuildsTheApp)
     AppModel& m = start();
     std::vector<QString> steps;
     bool offMainThread = false;
-    QObject::connect(&m, &AppModel::buildStep, [&](const QString&, const QString& step) {
+    QObject watch; // goes before what it records
+    QObject::connect(&m, &AppModel::buildStep, &watch, [&](const QString&, const QString& step) {
         steps.push_back(step);
         offMainThread |= QThread::currentThread() != QCoreApplication::instance()->thread();
     });
@@ -56,7 +57,8 @@ TEST_F(ProfileOperations, createProfileImportsClaudeDataBeforeBuilding)
     writeText(paths.originalDataDir / "Cookies", "chocolate");
     AppModel& m = start();
     std::vector<std::string> busySeen;
-    QObject::connect(&m, &AppModel::changed, &m, [&m, &busySeen] {
+    QObject watch;
+    QObject::connect(&m, &AppModel::changed, &watch, [&m, &busySeen] {
         if (!m.busy().empty() && (busySeen.empty() || busySeen.back() != m.busy().begin()->second))
             busySeen.push_back(m.busy().begin()->second);
     });
@@ -104,8 +106,10 @@ TEST_F(ProfileOperations, openOfARunningAppBringsItForwardAndBuildsNothing)
 TEST_F(ProfileOperations, openOfAnOutdatedAppRebuildsItFirstEvenWithAutomaticUpdatesOff)
 {
     fake.userDefaults.stored[AppModel::autoUpdateKey] = false;
+    fake.workspace.launchOnOpen = true;
     const Profile work = makeProfile("Work");
     storeProfiles({work});
+    registerBundle(work);
     buildApp(work);
     setClaudeVersion("2.0.0");
     AppModel& m = start();
@@ -117,6 +121,8 @@ TEST_F(ProfileOperations, openOfAnOutdatedAppRebuildsItFirstEvenWithAutomaticUpd
     EXPECT_EQ(buildsStarted(work.id), 1);
     EXPECT_EQ(m.status(work), CloneStatus::ready("2.0.0"));
     EXPECT_EQ(fake.workspace.openedApplications, std::vector<std::filesystem::path> {paths.appURL(work)});
+    EXPECT_EQ(m.running(), std::set<Uuid> {work.id});
+    EXPECT_EQ(m.lastLaunchedProfileID(), work.id);
     EXPECT_FALSE(m.errorMessage());
 }
 

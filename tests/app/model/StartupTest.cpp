@@ -119,7 +119,8 @@ TEST_F(Startup, launchAtLoginChangesAnnounceAndReportFailures)
 {
     AppModel& m = start();
     int announcements = 0;
-    QObject::connect(&m, &AppModel::changed, [&announcements] { ++announcements; });
+    QObject watch; // goes before what it counts
+    QObject::connect(&m, &AppModel::changed, &watch, [&announcements] { ++announcements; });
 
     m.setLaunchAtLogin(true);
     EXPECT_TRUE(m.launchAtLogin());

@@ -1,3 +1,4 @@
+#include "app/model/SessionSync.hpp"
 #include "core/model/ClaudeDesktop.hpp"
 #include "tests/app/support/Await.hpp"
 #include "tests/app/support/ModelSandbox.hpp"
@@ -239,6 +240,25 @@ TEST_F(SessionSyncRounds, aTickDuringARoundStartsNoSecondRound)
     settle();
     EXPECT_EQ(syncRoundsStarted(), rounds + 1);
     EXPECT_FALSE(m.isSyncingSessions());
+}
+
+TEST_F(SessionSyncRounds, aProfileThatCannotTakeSessionsDoesNotStopTheOthers)
+{
+    const Profile blocked = makeProfile("Blocked");
+    const Profile work = makeProfile("Work");
+    giveAccountTo(blocked);
+    giveAccountTo(work);
+    writeText(paths.originalDataDir / "claude-code-sessions" / account / "tools/local_1.json", "{}");
+    writeText(paths.dataDir(blocked.id) / "claude-code-sessions" / account / "tools", "a file where a folder goes");
+    const auto ledger = [this](const Profile& profile) {
+        return paths.profileDir(profile.id) / SessionSync::ledgerFileName;
+    };
+    const auto results = SessionSync::run(paths.originalDataDir,
+        {{blocked.id, paths.dataDir(blocked.id), ledger(blocked), true},
+            {work.id, paths.dataDir(work.id), ledger(work), true}});
+    EXPECT_EQ(results, (std::vector<SessionSync::Result> {{blocked.id, 0, 0}, {work.id, 1, 0}}));
+    EXPECT_TRUE(
+        std::filesystem::exists(paths.dataDir(work.id) / "claude-code-sessions" / account / "tools/local_1.json"));
 }
 
 TEST_F(SessionSyncRounds, aRoundWithoutProfilesChangesNothing)

@@ -7,8 +7,6 @@
 #include <QThreadPool>
 
 #include <cmath>
-#include <cstdlib>
-#include <sys/stat.h>
 
 namespace korvel {
 
@@ -47,13 +45,10 @@ ModelSandbox::ModelSandbox()
     , ownBundle(temp / "Korvel.app")
     , launcher(ownBundle / "Contents/MacOS/KorvelLauncher")
 {
-    const std::map<std::string, std::filesystem::path> environment = {{"HOME", temp / "home"},
-        {"XDG_DATA_HOME", temp / "home/.local/share"}, {"XDG_CONFIG_HOME", temp / "home/.config"}};
-    for (const auto& [name, value] : environment) {
-        if (const char* old = std::getenv(name.c_str()))
-            m_savedEnvironment[name] = old;
-        std::filesystem::create_directories(value);
-        ::setenv(name.c_str(), value.c_str(), 1);
+    for (const auto& [name, folder] : {std::pair {"HOME", "home"}, std::pair {"XDG_DATA_HOME", "home/.local/share"},
+             std::pair {"XDG_CONFIG_HOME", "home/.config"}}) {
+        std::filesystem::create_directories(temp / folder);
+        environment.set(name, (temp / folder).string());
     }
     writeExecutable(launcher, "#!/bin/sh\nexit 0\n");
     installClaude("1.0.0");
@@ -63,12 +58,6 @@ ModelSandbox::ModelSandbox()
 ModelSandbox::~ModelSandbox()
 {
     stop();
-    for (const char* name : {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME"}) {
-        if (const auto old = m_savedEnvironment.find(name); old != m_savedEnvironment.end())
-            ::setenv(name, old->second.c_str(), 1);
-        else
-            ::unsetenv(name);
-    }
 }
 
 AppModel& ModelSandbox::start()

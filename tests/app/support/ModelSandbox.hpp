@@ -2,6 +2,7 @@
 
 #include "app/model/AppModel.hpp"
 #include "app/platform/fake/FakePlatform.hpp"
+#include "tests/support/ScopedEnvironment.hpp"
 #include "tests/support/TempDir.hpp"
 
 #include <gtest/gtest.h>
@@ -62,6 +63,7 @@ protected:
     void tickSessionSyncTimer();
 
     TempDir temp;
+    ScopedEnvironment environment;
     AppPaths paths;
     std::filesystem::path ownBundle;
     std::filesystem::path launcher;
@@ -70,7 +72,6 @@ protected:
 
 private:
     void watchModel();
-    std::map<std::string, std::string> m_savedEnvironment;
     std::map<Uuid, std::string> m_lastBusy;
     std::map<Uuid, int> m_builds;
     bool m_wasSyncing = false;
