@@ -22,8 +22,8 @@ std::filesystem::path layOut(const std::filesystem::path& folder, const std::str
 // Writes the arguments to a temporary file first, so that a reader never sees half of them.
 std::string recordArguments(const std::filesystem::path& file)
 {
-    return "printf '%s\\0' \"$@\" > '" + file.string() + ".tmp' && mv '" + file.string() + ".tmp' '" + file.string() +
-        "'\n";
+    return "printf '%s\\0' \"$@\" > '" + file.string() + ".tmp' && /bin/mv '" + file.string() + ".tmp' '" +
+        file.string() + "'\n";
 }
 
 } // namespace
