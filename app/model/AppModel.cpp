@@ -8,6 +8,7 @@
 #include "core/building/CloneError.hpp"
 #include "core/model/ClaudeDesktop.hpp"
 #include "core/model/Timestamp.hpp"
+#include "core/support/Directories.hpp"
 #include "core/support/FileError.hpp"
 #include "core/support/UnicodeText.hpp"
 #include "core/transfer/ClaudeCodeLauncher.hpp"
@@ -21,7 +22,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <sys/stat.h>
+
+// Every task is named before it is awaited (`auto t = f(); co_await t;`): g++ 12 destroys temporaries of a
+// co_await expression twice.
 
 namespace korvel {
 namespace {
@@ -55,17 +58,6 @@ bool sameLocation(const std::filesystem::path& a, const std::filesystem::path& b
     return !error && resolvedA == resolvedB;
 }
 
-// Creates `folder` and its missing parents, each new one for the owner only, like every profile folder.
-void createPrivateFolders(const std::filesystem::path& folder)
-{
-    std::error_code error;
-    if (folder.empty() || std::filesystem::exists(folder, error))
-        return;
-    createPrivateFolders(folder.parent_path());
-    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
-        FileError::throwWrite(folder, errno);
-}
-
 // A name for the set-aside copy of an unreadable profile list: "profiles.json.unreadable-20261205T160519Z".
 std::filesystem::path asideName(const std::filesystem::path& file)
 {
@@ -97,13 +89,13 @@ void AppModel::startTask(Make make)
         this, [make = std::move(make)]() mutable { make(); }, Qt::QueuedConnection);
 }
 
-// MARK: Start-up
+// Start-up
 
 AppModel::AppModel(AppPaths paths, Platform platform, std::filesystem::path launcherURL, QObject* parent)
     : QObject(parent)
     , m_paths(std::move(paths))
     , m_platform(platform)
-    , m_store(m_paths.supportDir / "profiles.json")
+    , m_store(m_paths.profilesFile())
     , m_builder(m_paths, std::move(launcherURL))
 {
     UserDefaults& defaults = m_platform.userDefaults;
@@ -155,7 +147,7 @@ void AppModel::enableLaunchAtLoginOnFirstRun()
     }
 }
 
-// MARK: State
+// State
 
 void AppModel::setSelection(std::optional<Uuid> selection)
 {
@@ -288,10 +280,11 @@ void AppModel::setLaunchAtLogin(bool enabled)
 
 QCoro::Task<> AppModel::sleep(std::chrono::milliseconds duration)
 {
-    co_await whileAlive(this, m_platform.clock.sleep(duration));
+    auto wait = whileAlive(this, m_platform.clock.sleep(duration));
+    co_await wait;
 }
 
-// MARK: Profile operations
+// Profile operations
 
 QCoro::Task<std::optional<Profile>> AppModel::createProfile(
     std::string name, ProfileColor color, bool importOriginalData)
@@ -304,9 +297,12 @@ QCoro::Task<std::optional<Profile>> AppModel::createProfile(
     m_selection = profile.id;
     announce();
     save();
-    if (importOriginalData)
-        co_await this->importOriginalData(profile);
-    co_await rebuild(profile);
+    if (importOriginalData) {
+        auto import = this->importOriginalData(profile);
+        co_await import;
+    }
+    auto build = rebuild(profile);
+    co_await build;
     co_return profile;
 }
 
@@ -317,7 +313,8 @@ QCoro::Task<> AppModel::importOriginalData(Profile profile)
     const std::filesystem::path to = m_paths.dataDir(profile.id);
     std::optional<std::string> failure;
     try {
-        co_await runInBackground(this, [from, to] { DataImporter::importData(from, to); });
+        auto copy = runInBackground(this, [from, to] { DataImporter::importData(from, to); });
+        co_await copy;
     } catch (const std::exception& error) {
         failure = error.what();
     }
@@ -342,7 +339,8 @@ QCoro::Task<> AppModel::rebuild(Profile profile)
     setBusy(profile.id, "Creating app…");
     std::optional<std::string> failure;
     try {
-        co_await buildApp(profile);
+        auto build = buildApp(profile);
+        co_await build;
     } catch (const std::exception& error) {
         failure = error.what();
     }
@@ -358,8 +356,10 @@ QCoro::Task<> AppModel::rebuild(Profile profile)
     const auto current = this->profile(profile.id);
     if (!current || *current == profile)
         co_return;
-    if (status(*current).needsBuild())
-        co_await rebuild(*current);
+    if (status(*current).needsBuild()) {
+        auto again = rebuild(*current);
+        co_await again;
+    }
 }
 
 QCoro::Task<> AppModel::buildApp(Profile profile)
@@ -377,7 +377,8 @@ QCoro::Task<> AppModel::buildApp(Profile profile)
             Qt::QueuedConnection);
     };
     const CloneBuilder builder = m_builder;
-    co_await runInBackground(this, [builder, profile, progress] { builder.build(profile, progress); });
+    auto build = runInBackground(this, [builder, profile, progress] { builder.build(profile, progress); });
+    co_await build;
 }
 
 QCoro::Task<> AppModel::open(Profile profile)
@@ -389,8 +390,10 @@ QCoro::Task<> AppModel::open(Profile profile)
     }
     if (m_busy.contains(profile.id))
         co_return;
-    if (m_builder.status(profile).needsBuild())
-        co_await rebuild(profile);
+    if (m_builder.status(profile).needsBuild()) {
+        auto build = rebuild(profile);
+        co_await build;
+    }
 
     const CloneStatus status = m_builder.status(profile);
     if (status.kind() == CloneStatus::Kind::SourceMissing) {
@@ -399,10 +402,12 @@ QCoro::Task<> AppModel::open(Profile profile)
     }
     if (status.kind() != CloneStatus::Kind::Ready)
         co_return; // the failed build has said why
-    co_await syncSessions();
+    auto sync = syncSessions();
+    co_await sync;
     std::optional<std::string> failure;
     try {
-        co_await whileAlive(this, m_platform.workspace.openApplication(m_paths.appURL(profile)));
+        auto opening = whileAlive(this, m_platform.workspace.openApplication(m_paths.appURL(profile)));
+        co_await opening;
     } catch (const std::exception& error) {
         failure = error.what();
     }
@@ -413,8 +418,10 @@ QCoro::Task<> AppModel::open(Profile profile)
 QCoro::Task<> AppModel::openAll()
 {
     const std::vector<Profile> profiles = m_profiles;
-    for (const Profile& profile : profiles)
-        co_await open(profile);
+    for (const Profile& profile : profiles) {
+        auto opening = open(profile);
+        co_await opening;
+    }
 }
 
 QCoro::Task<bool> AppModel::waitUntilQuit(std::shared_ptr<RunningApplication> application, int polls)
@@ -423,7 +430,8 @@ QCoro::Task<bool> AppModel::waitUntilQuit(std::shared_ptr<RunningApplication> ap
     for (int poll = 0; poll < polls; ++poll) {
         if (application->isTerminated())
             co_return true;
-        co_await sleep(pollInterval);
+        auto wait = sleep(pollInterval);
+        co_await wait;
     }
     co_return application->isTerminated();
 }
@@ -431,7 +439,8 @@ QCoro::Task<bool> AppModel::waitUntilQuit(std::shared_ptr<RunningApplication> ap
 QCoro::Task<> AppModel::restart(Profile profile)
 {
     if (const auto application = runningApp(profile)) {
-        if (!co_await waitUntilQuit(application, pollsBeforeRestart)) {
+        auto quit = waitUntilQuit(application, pollsBeforeRestart);
+        if (!co_await quit) {
             fail(profile.appDisplayName() + " didn’t quit. Quit it, then open it again.");
             co_return;
         }
@@ -439,13 +448,15 @@ QCoro::Task<> AppModel::restart(Profile profile)
         // for still running.
         refreshRunning();
     }
-    co_await open(profile);
+    auto opening = open(profile);
+    co_await opening;
 }
 
 QCoro::Task<> AppModel::deleteProfile(Profile profile, bool moveDataToTrash)
 {
     if (const auto application = runningApp(profile)) {
-        if (!co_await waitUntilQuit(application, pollsBeforeDelete)) {
+        auto quit = waitUntilQuit(application, pollsBeforeDelete);
+        if (!co_await quit) {
             fail("Quit " + profile.appDisplayName() + " first, then delete the profile.");
             co_return;
         }
@@ -461,7 +472,8 @@ QCoro::Task<> AppModel::deleteProfile(Profile profile, bool moveDataToTrash)
     if (moveDataToTrash && std::filesystem::exists(std::filesystem::symlink_status(folder, error))) {
         std::optional<std::string> failure;
         try {
-            co_await whileAlive(this, m_platform.trash.moveToTrash(folder));
+            auto trashing = whileAlive(this, m_platform.trash.moveToTrash(folder));
+            co_await trashing;
         } catch (const std::exception& trashError) {
             failure = trashError.what();
         }
@@ -527,7 +539,7 @@ void AppModel::revealData(const Profile& profile)
 {
     const std::filesystem::path folder = m_paths.dataDir(profile.id);
     try {
-        createPrivateFolders(folder);
+        Directories::create(folder, 0700);
     } catch (const std::exception&) {
         // The file viewer then shows what it can.
     }
@@ -570,7 +582,7 @@ void AppModel::quitOriginalClaude()
     }
 }
 
-// MARK: Workspace observation
+// Workspace observation
 
 void AppModel::observeWorkspace()
 {
@@ -645,7 +657,7 @@ void AppModel::becameActive()
     updateOutdatedApps();
 }
 
-// MARK: Automatic rebuilds
+// Automatic rebuilds
 
 // Automatic rebuilds leave a profile alone whose app name an earlier profile already has: building it would
 // replace that profile's app, whose next automatic rebuild would replace this one, forever.
@@ -672,7 +684,7 @@ void AppModel::updateOutdatedApps()
     }
 }
 
-// MARK: Session sync
+// Session sync
 
 void AppModel::sessionSyncTick()
 {
@@ -685,6 +697,7 @@ QCoro::Task<> AppModel::syncSessions()
     if (m_isSyncingSessions)
         co_return;
     m_isSyncingSessions = true;
+    announce();
     std::vector<SessionSync::Item> items;
     items.reserve(m_profiles.size());
     for (const Profile& profile : m_profiles) {
@@ -694,7 +707,8 @@ QCoro::Task<> AppModel::syncSessions()
     const std::filesystem::path source = m_paths.originalDataDir;
     std::vector<SessionSync::Result> results;
     try {
-        results = co_await runInBackground(this, [source, items] { return SessionSync::run(source, items); });
+        auto round = runInBackground(this, [source, items] { return SessionSync::run(source, items); });
+        results = co_await round;
     } catch (const std::exception&) {
         // Dropped like every sync error; the next round tries again.
     }
@@ -715,7 +729,7 @@ QCoro::Task<> AppModel::syncSessions()
     announce();
 }
 
-// MARK: Link routing
+// Link routing
 
 std::filesystem::path AppModel::routingTarget(bool toOwnBundle) const
 {
@@ -732,9 +746,10 @@ QCoro::Task<> AppModel::setRouteClaudeLinks(bool enabled)
 {
     std::optional<std::string> failure;
     try {
-        co_await whileAlive(this,
+        auto change = whileAlive(this,
             m_platform.linkHandler.setDefaultApplication(
                 routingTarget(enabled), std::string(ClaudeDesktop::urlScheme)));
+        co_await change;
     } catch (const std::exception& error) {
         failure = error.what();
     }
@@ -756,7 +771,7 @@ void AppModel::repairLinkHandlerIfNeeded()
     if (!identifier || !Profile::profileIDFromBundleIdentifier(*identifier))
         return;
     ignoringOutcome(m_platform.linkHandler.setDefaultApplication(
-        routingTarget(routeTargetIsOwnBundle()), std::string(ClaudeDesktop::urlScheme)));
+        routingTarget(m_routeClaudeLinks), std::string(ClaudeDesktop::urlScheme)));
 }
 
 QCoro::Task<> AppModel::recheckLinkHandlerAfterLaunch()
@@ -764,7 +779,8 @@ QCoro::Task<> AppModel::recheckLinkHandlerAfterLaunch()
     // 2, 6 and 15 seconds apart: the system may hand the scheme to a new app a little after its launch.
     for (const auto delay : {2s, 6s, 15s}) {
         try {
-            co_await sleep(delay);
+            auto wait = sleep(delay);
+            co_await wait;
         } catch (const std::exception&) {
             // An interrupted wait still checks.
         }

@@ -137,7 +137,6 @@ private:
     void sessionSyncTick();
     void setBusy(const Uuid& id, std::optional<std::string> message);
     void rebuildIfNameIsFree(const Profile& profile);
-    bool routeTargetIsOwnBundle() const { return m_routeClaudeLinks; }
     std::filesystem::path routingTarget(bool toOwnBundle) const;
     QCoro::Task<> buildApp(Profile profile);
     QCoro::Task<> importOriginalData(Profile profile);

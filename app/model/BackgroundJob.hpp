@@ -65,7 +65,8 @@ private:
 template<typename Result>
 QCoro::Task<Result> awaitJob(std::function<Result()> work)
 {
-    co_return co_await BackgroundJob<Result>(std::move(work));
+    BackgroundJob<Result> job(std::move(work));
+    co_return co_await job;
 }
 
 // Runs `work` in the background and hands its outcome to the awaiting coroutine on the main thread, unless
@@ -74,7 +75,11 @@ template<typename Function>
 QCoro::Task<std::invoke_result_t<Function&>> runInBackground(QPointer<QObject> owner, Function work)
 {
     using Result = std::invoke_result_t<Function&>;
-    co_return co_await whileAlive(std::move(owner), awaitJob<Result>(std::function<Result()>(std::move(work))));
+    // Every task is named before it is awaited: g++ 12 destroys temporaries of a co_await expression twice.
+    std::function<Result()> job(std::move(work));
+    auto running = awaitJob<Result>(std::move(job));
+    auto guarded = whileAlive(std::move(owner), std::move(running));
+    co_return co_await guarded;
 }
 
 } // namespace korvel

@@ -18,8 +18,7 @@ public:
     virtual std::optional<std::filesystem::path> applicationToOpen(const std::string& url) const = 0;
     // Makes `application` the default handler of `scheme`; completes on the main thread and throws
     // std::exception with the reason when the system refuses.
-    virtual QCoro::Task<> setDefaultApplication(
-        const std::filesystem::path& application, const std::string& scheme) = 0;
+    virtual QCoro::Task<> setDefaultApplication(std::filesystem::path application, std::string scheme) = 0;
 };
 
 } // namespace korvel

@@ -15,7 +15,7 @@
 namespace korvel {
 
 // Every system service the application model uses, handed to it at construction. The services must outlive
-// the model.
+// the model. Members that return a task take their arguments by value, so that the coroutine owns them.
 struct Platform
 {
     Workspace& workspace;

@@ -13,7 +13,7 @@ public:
     virtual ~Trash() = default;
 
     // Moves `item` to the trash; completes on the main thread and throws std::exception with the reason on failure.
-    virtual QCoro::Task<> moveToTrash(const std::filesystem::path& item) = 0;
+    virtual QCoro::Task<> moveToTrash(std::filesystem::path item) = 0;
 };
 
 } // namespace korvel

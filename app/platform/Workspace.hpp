@@ -31,7 +31,7 @@ public:
     // Calls `handler` on the main thread for every `event` from now on; there is no way to stop observing.
     virtual void observe(Event event, Handler handler) = 0;
     // Opens the application bundle and brings it to the front; throws std::exception when it could not be opened.
-    virtual QCoro::Task<> openApplication(const std::filesystem::path& bundle) = 0;
+    virtual QCoro::Task<> openApplication(std::filesystem::path bundle) = 0;
     // Hands `urls`, in this order, to the application bundle and brings it to the front; failures are not reported.
     virtual void openURLs(const std::vector<std::string>& urls, const std::filesystem::path& application) = 0;
     // The identifier of the bundle at `bundle`, or nothing when it has none or cannot be read.

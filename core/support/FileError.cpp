@@ -28,6 +28,8 @@ std::string describe(
         return "The file " + quoted + " couldn’t be saved because an item with the same name already exists.";
     case FileError::Kind::WriteUnknown:
         return "The file " + quoted + " couldn’t be saved: " + (detail.empty() ? reason(errorNumber) : detail) + ".";
+    case FileError::Kind::RemoveUnknown:
+        return "The item " + quoted + " couldn’t be removed: " + reason(errorNumber) + ".";
     case FileError::Kind::ReadUnknown:
         break;
     }
@@ -54,6 +56,11 @@ void FileError::throwRead(const std::filesystem::path& path, int errorNumber)
     if (errorNumber == ENOENT)
         throw FileError(Kind::ReadNoSuchFile, path, errorNumber);
     throw FileError(Kind::ReadUnknown, path, errorNumber);
+}
+
+void FileError::throwRemove(const std::filesystem::path& path, int errorNumber)
+{
+    throw FileError(Kind::RemoveUnknown, path, errorNumber);
 }
 
 } // namespace korvel

@@ -17,6 +17,7 @@ public:
         ReadCorrupt, // the file was read but its content is not in the expected format
         WriteUnknown, // the file or folder could not be written
         WriteFileExists, // something already exists where we would write
+        RemoveUnknown, // the item could not be deleted
         PropertyListCorrupt // not a property list whose top level is a string-keyed dictionary
     };
 
@@ -32,6 +33,7 @@ public:
     // Throws WriteUnknown / ReadUnknown for the current errno.
     [[noreturn]] static void throwWrite(const std::filesystem::path& path, int errorNumber);
     [[noreturn]] static void throwRead(const std::filesystem::path& path, int errorNumber);
+    [[noreturn]] static void throwRemove(const std::filesystem::path& path, int errorNumber);
 
 private:
     Kind m_kind;

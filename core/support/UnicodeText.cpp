@@ -28,6 +28,26 @@ char32_t decodeAt(std::string_view text, size_t& offset)
     return c < 0 ? U'\uFFFD' : static_cast<char32_t>(c);
 }
 
+std::string replacingInvalidUtf8(std::string_view bytes)
+{
+    static constexpr std::string_view replacement = "\xEF\xBF\xBD";
+    std::string text;
+    text.reserve(bytes.size());
+    size_t offset = 0;
+    while (offset < bytes.size()) {
+        if (static_cast<unsigned char>(bytes[offset]) < 0x80) {
+            text += bytes[offset++];
+            continue;
+        }
+        const size_t start = offset;
+        const char32_t c = decodeAt(bytes, offset);
+        const std::string_view sequence = bytes.substr(start, offset - start);
+        // decodeAt answers U+FFFD for garbage too; only a literal U+FFFD is kept as it is.
+        text += c == U'\uFFFD' && sequence != replacement ? replacement : sequence;
+    }
+    return text;
+}
+
 std::string firstLetterOrNumberCluster(std::string_view text)
 {
     const icu::UnicodeString unicode =

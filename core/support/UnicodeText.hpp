@@ -32,6 +32,9 @@ std::string replaceAll(std::string text, std::string_view from, std::string_view
 // Decodes one code point at `offset` and advances it; malformed input yields U+FFFD.
 char32_t decodeAt(std::string_view text, size_t& offset);
 
+// `bytes` as valid UTF-8: every ill-formed sequence (as decodeAt delimits it) becomes U+FFFD.
+std::string replacingInvalidUtf8(std::string_view bytes);
+
 } // namespace UnicodeText
 
 template<typename Predicate>

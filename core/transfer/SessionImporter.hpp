@@ -1,7 +1,5 @@
 #pragma once
 
-// Declared here as the contract for its callers; implemented in SessionImporter.cpp.
-
 #include <cstdint>
 #include <filesystem>
 #include <set>
@@ -22,14 +20,29 @@ struct SessionImporter
         friend bool operator==(const Summary&, const Summary&) = default;
     };
 
+    // "claude-code-sessions", "local-agent-mode-sessions".
     static const std::vector<std::string>& sessionFolders();
+    // Entry names under either session folder that are UUIDs (either case). Never throws.
     static std::set<std::string> accounts(const std::filesystem::path& folder);
+
+    // Session files (and the other files beside them) of accounts the destination already has are
+    // candidates. Links in the source are never followed; anything at a destination path, even a dangling
+    // link, is never replaced and counts as present. A ledger that cannot be read counts as empty.
+
+    // What importSessions would copy now. Never throws.
     static Summary summary(
         const std::filesystem::path& from, const std::filesystem::path& to, const std::filesystem::path& ledgerURL);
+    // Copies missing candidates (new folders 0700, mode and times kept) and records every handled one in
+    // the ledger, which is written only when something was handled. Throws FileError; after a failed copy
+    // the ledger is left as it was.
     static Summary importSessions(
         const std::filesystem::path& from, const std::filesystem::path& to, const std::filesystem::path& ledgerURL);
+    // The source's pins that mergePins would append now, in source order. Never throws.
     static std::vector<std::string> pinsToMerge(
         const std::filesystem::path& from, const std::filesystem::path& to, const std::filesystem::path& ledgerURL);
+    // Appends to the destination's claude_desktop_config.json the source pins of sessions it has that the
+    // ledger has not seen, keeping every other value; returns how many were appended. Throws FileError
+    // (ReadCorrupt with the path when the destination's file is not a JSON object).
     static int64_t mergePins(
         const std::filesystem::path& from, const std::filesystem::path& to, const std::filesystem::path& ledgerURL);
 };

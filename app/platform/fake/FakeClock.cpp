@@ -38,7 +38,8 @@ QCoro::Task<> FakeClock::sleep(Duration duration)
         now += duration;
         co_return;
     }
-    co_await Wait {*this, now + duration};
+    Wait wait {*this, now + duration};
+    co_await wait;
 }
 
 } // namespace korvel

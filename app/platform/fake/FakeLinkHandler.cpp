@@ -13,8 +13,7 @@ std::optional<std::filesystem::path> FakeLinkHandler::applicationToOpen(const st
     return it == handlers.end() ? std::nullopt : std::optional<std::filesystem::path>(it->second);
 }
 
-QCoro::Task<> FakeLinkHandler::setDefaultApplication(
-    const std::filesystem::path& application, const std::string& scheme)
+QCoro::Task<> FakeLinkHandler::setDefaultApplication(std::filesystem::path application, std::string scheme)
 {
     requests.push_back({application, scheme});
     if (refusal)

@@ -22,7 +22,7 @@ public:
     std::vector<Request> requests; // every setDefaultApplication, refused or not
 
     std::optional<std::filesystem::path> applicationToOpen(const std::string& url) const override;
-    QCoro::Task<> setDefaultApplication(const std::filesystem::path& application, const std::string& scheme) override;
+    QCoro::Task<> setDefaultApplication(std::filesystem::path application, std::string scheme) override;
 };
 
 } // namespace korvel

@@ -4,7 +4,6 @@ namespace korvel {
 
 bool FakeRunningApplication::isTerminated() const
 {
-    ++terminationChecks;
     if (m_quitting && !terminated) {
         if (m_checksLeft == 0)
             terminated = true;

@@ -20,7 +20,6 @@ public:
     int terminateRequests = 0;
     int unhideRequests = 0;
     int activateRequests = 0;
-    mutable int terminationChecks = 0;
 
     std::optional<std::string> bundleIdentifier() const override { return identifier; }
     bool isTerminated() const override;

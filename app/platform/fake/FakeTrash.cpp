@@ -4,7 +4,7 @@
 
 namespace korvel {
 
-QCoro::Task<> FakeTrash::moveToTrash(const std::filesystem::path& item)
+QCoro::Task<> FakeTrash::moveToTrash(std::filesystem::path item)
 {
     if (failure)
         throw std::runtime_error(*failure);

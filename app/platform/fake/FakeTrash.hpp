@@ -15,7 +15,7 @@ public:
     std::optional<std::string> failure; // moveToTrash throws this description and leaves the item
     std::vector<std::filesystem::path> trashed;
 
-    QCoro::Task<> moveToTrash(const std::filesystem::path& item) override;
+    QCoro::Task<> moveToTrash(std::filesystem::path item) override;
 };
 
 } // namespace korvel

@@ -13,7 +13,7 @@ std::shared_ptr<FakeRunningApplication> FakeWorkspace::launch(std::optional<std:
     return application;
 }
 
-void FakeWorkspace::quit(const std::shared_ptr<FakeRunningApplication>& application)
+void FakeWorkspace::quit(std::shared_ptr<FakeRunningApplication> application)
 {
     application->terminated = true;
     std::erase(applications, application);
@@ -22,7 +22,7 @@ void FakeWorkspace::quit(const std::shared_ptr<FakeRunningApplication>& applicat
     fire(Event::DidTerminateApplication, application);
 }
 
-void FakeWorkspace::bringToFront(const std::shared_ptr<FakeRunningApplication>& application)
+void FakeWorkspace::bringToFront(std::shared_ptr<FakeRunningApplication> application)
 {
     frontmost = application;
     fire(Event::DidActivateApplication, application);
@@ -53,7 +53,7 @@ void FakeWorkspace::observe(Event event, Handler handler)
     m_handlers.emplace(event, std::move(handler));
 }
 
-QCoro::Task<> FakeWorkspace::openApplication(const std::filesystem::path& bundle)
+QCoro::Task<> FakeWorkspace::openApplication(std::filesystem::path bundle)
 {
     openedApplications.push_back(bundle);
     if (openFailure)

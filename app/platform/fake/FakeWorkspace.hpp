@@ -28,9 +28,9 @@ public:
     // Adds a running application and fires the launch event.
     std::shared_ptr<FakeRunningApplication> launch(std::optional<std::string> bundleIdentifier);
     // Marks it terminated, removes it and fires the termination event.
-    void quit(const std::shared_ptr<FakeRunningApplication>& application);
+    void quit(std::shared_ptr<FakeRunningApplication> application);
     // Brings it to the front and fires the activation event.
-    void bringToFront(const std::shared_ptr<FakeRunningApplication>& application);
+    void bringToFront(std::shared_ptr<FakeRunningApplication> application);
     // Fires `event` for `application` (which may be nullptr) without changing anything else.
     void fire(Event event, const std::shared_ptr<RunningApplication>& application);
     size_t observerCount() const;
@@ -38,7 +38,7 @@ public:
     std::vector<std::shared_ptr<RunningApplication>> runningApplications() const override;
     std::shared_ptr<RunningApplication> frontmostApplication() const override { return frontmost; }
     void observe(Event event, Handler handler) override;
-    QCoro::Task<> openApplication(const std::filesystem::path& bundle) override;
+    QCoro::Task<> openApplication(std::filesystem::path bundle) override;
     void openURLs(const std::vector<std::string>& urls, const std::filesystem::path& application) override;
     std::optional<std::string> bundleIdentifier(const std::filesystem::path& bundle) const override;
 

@@ -31,7 +31,7 @@ void prepareHomeTrash()
 
 } // namespace
 
-QCoro::Task<> LinuxTrash::moveToTrash(const std::filesystem::path& item)
+QCoro::Task<> LinuxTrash::moveToTrash(std::filesystem::path item)
 {
     std::error_code error;
     if (!std::filesystem::exists(std::filesystem::symlink_status(item, error)))

@@ -11,7 +11,7 @@ class LinuxTrash : public Trash
 public:
     // Throws FileError when `item` does not exist, std::runtime_error naming the item and Qt's reason when it
     // cannot be moved.
-    QCoro::Task<> moveToTrash(const std::filesystem::path& item) override;
+    QCoro::Task<> moveToTrash(std::filesystem::path item) override;
 };
 
 } // namespace korvel

@@ -160,7 +160,7 @@ void LinuxWorkspace::observe(Event event, Handler handler)
     m_handlers.emplace(event, std::move(handler));
 }
 
-QCoro::Task<> LinuxWorkspace::openApplication(const std::filesystem::path& bundle)
+QCoro::Task<> LinuxWorkspace::openApplication(std::filesystem::path bundle)
 {
     refresh();
     if (const auto running = applicationAt(bundle)) {

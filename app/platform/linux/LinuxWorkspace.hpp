@@ -36,7 +36,7 @@ public:
     // A running bundle is brought to the front; otherwise its CFBundleExecutable is started. Throws FileError
     // when the bundle names no executable or it is missing or not executable, std::runtime_error when it
     // cannot be started.
-    QCoro::Task<> openApplication(const std::filesystem::path& bundle) override;
+    QCoro::Task<> openApplication(std::filesystem::path bundle) override;
     void openURLs(const std::vector<std::string>& urls, const std::filesystem::path& application) override;
     std::optional<std::string> bundleIdentifier(const std::filesystem::path& bundle) const override;
 

@@ -1,4 +1,5 @@
 #include "core/model/AppPaths.hpp"
+#include "tests/support/ScopedEnvironment.hpp"
 
 #include <gtest/gtest.h>
 
@@ -7,33 +8,11 @@
 
 using namespace korvel;
 
-namespace {
-
-// Sets environment variables for one test and restores them afterwards.
-class ScopedEnv
-{
-public:
-    void set(const char* name, const char* value)
-    {
-        const char* old = std::getenv(name);
-        m_saved.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
-        value ? ::setenv(name, value, 1) : ::unsetenv(name);
-    }
-    ~ScopedEnv()
-    {
-        for (auto it = m_saved.rbegin(); it != m_saved.rend(); ++it)
-            it->second ? ::setenv(it->first.c_str(), it->second->c_str(), 1) : ::unsetenv(it->first.c_str());
-    }
-
-private:
-    std::vector<std::pair<std::string, std::optional<std::string>>> m_saved;
-};
-
-} // namespace
+using korvel::test::ScopedEnvironment;
 
 TEST(AppPaths, LiveFollowsTheXdgEnvironment)
 {
-    ScopedEnv env;
+    ScopedEnvironment env;
     env.set("HOME", "/home/ada");
     env.set("XDG_DATA_HOME", "/x/data");
     env.set("XDG_CONFIG_HOME", "/x/config");
@@ -44,9 +23,9 @@ TEST(AppPaths, LiveFollowsTheXdgEnvironment)
     EXPECT_EQ(paths.sourceApp, "/opt/Claude.app");
     EXPECT_EQ(paths.originalDataDir, "/x/config/Claude");
 
-    env.set("XDG_DATA_HOME", nullptr);
+    env.set("XDG_DATA_HOME", std::nullopt);
     env.set("XDG_CONFIG_HOME", "relative/is/ignored");
-    env.set("KORVEL_CLAUDE_APP", nullptr);
+    env.set("KORVEL_CLAUDE_APP", std::nullopt);
     const AppPaths fallback = AppPaths::live();
     EXPECT_EQ(fallback.supportDir, "/home/ada/.local/share/Korvel");
     EXPECT_EQ(fallback.originalDataDir, "/home/ada/.config/Claude");

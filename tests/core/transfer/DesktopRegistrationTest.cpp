@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 using namespace korvel;
 using namespace korvel::test;
 
@@ -15,17 +17,13 @@ std::filesystem::path makeBundle(const std::filesystem::path& folder, const std:
     const auto bundle = folder / (name + ".app");
     std::filesystem::create_directories(bundle / "Contents" / "MacOS");
     InfoPlistPatcher::write(plist, bundle / "Contents" / "Info.plist");
-    if (const auto executable = plist.find("CFBundleExecutable"); executable != plist.end()) {
-        const auto file = bundle / "Contents" / "MacOS" / *executable->second.asString();
-        writeText(file, "#!/bin/sh\n");
-        std::filesystem::permissions(file, std::filesystem::perms(0755));
-    }
     return bundle;
 }
 
 } // namespace
 
-TEST(DesktopRegistration, ABundleIsRegisteredWithItsNameExecutableSchemesAndLocation)
+// The icon and GLib's view of the entries are covered through korvel-tool lsregister (KorvelToolTest).
+TEST(DesktopRegistration, EntriesCarryNameExecutableSchemesAndLocation)
 {
     TempDir folder;
     const PlistDictionary urlType {{"CFBundleURLName", "Claude"}, {"CFBundleURLSchemes", PlistArray {"claude", "x-c"}}};
@@ -33,69 +31,63 @@ TEST(DesktopRegistration, ABundleIsRegisteredWithItsNameExecutableSchemesAndLoca
         {{"CFBundleIdentifier", "com.anthropic.claudefordesktop"}, {"CFBundleExecutable", "Claude"},
             {"CFBundleName", "Claude"}, {"CFBundleDisplayName", "Claude Desktop"},
             {"CFBundleURLTypes", PlistArray {urlType}}});
-    const auto applications = folder / "data" / "applications";
-    const auto file = DesktopRegistration::registerBundle(claude, applications, folder / "claude.png");
-    EXPECT_EQ(file, applications / "korvel-com.anthropic.claudefordesktop.desktop");
+    const auto data = folder / "data";
+    const auto file = DesktopRegistration::registerBundle(claude / "", data);
+    EXPECT_EQ(file, data / "applications" / "korvel-com.anthropic.claudefordesktop.desktop");
     const auto entry = DesktopEntry::read(file);
     EXPECT_EQ(entry.value("Type"), "Application");
     EXPECT_EQ(entry.value("Name"), "Claude Desktop");
     EXPECT_EQ(entry.value("Exec"), "\"" + folder.path().string() + "/Apps 100%%/Claude.app/Contents/MacOS/Claude\" %U");
     EXPECT_EQ(entry.value("MimeType"), "x-scheme-handler/claude;x-scheme-handler/x-c;");
-    EXPECT_EQ(entry.value("Icon"), (folder / "claude.png").string());
-    EXPECT_EQ(entry.value(DesktopRegistration::bundleKey), claude.string());
+    EXPECT_EQ(entry.value(DesktopRegistration::bundleKey), claude.string()) << "without the trailing slash";
 
     // Names fall back to CFBundleName, then the folder; a profile app declares no schemes.
     const auto profile = makeBundle(folder.path(), "Claude Work",
         {{"CFBundleIdentifier", "com.veldrane.Korvel.profile.abc"}, {"CFBundleExecutable", "KorvelLauncher"}});
-    const auto profileEntry = DesktopEntry::read(DesktopRegistration::registerBundle(profile, applications));
+    const auto profileEntry = DesktopEntry::read(DesktopRegistration::registerBundle(profile, data));
     EXPECT_EQ(profileEntry.value("Name"), "Claude Work");
     EXPECT_EQ(profileEntry.value("MimeType"), std::nullopt);
     EXPECT_EQ(profileEntry.value("Icon"), std::nullopt);
     EXPECT_EQ(DesktopRegistration::entryFor(profile, "%u").value("Exec"),
         "\"" + (profile / "Contents/MacOS/KorvelLauncher").string() + "\" %u");
+    EXPECT_EQ(DesktopRegistration::fileName("org.example/../evil id"), "korvel-org.example_.._evil_id.desktop");
 }
 
-TEST(DesktopRegistration, BundlesThatCannotBeStartedAreRefused)
+TEST(DesktopRegistration, BundlesWithoutIdentityAreRefusedBeforeAnythingChanges)
 {
     TempDir folder;
-    const auto applications = folder / "applications";
+    const auto data = folder / "data";
     const auto anonymous = makeBundle(folder.path(), "Anonymous", {{"CFBundleExecutable", "Anonymous"}});
-    EXPECT_THROW(DesktopRegistration::registerBundle(anonymous, applications), FileError);
-    const auto slashed =
-        makeBundle(folder.path(), "Slashed", {{"CFBundleIdentifier", "a/b"}, {"CFBundleExecutable", "S"}});
-    EXPECT_THROW(DesktopRegistration::registerBundle(slashed, applications), FileError);
-    const auto noExecutable = makeBundle(folder.path(), "Nothing", {{"CFBundleIdentifier", "com.example.nothing"}});
-    EXPECT_THROW(DesktopRegistration::registerBundle(noExecutable, applications), FileError);
-    const auto missing = makeBundle(folder.path(), "Missing", {{"CFBundleIdentifier", "com.example.missing"}});
-    InfoPlistPatcher::write({{"CFBundleIdentifier", "com.example.missing"}, {"CFBundleExecutable", "Gone"}},
-        missing / "Contents" / "Info.plist");
-    try {
-        DesktopRegistration::registerBundle(missing, applications);
-        ADD_FAILURE() << "registered a bundle without its executable";
-    } catch (const FileError& error) {
-        EXPECT_EQ(error.kind(), FileError::Kind::ReadNoSuchFile);
-    }
-    EXPECT_THROW(DesktopRegistration::registerBundle(folder / "Nowhere.app", applications), FileError);
-    EXPECT_FALSE(std::filesystem::exists(applications));
+    EXPECT_THROW(DesktopRegistration::registerBundle(anonymous, data), std::runtime_error);
+    const auto nothing = makeBundle(folder.path(), "Nothing", {{"CFBundleIdentifier", "com.example.nothing"}});
+    EXPECT_THROW(DesktopRegistration::registerBundle(nothing, data), std::runtime_error);
+    EXPECT_THROW(DesktopRegistration::entryFor(nothing), std::runtime_error);
+    EXPECT_THROW(DesktopRegistration::registerBundle(folder / "Nowhere.app", data), FileError);
+    EXPECT_FALSE(std::filesystem::exists(data));
 }
 
-TEST(DesktopRegistration, UnregisteringRemovesOnlyTheEntriesOfThatBundle)
+TEST(DesktopRegistration, ABundleKeepsOneEntryAndUnregisteringRemovesOnlyItsOwn)
 {
     TempDir folder;
-    const auto applications = folder / "applications";
+    const auto data = folder / "data";
+    const auto applications = data / "applications";
     const auto one =
         makeBundle(folder.path(), "One", {{"CFBundleIdentifier", "com.example.one"}, {"CFBundleExecutable", "One"}});
     const auto two =
         makeBundle(folder.path(), "Two", {{"CFBundleIdentifier", "com.example.two"}, {"CFBundleExecutable", "Two"}});
-    const auto oneFile = DesktopRegistration::registerBundle(one, applications);
-    const auto twoFile = DesktopRegistration::registerBundle(two, applications);
-    // An entry of one's earlier identifier, and someone else's entry naming it: only ours of this bundle go.
-    std::filesystem::copy_file(oneFile, applications / "korvel-com.example.old-one.desktop");
-    std::filesystem::copy_file(oneFile, applications / "other.desktop");
+    const auto oldFile = DesktopRegistration::registerBundle(one, data);
+    const auto twoFile = DesktopRegistration::registerBundle(two, data);
+    std::filesystem::copy_file(oldFile, applications / "other.desktop"); // not ours, though it names One
 
-    DesktopRegistration::unregisterBundle(one, applications);
-    EXPECT_FALSE(std::filesystem::exists(oneFile));
-    EXPECT_FALSE(std::filesystem::exists(applications / "korvel-com.example.old-one.desktop"));
+    // A new identifier replaces the entry under the old one.
+    InfoPlistPatcher::write({{"CFBundleIdentifier", "com.example.renamed"}, {"CFBundleExecutable", "One"}},
+        one / "Contents" / "Info.plist");
+    const auto newFile = DesktopRegistration::registerBundle(one, data);
+    EXPECT_FALSE(std::filesystem::exists(oldFile));
+    EXPECT_TRUE(std::filesystem::exists(newFile));
+
+    DesktopRegistration::unregisterBundle(one.string() + "/", data);
+    EXPECT_FALSE(std::filesystem::exists(newFile));
     EXPECT_TRUE(std::filesystem::exists(twoFile));
     EXPECT_TRUE(std::filesystem::exists(applications / "other.desktop"));
     EXPECT_NO_THROW(DesktopRegistration::unregisterBundle(one, folder / "no-such-folder"));

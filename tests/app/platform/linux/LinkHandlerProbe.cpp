@@ -5,7 +5,7 @@
 // Prints "handler <bundle>" or "handler none" per get, "set ok" or "set error <reason>" per set.
 
 #include "app/platform/linux/LinuxLinkHandler.hpp"
-#include "tests/app/platform/linux/EventLoop.hpp"
+#include "tests/app/support/Await.hpp"
 
 #include <QCoreApplication>
 
@@ -26,7 +26,7 @@ int main(int argc, char** argv)
             const std::string bundle = argv[++i];
             const std::string scheme = argv[++i];
             try {
-                korvel::test::runTask(handler.setDefaultApplication(bundle, scheme));
+                korvel::test::await(handler.setDefaultApplication(bundle, scheme));
                 std::cout << "set ok" << std::endl;
             } catch (const std::exception& error) {
                 std::cout << "set error " << error.what() << std::endl;

@@ -9,9 +9,9 @@
 #include "app/platform/linux/LinuxUserDefaults.hpp"
 #include "core/support/DesktopEntry.hpp"
 #include "core/support/FileError.hpp"
-#include "tests/app/platform/linux/EventLoop.hpp"
 #include "tests/app/platform/linux/Sandbox.hpp"
 #include "tests/app/platform/linux/TestBundle.hpp"
+#include "tests/app/support/Await.hpp"
 #include "tests/support/BackgroundProcess.hpp"
 
 #include <QClipboard>
@@ -74,7 +74,7 @@ protected:
 
     static std::vector<std::string> recorded(const std::filesystem::path& record)
     {
-        if (!spinUntil([&] { return std::filesystem::exists(record); }))
+        if (!waitUntil([&] { return std::filesystem::exists(record); }))
             return {};
         std::vector<std::string> arguments;
         std::string text = readText(record);
@@ -106,7 +106,7 @@ TEST_F(LinuxServicesTest, LoginItemIsAnAutostartEntryThatTheDesktopRuns)
         BackgroundProcess::Options {
             .arguments = {"gio", "launch", entry.string()}, .environment = sandbox.environment()});
     EXPECT_EQ(launch.wait(), 0);
-    EXPECT_TRUE(spinUntil([&] { return std::filesystem::exists(record); }));
+    EXPECT_TRUE(waitUntil([&] { return std::filesystem::exists(record); }));
 
     // The desktop's own way of switching an entry off.
     writeText(entry, readText(entry) + "Hidden=true\n");
@@ -154,10 +154,10 @@ TEST_F(LinuxServicesTest, TrashFollowsTheFreeDesktopLayoutWithTheOriginalLocatio
     std::filesystem::create_directories(folder / "Data");
     writeText(folder / "Data" / "Local State", "{}");
 
-    runTask(trash.moveToTrash(file));
-    runTask(trash.moveToTrash(folder));
+    await(trash.moveToTrash(file));
+    await(trash.moveToTrash(folder));
     writeText(file, "second");
-    runTask(trash.moveToTrash(file)); // the same name again
+    await(trash.moveToTrash(file)); // the same name again
 
     EXPECT_FALSE(std::filesystem::exists(file));
     EXPECT_FALSE(std::filesystem::exists(folder));
@@ -184,7 +184,7 @@ TEST_F(LinuxServicesTest, TrashFollowsTheFreeDesktopLayoutWithTheOriginalLocatio
     EXPECT_EQ(origins, (std::vector<std::string> {folder.string(), file.string(), file.string()}));
 
     try {
-        runTask(trash.moveToTrash(sandbox.root() / "gone"));
+        await(trash.moveToTrash(sandbox.root() / "gone"));
         ADD_FAILURE() << "trashed a missing item";
     } catch (const FileError& error) {
         EXPECT_EQ(error.kind(), FileError::Kind::ReadNoSuchFile);
@@ -194,7 +194,7 @@ TEST_F(LinuxServicesTest, TrashFollowsTheFreeDesktopLayoutWithTheOriginalLocatio
     writeText(blocked, "");
     sandbox.set("XDG_DATA_HOME", (blocked / "data").string());
     writeText(file, "third");
-    EXPECT_THROW(runTask(trash.moveToTrash(file)), FileError);
+    EXPECT_THROW(await(trash.moveToTrash(file)), FileError);
     EXPECT_EQ(readText(file), "third");
 }
 
@@ -252,7 +252,7 @@ TEST_F(LinuxServicesTest, RevealAsksTheFileManagerOverDBusAndOpensTheFolderWitho
     {
         LinuxFileViewer viewer(client);
         viewer.reveal(item);
-        EXPECT_TRUE(spinUntil([&] { return !fileManager.shown.isEmpty(); }));
+        EXPECT_TRUE(waitUntil([&] { return !fileManager.shown.isEmpty(); }));
         EXPECT_EQ(fileManager.shown.join(" ").toStdString(),
             "file://" + QString::fromStdString(item.string()).replace(" ", "%20").toStdString());
         EXPECT_FALSE(std::filesystem::exists(sandbox.root() / "opened"));
@@ -282,7 +282,7 @@ TEST_F(LinuxServicesTest, ClockSleepsOnTheEventLoop)
     const auto start = std::chrono::steady_clock::now();
     bool ticked = false;
     QTimer::singleShot(10, [&] { ticked = true; });
-    runTask(clock.sleep(150ms));
+    await(clock.sleep(150ms));
     EXPECT_GE(std::chrono::steady_clock::now() - start, 150ms);
     EXPECT_TRUE(ticked) << "other events ran meanwhile";
 }

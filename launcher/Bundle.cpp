@@ -1,0 +1,120 @@
+#include "launcher/Bundle.hpp"
+
+#include "core/building/ProfileBundleKeys.hpp"
+#include "core/model/ClaudeDesktop.hpp"
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <plist/plist.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace korvel::launcher::Bundle {
+
+namespace {
+
+std::string parentOf(const std::string& path)
+{
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return {};
+    return slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+std::string nameOf(const std::string& path)
+{
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The whole file, or nothing when it cannot be read. Info.plist files are small.
+std::optional<std::string> readFile(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    std::string bytes;
+    char buffer[16384];
+    ssize_t count = 0;
+    while ((count = ::read(fd, buffer, sizeof buffer)) != 0) {
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0) {
+            ::close(fd);
+            return std::nullopt;
+        }
+        bytes.append(buffer, static_cast<size_t>(count));
+    }
+    ::close(fd);
+    return bytes;
+}
+
+struct PlistFree
+{
+    void operator()(plist_t node) const { plist_free(node); }
+};
+
+} // namespace
+
+std::string runningExecutable()
+{
+    char buffer[PATH_MAX];
+    const ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer);
+    if (length <= 0 || static_cast<size_t>(length) >= sizeof buffer)
+        return {};
+    return std::string(buffer, static_cast<size_t>(length));
+}
+
+std::string containing(const std::string& executable)
+{
+    const std::string folder = parentOf(executable);
+    const std::string contents = parentOf(folder);
+    if (nameOf(folder) == "MacOS" && nameOf(contents) == "Contents")
+        return parentOf(contents);
+    return folder;
+}
+
+bool isApp(const std::string& bundle)
+{
+    // Like a path extension: the part after the last dot of a name that does not start with that dot.
+    const std::string name = nameOf(bundle);
+    const auto dot = name.rfind('.');
+    return dot != std::string::npos && dot != 0 && name.compare(dot + 1, std::string::npos, "app") == 0;
+}
+
+std::optional<std::string> dataDir(const std::string& bundle)
+{
+    const auto bytes = readFile(bundle + "/Contents/Info.plist");
+    if (!bytes || bytes->empty() || bytes->size() > UINT32_MAX)
+        return std::nullopt;
+    plist_t parsed = nullptr;
+    plist_from_memory(bytes->data(), static_cast<uint32_t>(bytes->size()), &parsed);
+    const std::unique_ptr<void, PlistFree> root(parsed);
+    if (!root || plist_get_node_type(root.get()) != PLIST_DICT)
+        return std::nullopt;
+    const plist_t value = plist_dict_get_item(root.get(), std::string(ProfileBundleKeys::userDataDir).c_str());
+    if (!value || plist_get_node_type(value) != PLIST_STRING)
+        return std::nullopt;
+    uint64_t length = 0;
+    const char* text = plist_get_string_ptr(value, &length);
+    if (!text || length == 0 || text[0] != '/' || std::memchr(text, '\0', length))
+        return std::nullopt;
+    return std::string(text, length);
+}
+
+std::string claudeExecutable(const std::string& bundle)
+{
+    return bundle + "/Contents/MacOS/" + std::string(ClaudeDesktop::executableName);
+}
+
+bool isExecutableFile(const std::string& path)
+{
+    struct stat info
+    { };
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && ::access(path.c_str(), X_OK) == 0;
+}
+
+} // namespace korvel::launcher::Bundle

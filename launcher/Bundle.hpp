@@ -1,0 +1,33 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace korvel::launcher {
+
+// The profile app the launcher runs in, and what the launcher reads from its Info.plist (the key
+// ProfileBundleKeys::userDataDir). The launcher links nothing of Korvel's; it shares only header constants.
+namespace Bundle {
+
+// The path of the running program, links resolved; empty when the system cannot tell.
+std::string runningExecutable();
+
+// The bundle holding `executable`: the folder above Contents/MacOS for a bundled program, else the folder
+// holding the program (which then is no app bundle).
+std::string containing(const std::string& executable);
+
+// Whether the bundle's path extension is exactly "app".
+bool isApp(const std::string& bundle);
+
+// The data folder named in the bundle's Info.plist (XML or binary): present, a string, absolute and
+// free of NUL characters; nothing otherwise.
+std::optional<std::string> dataDir(const std::string& bundle);
+
+// bundle/Contents/MacOS/Claude
+std::string claudeExecutable(const std::string& bundle);
+
+// Whether `path` is a regular file that this user may execute.
+bool isExecutableFile(const std::string& path);
+
+} // namespace Bundle
+} // namespace korvel::launcher

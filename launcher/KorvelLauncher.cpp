@@ -1,0 +1,39 @@
+// KorvelLauncher: the executable of every profile app. It finds the profile's data folder in its bundle's
+// Info.plist, makes sure the folder exists and then becomes Claude, in the same process, with the folder
+// on Claude's command line. Start-up cost is on every app launch, so it stays small: the standard library,
+// POSIX and libplist only.
+
+#include "launcher/Bundle.hpp"
+#include "launcher/DataFolder.hpp"
+#include "launcher/LaunchArguments.hpp"
+#include "launcher/Notice.hpp"
+
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+
+using namespace korvel::launcher;
+
+int main(int argc, char* argv[])
+{
+    const std::string bundle = Bundle::containing(Bundle::runningExecutable());
+    if (!Bundle::isApp(bundle))
+        Notice::fail("The launcher must run from inside a profile app bundle.");
+
+    const auto dataDir = Bundle::dataDir(bundle);
+    if (!dataDir)
+        Notice::fail("This profile app has no data folder configured.");
+
+    if (const int error = DataFolder::create(*dataDir))
+        Notice::fail("Could not create the profile data folder at " + *dataDir + ": " + std::strerror(error));
+
+    const std::string executable = Bundle::claudeExecutable(bundle);
+    if (!Bundle::isExecutableFile(executable))
+        Notice::fail("Claude's executable is missing from this profile app.");
+
+    // Never freed: the process image is replaced, or the process ends.
+    std::vector<std::string> arguments = LaunchArguments::build(executable, *dataDir, argc, argv);
+    std::vector<char*> vector = LaunchArguments::vector(arguments);
+    ::execv(executable.c_str(), vector.data());
+    Notice::fail(std::string("Could not start Claude: ") + std::strerror(errno));
+}

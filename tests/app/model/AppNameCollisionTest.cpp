@@ -1,0 +1,88 @@
+#include "app/model/AppNameCollision.hpp"
+#include "tests/app/support/Await.hpp"
+#include "tests/app/support/ModelSandbox.hpp"
+
+#include <gtest/gtest.h>
+
+namespace korvel::test {
+namespace {
+
+TEST(AppNameCollision, namesThatShareAnAppIgnoringCaseCollide)
+{
+    const auto named = [](const std::string& name) { return makeProfile(name); };
+    EXPECT_TRUE(AppNameCollision::sameAppName(named("Work"), named("Work.")));
+    EXPECT_TRUE(AppNameCollision::sameAppName(named("Work"), named("wORK")));
+    EXPECT_TRUE(AppNameCollision::sameAppName(named("a/b"), named("A:B")));
+    EXPECT_TRUE(AppNameCollision::sameAppName(named("Straße"), named("STRASSE")));
+    EXPECT_FALSE(AppNameCollision::sameAppName(named("Work"), named("Works")));
+
+    const Profile first = named("Work");
+    const Profile other = named("Home");
+    const Profile second = named("work");
+    const Profile third = named("WORK");
+    const std::vector<Profile> list = {first, other, second, third};
+    EXPECT_FALSE(AppNameCollision::earlierOwner(list, first));
+    EXPECT_FALSE(AppNameCollision::earlierOwner(list, other));
+    EXPECT_EQ(AppNameCollision::earlierOwner(list, second), first);
+    EXPECT_EQ(AppNameCollision::earlierOwner(list, third), first);
+    EXPECT_FALSE(AppNameCollision::earlierOwner(list, named("Work"))) << "not in the list";
+}
+
+using AppNameCollisions = ModelSandbox;
+
+TEST_F(AppNameCollisions, profilesSharingAnAppNameDoNotRebuildEachOtherForever)
+{
+    const Profile work = makeProfile("Work");
+    const Profile twin = makeProfile("Work."); // also "Claude Work"
+    storeProfiles({work, twin});
+    buildApp(twin); // the later profile holds the app
+    AppModel& m = start();
+    settle();
+    EXPECT_EQ(buildsStarted(work.id), 1) << "the earlier profile takes its app name";
+    EXPECT_EQ(m.status(work), CloneStatus::ready("1.0.0"));
+    EXPECT_EQ(m.status(twin), CloneStatus::damaged("belongs to another profile"));
+
+    for (int activation = 0; activation < 3; ++activation) {
+        fake.ownApplication.becomeActive();
+        settle();
+    }
+    EXPECT_EQ(buildsStarted(work.id), 1);
+    EXPECT_EQ(buildsStarted(twin.id), 0);
+    EXPECT_FALSE(m.errorMessage()) << "automatic rebuilds skip the twin silently";
+
+    const auto twinApp = launchApp(twin);
+    fake.workspace.quit(twinApp);
+    settle();
+    EXPECT_EQ(buildsStarted(twin.id), 0);
+}
+
+TEST_F(AppNameCollisions, anExplicitBuildOfTheLaterProfileAsksForARename)
+{
+    const Profile work = makeProfile("Work");
+    storeProfiles({work});
+    buildApp(work);
+    AppModel& m = start();
+    settle();
+
+    const auto twin = await(m.createProfile("WORK", ProfileColor::Red, false));
+    ASSERT_TRUE(twin);
+    EXPECT_EQ(m.errorMessage(),
+        "Couldn’t create the app for WORK: the profile “Work” already has an app named “Claude WORK”. Rename one "
+        "of them.");
+    EXPECT_EQ(buildsStarted(twin->id), 0);
+    EXPECT_EQ(m.status(work), CloneStatus::ready("1.0.0"));
+
+    m.setErrorMessage(std::nullopt);
+    await(m.open(*twin));
+    EXPECT_TRUE(m.errorMessage());
+    EXPECT_TRUE(fake.workspace.openedApplications.empty());
+
+    m.update(*twin, "Home", std::nullopt);
+    settle();
+    EXPECT_EQ(buildsStarted(twin->id), 1);
+    EXPECT_EQ(m.status(*m.profile(twin->id)), CloneStatus::ready("1.0.0"));
+    EXPECT_EQ(m.status(work), CloneStatus::ready("1.0.0"));
+}
+
+} // namespace
+} // namespace korvel::test

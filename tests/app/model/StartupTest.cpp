@@ -1,0 +1,203 @@
+#include "app/model/MoveToApplications.hpp"
+#include "tests/app/support/Await.hpp"
+#include "tests/app/support/ModelSandbox.hpp"
+
+#include <gtest/gtest.h>
+
+namespace korvel::test {
+namespace {
+
+using Startup = ModelSandbox;
+
+TEST_F(Startup, firstStartHasNoProfilesShowsWelcomeAndWritesNothing)
+{
+    AppModel& m = start();
+    settle();
+    EXPECT_TRUE(m.profiles().empty());
+    EXPECT_FALSE(m.errorMessage());
+    EXPECT_TRUE(m.showWelcome());
+    EXPECT_TRUE(m.autoUpdateProfileApps());
+    EXPECT_FALSE(m.didCompleteWelcome());
+    EXPECT_FALSE(m.routeClaudeLinks());
+    EXPECT_FALSE(m.selection());
+    EXPECT_TRUE(m.statuses().empty());
+    EXPECT_FALSE(std::filesystem::exists(paths.profilesFile()));
+    EXPECT_TRUE(fake.userDefaults.writes.empty()) << "start-up stores no setting";
+    EXPECT_EQ(fake.workspace.observerCount(), 3u);
+    EXPECT_EQ(fake.ownApplication.observerCount(), 1u);
+}
+
+TEST_F(Startup, welcomeShowsOnlyWhileNeverCompletedAndWithoutProfiles)
+{
+    fake.userDefaults.stored[AppModel::didCompleteWelcomeKey] = true;
+    EXPECT_FALSE(start().showWelcome());
+
+    fake.userDefaults.stored.clear();
+    storeProfiles({makeProfile("Work")});
+    EXPECT_FALSE(restart().showWelcome());
+}
+
+TEST_F(Startup, startWithProfilesSelectsTheFirstAndChecksEveryApp)
+{
+    const Profile work = makeProfile("Work");
+    const Profile home = makeProfile("Home");
+    storeProfiles({work, home});
+    buildApp(work);
+
+    AppModel& m = start();
+    settle();
+    ASSERT_EQ(m.profiles(), (std::vector<Profile> {work, home}));
+    EXPECT_EQ(m.selection(), work.id);
+    ASSERT_EQ(m.statuses().size(), 2u);
+    EXPECT_EQ(m.status(work), CloneStatus::ready("1.0.0"));
+    EXPECT_EQ(m.status(home), CloneStatus::notBuilt()) << "a missing app is not built automatically";
+    EXPECT_EQ(buildsStarted(home.id), 0);
+
+    EXPECT_EQ(m.status(makeProfile("Later")), CloneStatus::notBuilt());
+    EXPECT_FALSE(m.profile(std::nullopt));
+    EXPECT_EQ(m.profile(home.id), home);
+    EXPECT_FALSE(m.activeProfile());
+}
+
+TEST_F(Startup, settingsAreStoredOnEveryAssignmentAndSurviveARestart)
+{
+    AppModel& m = start();
+    m.setAutoUpdateProfileApps(false);
+    m.setAutoUpdateProfileApps(false);
+    m.setDidCompleteWelcome(true);
+    const std::vector<std::pair<std::string, bool>> expected = {
+        {AppModel::autoUpdateKey, false}, {AppModel::autoUpdateKey, false}, {AppModel::didCompleteWelcomeKey, true}};
+    EXPECT_EQ(fake.userDefaults.writes, expected);
+
+    AppModel& again = restart();
+    EXPECT_FALSE(again.autoUpdateProfileApps()) << "the registered default must not override a stored value";
+    EXPECT_TRUE(again.didCompleteWelcome());
+    EXPECT_FALSE(again.showWelcome());
+    EXPECT_EQ(fake.userDefaults.writes.size(), expected.size());
+}
+
+TEST_F(Startup, loginItemIsRegisteredOnceOnTheFirstStartFromAnApplicationsFolder)
+{
+    start();
+    EXPECT_EQ(fake.loginItem.enableCalls, 0);
+    EXPECT_FALSE(fake.userDefaults.boolForKey(AppModel::launchAtLoginMarkerKey)) << "outside Applications";
+
+    fake.mainBundle.path = temp / "home/Applications/Korvel.app";
+    restart();
+    EXPECT_TRUE(fake.loginItem.enabled);
+    EXPECT_TRUE(fake.userDefaults.boolForKey(AppModel::launchAtLoginMarkerKey));
+
+    fake.loginItem.enabled = false; // the user turned it off
+    restart();
+    EXPECT_FALSE(fake.loginItem.enabled);
+    EXPECT_EQ(fake.loginItem.enableCalls, 1);
+}
+
+TEST_F(Startup, firstRunLoginItemFailureIsSilentAndNotRetried)
+{
+    fake.mainBundle.path = "/Applications/Korvel.app";
+    fake.loginItem.failure = "not allowed";
+    AppModel& m = start();
+    EXPECT_EQ(fake.loginItem.enableCalls, 1);
+    EXPECT_FALSE(m.errorMessage());
+    EXPECT_TRUE(fake.userDefaults.boolForKey(AppModel::launchAtLoginMarkerKey));
+
+    restart();
+    EXPECT_EQ(fake.loginItem.enableCalls, 1);
+}
+
+TEST_F(Startup, firstRunSkipsRegistrationWhenAlreadyEnabled)
+{
+    fake.mainBundle.path = "/Applications/Korvel.app";
+    fake.loginItem.enabled = true;
+    start();
+    EXPECT_EQ(fake.loginItem.enableCalls, 0);
+    EXPECT_TRUE(fake.userDefaults.boolForKey(AppModel::launchAtLoginMarkerKey));
+}
+
+TEST_F(Startup, launchAtLoginChangesAnnounceAndReportFailures)
+{
+    AppModel& m = start();
+    int announcements = 0;
+    QObject watch; // goes before what it counts
+    QObject::connect(&m, &AppModel::changed, &watch, [&announcements] { ++announcements; });
+
+    m.setLaunchAtLogin(true);
+    EXPECT_TRUE(m.launchAtLogin());
+    EXPECT_EQ(announcements, 1);
+
+    fake.loginItem.failure = "the service said no";
+    m.setLaunchAtLogin(false);
+    EXPECT_TRUE(m.launchAtLogin());
+    EXPECT_EQ(m.errorMessage(), "Couldn’t change Launch at Login: the service said no");
+    EXPECT_GE(announcements, 2);
+}
+
+TEST_F(Startup, unreadableProfileListIsKeptAsideBeforeTheFirstSave)
+{
+    const std::string broken = "{ \"version\": 1, \"profiles\": [ {\"id\": \"nope\"} ] }";
+    writeText(paths.profilesFile(), broken);
+
+    AppModel& m = start();
+    settle();
+    EXPECT_TRUE(m.profiles().empty());
+    ASSERT_TRUE(m.errorMessage());
+    EXPECT_TRUE(m.errorMessage()->starts_with("Couldn’t read your profiles: ")) << *m.errorMessage();
+    EXPECT_EQ(readText(paths.profilesFile()), broken) << "start-up must not touch the file";
+
+    const auto work = await(m.createProfile("Work", ProfileColor::Teal, false));
+    ASSERT_TRUE(work);
+    std::vector<std::filesystem::path> aside;
+    for (const auto& entry : std::filesystem::directory_iterator(paths.supportDir)) {
+        if (entry.path().filename().string().starts_with("profiles.json.unreadable-"))
+            aside.push_back(entry.path());
+    }
+    ASSERT_EQ(aside.size(), 1u);
+    EXPECT_EQ(readText(aside[0]), broken);
+    ASSERT_TRUE(m.errorMessage());
+    EXPECT_NE(m.errorMessage()->find(aside[0].filename().string()), std::string::npos) << *m.errorMessage();
+    EXPECT_EQ(ProfileStore(paths.profilesFile()).load().size(), 1u);
+
+    m.setErrorMessage(std::nullopt);
+    m.update(*work, "Work 2", std::nullopt);
+    settle();
+    EXPECT_FALSE(m.errorMessage()) << "only the first save sets the old list aside";
+    EXPECT_EQ(ProfileStore(paths.profilesFile()).load().at(0).name, "Work 2");
+}
+
+TEST_F(Startup, timerSyncsSessionsOnlyWhileAProfileAppRuns)
+{
+    const Profile work = makeProfile("Work");
+    storeProfiles({work});
+    AppModel& m = start();
+    settle();
+    EXPECT_EQ(m.sessionSyncTimer().interval(), 30'000);
+    EXPECT_TRUE(m.sessionSyncTimer().isActive());
+    EXPECT_FALSE(m.sessionSyncTimer().isSingleShot());
+
+    const int rounds = syncRoundsStarted();
+    tickSessionSyncTimer();
+    settle();
+    EXPECT_EQ(syncRoundsStarted(), rounds) << "no profile app runs";
+
+    launchApp(work);
+    tickSessionSyncTimer();
+    settle();
+    EXPECT_EQ(syncRoundsStarted(), rounds + 1);
+}
+
+TEST(MoveToApplications, isInApplicationsAcceptsOnlyTheTwoApplicationsFolders)
+{
+    const std::filesystem::path home = "/home/ada";
+    EXPECT_TRUE(MoveToApplications::isInApplications("/Applications/Korvel.app", home));
+    EXPECT_TRUE(MoveToApplications::isInApplications("/home/ada/Applications/Korvel.app", home));
+    EXPECT_TRUE(MoveToApplications::isInApplications("/home/ada/Applications/Korvel.app", "/home/ada/"));
+    EXPECT_FALSE(MoveToApplications::isInApplications("/Applications", home));
+    EXPECT_FALSE(MoveToApplications::isInApplications("/opt/Applications/Korvel.app", home));
+    EXPECT_FALSE(MoveToApplications::isInApplications("/home/ada2/Applications/Korvel.app", home));
+    EXPECT_FALSE(MoveToApplications::isInApplications("/home/ada/Applications2/Korvel.app", home));
+    EXPECT_FALSE(MoveToApplications::isInApplications("/home/ada/Downloads/Korvel.app", home));
+}
+
+} // namespace
+} // namespace korvel::test

@@ -1,0 +1,334 @@
+#include "core/building/CloneBuilder.hpp"
+#include "core/building/CloneError.hpp"
+#include "core/building/IcnsFile.hpp"
+#include "core/building/InfoPlistPatcher.hpp"
+#include "core/building/ProfileBundleKeys.hpp"
+#include "core/support/FileError.hpp"
+#include "core/support/Sha256.hpp"
+#include "core/transfer/CommandError.hpp"
+#include "core/transfer/SystemTools.hpp"
+#include "tests/support/ChildProcess.hpp"
+#include "tests/support/DrawingCacheCleanup.hpp"
+#include "tests/support/ScopedEnvironment.hpp"
+#include "tests/support/StandInClaude.hpp"
+#include "tests/support/StandInRecord.hpp"
+#include "tests/support/TempDir.hpp"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+using namespace korvel;
+using namespace korvel::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+[[maybe_unused]] const auto* const drawingCaches =
+    ::testing::AddGlobalTestEnvironment(new korvel::test::DrawingCacheCleanup);
+
+const fs::path builtLauncher = fs::path(KORVEL_BINARY_DIR) / "Korvel.app/Contents/MacOS/KorvelLauncher";
+const fs::path builtHelpers = fs::path(KORVEL_BINARY_DIR) / "Korvel.app/Contents/Helpers";
+
+class CloneBuilderTest : public ::testing::Test
+{
+protected:
+    CloneBuilderTest()
+        : paths(dir / "support", dir / "Applications/Claude Profiles", dir / "Applications/Claude.app",
+              dir / "config/Claude")
+        , builder(paths, dir / "Korvel.app/Contents/MacOS/KorvelLauncher")
+    {
+        StandInClaude::create(dir / "Applications");
+        fs::create_directories(builder.launcherURL.parent_path());
+        fs::copy_file(builtLauncher, builder.launcherURL);
+        env.set("XDG_DATA_HOME", (dir / "data").string());
+        env.set("HOME", dir.path().string());
+    }
+
+    Profile profile(std::string name, ProfileColor color = ProfileColor::Orange)
+    {
+        return Profile {Uuid::random(), std::move(name), color, Timestamp::now()};
+    }
+
+    PlistDictionary plistOf(const fs::path& app) { return InfoPlistPatcher::read(app / "Contents/Info.plist"); }
+    std::string stringIn(const fs::path& app, std::string_view key)
+    {
+        return InfoPlistPatcher::stringValue(plistOf(app), key).value_or("<none>");
+    }
+
+    TempDir dir;
+    ScopedEnvironment env;
+    AppPaths paths;
+    CloneBuilder builder;
+};
+
+// A folder of stand-in system tools; `codesign` prints a complaint and fails.
+fs::path rejectingTools(const TempDir& dir)
+{
+    const fs::path tools = dir / "tools";
+    writeText(tools / "codesign", "#!/bin/sh\necho \"$5: code object is not signed at all\" >&2\nexit 1\n");
+    for (const char* name : {"xattr", "lsregister"})
+        writeText(tools / name, "#!/bin/sh\nexit 0\n");
+    for (const char* name : {"codesign", "xattr", "lsregister"})
+        fs::permissions(tools / name, fs::perms::owner_all);
+    return tools;
+}
+
+} // namespace
+
+TEST_F(CloneBuilderTest, BuildsACompleteProfileApp)
+{
+    const Profile work = profile("Work", ProfileColor::Teal);
+    const fs::path app = builder.build(work);
+    EXPECT_EQ(app, paths.appURL(work));
+    EXPECT_EQ(app.filename(), "Claude Work.app");
+
+    const PlistDictionary plist = plistOf(app);
+    EXPECT_EQ(stringIn(app, "CFBundleIdentifier"), work.bundleIdentifier());
+    EXPECT_EQ(stringIn(app, "CFBundleExecutable"), "KorvelLauncher");
+    EXPECT_EQ(stringIn(app, "KVLAppearance"), "teal:W");
+    EXPECT_EQ(stringIn(app, "KVLSourceVersion"), "1.2.3");
+    EXPECT_EQ(stringIn(app, "KVLUserDataDir"), paths.dataDir(work.id).string());
+    EXPECT_EQ(stringIn(app, "KVLLauncherHash"), Sha256::hexOfFile(builtLauncher).value());
+    EXPECT_FALSE(plist.contains("CFBundleURLTypes"));
+
+    EXPECT_EQ(modeOf(app / "Contents/MacOS/KorvelLauncher"), 0755u);
+    EXPECT_TRUE(fs::exists(app / "Contents/MacOS/Claude"));
+    EXPECT_TRUE(fs::is_symlink(app / "Contents/Frameworks/Electron Framework.framework/Versions/Current"));
+    EXPECT_EQ(modeOf(paths.dataDir(work.id)), 0700u);
+    EXPECT_EQ(modeOf(paths.profileDir(work.id)), 0700u);
+    EXPECT_FALSE(fs::exists(paths.appsDir / (".building-" + work.id.toString() + ".app")));
+
+    // The seal verifies with the real helper, and the icon holds all seven sizes.
+    EXPECT_NO_THROW(SystemTools::verifySignature(app));
+    const auto icons = IcnsFile::decodeAll(readText(app / "Contents/Resources/ProfileIcon.icns"));
+    ASSERT_EQ(icons.size(), 7u);
+    EXPECT_EQ(icons.back().width(), 1024);
+    EXPECT_EQ(builder.status(work), CloneStatus::ready("1.2.3"));
+    EXPECT_EQ(builder.installedApps().at(work.id), std::vector<fs::path> {app});
+}
+
+TEST_F(CloneBuilderTest, BuiltAppReadsBackInPythonAndIcns2png)
+{
+    const fs::path app = builder.build(profile("Py"));
+    const auto python = ChildProcess::run("/usr/bin/python3",
+        {.arguments = {"python3", "-c",
+             "import plistlib,sys\n"
+             "d=plistlib.load(open(sys.argv[1],'rb'))\n"
+             "print(d['CFBundleDisplayName'], d['KVLProfileID'], d['CFBundleExecutable'])",
+             (app / "Contents/Info.plist").string()}});
+    EXPECT_EQ(python.exitStatus, 0) << python.standardError;
+    EXPECT_EQ(python.standardOutput, "Claude Py " + stringIn(app, "KVLProfileID") + " KorvelLauncher\n");
+
+    const fs::path out = dir / "icns2png";
+    fs::create_directories(out);
+    const auto extracted = ChildProcess::run("/usr/bin/icns2png",
+        {.arguments = {"icns2png", "-x", "-o", out.string(), (app / "Contents/Resources/ProfileIcon.icns").string()}});
+    EXPECT_EQ(extracted.exitStatus, 0) << extracted.standardError;
+    for (const char* size : {"256x256", "512x512", "1024x1024"})
+        EXPECT_TRUE(fs::exists(out / (std::string("ProfileIcon_") + size + "x32.png"))) << size;
+}
+
+TEST_F(CloneBuilderTest, LaunchedAppBecomesClaudeWithTheProfileDataFolder)
+{
+    const Profile work = profile("Team A b");
+    const fs::path app = builder.build(work);
+    fs::remove(paths.dataDir(work.id));
+    fs::remove(paths.profileDir(work.id));
+
+    const auto launched = ChildProcess::run(app / "Contents/MacOS/KorvelLauncher",
+        {.arguments = {(app / "Contents/MacOS/KorvelLauncher").string(), "--user-data-dir=/elsewhere", "--foo",
+             "--user-data-dir", "value"}});
+    ASSERT_EQ(launched.exitStatus, 0) << launched.standardError;
+    const StandInRecord record = StandInRecord::readOne(StandInClaude::recordFile(paths.dataDir(work.id)));
+    EXPECT_EQ(record.arguments,
+        (std::vector<std::string> {(app / "Contents/MacOS/Claude").string(),
+            "--user-data-dir=" + paths.dataDir(work.id).string(), "--foo", "value"}));
+    EXPECT_EQ(record.pid, launched.pid) << "the launcher must exec Claude, not start a child";
+    EXPECT_EQ(modeOf(paths.dataDir(work.id)), 0700u);
+    EXPECT_EQ(modeOf(paths.profileDir(work.id)), 0700u);
+}
+
+TEST_F(CloneBuilderTest, RebuildRenameAndLeftovers)
+{
+    Profile work = profile("Work");
+    const fs::path first = builder.build(work);
+    writeText(first / "Contents/Resources/marker", "old build");
+
+    // Rebuild in place: same place, fresh contents.
+    EXPECT_EQ(builder.build(work), first);
+    EXPECT_FALSE(fs::exists(first / "Contents/Resources/marker"));
+
+    // A leftover staging bundle from an interrupted build does not get in the way.
+    const fs::path staging = paths.appsDir / (".building-" + work.id.toString() + ".app");
+    writeText(staging / "Contents/junk", "x");
+
+    // Renamed: the app under the old name is found through its profile ID and removed.
+    work.name = "Home";
+    EXPECT_EQ(builder.status(work), CloneStatus::damaged("profile was renamed"));
+    const fs::path renamed = builder.build(work);
+    EXPECT_EQ(renamed.filename(), "Claude Home.app");
+    EXPECT_FALSE(fs::exists(first));
+    EXPECT_FALSE(fs::exists(staging));
+    EXPECT_EQ(builder.installedApps().at(work.id), std::vector<fs::path> {renamed});
+}
+
+TEST_F(CloneBuilderTest, ExistingDataFolderKeepsItsMode)
+{
+    const Profile work = profile("Work");
+    fs::create_directories(paths.dataDir(work.id));
+    ::chmod(paths.dataDir(work.id).c_str(), 0755);
+    builder.build(work);
+    EXPECT_EQ(modeOf(paths.dataDir(work.id)), 0755u);
+}
+
+TEST_F(CloneBuilderTest, FailedSigningLeavesThePreviousAppAndNoStaging)
+{
+    const Profile work = profile("Work");
+    const fs::path app = builder.build(work);
+    const std::string before = readText(app / "Contents/Info.plist");
+
+    env.set("KORVEL_TOOLS_DIR", rejectingTools(dir).string());
+    Profile recoloured = work;
+    recoloured.color = ProfileColor::Red;
+    try {
+        builder.build(recoloured);
+        FAIL() << "build succeeded";
+    } catch (const CommandError& error) {
+        const std::string message = error.what();
+        EXPECT_NE(message.find("codesign --force --deep --sign -"), std::string::npos) << message;
+        EXPECT_NE(message.find("code object is not signed at all"), std::string::npos) << message;
+    }
+    EXPECT_FALSE(fs::exists(paths.appsDir / (".building-" + work.id.toString() + ".app")));
+    EXPECT_EQ(readText(app / "Contents/Info.plist"), before);
+    EXPECT_EQ(builder.status(work), CloneStatus::ready("1.2.3"));
+}
+
+TEST_F(CloneBuilderTest, PreconditionsFailBeforeAnythingIsCreated)
+{
+    const Profile work = profile("Work");
+    CloneBuilder noLauncher(paths, dir / "missing/KorvelLauncher");
+    try {
+        noLauncher.build(work);
+        FAIL();
+    } catch (const CloneError& error) {
+        EXPECT_EQ(error.kind(), CloneError::Kind::LauncherMissing);
+    }
+    fs::permissions(builder.launcherURL, fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_THROW(builder.build(work), CloneError) << "a launcher that is not executable counts as missing";
+
+    fs::remove_all(paths.sourceApp);
+    try {
+        builder.build(work);
+        FAIL();
+    } catch (const CloneError& error) {
+        EXPECT_EQ(error.kind(), CloneError::Kind::SourceMissing);
+    }
+    EXPECT_FALSE(fs::exists(paths.appsDir));
+    EXPECT_FALSE(fs::exists(paths.supportDir));
+}
+
+TEST_F(CloneBuilderTest, InstalledAppsIgnoresWhatIsNotAProfileApp)
+{
+    EXPECT_TRUE(builder.installedApps().empty()) << "no apps folder yet";
+    const Profile work = profile("Work");
+    const fs::path app = builder.build(work);
+    const auto copyAs = [&](const std::string& name) {
+        fs::copy(app, paths.appsDir / name, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+        return paths.appsDir / name;
+    };
+    copyAs(".Hidden.app");
+    copyAs("Capital.App");
+    writeText(copyAs("Broken.app") / "Contents/Info.plist", "not a plist");
+    fs::copy(
+        paths.sourceApp, paths.appsDir / "Claude.app", fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    const fs::path duplicate = copyAs("Duplicate.app");
+
+    auto apps = builder.installedApps();
+    ASSERT_EQ(apps.size(), 1u);
+    auto found = apps.at(work.id);
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ(found, (std::vector<fs::path> {app, duplicate}));
+
+    builder.removeInstalledApps(work.id);
+    EXPECT_FALSE(fs::exists(app));
+    EXPECT_FALSE(fs::exists(duplicate));
+    EXPECT_TRUE(fs::exists(paths.appsDir / "Claude.app"));
+    EXPECT_TRUE(builder.installedApps().empty());
+}
+
+TEST_F(CloneBuilderTest, StatusReportsEveryRealChangeOnDisk)
+{
+    const Profile work = profile("Work");
+    EXPECT_EQ(builder.status(work), CloneStatus::notBuilt());
+    const fs::path app = builder.build(work);
+    const fs::path plistFile = app / "Contents/Info.plist";
+    const std::string good = readText(plistFile);
+    const auto restore = [&] { writeText(plistFile, good); };
+    const auto damagedBy = [&](auto change) {
+        change();
+        const CloneStatus status = builder.status(work);
+        restore();
+        return status.kind() == CloneStatus::Kind::Damaged ? status.reason() : status.summary();
+    };
+
+    EXPECT_EQ(damagedBy([&] {
+        fs::copy_file(paths.sourceApp / "Contents/Info.plist", plistFile, fs::copy_options::overwrite_existing);
+    }),
+        "belongs to another profile");
+    EXPECT_EQ(damagedBy([&] { writeText(plistFile, "garbage"); }), "Info.plist unreadable");
+    EXPECT_EQ(damagedBy([&] { StandInClaude::setInfoString(app, "KVLProfileID", Uuid::random().toString()); }),
+        "belongs to another profile");
+    EXPECT_EQ(damagedBy([&] { StandInClaude::setInfoString(app, "CFBundleExecutable", "Claude"); }),
+        "launcher missing (was it auto-updated?)");
+    EXPECT_EQ(damagedBy([&] { StandInClaude::setInfoString(app, "KVLLauncherHash", std::string(64, '0')); }),
+        "launcher outdated");
+    EXPECT_EQ(
+        damagedBy([&] { StandInClaude::setInfoString(app, "KVLUserDataDir", "/tmp/other"); }), "data folder mismatch");
+    EXPECT_EQ(damagedBy([&] { StandInClaude::setInfoInteger(app, "CFBundleURLTypes", 1); }), "claims claude:// links");
+    EXPECT_EQ(
+        damagedBy([&] { StandInClaude::setInfoString(app, "CFBundleDisplayName", "Claude Wörk"); }), "name changed");
+    EXPECT_EQ(damagedBy([&] { StandInClaude::removeInfoKey(app, "KVLAppearance"); }), "color changed");
+    EXPECT_EQ(builder.status(work), CloneStatus::ready("1.2.3"));
+
+    // The launcher deleted from the app, then an older launcher.
+    fs::remove(app / "Contents/MacOS/KorvelLauncher");
+    EXPECT_EQ(builder.status(work), CloneStatus::damaged("launcher missing (was it auto-updated?)"));
+    builder.build(work);
+    writeText(builder.launcherURL, readText(builtLauncher) + "newer build");
+    EXPECT_EQ(builder.status(work), CloneStatus::damaged("launcher outdated"));
+    // An unreadable launcher skips the comparison (simulated by removing it: it cannot be read).
+    fs::remove(builder.launcherURL);
+    EXPECT_EQ(builder.status(work), CloneStatus::ready("1.2.3"));
+
+    Profile recoloured = work;
+    recoloured.color = ProfileColor::Teal;
+    EXPECT_EQ(builder.status(recoloured), CloneStatus::damaged("color changed"));
+}
+
+TEST_F(CloneBuilderTest, StatusFollowsClaudeUpdatesAndRemoval)
+{
+    const Profile work = profile("Work");
+    builder.build(work);
+    StandInClaude::setInfoString(paths.sourceApp, "CFBundleShortVersionString", "1.3.0");
+    EXPECT_EQ(builder.status(work), CloneStatus::outdated("1.2.3", "1.3.0"));
+    EXPECT_EQ(builder.status(work).summary(), "Update available (1.2.3 → 1.3.0)");
+
+    fs::remove_all(paths.sourceApp);
+    EXPECT_EQ(builder.sourceVersion(), std::nullopt);
+    EXPECT_EQ(builder.status(work), CloneStatus::ready("1.2.3"));
+    EXPECT_EQ(builder.status(profile("Never built")), CloneStatus::sourceMissing());
+    Profile renamed = work;
+    renamed.name = "Elsewhere";
+    EXPECT_EQ(builder.status(renamed), CloneStatus::sourceMissing());
+}
+
+TEST_F(CloneBuilderTest, SameAppNameReplacesTheOtherProfilesApp)
+{
+    const Profile slash = profile("a/b");
+    const Profile colon = profile("a:b");
+    builder.build(slash);
+    builder.build(colon);
+    EXPECT_EQ(builder.status(colon), CloneStatus::ready("1.2.3"));
+    EXPECT_EQ(builder.status(slash), CloneStatus::damaged("belongs to another profile"));
+}

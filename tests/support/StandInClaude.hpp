@@ -1,0 +1,61 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace korvel::test {
+
+// A stand-in for Claude Desktop's bundle, shaped like the real one: an Info.plist with the keys Korvel reads
+// and rewrites (and values of every property-list type), an ICNS icon, an executable that records how it was
+// started (see StandInRecord), nested helper apps and an Electron-like framework with relative symlinks.
+//
+// The executable, Contents/MacOS/Claude, is a POSIX sh script. It appends a record to the file named by
+// KORVEL_STANDIN_RECORD, else to "<data folder>/standin-record.txt" for the first --user-data-dir=<data folder>
+// argument (no record without either), then exits 0 — or, with KORVEL_STANDIN_STAY=1, keeps running until
+// SIGTERM, on which it exits 0.
+struct StandInClaude
+{
+    struct Options
+    {
+        std::string version = "1.2.3"; // CFBundleShortVersionString
+        std::string buildVersion = "1.2.3.100"; // CFBundleVersion
+        // Extra files under Contents/Resources/payload for benchmarks: about this many, together this large.
+        int payloadFiles = 0;
+        std::uint64_t payloadBytes = 0;
+    };
+
+    static constexpr std::string_view bundleIdentifier = "com.anthropic.claudefordesktop";
+    static constexpr std::string_view recordVariable = "KORVEL_STANDIN_RECORD";
+    static constexpr std::string_view stayVariable = "KORVEL_STANDIN_STAY";
+    static constexpr std::string_view recordFileName = "standin-record.txt";
+
+    // Lays out `folder`/Claude.app (the folder is created if needed) and returns the bundle's path.
+    static std::filesystem::path create(const std::filesystem::path& folder);
+    static std::filesystem::path create(const std::filesystem::path& folder, const Options& options);
+
+    // The path of the bundle's executable, bundle/Contents/MacOS/Claude.
+    static std::filesystem::path executable(const std::filesystem::path& bundle);
+    // The record file the executable writes for data folder `dataDir` when KORVEL_STANDIN_RECORD is unset.
+    static std::filesystem::path recordFile(const std::filesystem::path& dataDir);
+
+    // Makes `bundle` a profile app by hand, for testing the launcher alone: copies `launcher` in as
+    // Contents/MacOS/KorvelLauncher (mode 0755), points CFBundleExecutable at it and sets "KVLUserDataDir" to
+    // `dataDir`, or removes that key when there is none.
+    static void installLauncher(const std::filesystem::path& bundle, const std::filesystem::path& launcher,
+        const std::optional<std::string>& dataDir);
+
+    // Small edits of bundle/Contents/Info.plist (always rewritten as XML, unless binary is asked for).
+    static void setInfoString(const std::filesystem::path& bundle, const std::string& key, const std::string& value);
+    static void setInfoInteger(const std::filesystem::path& bundle, const std::string& key, std::int64_t value);
+    static void removeInfoKey(const std::filesystem::path& bundle, const std::string& key);
+    static void convertInfoToBinary(const std::filesystem::path& bundle);
+
+    // An ICNS file holding PNG images of a rounded square in the given colour: 128 px ("ic07"), 256 px ("ic08")
+    // and 512 px ("ic09").
+    static std::string icns(double red = 0.85, double green = 0.47, double blue = 0.34);
+};
+
+} // namespace korvel::test
