@@ -49,15 +49,17 @@ VirtualDesktop::VirtualDesktop()
     ::close(pipe[1]);
     m_display = ":" + readDisplayNumber(pipe[0]);
     ::close(pipe[0]);
-    ::setenv("DISPLAY", m_display.c_str(), 1);
-    ::unsetenv("WAYLAND_DISPLAY");
-    ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
-    ::setenv("QT_QPA_PLATFORM", "xcb", 1);
     // Qt wants a private runtime folder; the user's may not exist on a build machine.
     m_runtime = std::filesystem::temp_directory_path() / ("korvel-ui-runtime-" + std::to_string(::getpid()));
     std::filesystem::create_directories(m_runtime);
     std::filesystem::permissions(m_runtime, std::filesystem::perms::owner_all);
     ::setenv("XDG_RUNTIME_DIR", m_runtime.c_str(), 1);
+    ::setenv("DISPLAY", m_display.c_str(), 1);
+    ::unsetenv("WAYLAND_DISPLAY");
+    // No session bus, and none started on demand through the X server either: Qt then speaks the X11 tray
+    // protocol that trayer implements.
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + (m_runtime / "no-bus").string()).c_str(), 1);
+    ::setenv("QT_QPA_PLATFORM", "xcb", 1);
     spawn({"openbox", "--sm-disable"});
     spawn({"trayer", "--edge", "top", "--align", "right", "--widthtype", "request", "--height", "28", "--SetDockType",
         "true", "--transparent", "false", "--tint", "0x303030"});
