@@ -140,6 +140,7 @@ int main(int argc, char** argv)
     const Options options = parse(arguments);
     std::unique_ptr<QCoreApplication> application =
         options.headless ? std::make_unique<QCoreApplication>(argc, argv) : std::make_unique<QApplication>(argc, argv);
+    quitOnSignals(*application); // before anything exists that a quit must clean up
 
     const fs::path bundle = ownBundle();
     const QString appName = infoString(bundle, "CFBundleDisplayName", "Claude");
@@ -179,7 +180,6 @@ int main(int argc, char** argv)
         }
     });
     receive(options.links);
-    quitOnSignals(*application);
     const int status = application->exec();
     log(options.dataDir, "quit");
     return status;

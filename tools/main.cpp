@@ -2,7 +2,7 @@
 // It acts as the tool it was started as (the name of argv[0]); "korvel-tool NAME ARGS…" works too.
 
 #include "tools/CodeSeal.hpp"
-#include "tools/DesktopRegistration.hpp"
+#include "tools/LsRegister.hpp"
 #include "tools/Quarantine.hpp"
 
 #include <exception>
@@ -20,7 +20,7 @@ int dispatch(const std::string& tool, const std::vector<std::string>& arguments)
     if (tool == "xattr")
         return korvel::Quarantine::main(arguments);
     if (tool == "lsregister")
-        return korvel::DesktopRegistration::main(arguments);
+        return korvel::LsRegister::main(arguments);
     std::cerr << "usage: korvel-tool codesign|xattr|lsregister ARGUMENTS…\n";
     return 2;
 }

@@ -59,8 +59,11 @@ QWidget* FormSection::addRow(const QString& label, QWidget* field)
     auto* name = new QLabel(label, row);
     name->setBuddy(field);
     layout->addWidget(name);
-    layout->addStretch(1);
-    layout->addWidget(field);
+    // The field sits at the right edge; one that wants the room gets all of it.
+    const bool expands = field->sizePolicy().horizontalPolicy() & QSizePolicy::ExpandFlag;
+    if (!expands)
+        layout->addStretch(1);
+    layout->addWidget(field, expands ? 1 : 0);
     if (field->accessibleName().isEmpty())
         field->setAccessibleName(label);
     return append(row);

@@ -5,6 +5,8 @@
 #include "app/ui/SettingsView.hpp"
 #include "app/ui/UiTask.hpp"
 
+#include <QApplication>
+
 namespace korvel {
 namespace {
 
@@ -32,6 +34,7 @@ KorvelApp::~KorvelApp() = default;
 
 void KorvelApp::start(bool trayAvailable)
 {
+    QApplication::setQuitOnLastWindowClosed(m_delegate.applicationShouldTerminateAfterLastWindowClosed());
     AppModel& model = m_model;
     MenuBarContent::Actions actions;
     actions.open = [&model](const Profile& profile) {

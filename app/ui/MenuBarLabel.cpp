@@ -3,9 +3,6 @@
 #include "app/ui/BadgePixmap.hpp"
 #include "app/ui/Symbol.hpp"
 
-#include <QApplication>
-#include <QPalette>
-
 namespace korvel {
 namespace {
 
@@ -15,11 +12,12 @@ constexpr double scales[] = {1.0, 1.5, 2.0, 3.0};
 
 QIcon MenuBarLabel::icon() const
 {
+    // Trays are dark on some desktops and light on others: a mid grey disc with the figures cut out reads on both.
+    const QColor neutral(128, 128, 128);
     QIcon icon;
     for (const double scale : scales) {
         QPixmap pixmap = profile ? BadgePixmap::render(profile->letter(), profile->color, badgeSize, scale)
-                                 : Symbol::pixmap(Symbol::Name::PersonTwoCircle,
-                                       QApplication::palette().color(QPalette::WindowText), badgeSize, scale);
+                                 : Symbol::pixmap(Symbol::Name::PersonTwoCircleFill, neutral, badgeSize, scale);
         // The tray sizes icons in pixels; a pixmap that claims a ratio would be drawn at a quarter of its slot.
         pixmap.setDevicePixelRatio(1.0);
         icon.addPixmap(pixmap);

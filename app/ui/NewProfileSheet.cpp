@@ -3,6 +3,7 @@
 #include "app/model/AppModel.hpp"
 #include "app/ui/ColorPalette.hpp"
 #include "app/ui/ProfileBadge.hpp"
+#include "app/ui/SheetHeight.hpp"
 #include "app/ui/TextStyle.hpp"
 #include "app/ui/UiTask.hpp"
 #include "core/support/UnicodeText.hpp"
@@ -135,6 +136,7 @@ void NewProfileSheet::render()
     m_badge->setBadge(preview.letter(), preview.color);
     m_explanation->setText(QString::fromStdString("Creates “" + preview.appDisplayName() +
         "” in ~/Applications/Claude Profiles and opens it. Sign in there with the account you want."));
+    SheetHeight::fit(*this);
 }
 
 void NewProfileSheet::create()

@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QTimer>
@@ -67,9 +68,7 @@ public:
     {
         setFlat(true);
         setCursor(Qt::PointingHandCursor);
-        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-        setStyleSheet("QPushButton { text-align: right; border: none; padding: 0; }");
-        TextStyle::setTextColor(this, palette().color(QPalette::Link));
+        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     }
 
     void setPath(const QString& path)
@@ -81,7 +80,22 @@ public:
     }
     const QString& path() const { return m_path; }
 
+    QSize sizeHint() const override { return {minimumWidth(), QPushButton::sizeHint().height()}; }
+
 protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        // A link: the text alone, right-aligned, in the link colour; no button face.
+        QPainter painter(this);
+        painter.setPen(palette().color(QPalette::Link));
+        painter.setFont(font());
+        painter.drawText(rect(), Qt::AlignRight | Qt::AlignVCenter, text());
+        if (hasFocus()) {
+            painter.setPen(QPen(palette().color(QPalette::Highlight), 1, Qt::DotLine));
+            painter.drawRect(rect().adjusted(0, 0, -1, -1));
+        }
+    }
+
     void resizeEvent(QResizeEvent* event) override
     {
         QPushButton::resizeEvent(event);

@@ -81,10 +81,8 @@ SettingsView::SettingsView(AppModel& model, QWidget* parent)
     layout->addWidget(locations);
     layout->addStretch(1);
 
-    connect(m_launchAtLogin, &QCheckBox::clicked, this, [this](bool enabled) {
-        m_model.setLaunchAtLogin(enabled);
-        render(); // the model announces only what it publishes; the login item is read afresh here
-    });
+    // The model announces every attempt, so the toggle is redrawn from the login item's actual state.
+    connect(m_launchAtLogin, &QCheckBox::clicked, this, [this](bool enabled) { m_model.setLaunchAtLogin(enabled); });
     connect(
         m_autoUpdate, &QCheckBox::clicked, this, [this](bool enabled) { m_model.setAutoUpdateProfileApps(enabled); });
     AppModel& shared = m_model;

@@ -21,11 +21,12 @@ namespace {
 
 constexpr int idRole = Qt::UserRole;
 
-// A list whose drops only report where rows should go; the model moves them and the sidebar re-renders.
+// A list whose drops of its own rows only report where they landed; the model moves the profiles and the
+// sidebar re-renders.
 class ProfileList : public QListWidget
 {
 public:
-    std::function<void(std::set<size_t>, size_t)> moved;
+    std::function<void(QPoint)> dropped;
 
     explicit ProfileList(QWidget* parent)
         : QListWidget(parent)
@@ -38,21 +39,14 @@ protected:
             event->ignore();
             return;
         }
-        std::set<size_t> from;
-        for (const QListWidgetItem* item : selectedItems())
-            from.insert(static_cast<size_t>(row(item)));
-        if (from.empty() && currentRow() >= 0)
-            from.insert(static_cast<size_t>(currentRow()));
-        const QPoint position = event->position().toPoint();
-        const QModelIndex target = indexAt(position);
-        size_t to = static_cast<size_t>(count());
-        if (target.isValid())
-            to = static_cast<size_t>(target.row()) + (position.y() > visualRect(target).center().y() ? 1 : 0);
         // Copy, not move: a move would make the view remove the dragged rows itself.
         event->setDropAction(Qt::CopyAction);
         event->accept();
-        if (!from.empty() && moved)
-            QTimer::singleShot(0, this, [moved = moved, from, to] { moved(from, to); });
+        const QPoint position = event->position().toPoint();
+        QTimer::singleShot(0, this, [this, position] {
+            if (dropped)
+                dropped(position);
+        });
     }
 };
 
@@ -81,7 +75,7 @@ Sidebar::Sidebar(AppModel& model, Platform platform, QWidget* parent)
     m_list->setFrameShape(QFrame::NoFrame);
     m_list->setContextMenuPolicy(Qt::CustomContextMenu);
     m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    static_cast<ProfileList*>(m_list)->moved = [this](std::set<size_t> from, size_t to) { moveRows(from, to); };
+    static_cast<ProfileList*>(m_list)->dropped = [this](QPoint position) { dropRows(position); };
     connect(m_list, &QListWidget::itemSelectionChanged, this, &Sidebar::selectionEdited);
     connect(m_list, &QWidget::customContextMenuRequested, this, &Sidebar::showContextMenu);
     layout->addWidget(m_list, 1);
@@ -172,6 +166,23 @@ void Sidebar::selectionEdited()
 void Sidebar::moveRows(const std::set<size_t>& from, size_t to)
 {
     m_model.moveProfiles(from, to);
+}
+
+void Sidebar::dropRows(const QPoint& position)
+{
+    std::set<size_t> from;
+    for (const QListWidgetItem* item : m_list->selectedItems())
+        from.insert(static_cast<size_t>(m_list->row(item)));
+    if (from.empty() && m_list->currentRow() >= 0)
+        from.insert(static_cast<size_t>(m_list->currentRow()));
+    if (from.empty())
+        return;
+    // Onto the upper half of a row: before it; onto the lower half: after it; below the rows: at the end.
+    const QModelIndex target = m_list->indexAt(position);
+    size_t to = static_cast<size_t>(m_list->count());
+    if (target.isValid())
+        to = static_cast<size_t>(target.row()) + (position.y() > m_list->visualRect(target).center().y() ? 1 : 0);
+    moveRows(from, to);
 }
 
 QMenu* Sidebar::makeContextMenu(const Profile& profile, QWidget* parent)

@@ -36,7 +36,9 @@ public:
 
     // The context menu of a profile's row, as a right click shows it.
     QMenu* makeContextMenu(const Profile& profile, QWidget* parent);
-    // Where a drag and drop of rows ends: moves the rows at `from` before the row at `to`.
+    // Where a drag of the selected rows ends, at `position` in the list's viewport.
+    void dropRows(const QPoint& position);
+    // Moves the rows at `from` before the row at `to`.
     void moveRows(const std::set<size_t>& from, size_t to);
 
 private:

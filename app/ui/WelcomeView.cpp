@@ -4,6 +4,7 @@
 #include "app/ui/BusyIndicator.hpp"
 #include "app/ui/NameAndColor.hpp"
 #include "app/ui/OptionCard.hpp"
+#include "app/ui/SheetHeight.hpp"
 #include "app/ui/Step.hpp"
 #include "app/ui/Symbol.hpp"
 #include "app/ui/TextStyle.hpp"
@@ -237,16 +238,11 @@ void WelcomeView::render()
     m_quitClaudeRow->setVisible(claudeIsRunning());
     m_spinner->setVisible(m_working);
     m_notNow->setEnabled(!m_working);
-    m_primary->setText(m_start == Start::ImportCurrent ? "Import & Create Profile" : "Create Profile");
+    const QString title = m_start == Start::ImportCurrent ? "Import & Create Profile" : "Create Profile";
+    m_primary->setText(QString(title).replace('&', "&&")); // a single & would mark a keyboard mnemonic
+    m_primary->setAccessibleName(title);
     m_primary->setEnabled(primaryEnabled());
-    fitHeight();
-}
-
-void WelcomeView::fitHeight()
-{
-    // Wrapped texts need the width to know their height; the sheet's width is fixed.
-    layout()->activate();
-    setFixedHeight(std::max(layout()->minimumSize().height(), layout()->totalHeightForWidth(width())));
+    SheetHeight::fit(*this);
 }
 
 void WelcomeView::choose(Start start)

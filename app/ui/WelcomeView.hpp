@@ -70,7 +70,6 @@ private:
     QWidget* makeChoices();
     QWidget* makeTips();
     void choose(Start start);
-    void fitHeight();
     void finish();
     void dismiss();
     static QCoro::Task<> finishing(QPointer<WelcomeView> view, QPointer<AppModel> model, std::string name,

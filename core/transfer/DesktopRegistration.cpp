@@ -1,11 +1,13 @@
 #include "core/transfer/DesktopRegistration.hpp"
 
 #include "core/building/AppBundle.hpp"
+#include "core/building/IcnsFile.hpp"
 #include "core/building/InfoPlistPatcher.hpp"
+#include "core/support/AtomicFile.hpp"
 #include "core/support/FileError.hpp"
 
-#include <cerrno>
-#include <unistd.h>
+#include <stdexcept>
+#include <vector>
 
 namespace korvel::DesktopRegistration {
 namespace {
@@ -40,67 +42,157 @@ std::string schemeTypes(const PlistDictionary& plist)
     return types;
 }
 
-} // namespace
-
-std::string fileName(std::string_view bundleIdentifier)
+std::string requiredValue(const PlistDictionary& plist, std::string_view key, const std::filesystem::path& bundle)
 {
-    return std::string(filePrefix) + std::string(bundleIdentifier) + std::string(fileSuffix);
+    const auto value = InfoPlistPatcher::stringValue(plist, key);
+    if (!value || value->empty())
+        throw std::runtime_error(bundle.string() + ": Info.plist lacks " + std::string(key));
+    return *value;
 }
 
-DesktopEntry entryFor(
-    const std::filesystem::path& bundle, std::string_view fieldCode, const std::optional<std::filesystem::path>& icon)
+std::filesystem::path iconTheme(const std::filesystem::path& dataHome)
 {
-    const std::filesystem::path infoPlist = AppBundle::infoPlist(bundle);
-    const PlistDictionary plist = InfoPlistPatcher::read(infoPlist);
-    const auto executable = AppBundle::executable(bundle);
-    if (!executable)
-        throw FileError(FileError::Kind::ReadCorrupt, infoPlist, 0, "it names no executable");
-    if (::access(executable->c_str(), X_OK) != 0)
-        FileError::throwRead(*executable, errno);
+    return dataHome / "icons" / "hicolor";
+}
 
+// "korvel-<id>": the name of the entry and of its icons.
+std::string stemOf(const std::string& entryFileName)
+{
+    return entryFileName.substr(0, entryFileName.size() - fileSuffix.size());
+}
+
+void removeIcons(const std::filesystem::path& dataHome, const std::string& stem)
+{
+    std::error_code error;
+    for (const auto& size : std::filesystem::directory_iterator(iconTheme(dataHome), error)) {
+        const std::filesystem::path icon = size.path() / "apps" / (stem + ".png");
+        if (std::filesystem::is_regular_file(std::filesystem::symlink_status(icon)) &&
+            !std::filesystem::remove(icon, error))
+            FileError::throwWrite(icon, error.value());
+    }
+}
+
+// The largest image of the bundle's icon as a PNG in the icon theme; nothing when the bundle has none.
+std::optional<std::filesystem::path> installIcon(const PlistDictionary& plist, const std::filesystem::path& bundle,
+    const std::filesystem::path& dataHome, const std::string& stem)
+{
+    removeIcons(dataHome, stem);
+    const auto name = InfoPlistPatcher::stringValue(plist, "CFBundleIconFile");
+    if (!name || name->empty())
+        return std::nullopt;
+    std::filesystem::path file = bundle / "Contents" / "Resources" / *name;
+    if (file.extension().empty())
+        file += ".icns";
+    const std::optional<Bitmap> image = IcnsFile::largestImageInFile(file);
+    const std::optional<std::string> png = image ? image->encodePng() : std::nullopt;
+    if (!png)
+        return std::nullopt;
+    const std::string size = std::to_string(image->width()) + "x" + std::to_string(image->height());
+    const std::filesystem::path folder = iconTheme(dataHome) / size / "apps";
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error)
+        FileError::throwWrite(folder, error.value());
+    const std::filesystem::path icon = folder / (stem + ".png");
+    AtomicFile::write(icon, *png);
+    return icon;
+}
+
+// Our entries in `applications` that name the bundle at `bundleLocation`, as file names.
+std::vector<std::string> entriesNaming(const std::filesystem::path& applications, const std::string& bundleLocation)
+{
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto& item : std::filesystem::directory_iterator(applications, error)) {
+        const std::string name = item.path().filename().string();
+        if (!name.starts_with(filePrefix) || !name.ends_with(fileSuffix))
+            continue;
+        try {
+            if (DesktopEntry::read(item.path()).value(bundleKey) == bundleLocation)
+                names.push_back(name);
+        } catch (const FileError&) {
+            // An entry we cannot read names no bundle we know of.
+        }
+    }
+    return names;
+}
+
+void removeEntry(const std::filesystem::path& dataHome, const std::string& name)
+{
+    const std::filesystem::path entry = dataHome / "applications" / name;
+    std::error_code error;
+    std::filesystem::remove(entry, error);
+    if (error)
+        FileError::throwWrite(entry, error.value());
+    removeIcons(dataHome, stemOf(name));
+}
+
+DesktopEntry entryFrom(const PlistDictionary& plist, const std::filesystem::path& bundle, std::string_view fieldCode,
+    const std::optional<std::filesystem::path>& icon)
+{
+    const std::filesystem::path executable =
+        bundle / "Contents" / "MacOS" / requiredValue(plist, "CFBundleExecutable", bundle);
     DesktopEntry entry;
     entry.set("Type", "Application");
     entry.set("Name", displayName(plist, bundle));
-    entry.set("Exec", DesktopEntry::execLine({executable->string()}, fieldCode));
+    entry.set("Exec", DesktopEntry::execLine({executable.string()}, fieldCode));
     if (icon)
         entry.set("Icon", icon->string());
     if (const std::string types = schemeTypes(plist); !types.empty())
         entry.set("MimeType", types);
     entry.set("Terminal", "false");
-    entry.set(std::string(bundleKey), bundle.string());
+    entry.set(std::string(bundleKey), location(bundle));
     return entry;
 }
 
-std::filesystem::path registerBundle(const std::filesystem::path& bundle, const std::filesystem::path& applicationsDir,
-    const std::optional<std::filesystem::path>& icon)
+} // namespace
+
+std::string fileName(std::string_view bundleIdentifier)
 {
-    const auto identifier = AppBundle::identifier(bundle);
-    if (!identifier || identifier->empty() || identifier->find('/') != std::string::npos)
-        throw FileError(FileError::Kind::ReadCorrupt, AppBundle::infoPlist(bundle), 0, "it has no bundle identifier");
-    const std::filesystem::path file = applicationsDir / fileName(*identifier);
-    entryFor(bundle, "%U", icon).write(file);
-    return file;
+    std::string name(filePrefix);
+    for (const char c : bundleIdentifier) {
+        const bool safe = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+            c == '-' || c == '_';
+        name += safe ? c : '_';
+    }
+    return name + std::string(fileSuffix);
 }
 
-void unregisterBundle(const std::filesystem::path& bundle, const std::filesystem::path& applicationsDir)
+std::string location(const std::filesystem::path& bundle)
 {
-    std::error_code error;
-    std::filesystem::directory_iterator entries(applicationsDir, error);
-    if (error)
-        return; // no applications folder: nothing is registered
-    for (const auto& item : entries) {
-        const std::string name = item.path().filename().string();
-        if (!name.starts_with(filePrefix) || !name.ends_with(fileSuffix))
-            continue;
-        std::optional<std::string> named;
-        try {
-            named = DesktopEntry::read(item.path()).value(bundleKey);
-        } catch (const FileError&) {
-            continue; // gone meanwhile or unreadable: not ours to judge
-        }
-        if (named && std::filesystem::path(*named) == bundle && ::unlink(item.path().c_str()) != 0 && errno != ENOENT)
-            FileError::throwWrite(item.path(), errno);
-    }
+    std::string text = std::filesystem::absolute(bundle).lexically_normal().string();
+    while (text.size() > 1 && text.back() == '/')
+        text.pop_back();
+    return text;
+}
+
+DesktopEntry entryFor(
+    const std::filesystem::path& bundle, std::string_view fieldCode, const std::optional<std::filesystem::path>& icon)
+{
+    return entryFrom(InfoPlistPatcher::read(AppBundle::infoPlist(bundle)), location(bundle), fieldCode, icon);
+}
+
+std::filesystem::path registerBundle(const std::filesystem::path& bundle, const std::filesystem::path& dataHome)
+{
+    const std::filesystem::path path = location(bundle);
+    const PlistDictionary plist = InfoPlistPatcher::read(AppBundle::infoPlist(path));
+    const std::string name = fileName(requiredValue(plist, "CFBundleIdentifier", path));
+    DesktopEntry entry = entryFrom(plist, path, "%U", std::nullopt); // refuses a bundle before anything changes
+    const std::filesystem::path applications = dataHome / "applications";
+    // The bundle may have been registered under an identifier it no longer has.
+    for (const std::string& old : entriesNaming(applications, path.string()))
+        if (old != name)
+            removeEntry(dataHome, old);
+    if (const auto icon = installIcon(plist, path, dataHome, stemOf(name)))
+        entry.set("Icon", icon->string());
+    entry.write(applications / name);
+    return applications / name;
+}
+
+void unregisterBundle(const std::filesystem::path& bundle, const std::filesystem::path& dataHome)
+{
+    for (const std::string& name : entriesNaming(dataHome / "applications", location(bundle)))
+        removeEntry(dataHome, name);
 }
 
 } // namespace korvel::DesktopRegistration

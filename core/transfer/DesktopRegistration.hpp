@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/support/DesktopEntry.hpp"
+#include "core/support/XdgFolders.hpp"
 
 #include <filesystem>
 #include <optional>
@@ -9,31 +10,39 @@
 
 namespace korvel {
 
-// How an application bundle becomes known to the desktop: a desktop entry in the user's applications folder
-// that runs the bundle's executable and names the bundle under X-Korvel-Bundle. The Linux stand-in for
-// LaunchServices registration (korvel-tool lsregister) and the link handler write the same entries.
+// How an application bundle becomes known to the desktop, the Linux stand-in for LaunchServices registration
+// (korvel-tool lsregister): a desktop entry $XDG_DATA_HOME/applications/korvel-<bundle id>.desktop with the
+// bundle's name, executable, URL schemes and icon, and an X-Korvel-Bundle key naming the bundle so that it can be
+// found again without reading the bundle. The link handler writes its entries through here too.
 namespace DesktopRegistration {
 
 inline constexpr std::string_view bundleKey = "X-Korvel-Bundle";
 
-// "korvel-<identifier>.desktop".
+// "korvel-<identifier>.desktop"; characters other than letters, digits, '.', '-' and '_' (a slash above all)
+// become '_'.
 std::string fileName(std::string_view bundleIdentifier);
 
+// The bundle's path as entries name it: absolute, normalised, without a trailing slash.
+std::string location(const std::filesystem::path& bundle);
+
 // The entry for `bundle`: Name (CFBundleDisplayName, else CFBundleName, else the folder's name), Exec (the
-// bundle's executable followed by `fieldCode`), MimeType with x-scheme-handler/<scheme> for every scheme its
-// CFBundleURLTypes declare, Icon when given, and the bundle's path. Throws FileError when the Info.plist
-// cannot be read or names no executable, or the executable is missing.
+// bundle's executable followed by `fieldCode`), Icon when given, MimeType with x-scheme-handler/<scheme> for every
+// scheme of its CFBundleURLTypes, and its location. Throws FileError when the Info.plist cannot be read,
+// std::runtime_error when it names no identifier or executable.
 DesktopEntry entryFor(const std::filesystem::path& bundle, std::string_view fieldCode = "%U",
     const std::optional<std::filesystem::path>& icon = std::nullopt);
 
-// Writes entryFor(bundle) as `applicationsDir`/fileName(identifier) and returns that file. Throws FileError,
-// also when the bundle has no identifier.
-std::filesystem::path registerBundle(const std::filesystem::path& bundle, const std::filesystem::path& applicationsDir,
-    const std::optional<std::filesystem::path>& icon = std::nullopt);
+// lsregister -f: writes the entry under `dataHome`/applications and the largest image of the bundle's
+// CFBundleIconFile as `dataHome`/icons/hicolor/<size>/apps/korvel-<id>.png, replacing what an earlier
+// registration of the bundle left (also under another identifier). Returns the entry. Throws like entryFor, and
+// FileError when a file cannot be written or removed.
+std::filesystem::path registerBundle(
+    const std::filesystem::path& bundle, const std::filesystem::path& dataHome = XdgFolders::dataHome());
 
-// Removes every korvel-*.desktop entry of `applicationsDir` whose X-Korvel-Bundle is `bundle`. Throws
-// FileError when one cannot be removed.
-void unregisterBundle(const std::filesystem::path& bundle, const std::filesystem::path& applicationsDir);
+// lsregister -u: removes every entry of ours (and its icons) that names `bundle`; none is fine. Throws FileError
+// when a removal fails.
+void unregisterBundle(
+    const std::filesystem::path& bundle, const std::filesystem::path& dataHome = XdgFolders::dataHome());
 
 } // namespace DesktopRegistration
 } // namespace korvel

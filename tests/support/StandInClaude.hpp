@@ -29,6 +29,7 @@ struct StandInClaude
 
     static constexpr std::string_view bundleIdentifier = "com.anthropic.claudefordesktop";
     static constexpr std::string_view recordFileName = "standin-record.txt";
+    static constexpr std::string_view stayVariable = "KORVEL_STANDIN_STAY"; // "1": keep running until SIGTERM
 
     // Lays out `folder`/Claude.app (the folder is created if needed) and returns the bundle's path.
     static std::filesystem::path create(const std::filesystem::path& folder);

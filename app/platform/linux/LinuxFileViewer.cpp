@@ -2,7 +2,6 @@
 
 #include "app/platform/linux/DetachedProcess.hpp"
 
-#include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
@@ -10,18 +9,23 @@
 
 namespace korvel {
 
+LinuxFileViewer::LinuxFileViewer(QDBusConnection bus, QObject* parent)
+    : QObject(parent)
+    , m_bus(std::move(bus))
+{ }
+
 void LinuxFileViewer::reveal(const std::filesystem::path& item)
 {
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected()) {
+    if (!m_bus.isConnected()) {
         openFolderOf(item);
         return;
     }
     QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.FileManager1"),
         QStringLiteral("/org/freedesktop/FileManager1"), QStringLiteral("org.freedesktop.FileManager1"),
         QStringLiteral("ShowItems"));
-    call << QStringList {QUrl::fromLocalFile(QString::fromStdString(item.string())).toString()} << QString();
-    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), this);
+    call << QStringList {QUrl::fromLocalFile(QString::fromStdString(item.string())).toString(QUrl::FullyEncoded)}
+         << QString();
+    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, this, [item](QDBusPendingCallWatcher* finished) {
         if (finished->isError())
             openFolderOf(item); // no file manager owns the name, or it failed

@@ -2,6 +2,7 @@
 
 #include "app/platform/FileViewer.hpp"
 
+#include <QDBusConnection>
 #include <QObject>
 
 namespace korvel {
@@ -13,12 +14,16 @@ class LinuxFileViewer : public QObject, public FileViewer
     Q_OBJECT
 
 public:
-    using QObject::QObject;
+    // Asks the file manager on `bus`, the session bus by default.
+    explicit LinuxFileViewer(QDBusConnection bus = QDBusConnection::sessionBus(), QObject* parent = nullptr);
 
     void reveal(const std::filesystem::path& item) override;
 
     // The fallback on its own: xdg-open on the folder that holds `item`.
     static void openFolderOf(const std::filesystem::path& item);
+
+private:
+    QDBusConnection m_bus;
 };
 
 } // namespace korvel

@@ -12,9 +12,11 @@
 
 #include <qcoro/qcorotimer.h>
 
+#include <cerrno>
 #include <chrono>
 #include <memory>
 #include <stdexcept>
+#include <unistd.h>
 
 namespace korvel {
 namespace {
@@ -57,10 +59,15 @@ std::optional<std::filesystem::path> bundleOf(GAppInfo* info)
 
 } // namespace
 
-LinuxLinkHandler::LinuxLinkHandler(std::filesystem::path ownBundle, std::filesystem::path applicationsDir)
+LinuxLinkHandler::LinuxLinkHandler(std::filesystem::path ownBundle, std::filesystem::path dataHome)
     : m_ownBundle(std::move(ownBundle))
-    , m_applicationsDir(applicationsDir.empty() ? XdgFolders::dataHome() / "applications" : std::move(applicationsDir))
+    , m_dataHome(std::move(dataHome))
 { }
+
+bool LinuxLinkHandler::isOwn(const std::filesystem::path& application) const
+{
+    return AppBundle::resolvedLocation(application) == AppBundle::resolvedLocation(m_ownBundle);
+}
 
 std::optional<std::filesystem::path> LinuxLinkHandler::applicationToOpen(const std::string& url) const
 {
@@ -73,33 +80,43 @@ std::optional<std::filesystem::path> LinuxLinkHandler::applicationToOpen(const s
 
 std::filesystem::path LinuxLinkHandler::entryFile(const std::filesystem::path& application) const
 {
-    if (AppBundle::resolvedLocation(application) == AppBundle::resolvedLocation(m_ownBundle))
-        return m_applicationsDir / "korvel.desktop";
+    const std::filesystem::path applications = m_dataHome / "applications";
+    if (isOwn(application))
+        return applications / "korvel.desktop";
     const auto identifier = AppBundle::identifier(application);
-    if (!identifier || identifier->empty() || identifier->find('/') != std::string::npos)
-        throw FileError(
-            FileError::Kind::ReadCorrupt, AppBundle::infoPlist(application), 0, "it has no bundle identifier");
-    return m_applicationsDir / DesktopRegistration::fileName(*identifier);
+    if (!identifier || identifier->empty())
+        throw std::runtime_error(application.string() + ": Info.plist lacks CFBundleIdentifier");
+    return applications / DesktopRegistration::fileName(*identifier);
 }
 
 bool LinuxLinkHandler::writeEntry(const std::filesystem::path& application, const std::string& scheme) const
 {
-    const bool own = AppBundle::resolvedLocation(application) == AppBundle::resolvedLocation(m_ownBundle);
-    DesktopEntry entry = DesktopRegistration::entryFor(application, own ? "%u" : "%U");
-    if (own) {
-        // Korvel takes the scheme even when a development build's Info.plist forgot to declare it.
-        const std::string type = "x-scheme-handler/" + scheme + ";";
-        const std::string types = entry.value("MimeType").value_or("");
-        if (types.find(type) == std::string::npos)
-            entry.set("MimeType", types + type);
-    }
+    // GLib ignores an entry whose program is missing; say so plainly instead.
+    const auto executable = AppBundle::executable(application);
+    if (!executable)
+        throw std::runtime_error(application.string() + ": Info.plist lacks CFBundleExecutable");
+    if (::access(executable->c_str(), X_OK) != 0)
+        FileError::throwRead(*executable, errno);
+
     const std::filesystem::path file = entryFile(application);
+    std::optional<std::string> before;
     try {
-        if (AtomicFile::read(file) == entry.format())
-            return false;
+        before = AtomicFile::read(file);
     } catch (const FileError&) {
-        // missing or unreadable: written below
+        // not written yet
     }
+    if (!isOwn(application)) {
+        DesktopRegistration::registerBundle(application, m_dataHome);
+        return AtomicFile::read(file) != before;
+    }
+    DesktopEntry entry = DesktopRegistration::entryFor(application, "%u");
+    // Korvel takes the scheme even when a development build's Info.plist forgot to declare it.
+    const std::string type = "x-scheme-handler/" + scheme + ";";
+    const std::string types = entry.value("MimeType").value_or("");
+    if (types.find(type) == std::string::npos)
+        entry.set("MimeType", types + type);
+    if (before == entry.format())
+        return false;
     entry.write(file);
     return true;
 }

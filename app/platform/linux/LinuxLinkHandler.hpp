@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/platform/LinkHandler.hpp"
+#include "core/support/XdgFolders.hpp"
 
 #include <filesystem>
 
@@ -14,14 +15,14 @@ namespace korvel {
 class LinuxLinkHandler : public LinkHandler
 {
 public:
-    // `ownBundle` is Korvel.app, whose entry is korvel.desktop; other bundles get korvel-<identifier>.desktop
-    // entries in `applicationsDir` ($XDG_DATA_HOME/applications by default).
-    explicit LinuxLinkHandler(std::filesystem::path ownBundle, std::filesystem::path applicationsDir = {});
+    // `ownBundle` is Korvel.app, whose entry is korvel.desktop; other bundles are registered as korvel-tool
+    // lsregister does (DesktopRegistration). Entries go to `dataHome`/applications.
+    explicit LinuxLinkHandler(std::filesystem::path ownBundle, std::filesystem::path dataHome = XdgFolders::dataHome());
 
     std::optional<std::filesystem::path> applicationToOpen(const std::string& url) const override;
-    // Writes the bundle's desktop entry when it is missing or differs, makes it the scheme's default, and
-    // completes once GLib answers with it (or after a short wait for GLib to notice the new entry). Throws
-    // FileError for the entry, std::runtime_error with GLib's message for the default.
+    // Writes the bundle's desktop entry, makes it the scheme's default, and completes once GLib answers with it
+    // (or after a short wait for GLib to notice a new entry). Throws FileError when the bundle's executable is
+    // missing or the entry cannot be written, std::runtime_error with GLib's message when GLib refuses.
     QCoro::Task<> setDefaultApplication(std::filesystem::path application, std::string scheme) override;
 
     // The desktop entry file that stands for `application`; korvel.desktop for Korvel itself.
@@ -31,8 +32,10 @@ private:
     // Writes the entry when its content changes; true when it was written.
     bool writeEntry(const std::filesystem::path& application, const std::string& scheme) const;
 
+    bool isOwn(const std::filesystem::path& application) const;
+
     std::filesystem::path m_ownBundle;
-    std::filesystem::path m_applicationsDir;
+    std::filesystem::path m_dataHome;
 };
 
 } // namespace korvel

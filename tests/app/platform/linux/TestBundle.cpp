@@ -19,18 +19,30 @@ std::filesystem::path layOut(const std::filesystem::path& folder, const std::str
     return bundle;
 }
 
+// Writes the arguments to a temporary file first, so that a reader never sees half of them.
+std::string recordArguments(const std::filesystem::path& file)
+{
+    return "printf '%s\\0' \"$@\" > '" + file.string() + ".tmp' && /bin/mv '" + file.string() + ".tmp' '" +
+        file.string() + "'\n";
+}
+
 } // namespace
 
 std::string TestBundle::stayingScript(const std::optional<std::filesystem::path>& argumentsFile)
 {
     std::string script = "#!/bin/sh\n";
     if (argumentsFile)
-        script += "printf '%s\\0' \"$@\" > '" + argumentsFile->string() + "'\n";
+        script += recordArguments(*argumentsFile);
     // sh runs a trap only between commands, so the wait must be interruptible.
     script += "trap 'kill $child 2>/dev/null; exit 0' TERM\n"
               "sleep 1000 & child=$!\n"
               "wait $child\n";
     return script;
+}
+
+std::string TestBundle::recordingScript(const std::filesystem::path& argumentsFile)
+{
+    return "#!/bin/sh\n" + recordArguments(argumentsFile);
 }
 
 std::filesystem::path TestBundle::withScript(const std::filesystem::path& folder, const std::string& name,

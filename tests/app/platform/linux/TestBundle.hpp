@@ -13,6 +13,8 @@ struct TestBundle
     // A script that stays running until SIGTERM (then exits 0). With `argumentsFile`, it first writes its
     // arguments there, each followed by a NUL byte.
     static std::string stayingScript(const std::optional<std::filesystem::path>& argumentsFile = std::nullopt);
+    // A script that writes its arguments to `argumentsFile` as above and exits 0.
+    static std::string recordingScript(const std::filesystem::path& argumentsFile);
 
     // `folder`/`name`.app with CFBundleIdentifier `identifier` (none when empty), CFBundleExecutable
     // `executableName` and the script `script` as that executable (mode 0755).

@@ -2,9 +2,9 @@
 #include "app/platform/linux/X11Desktop.hpp"
 #include "core/building/InfoPlistPatcher.hpp"
 #include "core/support/FileError.hpp"
-#include "tests/app/platform/linux/EventLoop.hpp"
 #include "tests/app/platform/linux/Sandbox.hpp"
 #include "tests/app/platform/linux/TestBundle.hpp"
+#include "tests/app/support/Await.hpp"
 #include "tests/support/BackgroundProcess.hpp"
 
 #include <QCoreApplication>
@@ -61,7 +61,7 @@ protected:
 
     bool waitForEvent(Workspace::Event event, const std::string& identifier)
     {
-        return spinUntil([&] { return sawEvent(event, identifier); });
+        return waitUntil([&] { return sawEvent(event, identifier); });
     }
 
     std::shared_ptr<LinuxRunningApplication> running(const std::string& identifier) const
@@ -166,7 +166,7 @@ TEST_F(LinuxWorkspaceTest, ScriptsStartedWithRelativePathsAndProcessesThatExecIn
     const std::string command = "while [ ! -e '" + go.string() + "' ]; do sleep 0.05; done; exec '" +
         TestBundle::executable(program).string() + "' 1000";
     BackgroundProcess later("/bin/sh", {.arguments = {"sh", "-c", command}});
-    spinUntil([] { return false; }, 300ms); // several scans see the shell
+    spin(300ms); // several scans see the shell
     EXPECT_FALSE(sawEvent(Workspace::Event::DidLaunchApplication, "com.example.later"));
     writeText(go, "");
     ASSERT_TRUE(waitForEvent(Workspace::Event::DidLaunchApplication, "com.example.later"));
@@ -188,7 +188,7 @@ TEST_F(LinuxWorkspaceTest, OneApplicationPerBundleWithTheOldestProcessAsMain)
 
     BackgroundProcess family(TestBundle::executable(bundle));
     ASSERT_TRUE(waitForEvent(Workspace::Event::DidLaunchApplication, "com.example.family"));
-    ASSERT_TRUE(spinUntil([&] { return running("com.example.family")->pids().size() == 2; }));
+    ASSERT_TRUE(waitUntil([&] { return running("com.example.family")->pids().size() == 2; }));
     int count = 0;
     for (const auto& application : workspace->runningApplications())
         count += application->bundleIdentifier() == "com.example.family";
@@ -209,7 +209,7 @@ TEST_F(LinuxWorkspaceTest, OpenApplicationStartsTheBundleDetachedOnceAndReportsW
 {
     const auto bundle =
         TestBundle::withScript(sandbox.root(), "Opened", "com.example.opened", "Opened", TestBundle::stayingScript());
-    runTask(workspace->openApplication(bundle));
+    await(workspace->openApplication(bundle));
     ASSERT_TRUE(waitForEvent(Workspace::Event::DidLaunchApplication, "com.example.opened"));
     const auto application = running("com.example.opened");
     const pid_t pid = application->mainProcess().pid;
@@ -217,17 +217,17 @@ TEST_F(LinuxWorkspaceTest, OpenApplicationStartsTheBundleDetachedOnceAndReportsW
     EXPECT_NE(statField(pid, 4), std::to_string(::getpid())) << "not our child";
 
     // Open again while it runs: brought forward, not started twice.
-    runTask(workspace->openApplication(bundle));
-    spinUntil([] { return false; }, 300ms);
+    await(workspace->openApplication(bundle));
+    spin(300ms);
     EXPECT_EQ(running("com.example.opened")->pids(), std::set<pid_t> {pid});
 
     application->terminate();
-    EXPECT_TRUE(spinUntil([&] { return application->isTerminated(); }));
+    EXPECT_TRUE(waitUntil([&] { return application->isTerminated(); }));
     EXPECT_TRUE(waitForEvent(Workspace::Event::DidTerminateApplication, "com.example.opened"));
 
     const auto expectFileError = [&](const std::filesystem::path& target, FileError::Kind kind) {
         try {
-            runTask(workspace->openApplication(target));
+            await(workspace->openApplication(target));
             ADD_FAILURE() << "opened " << target;
         } catch (const FileError& error) {
             EXPECT_EQ(error.kind(), kind) << error.what();
@@ -256,7 +256,7 @@ TEST_F(LinuxWorkspaceTest, OpenURLsHandsEveryLinkOverAsOneArgumentNeverThroughAS
         "claude://claude.ai/new?q=a b", "claude://x/\"quoted\"&$HOME;`id`", "claude://third/'single'"};
     workspace->openURLs(urls, bundle);
     ASSERT_TRUE(waitForEvent(Workspace::Event::DidLaunchApplication, "com.example.receiver"));
-    ASSERT_TRUE(spinUntil([&] { return recordedArguments(record).size() == urls.size(); }));
+    ASSERT_TRUE(waitUntil([&] { return recordedArguments(record).size() == urls.size(); }));
     EXPECT_EQ(recordedArguments(record), urls);
     running("com.example.receiver")->terminate();
 
@@ -290,6 +290,6 @@ TEST_F(LinuxWorkspaceTest, WithoutX11TheFrontmostApplicationIsUnknownAndActivati
     EXPECT_EQ(workspace->frontmostApplication(), nullptr);
     running("com.example.quiet")->activate();
     running("com.example.quiet")->unhide();
-    runTask(workspace->openApplication(bundle)); // running: activation, which does nothing
+    await(workspace->openApplication(bundle)); // running: activation, which does nothing
     EXPECT_FALSE(sawEvent(Workspace::Event::DidActivateApplication, "com.example.quiet"));
 }

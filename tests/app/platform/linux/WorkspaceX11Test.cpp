@@ -1,10 +1,10 @@
 #include "app/platform/linux/LinuxOwnApplication.hpp"
 #include "app/platform/linux/LinuxWorkspace.hpp"
 #include "app/platform/linux/X11Desktop.hpp"
-#include "tests/app/platform/linux/EventLoop.hpp"
 #include "tests/app/platform/linux/Sandbox.hpp"
 #include "tests/app/platform/linux/TestBundle.hpp"
 #include "tests/app/platform/linux/XServer.hpp"
+#include "tests/app/support/Await.hpp"
 #include "tests/support/BackgroundProcess.hpp"
 
 #include <QGuiApplication>
@@ -71,9 +71,9 @@ protected:
         const auto announced = process->waitForLine("window ");
         const pid_t pid = process->pid();
         EXPECT_TRUE(announced) << name << " exited with " << process->wait(1s).value_or(-1);
-        EXPECT_TRUE(spinUntil([&] { return server->windowsOf({pid}).size() == 1; }));
+        EXPECT_TRUE(waitUntil([&] { return server->windowsOf({pid}).size() == 1; }));
         // openbox gives a new window the focus: let that happen before a test moves the focus itself.
-        EXPECT_TRUE(spinUntil([&] {
+        EXPECT_TRUE(waitUntil([&] {
             const auto windows = server->windowsOf({pid});
             return !windows.empty() && server->activeWindow() == windows.front();
         }));
@@ -110,38 +110,38 @@ TEST_F(LinuxWorkspaceX11Test, ActivatingAnApplicationBringsItsWindowToTheFrontAn
 {
     const auto alphaProcess = startWindow("Alpha", "com.example.alpha");
     const auto betaProcess = startWindow("Beta", "com.example.beta");
-    ASSERT_TRUE(spinUntil([&] { return running("com.example.alpha") && running("com.example.beta"); }));
+    ASSERT_TRUE(waitUntil([&] { return running("com.example.alpha") && running("com.example.beta"); }));
 
     running("com.example.alpha")->activate();
-    ASSERT_TRUE(spinUntil([&] { return frontmostIs("com.example.alpha"); }));
+    ASSERT_TRUE(waitUntil([&] { return frontmostIs("com.example.alpha"); }));
     EXPECT_EQ(server->activeWindow(), server->windowsOf({alphaProcess->pid()}).at(0));
-    ASSERT_TRUE(spinUntil([&] { return !activations.empty() && activations.back() == "com.example.alpha"; }));
+    ASSERT_TRUE(waitUntil([&] { return !activations.empty() && activations.back() == "com.example.alpha"; }));
 
     running("com.example.beta")->activate();
-    ASSERT_TRUE(spinUntil([&] { return frontmostIs("com.example.beta"); }));
-    ASSERT_TRUE(spinUntil([&] { return activations.back() == "com.example.beta"; }));
+    ASSERT_TRUE(waitUntil([&] { return frontmostIs("com.example.beta"); }));
+    ASSERT_TRUE(waitUntil([&] { return activations.back() == "com.example.beta"; }));
 
     // Focus moving by other means (the user, the window manager) is reported too.
     running("com.example.alpha")->activate();
-    ASSERT_TRUE(spinUntil([&] { return activations.back() == "com.example.alpha"; }));
+    ASSERT_TRUE(waitUntil([&] { return activations.back() == "com.example.alpha"; }));
     const size_t before = activations.size();
     running("com.example.alpha")->activate(); // already in front: no new event
-    spinUntil([] { return false; }, 300ms);
+    spin(300ms);
     EXPECT_EQ(activations.size(), before);
 }
 
 TEST_F(LinuxWorkspaceX11Test, UnhideShowsAMinimisedWindowAgain)
 {
     const auto process = startWindow("Gamma", "com.example.gamma");
-    ASSERT_TRUE(spinUntil([&] { return running("com.example.gamma") != nullptr; }));
+    ASSERT_TRUE(waitUntil([&] { return running("com.example.gamma") != nullptr; }));
     ASSERT_EQ(server->windowsOf({process->pid()}).size(), 1U);
     const xcb_window_t window = server->windowsOf({process->pid()}).front();
     server->minimise(window);
-    ASSERT_TRUE(spinUntil([&] { return server->isHidden(window); }));
+    ASSERT_TRUE(waitUntil([&] { return server->isHidden(window); }));
 
     running("com.example.gamma")->unhide();
-    EXPECT_TRUE(spinUntil([&] { return !server->isHidden(window); }));
-    EXPECT_TRUE(spinUntil([&] { return frontmostIs("com.example.gamma"); }));
+    EXPECT_TRUE(waitUntil([&] { return !server->isHidden(window); }));
+    EXPECT_TRUE(waitUntil([&] { return frontmostIs("com.example.gamma"); }));
 }
 
 TEST_F(LinuxWorkspaceX11Test, KorvelBecomesActiveWhenOneOfItsWindowsGetsTheFocus)
@@ -151,19 +151,19 @@ TEST_F(LinuxWorkspaceX11Test, KorvelBecomesActiveWhenOneOfItsWindowsGetsTheFocus
     own.observeDidBecomeActive([&] { ++becameActive; });
 
     const auto other = startWindow("Delta", "com.example.delta");
-    ASSERT_TRUE(spinUntil([&] { return running("com.example.delta") != nullptr; }));
+    ASSERT_TRUE(waitUntil([&] { return running("com.example.delta") != nullptr; }));
     running("com.example.delta")->activate();
-    ASSERT_TRUE(spinUntil([&] { return frontmostIs("com.example.delta"); }));
-    ASSERT_TRUE(spinUntil([] { return QGuiApplication::applicationState() != Qt::ApplicationActive; }));
+    ASSERT_TRUE(waitUntil([&] { return frontmostIs("com.example.delta"); }));
+    ASSERT_TRUE(waitUntil([] { return QGuiApplication::applicationState() != Qt::ApplicationActive; }));
     const int before = becameActive;
 
     QWindow window;
     window.resize(200, 100);
     window.show();
-    ASSERT_TRUE(spinUntil([&] { return !server->windowsOf({::getpid()}).empty(); }));
+    ASSERT_TRUE(waitUntil([&] { return !server->windowsOf({::getpid()}).empty(); }));
     desktop->activate({::getpid()});
-    EXPECT_TRUE(spinUntil([&] { return becameActive > before; }));
+    EXPECT_TRUE(waitUntil([&] { return becameActive > before; }));
     // Korvel is not a bundle application here: once the window manager follows, the frontmost application is
     // none we know.
-    EXPECT_TRUE(spinUntil([&] { return workspace->frontmostApplication() == nullptr; }));
+    EXPECT_TRUE(waitUntil([&] { return workspace->frontmostApplication() == nullptr; }));
 }

@@ -2,6 +2,7 @@
 // for the whole program.
 
 #include "tests/app/ui/support/VirtualDesktop.hpp"
+#include "tests/support/DrawingCacheCleanup.hpp"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -39,11 +40,13 @@ public:
     {
         m_application.reset();
         m_desktop.reset();
+        m_caches.TearDown(); // the fonts Qt and the badges loaded
     }
 
 private:
     std::unique_ptr<korvel::test::VirtualDesktop> m_desktop;
     std::unique_ptr<QApplication> m_application;
+    korvel::test::DrawingCacheCleanup m_caches;
 };
 
 [[maybe_unused]] const auto* const environment = ::testing::AddGlobalTestEnvironment(new UiEnvironment);

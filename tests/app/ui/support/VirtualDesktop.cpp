@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <poll.h>
 #include <spawn.h>
 #include <stdexcept>
@@ -48,9 +49,16 @@ VirtualDesktop::VirtualDesktop()
     ::close(pipe[1]);
     m_display = ":" + readDisplayNumber(pipe[0]);
     ::close(pipe[0]);
+    // Qt wants a private runtime folder; the user's may not exist on a build machine.
+    m_runtime = std::filesystem::temp_directory_path() / ("korvel-ui-runtime-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(m_runtime);
+    std::filesystem::permissions(m_runtime, std::filesystem::perms::owner_all);
+    ::setenv("XDG_RUNTIME_DIR", m_runtime.c_str(), 1);
     ::setenv("DISPLAY", m_display.c_str(), 1);
     ::unsetenv("WAYLAND_DISPLAY");
-    ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    // No session bus, and none started on demand through the X server either: Qt then speaks the X11 tray
+    // protocol that trayer implements.
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + (m_runtime / "no-bus").string()).c_str(), 1);
     ::setenv("QT_QPA_PLATFORM", "xcb", 1);
     spawn({"openbox", "--sm-disable"});
     spawn({"trayer", "--edge", "top", "--align", "right", "--widthtype", "request", "--height", "28", "--SetDockType",
@@ -64,6 +72,8 @@ VirtualDesktop::~VirtualDesktop()
         int status = 0;
         while (::waitpid(*it, &status, 0) < 0 && errno == EINTR) { }
     }
+    std::error_code error;
+    std::filesystem::remove_all(m_runtime, error);
 }
 
 pid_t VirtualDesktop::spawn(const std::vector<std::string>& arguments, int displayFd)

@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,7 @@ private:
     pid_t spawn(const std::vector<std::string>& arguments, int displayFd = -1);
 
     std::string m_display;
+    std::filesystem::path m_runtime;
     std::vector<pid_t> m_processes; // in start order
 };
 

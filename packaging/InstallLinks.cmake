@@ -1,0 +1,31 @@
+# Run at install time (when the prefix is final): the "korvel" link in bin and the desktop entry that names
+# the installed bundle. Expects KORVEL_INSTALL_BUNDLE_DIR.
+set(root "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
+set(bundle "${CMAKE_INSTALL_PREFIX}/${KORVEL_INSTALL_BUNDLE_DIR}")
+
+file(MAKE_DIRECTORY "${root}/bin" "${root}/share/applications")
+file(RELATIVE_PATH target "${CMAKE_INSTALL_PREFIX}/bin" "${bundle}/Contents/MacOS/Korvel")
+file(CREATE_LINK "${target}" "${root}/bin/korvel" SYMBOLIC)
+message(STATUS "Installing: ${root}/bin/korvel -> ${target}")
+
+# The rules of DesktopEntry::execLine and DesktopEntry::format: inside double quotes \ " ` $ take a
+# backslash and % is doubled; then every backslash of the value is doubled.
+set(exec "${bundle}/Contents/MacOS/Korvel")
+foreach(special "\\" "\"" "`" "$")
+    string(REPLACE "${special}" "\\${special}" exec "${exec}")
+endforeach()
+string(REPLACE "%" "%%" exec "${exec}")
+string(REPLACE "\\" "\\\\" exec "${exec}")
+string(REPLACE "\\" "\\\\" bundleValue "${bundle}")
+
+file(WRITE "${root}/share/applications/korvel.desktop" "[Desktop Entry]
+Type=Application
+Name=Korvel
+Comment=Several Claude accounts side by side
+Exec=\"${exec}\" %u
+MimeType=x-scheme-handler/claude;
+Categories=Utility;
+Terminal=false
+X-Korvel-Bundle=${bundleValue}
+")
+message(STATUS "Installing: ${root}/share/applications/korvel.desktop")

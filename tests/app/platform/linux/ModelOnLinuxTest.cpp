@@ -1,0 +1,77 @@
+// The application model on the real Linux platform: a profile app built from the stand-in Claude, opened,
+// seen running through /proc, handed a link through GIO's handler choice, and quit.
+
+#include "app/model/AppModel.hpp"
+#include "app/platform/linux/LinuxPlatform.hpp"
+#include "tests/app/platform/linux/Sandbox.hpp"
+#include "tests/app/platform/linux/TestBundle.hpp"
+#include "tests/app/support/Await.hpp"
+#include "tests/support/StandInClaude.hpp"
+#include "tests/support/StandInRecord.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+using namespace korvel;
+using namespace korvel::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+bool hasArgument(const StandInRecord& record, const std::string& argument)
+{
+    return std::find(record.arguments.begin(), record.arguments.end(), argument) != record.arguments.end();
+}
+
+} // namespace
+
+TEST(ModelOnLinux, AProfileAppIsBuiltOpenedSeenRunningSentLinksAndQuit)
+{
+    Sandbox sandbox; // before anything reads the XDG folders, GLib above all
+    const auto claude = StandInClaude::create(sandbox.root() / "Applications");
+    const AppPaths paths(sandbox.dataHome() / "Korvel", sandbox.home() / "Applications" / "Claude Profiles", claude,
+        sandbox.configHome() / "Claude");
+    // Korvel itself in ~/Applications, so that the first start registers the login item.
+    const auto korvel = TestBundle::withScript(
+        sandbox.home() / "Applications", "Korvel", "com.veldrane.Korvel", "Korvel", TestBundle::stayingScript());
+    TestBundle::addURLScheme(korvel, "claude");
+
+    LinuxPlatform platform(TestBundle::executable(korvel));
+    AppModel model(paths, platform.platform(), KORVEL_LAUNCHER);
+    EXPECT_TRUE(std::filesystem::exists(sandbox.configHome() / "autostart" / "korvel.desktop"));
+    EXPECT_TRUE(model.launchAtLogin());
+
+    const auto profile = await(model.createProfile("Work", ProfileColor::Teal, false), 120s);
+    ASSERT_TRUE(profile);
+    ASSERT_EQ(model.status(*profile).kind(), CloneStatus::Kind::Ready) << model.errorMessage().value_or("");
+
+    // Opened for real: the launcher becomes the stand-in, which stays until asked to quit.
+    sandbox.set(std::string(StandInClaude::stayVariable), "1");
+    await(model.open(*profile));
+    sandbox.set(std::string(StandInClaude::stayVariable), std::nullopt);
+    ASSERT_TRUE(waitUntil([&] { return model.running().contains(profile->id); })) << model.errorMessage().value_or("");
+    EXPECT_EQ(model.lastLaunchedProfileID(), profile->id);
+    const auto record = StandInClaude::recordFile(paths.dataDir(profile->id));
+    ASSERT_TRUE(waitUntil([&] { return StandInRecord::readAll(record).size() == 1; }));
+    EXPECT_TRUE(hasArgument(StandInRecord::readOne(record), "--user-data-dir=" + paths.dataDir(profile->id).string()));
+
+    // Links: Korvel takes the scheme through GIO and sends a link to the running profile app.
+    await(model.setRouteClaudeLinks(true));
+    EXPECT_TRUE(model.routeClaudeLinks()) << model.errorMessage().value_or("");
+    EXPECT_TRUE(model.isLinkRoutingActive());
+    model.handle({"claude://claude.ai/new?q=from a link"});
+    ASSERT_TRUE(waitUntil([&] { return StandInRecord::readAll(record).size() == 2; }));
+    EXPECT_TRUE(hasArgument(StandInRecord::readAll(record).back(), "claude://claude.ai/new?q=from a link"));
+    await(model.setRouteClaudeLinks(false));
+    EXPECT_FALSE(model.isLinkRoutingActive());
+    EXPECT_EQ(platform.platform().linkHandler.applicationToOpen(AppModel::probeLink), claude);
+
+    // Quit: the termination arrives and the profile is no longer running.
+    const auto running = model.runningApp(*profile);
+    ASSERT_TRUE(running);
+    running->terminate();
+    EXPECT_TRUE(waitUntil([&] { return running->isTerminated(); }));
+    EXPECT_TRUE(waitUntil([&] { return !model.running().contains(profile->id); }));
+    EXPECT_EQ(model.errorMessage(), std::nullopt);
+}

@@ -1,0 +1,107 @@
+#include "core/support/DesktopEntry.hpp"
+#include "core/support/FileError.hpp"
+#include "core/support/XdgFolders.hpp"
+#include "tests/support/ScopedEnvironment.hpp"
+#include "tests/support/TempDir.hpp"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <memory>
+
+using namespace korvel;
+using namespace korvel::test;
+
+namespace {
+
+// What `sh` makes of `words`: each word it sees, NUL-terminated.
+std::string shellWords(const std::string& words)
+{
+    TempDir folder;
+    writeText(folder / "script", "printf '%s\\0' " + words + "\n");
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(
+        ::popen(("/bin/sh " + (folder / "script").string()).c_str(), "r"), ::pclose);
+    std::string output;
+    std::array<char, 256> buffer {};
+    while (const size_t n = std::fread(buffer.data(), 1, buffer.size(), pipe.get()))
+        output.append(buffer.data(), n);
+    return output;
+}
+
+} // namespace
+
+TEST(DesktopEntry, ValuesAreEscapedOnTheWayOutAndBackOnTheWayIn)
+{
+    DesktopEntry entry;
+    entry.set("Name", "Claude Work");
+    entry.set("Comment", " lead\\ing\nline\ttab trail ");
+    entry.set("Name", "Claude Personal"); // keeps its place
+    EXPECT_EQ(entry.format(), "[Desktop Entry]\nName=Claude Personal\nComment=\\slead\\\\ing\\nline\\ttab trail\\s\n");
+    const DesktopEntry back = DesktopEntry::parse(entry.format());
+    EXPECT_EQ(back.entries(), entry.entries());
+}
+
+TEST(DesktopEntry, ParsingKeepsOnlyTheMainGroupAndItsPlainKeys)
+{
+    const DesktopEntry entry = DesktopEntry::parse("# comment\n"
+                                                   "[Desktop Action New]\nName=Not this\n"
+                                                   "[Desktop Entry]\r\n"
+                                                   "Name = Korvel \r\n"
+                                                   "Name[de]=Korvel auf Deutsch\n"
+                                                   "Name=Second\n"
+                                                   "Exec=odd \\q escape\n"
+                                                   "no equals sign\n"
+                                                   "Hidden=true\n"
+                                                   "[Other]\nHidden=false\n");
+    EXPECT_EQ(entry.value("Name"), "Korvel");
+    EXPECT_EQ(entry.value("Exec"), "odd \\q escape");
+    EXPECT_EQ(entry.value("Hidden"), "true");
+    EXPECT_EQ(entry.value("Name[de]"), std::nullopt);
+    EXPECT_EQ(entry.entries().size(), 3U);
+}
+
+TEST(DesktopEntry, ExecLinesQuoteArgumentsSoThatTheyComeBackUnchanged)
+{
+    EXPECT_EQ(DesktopEntry::execLine({"/opt/Korvel.app/Contents/MacOS/Korvel"}, "%u"),
+        "/opt/Korvel.app/Contents/MacOS/Korvel %u");
+    EXPECT_EQ(DesktopEntry::execLine({"/a b/c"}), "\"/a b/c\"");
+    EXPECT_EQ(DesktopEntry::execLine({"100%"}), "100%%");
+    EXPECT_EQ(DesktopEntry::execLine({""}), "\"\"");
+
+    // Inside double quotes the desktop's rules are the shell's: sh reads the words back.
+    const std::vector<std::string> arguments = {
+        "/Users/me/It's \"Korvel\" $HOME/`id`/back\\slash/Korvel", "plain", "a;b|c&d<e>f~g*h?i#j(k)l"};
+    std::string expected;
+    for (const auto& argument : arguments)
+        expected += argument + '\0';
+    EXPECT_EQ(shellWords(DesktopEntry::execLine(arguments)), expected);
+}
+
+TEST(DesktopEntry, FilesAreWrittenWithTheirFolderAndReadBack)
+{
+    TempDir folder;
+    DesktopEntry entry;
+    entry.set("Type", "Application");
+    const auto file = folder / "applications" / "nested" / "k.desktop";
+    entry.write(file);
+    EXPECT_EQ(DesktopEntry::read(file).value("Type"), "Application");
+    EXPECT_THROW(DesktopEntry::read(folder / "missing.desktop"), FileError);
+    writeText(folder / "file", "");
+    EXPECT_THROW(entry.write(folder / "file" / "k.desktop"), FileError);
+}
+
+TEST(XdgFolders, AbsoluteVariablesWinAndTheRulesFallBackToHome)
+{
+    ScopedEnvironment environment("HOME", "/home/someone");
+    environment.set("XDG_DATA_HOME", "/data");
+    environment.set("XDG_CONFIG_HOME", "relative/config");
+    environment.set("XDG_RUNTIME_DIR", std::nullopt);
+    EXPECT_EQ(XdgFolders::dataHome(), "/data");
+    EXPECT_EQ(XdgFolders::configHome(), "/home/someone/.config") << "a relative value is ignored";
+    EXPECT_EQ(XdgFolders::runtimeDir(), std::nullopt);
+    environment.set("XDG_DATA_HOME", std::nullopt);
+    environment.set("XDG_RUNTIME_DIR", "/run/user/1000");
+    EXPECT_EQ(XdgFolders::dataHome(), "/home/someone/.local/share");
+    EXPECT_EQ(XdgFolders::runtimeDir(), "/run/user/1000");
+}

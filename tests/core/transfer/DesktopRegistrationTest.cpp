@@ -1,0 +1,94 @@
+#include "core/transfer/DesktopRegistration.hpp"
+#include "core/building/InfoPlistPatcher.hpp"
+#include "core/support/FileError.hpp"
+#include "tests/support/TempDir.hpp"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+using namespace korvel;
+using namespace korvel::test;
+
+namespace {
+
+std::filesystem::path makeBundle(const std::filesystem::path& folder, const std::string& name, PlistDictionary plist)
+{
+    const auto bundle = folder / (name + ".app");
+    std::filesystem::create_directories(bundle / "Contents" / "MacOS");
+    InfoPlistPatcher::write(plist, bundle / "Contents" / "Info.plist");
+    return bundle;
+}
+
+} // namespace
+
+// The icon and GLib's view of the entries are covered through korvel-tool lsregister (KorvelToolTest).
+TEST(DesktopRegistration, EntriesCarryNameExecutableSchemesAndLocation)
+{
+    TempDir folder;
+    const PlistDictionary urlType {{"CFBundleURLName", "Claude"}, {"CFBundleURLSchemes", PlistArray {"claude", "x-c"}}};
+    const auto claude = makeBundle(folder / "Apps 100%", "Claude",
+        {{"CFBundleIdentifier", "com.anthropic.claudefordesktop"}, {"CFBundleExecutable", "Claude"},
+            {"CFBundleName", "Claude"}, {"CFBundleDisplayName", "Claude Desktop"},
+            {"CFBundleURLTypes", PlistArray {urlType}}});
+    const auto data = folder / "data";
+    const auto file = DesktopRegistration::registerBundle(claude / "", data);
+    EXPECT_EQ(file, data / "applications" / "korvel-com.anthropic.claudefordesktop.desktop");
+    const auto entry = DesktopEntry::read(file);
+    EXPECT_EQ(entry.value("Type"), "Application");
+    EXPECT_EQ(entry.value("Name"), "Claude Desktop");
+    EXPECT_EQ(entry.value("Exec"), "\"" + folder.path().string() + "/Apps 100%%/Claude.app/Contents/MacOS/Claude\" %U");
+    EXPECT_EQ(entry.value("MimeType"), "x-scheme-handler/claude;x-scheme-handler/x-c;");
+    EXPECT_EQ(entry.value(DesktopRegistration::bundleKey), claude.string()) << "without the trailing slash";
+
+    // Names fall back to CFBundleName, then the folder; a profile app declares no schemes.
+    const auto profile = makeBundle(folder.path(), "Claude Work",
+        {{"CFBundleIdentifier", "com.veldrane.Korvel.profile.abc"}, {"CFBundleExecutable", "KorvelLauncher"}});
+    const auto profileEntry = DesktopEntry::read(DesktopRegistration::registerBundle(profile, data));
+    EXPECT_EQ(profileEntry.value("Name"), "Claude Work");
+    EXPECT_EQ(profileEntry.value("MimeType"), std::nullopt);
+    EXPECT_EQ(profileEntry.value("Icon"), std::nullopt);
+    EXPECT_EQ(DesktopRegistration::entryFor(profile, "%u").value("Exec"),
+        "\"" + (profile / "Contents/MacOS/KorvelLauncher").string() + "\" %u");
+    EXPECT_EQ(DesktopRegistration::fileName("org.example/../evil id"), "korvel-org.example_.._evil_id.desktop");
+}
+
+TEST(DesktopRegistration, BundlesWithoutIdentityAreRefusedBeforeAnythingChanges)
+{
+    TempDir folder;
+    const auto data = folder / "data";
+    const auto anonymous = makeBundle(folder.path(), "Anonymous", {{"CFBundleExecutable", "Anonymous"}});
+    EXPECT_THROW(DesktopRegistration::registerBundle(anonymous, data), std::runtime_error);
+    const auto nothing = makeBundle(folder.path(), "Nothing", {{"CFBundleIdentifier", "com.example.nothing"}});
+    EXPECT_THROW(DesktopRegistration::registerBundle(nothing, data), std::runtime_error);
+    EXPECT_THROW(DesktopRegistration::entryFor(nothing), std::runtime_error);
+    EXPECT_THROW(DesktopRegistration::registerBundle(folder / "Nowhere.app", data), FileError);
+    EXPECT_FALSE(std::filesystem::exists(data));
+}
+
+TEST(DesktopRegistration, ABundleKeepsOneEntryAndUnregisteringRemovesOnlyItsOwn)
+{
+    TempDir folder;
+    const auto data = folder / "data";
+    const auto applications = data / "applications";
+    const auto one =
+        makeBundle(folder.path(), "One", {{"CFBundleIdentifier", "com.example.one"}, {"CFBundleExecutable", "One"}});
+    const auto two =
+        makeBundle(folder.path(), "Two", {{"CFBundleIdentifier", "com.example.two"}, {"CFBundleExecutable", "Two"}});
+    const auto oldFile = DesktopRegistration::registerBundle(one, data);
+    const auto twoFile = DesktopRegistration::registerBundle(two, data);
+    std::filesystem::copy_file(oldFile, applications / "other.desktop"); // not ours, though it names One
+
+    // A new identifier replaces the entry under the old one.
+    InfoPlistPatcher::write({{"CFBundleIdentifier", "com.example.renamed"}, {"CFBundleExecutable", "One"}},
+        one / "Contents" / "Info.plist");
+    const auto newFile = DesktopRegistration::registerBundle(one, data);
+    EXPECT_FALSE(std::filesystem::exists(oldFile));
+    EXPECT_TRUE(std::filesystem::exists(newFile));
+
+    DesktopRegistration::unregisterBundle(one.string() + "/", data);
+    EXPECT_FALSE(std::filesystem::exists(newFile));
+    EXPECT_TRUE(std::filesystem::exists(twoFile));
+    EXPECT_TRUE(std::filesystem::exists(applications / "other.desktop"));
+    EXPECT_NO_THROW(DesktopRegistration::unregisterBundle(one, folder / "no-such-folder"));
+}
