@@ -2,6 +2,7 @@
 #include "core/building/InfoPlistPatcher.hpp"
 #include "core/support/DesktopEntry.hpp"
 #include "tests/support/BackgroundProcess.hpp"
+#include "tests/support/ChildProcess.hpp"
 #include "tests/support/TempDir.hpp"
 
 #include <gtest/gtest.h>
@@ -62,6 +63,11 @@ TEST(Install, TheBuildAndTheInstallLayKorvelOutAsABundle)
     EXPECT_EQ(
         std::filesystem::read_symlink(prefix / "bin" / "korvel"), "../lib/korvel/Korvel.app/Contents/MacOS/Korvel");
     EXPECT_EQ(AppBundle::containing(executable), bundle);
+
+    // Under the name korvel the same program is the command line.
+    const auto version = ChildProcess::run(prefix / "bin" / "korvel", {.arguments = {"korvel", "--version"}});
+    EXPECT_EQ(version.exitStatus, 0) << version.standardError;
+    EXPECT_EQ(version.standardOutput.rfind("korvel ", 0), 0u) << version.standardOutput;
 
     const auto entry = DesktopEntry::read(prefix / "share" / "applications" / "korvel.desktop");
     EXPECT_EQ(entry.value("Exec"), DesktopEntry::execLine({executable.string()}, "%u"));
