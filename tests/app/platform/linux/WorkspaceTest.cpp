@@ -178,10 +178,10 @@ TEST_F(LinuxWorkspaceTest, OneApplicationPerBundleWithTheOldestProcessAsMain)
     // The main script starts a helper from the same bundle, as Chromium-style apps do.
     const auto bundle = TestBundle::withScript(sandbox.root(), "Family", "com.example.family", "Family",
         "#!/bin/sh\n"
-        "\"$(dirname \"$0\")/Helper\" &\n"
+        "\"$(dirname \"$0\")/Helper\" </dev/null >/dev/null 2>&1 &\n"
         "helper=$!\n"
         "trap 'kill $helper $child 2>/dev/null; exit 0' TERM\n"
-        "sleep 1000 & child=$!\n"
+        "sleep 1000 </dev/null >/dev/null 2>&1 & child=$!\n"
         "wait $child\n");
     writeText(bundle / "Contents" / "MacOS" / "Helper", TestBundle::stayingScript());
     std::filesystem::permissions(bundle / "Contents" / "MacOS" / "Helper", std::filesystem::perms(0755));
