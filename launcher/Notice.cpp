@@ -57,13 +57,20 @@ void spawnDetached(std::vector<std::string> command)
     }
 }
 
+// The program that posts the notification; a test names a stand-in that records its arguments.
+const char* gdbusProgram()
+{
+    const char* override = std::getenv("KORVEL_GDBUS");
+    return override && *override ? override : gdbusPath;
+}
+
 } // namespace
 
 void fail(const std::string& message)
 {
     writeAll(STDERR_FILENO, "KorvelLauncher: " + message + "\n");
     // Without gdbus there is nobody to show the notice; the line above stays the report.
-    if (::access(gdbusPath, X_OK) == 0)
+    if (::access(gdbusProgram(), X_OK) == 0)
         spawnDetached(notifyCommand(message));
     std::exit(1);
 }
@@ -76,7 +83,7 @@ std::string text(const std::string& message)
 std::vector<std::string> notifyCommand(const std::string& message)
 {
     // Every value carries its type, so the call is well-formed even when the server cannot be introspected.
-    return {gdbusPath, "call", "--session", "--dest", "org.freedesktop.Notifications", "--object-path",
+    return {gdbusProgram(), "call", "--session", "--dest", "org.freedesktop.Notifications", "--object-path",
         "/org/freedesktop/Notifications", "--method", "org.freedesktop.Notifications.Notify",
         variantString("Korvel"), // application name
         "uint32 0", // replaces no earlier notification

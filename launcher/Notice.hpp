@@ -10,7 +10,8 @@ namespace korvel::launcher {
 // notification with one "OK" button, shown without waiting for anyone.
 namespace Notice {
 
-// Where the notification is sent from; a system without it simply shows none.
+// Where the notification is sent from; a system without it simply shows none. KORVEL_GDBUS, when set,
+// names another program in its place.
 inline constexpr const char* gdbusPath = "/usr/bin/gdbus";
 
 // Writes "KorvelLauncher: " + message, posts the notification and exits with status 1.

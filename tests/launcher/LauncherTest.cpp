@@ -4,218 +4,180 @@
 #include "tests/support/TempDir.hpp"
 
 #include <functional>
+#include <glib.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <thread>
 
 namespace fs = std::filesystem;
-using korvel::test::ChildProcess;
-using korvel::test::modeOf;
-using korvel::test::StandInClaude;
-using korvel::test::StandInRecord;
-using korvel::test::TempDir;
+using namespace korvel::test;
 
 namespace {
 
-constexpr const char* noDataFolder = "This profile app has no data folder configured.";
-constexpr const char* claudeMissing = "Claude's executable is missing from this profile app.";
-constexpr const char* notInBundle = "The launcher must run from inside a profile app bundle.";
+// g_variant_print with types, taking over the reference.
+std::string printed(GVariant* value)
+{
+    gchar* text = g_variant_print(value, TRUE);
+    const std::string result = text;
+    g_free(text);
+    g_variant_unref(value);
+    return result;
+}
 
-// A profile app built by hand from the stand-in: Claude beside our launcher, the data folder in Info.plist.
+// The gdbus arguments of the Notify call that shows `body` with one "OK" button, values as GLib prints them.
+std::string notifyCall(const std::string& body)
+{
+    const char* actions[] = {"ok", "OK", nullptr};
+    return "call --session --dest org.freedesktop.Notifications --object-path /org/freedesktop/Notifications "
+           "--method org.freedesktop.Notifications.Notify " +
+        printed(g_variant_ref_sink(g_variant_new("(susss^as@a{sv}i)", "Korvel", 0u, "", "Korvel", body.c_str(), actions,
+            g_variant_new("a{sv}", nullptr), 0)));
+}
+
+// A profile app made by hand: the stand-in bundle with our launcher, the data folder in its Info.plist, and
+// as Claude a compiled recorder, for a script cannot show its argument zero. Notices go to a stand-in gdbus
+// that records its arguments and then lingers like a slow notification server.
 class LauncherTest : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
-        fs::create_directories(temp / "home");
         fs::create_directories(temp / "work dir");
+        writeExecutable(
+            gdbus, "#!/bin/sh\nprintf '%s\\000' \"$@\" >\"$0.part\" && mv \"$0.part\" \"$0.argv\"\nsleep 2\n");
+        makeApp();
+    }
+
+    void makeApp()
+    {
+        fs::remove_all(temp / "Apps");
+        fs::remove_all(temp / "Profile Data");
         bundle = temp / "Apps" / "Claude Work.app";
         fs::rename(StandInClaude::create(temp / "Apps"), bundle);
         StandInClaude::installLauncher(bundle, KORVEL_LAUNCHER_PATH, dataDir);
+        fs::copy_file(KORVEL_ARGV_RECORDER_PATH, claude(), fs::copy_options::overwrite_existing);
     }
 
-    fs::path launcher() const { return bundle / "Contents" / "MacOS" / "KorvelLauncher"; }
     fs::path claude() const { return StandInClaude::executable(bundle); }
 
-    // Runs the installed launcher as the desktop would, with no reachable session bus.
+    // Starts the launcher with argument zero as the desktop might give it: the name alone.
     ChildProcess::Result run(std::vector<std::string> arguments = {}, ChildProcess::Options options = {}) const
     {
-        arguments.insert(arguments.begin(), launcher().string());
-        if (options.arguments.empty())
-            options.arguments = arguments;
-        options.environment.emplace("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + (temp / "no-bus").string());
-        options.environment.emplace("HOME", (temp / "home").string());
-        options.environment.emplace("XDG_RUNTIME_DIR", (temp / "home").string());
-        options.environment.emplace("KORVEL_STANDIN_RECORD", std::nullopt);
-        if (options.workingDirectory.empty())
-            options.workingDirectory = temp / "work dir";
-        return ChildProcess::run(launcher(), options);
+        arguments.insert(arguments.begin(), "KorvelLauncher");
+        options.arguments = arguments;
+        options.environment.emplace("KORVEL_GDBUS", gdbus.string());
+        options.environment.emplace("KORVEL_STANDIN_RECORD", (temp / "claude-record").string());
+        options.workingDirectory = temp / "work dir";
+        return ChildProcess::run(bundle / "Contents/MacOS/KorvelLauncher", options);
     }
 
-    StandInRecord claudeRecord() const { return StandInRecord::readOne(StandInClaude::recordFile(dataDir)); }
+    StandInRecord claudeRecord() const { return StandInRecord::readOne(temp / "claude-record"); }
 
-    // Exit status 1, one line on standard error, nothing else, and no lingering.
-    static void expectFailure(const ChildProcess::Result& result, const std::string& message)
+    // The arguments the stand-in gdbus got, its values parsed without types as gdbus parses them.
+    std::string postedNotice() const
     {
-        EXPECT_EQ(result.exitStatus, 1);
-        EXPECT_EQ(result.standardError, "KorvelLauncher: " + message + "\n");
-        EXPECT_EQ(result.standardOutput, "");
-        EXPECT_LT(result.seconds, 1.0);
+        const fs::path record = gdbus.string() + ".argv";
+        for (int attempt = 0; attempt < 200 && !fs::exists(record); ++attempt)
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        if (!fs::exists(record))
+            return "no notice";
+        const std::string bytes = readText(record);
+        fs::remove(record);
+        std::string command, values;
+        for (size_t start = 0, end, index = 0; (end = bytes.find('\0', start)) != std::string::npos; start = end + 1) {
+            if (index++ < 8)
+                command += bytes.substr(start, end - start) + " ";
+            else
+                values += (index > 9 ? ", " : "") + bytes.substr(start, end - start);
+        }
+        GVariant* call = g_variant_parse(nullptr, ("(" + values + ")").c_str(), nullptr, nullptr, nullptr);
+        return call ? command + printed(call) : "unparsable values: " + values;
     }
 
     TempDir temp;
     fs::path bundle;
-    // Blanks, and two parent folders that do not exist yet.
-    std::string dataDir = (temp / "Profile Data" / "0F1E2D3C" / "Data Folder").string();
+    fs::path gdbus = temp / "gdbus";
+    // Characters the notice must quote, and two parent folders that do not exist yet.
+    std::string dataDir = (temp / "Profile Data" / "it's a \\ “quoted”\tname" / "Data Folder").string();
 };
 
-TEST_F(LauncherTest, BecomesClaudeInTheSameProcessWithTheProfileFolder)
-{
-    const auto result = run({}, {.environment = {{"KORVEL_PROBE", "a value with blanks"}}});
-
-    EXPECT_EQ(result.exitStatus, 0);
-    EXPECT_EQ(result.standardError, "");
-    const auto record = claudeRecord();
-    // The data folder switch is one argument, blanks and all.
-    EXPECT_EQ(record.arguments, (std::vector<std::string> {claude().string(), "--user-data-dir=" + dataDir}));
-    EXPECT_EQ(record.pid, result.pid) << "Claude must replace the launcher, not run as its child";
-    EXPECT_EQ(record.workingDirectory, (temp / "work dir").string());
-    EXPECT_EQ(record.environment.at("KORVEL_PROBE"), "a value with blanks");
-    EXPECT_EQ(modeOf(temp / "Profile Data"), 0700u);
-    EXPECT_EQ(modeOf(temp / "Profile Data" / "0F1E2D3C"), 0700u);
-    EXPECT_EQ(modeOf(dataDir), 0700u);
-}
-
-TEST_F(LauncherTest, DropsOnlyDataFolderSwitchesFromItsArguments)
-{
-    run({"--user-data-dir=/elsewhere", "--foo", "--user-data-dir", "value after a bare switch", "--user-data-dirt", "",
-        "claude://open a link", "-user-data-dir=/kept"});
-
-    EXPECT_EQ(claudeRecord().arguments,
-        (std::vector<std::string> {claude().string(), "--user-data-dir=" + dataDir, "--foo",
-            "value after a bare switch", "", "claude://open a link", "-user-data-dir=/kept"}));
-}
-
-TEST_F(LauncherTest, HandsClaudeItsOwnPathAsArgumentZero)
-{
-    fs::copy_file(KORVEL_ARGV_RECORDER_PATH, claude(), fs::copy_options::overwrite_existing);
-    const auto record = temp / "argv-record";
-
-    // The launcher finds its bundle by itself, whatever argument zero it was given.
-    const auto result = run(
-        {}, {.arguments = {"KorvelLauncher", "--foo"}, .environment = {{"KORVEL_STANDIN_RECORD", record.string()}}});
-
-    EXPECT_EQ(result.exitStatus, 0) << result.standardError;
-    const auto recorded = StandInRecord::readOne(record);
-    EXPECT_EQ(
-        recorded.arguments, (std::vector<std::string> {claude().string(), "--user-data-dir=" + dataDir, "--foo"}));
-    EXPECT_EQ(recorded.pid, result.pid);
-}
-
-TEST_F(LauncherTest, NewFoldersArePrivateWhateverTheUmask)
+TEST_F(LauncherTest, BecomesClaudeInTheSameProcessWithThePrivateProfileFolder)
 {
     const mode_t previous = ::umask(0222);
-    const auto result = run();
+    const auto result = run({"--user-data-dir=/elsewhere", "--foo", "--user-data-dir", "value after a bare switch",
+                                "--user-data-dirt", "", "claude://open a link", "-user-data-dir=/kept"},
+        {.environment = {{"KORVEL_PROBE", "a value with blanks"}}});
     ::umask(previous);
 
     EXPECT_EQ(result.exitStatus, 0) << result.standardError;
-    EXPECT_EQ(modeOf(temp / "Profile Data"), 0700u);
-    EXPECT_EQ(modeOf(temp / "Profile Data" / "0F1E2D3C"), 0700u);
-    EXPECT_EQ(modeOf(dataDir), 0700u);
+    const auto record = claudeRecord();
+    // Claude's own path first; only data folder switches are dropped; the profile's is one argument.
+    EXPECT_EQ(record.arguments,
+        (std::vector<std::string> {claude().string(), "--user-data-dir=" + dataDir, "--foo",
+            "value after a bare switch", "", "claude://open a link", "-user-data-dir=/kept"}));
+    EXPECT_EQ(record.pid, result.pid) << "Claude must replace the launcher, not run as its child";
+    EXPECT_EQ(record.workingDirectory, (temp / "work dir").string());
+    EXPECT_EQ(record.environment.at("KORVEL_PROBE"), "a value with blanks");
+    for (const fs::path& folder : {temp / "Profile Data", fs::path(dataDir).parent_path(), fs::path(dataDir)})
+        EXPECT_EQ(modeOf(folder), 0700u) << folder;
 }
 
 TEST_F(LauncherTest, AcceptsAnExistingFolderAndBinaryInfoPlistAsTheyAre)
 {
     fs::create_directories(dataDir);
     fs::permissions(dataDir, fs::perms(0755));
-    fs::permissions(temp / "Profile Data", fs::perms(0751));
     StandInClaude::convertInfoToBinary(bundle);
 
-    const auto result = run({"--foo"});
-
-    EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+    EXPECT_EQ(run({"--foo"}).exitStatus, 0);
     EXPECT_EQ(claudeRecord().arguments,
         (std::vector<std::string> {claude().string(), "--user-data-dir=" + dataDir, "--foo"}));
     EXPECT_EQ(modeOf(dataDir), 0755u);
-    EXPECT_EQ(modeOf(temp / "Profile Data"), 0751u);
 }
 
-TEST_F(LauncherTest, RefusesAMissingOrUnusableDataFolderSetting)
+TEST_F(LauncherTest, EachFailureEndsAtOnceWithItsLineAndTheSameNotice)
 {
-    const auto info = bundle / "Contents" / "Info.plist";
-    const std::string intact = korvel::test::readText(info);
-    const std::vector<std::pair<std::string, std::function<void()>>> cases = {
-        {"relative path", [&] { StandInClaude::setInfoString(bundle, "KVLUserDataDir", "Profile Data/x"); }},
-        {"empty path", [&] { StandInClaude::setInfoString(bundle, "KVLUserDataDir", ""); }},
-        {"missing key", [&] { StandInClaude::removeInfoKey(bundle, "KVLUserDataDir"); }},
-        {"integer value", [&] { StandInClaude::setInfoInteger(bundle, "KVLUserDataDir", 7); }},
-        {"not a property list", [&] { korvel::test::writeText(info, "KVLUserDataDir=/tmp/x\n"); }},
-        {"no Info.plist", [&] { fs::remove(info); }},
+    const std::string noFolder = "This profile app has no data folder configured.",
+                      noClaude = "Claude's executable is missing from this profile app.",
+                      folderFailed = "Could not create the profile data folder at " + dataDir + ": ";
+    const auto moveTo = [&](const std::string& name) {
+        fs::rename(std::exchange(bundle, temp / "Apps" / name), bundle);
     };
-    for (const auto& [name, breakIt] : cases) {
-        SCOPED_TRACE(name);
-        korvel::test::writeText(info, intact);
+    // What breaks the app, what the launcher says, whether it made the data folder first.
+    const std::vector<std::tuple<std::function<void()>, std::string, bool>> cases = {
+        {[&] { StandInClaude::setInfoString(bundle, "KVLUserDataDir", "Profile Data/x"); }, noFolder, false},
+        {[&] { StandInClaude::removeInfoKey(bundle, "KVLUserDataDir"); }, noFolder, false},
+        {[&] { StandInClaude::setInfoInteger(bundle, "KVLUserDataDir", 7); }, noFolder, false},
+        {[&] { writeText(bundle / "Contents/Info.plist", "KVLUserDataDir=/tmp/x\n"); }, noFolder, false},
+        {[&] { moveTo("Claude Work.APP"); }, "The launcher must run from inside a profile app bundle.", false},
+        {[&] { moveTo("Claude Work"); }, "The launcher must run from inside a profile app bundle.", false},
+        {[&] { fs::remove(claude()); }, noClaude, true},
+        {[&] { fs::permissions(claude(), fs::perms(0644)); }, noClaude, true},
+        {[&] { fs::remove(claude()), fs::create_directory(claude()); }, noClaude, true},
+        {[&] {
+             writeText(claude(),
+                 "\x7f"
+                 "ELF not really");
+         },
+            "Could not start Claude: Exec format error", true},
+        {[&] { writeText(temp / "Profile Data", "a file where a folder belongs"); }, folderFailed + "Not a directory",
+            false},
+        {[&] { writeText(dataDir, "a file where the data folder belongs"); }, folderFailed + "File exists", false},
+    };
+    for (const auto& [breakIt, message, folderMade] : cases) {
+        SCOPED_TRACE(message);
+        makeApp();
         breakIt();
 
-        expectFailure(run(), noDataFolder);
-        EXPECT_FALSE(fs::exists(temp / "Profile Data"));
-        EXPECT_FALSE(fs::exists(temp / "work dir" / "Profile Data"));
+        const auto result = run();
+        EXPECT_EQ(result.exitStatus, 1);
+        EXPECT_EQ(result.standardError, "KorvelLauncher: " + message + "\n");
+        EXPECT_EQ(result.standardOutput, "");
+        // The stand-in gdbus lingers: a launcher that waited for it, or left it our pipes, would take seconds.
+        EXPECT_LT(result.seconds, 1.0);
+        EXPECT_EQ(postedNotice(), notifyCall(message + "\n\nOpen Korvel and choose “Rebuild App” for this profile."));
+        EXPECT_EQ(fs::is_directory(dataDir), folderMade);
+        EXPECT_FALSE(fs::exists(temp / "work dir/Profile Data"));
     }
-}
-
-TEST_F(LauncherTest, RefusesToRunOutsideAnAppBundle)
-{
-    for (const char* name : {"Claude Work.APP", "Claude Work", "Claude.app.bak"}) {
-        SCOPED_TRACE(name);
-        const fs::path moved = temp / "Apps" / name;
-        fs::rename(bundle, moved);
-        bundle = moved;
-
-        expectFailure(run(), notInBundle);
-        EXPECT_FALSE(fs::exists(temp / "Profile Data"));
-    }
-}
-
-TEST_F(LauncherTest, RefusesWhenClaudeIsMissingOrNotExecutable)
-{
-    const std::vector<std::pair<std::string, std::function<void()>>> cases = {
-        {"missing", [&] { fs::remove(claude()); }},
-        {"not executable", [&] { fs::permissions(claude(), fs::perms(0644)); }},
-        {"a folder", [&] { fs::remove(claude()), fs::create_directory(claude()); }},
-        {"a dangling link", [&] { fs::remove(claude()), fs::create_symlink("Claude.gone", claude()); }},
-    };
-    for (const auto& [name, breakIt] : cases) {
-        SCOPED_TRACE(name);
-        fs::remove_all(claude());
-        korvel::test::writeText(claude(), "#!/bin/sh\nexit 0\n");
-        fs::permissions(claude(), fs::perms(0755));
-        breakIt();
-
-        expectFailure(run(), claudeMissing);
-        // The folder comes first; only then is Claude looked for.
-        EXPECT_TRUE(fs::is_directory(dataDir));
-    }
-}
-
-TEST_F(LauncherTest, ReportsWhenClaudeCannotBeStarted)
-{
-    korvel::test::writeText(claude(),
-        std::string("\x7f"
-                    "ELF not really",
-            15));
-
-    expectFailure(run(), "Could not start Claude: Exec format error");
-}
-
-TEST_F(LauncherTest, ReportsWhenTheDataFolderCannotBeCreated)
-{
-    korvel::test::writeText(temp / "Profile Data", "a file where a folder belongs");
-
-    expectFailure(run(), "Could not create the profile data folder at " + dataDir + ": Not a directory");
-
-    fs::remove(temp / "Profile Data");
-    korvel::test::writeText(dataDir, "a file where the data folder belongs");
-
-    expectFailure(run(), "Could not create the profile data folder at " + dataDir + ": File exists");
 }
 
 } // namespace

@@ -29,16 +29,13 @@ struct ChildProcess
         int signal = 0; // the signal that ended it, 0 when it exited
         std::string standardOutput;
         std::string standardError;
-        double seconds = 0; // from start until both outputs were closed and the process was reaped
+        double seconds = 0; // from start until its standard output was closed and the process was reaped
     };
 
-    // Starts `program` and waits until it ends and has closed its outputs. Throws std::runtime_error when
+    // Starts `program` and waits until it ends and has closed its standard output. Throws std::runtime_error when
     // it cannot be started.
     static Result run(const std::filesystem::path& program);
     static Result run(const std::filesystem::path& program, const Options& options);
-
-    // The inherited environment with `changes` applied, as NAME=value entries.
-    static std::vector<std::string> environmentWith(const std::map<std::string, std::optional<std::string>>& changes);
 };
 
 } // namespace korvel::test

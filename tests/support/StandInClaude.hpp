@@ -28,9 +28,8 @@ struct StandInClaude
     };
 
     static constexpr std::string_view bundleIdentifier = "com.anthropic.claudefordesktop";
-    static constexpr std::string_view recordVariable = "KORVEL_STANDIN_RECORD";
-    static constexpr std::string_view stayVariable = "KORVEL_STANDIN_STAY";
     static constexpr std::string_view recordFileName = "standin-record.txt";
+    static constexpr std::string_view stayVariable = "KORVEL_STANDIN_STAY"; // "1": keep running until SIGTERM
 
     // Lays out `folder`/Claude.app (the folder is created if needed) and returns the bundle's path.
     static std::filesystem::path create(const std::filesystem::path& folder);
@@ -52,10 +51,6 @@ struct StandInClaude
     static void setInfoInteger(const std::filesystem::path& bundle, const std::string& key, std::int64_t value);
     static void removeInfoKey(const std::filesystem::path& bundle, const std::string& key);
     static void convertInfoToBinary(const std::filesystem::path& bundle);
-
-    // An ICNS file holding PNG images of a rounded square in the given colour: 128 px ("ic07"), 256 px ("ic08")
-    // and 512 px ("ic09").
-    static std::string icns(double red = 0.85, double green = 0.47, double blue = 0.34);
 };
 
 } // namespace korvel::test

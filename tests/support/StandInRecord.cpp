@@ -1,64 +1,38 @@
 #include "tests/support/StandInRecord.hpp"
 
 #include <fstream>
-#include <sstream>
+#include <optional>
 #include <stdexcept>
 
 namespace korvel::test {
 
 namespace {
 
-std::vector<std::string> fieldsOf(const std::string& bytes)
+// The record whose "begin" field came just before fields[at]; nothing while it is still being written.
+std::optional<StandInRecord> recordAt(const std::vector<std::string>& fields, size_t& at)
 {
-    std::vector<std::string> fields;
-    size_t start = 0;
-    for (size_t end = bytes.find('\0'); end != std::string::npos; end = bytes.find('\0', start)) {
-        fields.push_back(bytes.substr(start, end - start));
-        start = end + 1;
-    }
-    return fields; // an unterminated tail is a field still being written
-}
-
-std::string valueAfter(const std::string& field, const std::string& prefix)
-{
-    if (field.compare(0, prefix.size(), prefix) != 0)
-        throw std::runtime_error("stand-in record: expected " + prefix + " but found " + field);
-    return field.substr(prefix.size());
-}
-
-// Reads one record starting at `next` ("begin" already checked); false when the record is incomplete.
-bool readRecord(const std::vector<std::string>& fields, size_t& next, StandInRecord& record)
-{
-    auto take = [&](std::string& field) {
-        if (next >= fields.size())
-            return false;
-        field = fields[next++];
-        return true;
+    const auto value = [&](const std::string& prefix) {
+        const std::string& field = fields.at(at++);
+        if (field.rfind(prefix, 0) != 0)
+            throw std::runtime_error("stand-in record: expected " + prefix + " but found " + field);
+        return field.substr(prefix.size());
     };
-    std::string field;
-    if (!take(field))
-        return false;
-    const auto count = std::stoul(valueAfter(field, "argc="));
-    for (unsigned long index = 0; index < count; ++index) {
-        if (!take(field))
-            return false;
-        record.arguments.push_back(field);
+    try {
+        StandInRecord record;
+        for (auto count = std::stoul(value("argc=")); count > 0; --count)
+            record.arguments.push_back(fields.at(at++));
+        record.pid = static_cast<pid_t>(std::stol(value("pid=")));
+        record.workingDirectory = value("cwd=");
+        for (std::string field = fields.at(at++); field != "end"; field = fields.at(at++)) {
+            const auto equals = field.find('=');
+            if (equals == std::string::npos)
+                throw std::runtime_error("stand-in record: not a variable: " + field);
+            record.environment[field.substr(0, equals)] = field.substr(equals + 1);
+        }
+        return record;
+    } catch (const std::out_of_range&) {
+        return std::nullopt; // the fields ran out
     }
-    if (!take(field))
-        return false;
-    record.pid = static_cast<pid_t>(std::stol(valueAfter(field, "pid=")));
-    if (!take(field))
-        return false;
-    record.workingDirectory = valueAfter(field, "cwd=");
-    while (take(field)) {
-        if (field == "end")
-            return true;
-        const auto equals = field.find('=');
-        if (equals == std::string::npos)
-            throw std::runtime_error("stand-in record: not a variable: " + field);
-        record.environment[field.substr(0, equals)] = field.substr(equals + 1);
-    }
-    return false;
 }
 
 } // namespace
@@ -66,20 +40,18 @@ bool readRecord(const std::vector<std::string>& fields, size_t& next, StandInRec
 std::vector<StandInRecord> StandInRecord::readAll(const std::filesystem::path& file)
 {
     std::ifstream in(file, std::ios::binary);
-    if (!in)
-        return {};
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    const auto fields = fieldsOf(bytes.str());
+    std::vector<std::string> fields;
+    // An unterminated tail is a field still being written.
+    for (std::string field; std::getline(in, field, '\0') && !in.eof();)
+        fields.push_back(field);
     std::vector<StandInRecord> records;
-    size_t next = 0;
-    while (next < fields.size()) {
-        if (fields[next++] != "begin")
-            throw std::runtime_error("stand-in record: expected begin but found " + fields[next - 1]);
-        StandInRecord record;
-        if (!readRecord(fields, next, record))
+    for (size_t at = 0; at < fields.size();) {
+        if (fields[at++] != "begin")
+            throw std::runtime_error("stand-in record: expected begin but found " + fields[at - 1]);
+        auto record = recordAt(fields, at);
+        if (!record)
             break;
-        records.push_back(std::move(record));
+        records.push_back(std::move(*record));
     }
     return records;
 }
@@ -96,10 +68,7 @@ StandInRecord StandInRecord::readOne(const std::filesystem::path& file)
 void StandInRecord::append(const std::filesystem::path& file, const StandInRecord& record)
 {
     std::string bytes;
-    auto field = [&](const std::string& text) {
-        bytes += text;
-        bytes += '\0';
-    };
+    const auto field = [&](const std::string& text) { bytes += text + '\0'; };
     field("begin");
     field("argc=" + std::to_string(record.arguments.size()));
     for (const auto& argument : record.arguments)

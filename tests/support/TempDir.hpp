@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <string>
 #include <string_view>
 
@@ -22,9 +23,14 @@ private:
     std::filesystem::path m_path;
 };
 
-// Small file helpers for tests.
+// Small file helpers for tests. writeText and writeExecutable create missing parent folders.
 void writeText(const std::filesystem::path& file, std::string_view text);
+std::filesystem::path writeExecutable(const std::filesystem::path& file, std::string_view text); // mode 0755
 std::string readText(const std::filesystem::path& file);
 unsigned modeOf(const std::filesystem::path& path); // permission bits, e.g. 0700
+
+// Every entry below `root` (not root itself) by relative path: type and mode, modification time, extended
+// attributes, then the link text or the file's content. Equal descriptions mean an exact copy.
+std::map<std::string, std::string> describeTree(const std::filesystem::path& root);
 
 } // namespace korvel::test

@@ -32,12 +32,6 @@ namespace {
 
 const std::string creatingApp = "Creating app…";
 
-void writeExecutable(const std::filesystem::path& file, const std::string& text)
-{
-    writeText(file, text);
-    std::filesystem::permissions(file, std::filesystem::perms(0755));
-}
-
 } // namespace
 
 ModelSandbox::ModelSandbox()

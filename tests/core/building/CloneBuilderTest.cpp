@@ -2,8 +2,6 @@
 #include "core/building/CloneError.hpp"
 #include "core/building/IcnsFile.hpp"
 #include "core/building/InfoPlistPatcher.hpp"
-#include "core/building/ProfileBundleKeys.hpp"
-#include "core/support/FileError.hpp"
 #include "core/support/Sha256.hpp"
 #include "core/transfer/CommandError.hpp"
 #include "core/transfer/SystemTools.hpp"
@@ -13,6 +11,7 @@
 #include "tests/support/StandInClaude.hpp"
 #include "tests/support/StandInRecord.hpp"
 #include "tests/support/TempDir.hpp"
+#include "tests/support/Thrown.hpp"
 
 #include <gtest/gtest.h>
 
@@ -28,7 +27,6 @@ namespace {
     ::testing::AddGlobalTestEnvironment(new korvel::test::DrawingCacheCleanup);
 
 const fs::path builtLauncher = fs::path(KORVEL_BINARY_DIR) / "Korvel.app/Contents/MacOS/KorvelLauncher";
-const fs::path builtHelpers = fs::path(KORVEL_BINARY_DIR) / "Korvel.app/Contents/Helpers";
 
 class CloneBuilderTest : public ::testing::Test
 {
@@ -65,13 +63,10 @@ protected:
 // A folder of stand-in system tools; `codesign` prints a complaint and fails.
 fs::path rejectingTools(const TempDir& dir)
 {
-    const fs::path tools = dir / "tools";
-    writeText(tools / "codesign", "#!/bin/sh\necho \"$5: code object is not signed at all\" >&2\nexit 1\n");
+    writeExecutable(dir / "tools/codesign", "#!/bin/sh\necho \"$5: code object is not signed at all\" >&2\nexit 1\n");
     for (const char* name : {"xattr", "lsregister"})
-        writeText(tools / name, "#!/bin/sh\nexit 0\n");
-    for (const char* name : {"codesign", "xattr", "lsregister"})
-        fs::permissions(tools / name, fs::perms::owner_all);
-    return tools;
+        writeExecutable(dir / "tools" / name, "#!/bin/sh\nexit 0\n");
+    return dir / "tools";
 }
 
 } // namespace
@@ -108,27 +103,6 @@ TEST_F(CloneBuilderTest, BuildsACompleteProfileApp)
     EXPECT_EQ(builder.installedApps().at(work.id), std::vector<fs::path> {app});
 }
 
-TEST_F(CloneBuilderTest, BuiltAppReadsBackInPythonAndIcns2png)
-{
-    const fs::path app = builder.build(profile("Py"));
-    const auto python = ChildProcess::run("/usr/bin/python3",
-        {.arguments = {"python3", "-c",
-             "import plistlib,sys\n"
-             "d=plistlib.load(open(sys.argv[1],'rb'))\n"
-             "print(d['CFBundleDisplayName'], d['KVLProfileID'], d['CFBundleExecutable'])",
-             (app / "Contents/Info.plist").string()}});
-    EXPECT_EQ(python.exitStatus, 0) << python.standardError;
-    EXPECT_EQ(python.standardOutput, "Claude Py " + stringIn(app, "KVLProfileID") + " KorvelLauncher\n");
-
-    const fs::path out = dir / "icns2png";
-    fs::create_directories(out);
-    const auto extracted = ChildProcess::run("/usr/bin/icns2png",
-        {.arguments = {"icns2png", "-x", "-o", out.string(), (app / "Contents/Resources/ProfileIcon.icns").string()}});
-    EXPECT_EQ(extracted.exitStatus, 0) << extracted.standardError;
-    for (const char* size : {"256x256", "512x512", "1024x1024"})
-        EXPECT_TRUE(fs::exists(out / (std::string("ProfileIcon_") + size + "x32.png"))) << size;
-}
-
 TEST_F(CloneBuilderTest, LaunchedAppBecomesClaudeWithTheProfileDataFolder)
 {
     const Profile work = profile("Team A b");
@@ -155,9 +129,12 @@ TEST_F(CloneBuilderTest, RebuildRenameAndLeftovers)
     const fs::path first = builder.build(work);
     writeText(first / "Contents/Resources/marker", "old build");
 
-    // Rebuild in place: same place, fresh contents.
+    ::chmod(paths.dataDir(work.id).c_str(), 0755);
+
+    // Rebuild in place: same place, fresh contents, the existing data folder as it is.
     EXPECT_EQ(builder.build(work), first);
     EXPECT_FALSE(fs::exists(first / "Contents/Resources/marker"));
+    EXPECT_EQ(modeOf(paths.dataDir(work.id)), 0755u);
 
     // A leftover staging bundle from an interrupted build does not get in the way.
     const fs::path staging = paths.appsDir / (".building-" + work.id.toString() + ".app");
@@ -173,15 +150,6 @@ TEST_F(CloneBuilderTest, RebuildRenameAndLeftovers)
     EXPECT_EQ(builder.installedApps().at(work.id), std::vector<fs::path> {renamed});
 }
 
-TEST_F(CloneBuilderTest, ExistingDataFolderKeepsItsMode)
-{
-    const Profile work = profile("Work");
-    fs::create_directories(paths.dataDir(work.id));
-    ::chmod(paths.dataDir(work.id).c_str(), 0755);
-    builder.build(work);
-    EXPECT_EQ(modeOf(paths.dataDir(work.id)), 0755u);
-}
-
 TEST_F(CloneBuilderTest, FailedSigningLeavesThePreviousAppAndNoStaging)
 {
     const Profile work = profile("Work");
@@ -191,14 +159,9 @@ TEST_F(CloneBuilderTest, FailedSigningLeavesThePreviousAppAndNoStaging)
     env.set("KORVEL_TOOLS_DIR", rejectingTools(dir).string());
     Profile recoloured = work;
     recoloured.color = ProfileColor::Red;
-    try {
-        builder.build(recoloured);
-        FAIL() << "build succeeded";
-    } catch (const CommandError& error) {
-        const std::string message = error.what();
-        EXPECT_NE(message.find("codesign --force --deep --sign -"), std::string::npos) << message;
-        EXPECT_NE(message.find("code object is not signed at all"), std::string::npos) << message;
-    }
+    const std::string message = thrown<CommandError>([&] { builder.build(recoloured); }).what();
+    EXPECT_NE(message.find("codesign --force --deep --sign -"), std::string::npos) << message;
+    EXPECT_NE(message.find("code object is not signed at all"), std::string::npos) << message;
     EXPECT_FALSE(fs::exists(paths.appsDir / (".building-" + work.id.toString() + ".app")));
     EXPECT_EQ(readText(app / "Contents/Info.plist"), before);
     EXPECT_EQ(builder.status(work), CloneStatus::ready("1.2.3"));
@@ -207,23 +170,13 @@ TEST_F(CloneBuilderTest, FailedSigningLeavesThePreviousAppAndNoStaging)
 TEST_F(CloneBuilderTest, PreconditionsFailBeforeAnythingIsCreated)
 {
     const Profile work = profile("Work");
-    CloneBuilder noLauncher(paths, dir / "missing/KorvelLauncher");
-    try {
-        noLauncher.build(work);
-        FAIL();
-    } catch (const CloneError& error) {
-        EXPECT_EQ(error.kind(), CloneError::Kind::LauncherMissing);
-    }
+    const CloneBuilder noLauncher(paths, dir / "missing/KorvelLauncher");
+    EXPECT_EQ(thrown<CloneError>([&] { noLauncher.build(work); }).kind(), CloneError::Kind::LauncherMissing);
     fs::permissions(builder.launcherURL, fs::perms::owner_read | fs::perms::owner_write);
-    EXPECT_THROW(builder.build(work), CloneError) << "a launcher that is not executable counts as missing";
-
+    EXPECT_EQ(thrown<CloneError>([&] { builder.build(work); }).kind(), CloneError::Kind::LauncherMissing)
+        << "a launcher that is not executable counts as missing";
     fs::remove_all(paths.sourceApp);
-    try {
-        builder.build(work);
-        FAIL();
-    } catch (const CloneError& error) {
-        EXPECT_EQ(error.kind(), CloneError::Kind::SourceMissing);
-    }
+    EXPECT_EQ(thrown<CloneError>([&] { builder.build(work); }).kind(), CloneError::Kind::SourceMissing);
     EXPECT_FALSE(fs::exists(paths.appsDir));
     EXPECT_FALSE(fs::exists(paths.supportDir));
 }

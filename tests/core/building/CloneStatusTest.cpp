@@ -7,26 +7,19 @@ using namespace korvel;
 
 TEST(CloneStatus, SummariesAndNeedsBuild)
 {
-    EXPECT_EQ(CloneStatus::ready("1.2.3").summary(), "Ready · Claude 1.2.3");
-    EXPECT_EQ(CloneStatus::outdated("1.2.3", "1.3.0").summary(), "Update available (1.2.3 → 1.3.0)");
-    EXPECT_EQ(CloneStatus::damaged("profile was renamed").summary(), "Needs rebuild: profile was renamed");
-    EXPECT_EQ(CloneStatus::sourceMissing().summary(), "Claude Desktop not found in /Applications");
-    EXPECT_EQ(CloneStatus::notBuilt().summary(), "App not created yet");
-
-    EXPECT_FALSE(CloneStatus::ready("1").needsBuild());
-    EXPECT_FALSE(CloneStatus::sourceMissing().needsBuild());
-    EXPECT_TRUE(CloneStatus::outdated("1", "2").needsBuild());
-    EXPECT_TRUE(CloneStatus::damaged("x").needsBuild());
-    EXPECT_TRUE(CloneStatus::notBuilt().needsBuild());
-}
-
-TEST(CloneStatus, EqualityComparesCaseAndEveryString)
-{
-    EXPECT_EQ(CloneStatus::ready("1"), CloneStatus::ready("1"));
-    EXPECT_NE(CloneStatus::ready("1"), CloneStatus::ready("1 "));
+    const std::vector<std::tuple<CloneStatus, std::string, bool>> cases = {
+        {CloneStatus::ready("1.2.3"), "Ready · Claude 1.2.3", false},
+        {CloneStatus::outdated("1.2.3", "1.3.0"), "Update available (1.2.3 → 1.3.0)", true},
+        {CloneStatus::damaged("profile was renamed"), "Needs rebuild: profile was renamed", true},
+        {CloneStatus::sourceMissing(), "Claude Desktop not found in /Applications", false},
+        {CloneStatus::notBuilt(), "App not created yet", true},
+    };
+    for (const auto& [status, summary, needsBuild] : cases) {
+        EXPECT_EQ(status.summary(), summary);
+        EXPECT_EQ(status.needsBuild(), needsBuild) << summary;
+    }
     EXPECT_NE(CloneStatus::outdated("1", "2"), CloneStatus::outdated("1", "3"));
     EXPECT_NE(CloneStatus::damaged("1"), CloneStatus::ready("1"));
-    EXPECT_EQ(CloneStatus::notBuilt(), CloneStatus::notBuilt());
 }
 
 TEST(CloneError, Messages)

@@ -1,13 +1,14 @@
 #include "core/model/ProfileStore.hpp"
 #include "core/support/FileError.hpp"
 #include "tests/support/TempDir.hpp"
+#include "tests/support/Thrown.hpp"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 using namespace korvel;
-using korvel::test::readText;
-using korvel::test::TempDir;
-using korvel::test::writeText;
+using namespace korvel::test;
+using nlohmann::json;
 
 namespace {
 
@@ -17,7 +18,26 @@ Profile work()
         *Timestamp::parseIso8601("2026-12-05T16:05:19Z")};
 }
 
-const char* const exampleFile = R"({
+// A file with one sound profile whose `key` is changed to `value`, or left out for null.
+std::string withField(const std::string& key, const json& value)
+{
+    json profile = {{"id", "0B5A1F3C-7D2E-4C61-9A8B-3E4F5A6B7C8D"}, {"name", "W"}, {"color", "red"},
+        {"createdAt", "2026-12-05T16:05:19Z"}};
+    if (value.is_null())
+        profile.erase(key);
+    else
+        profile[key] = value;
+    return json {{"version", 1}, {"profiles", {profile}}}.dump();
+}
+
+} // namespace
+
+TEST(ProfileStore, WritesTheDocumentedBytesIntoANewFolder)
+{
+    TempDir dir;
+    ProfileStore store(dir / "deep/er/profiles.json");
+    store.save({work()});
+    EXPECT_EQ(readText(store.fileURL), R"({
   "profiles" : [
     {
       "color" : "orange",
@@ -27,33 +47,10 @@ const char* const exampleFile = R"({
     }
   ],
   "version" : 1
-})";
-
-std::string withProfile(const std::string& fields)
-{
-    return R"({"version": 1, "profiles": [{)" + fields + "}]}";
-}
-
-const std::string goodFields =
-    R"("id": "0B5A1F3C-7D2E-4C61-9A8B-3E4F5A6B7C8D", "name": "Work", "color": "orange", "createdAt": "2026-12-05T16:05:19Z")";
-
-} // namespace
-
-TEST(ProfileStore, WritesTheDocumentedBytes)
-{
-    TempDir dir;
-    ProfileStore store(dir / "deep/er/profiles.json");
-    store.save({work()});
-    EXPECT_EQ(readText(store.fileURL), exampleFile);
-}
-
-TEST(ProfileStore, EscapesSlashesAndKeepsUnicode)
-{
-    Profile profile = work();
-    profile.name = "a/b \"q\" Émile\n\t";
-    const std::string text = ProfileStore::encode({profile});
-    EXPECT_NE(text.find(R"("name" : "a\/b \"q\" Émile\n\t")"), std::string::npos) << text;
-    EXPECT_EQ(ProfileStore::decode(text, "x").front(), profile);
+})");
+    Profile odd = work();
+    odd.name = "a/b \"q\" Émile\n\t";
+    EXPECT_NE(ProfileStore::encode({odd}).find(R"("name" : "a\/b \"q\" Émile\n\t")"), std::string::npos);
 }
 
 TEST(ProfileStore, RoundTripsInOrderAndTruncatesFractions)
@@ -63,20 +60,17 @@ TEST(ProfileStore, RoundTripsInOrderAndTruncatesFractions)
     EXPECT_TRUE(store.load().empty());
     EXPECT_FALSE(std::filesystem::exists(store.fileURL)) << "load must not create the file";
 
-    Profile second {Uuid::random(), "Ünïcødé 東京", ProfileColor::Graphite, Timestamp {1'800'000'000}};
+    Profile second {Uuid::random(), "a/b \"q\" Ünïcødé 東京\n", ProfileColor::Graphite, Timestamp {1'800'000'000}};
     store.save({second, work()});
     EXPECT_EQ(store.load(), (std::vector<Profile> {second, work()}));
 
     Profile fractional = work();
     fractional.createdAt.secondsSince1970 += 0.75;
     store.save({fractional});
-    const auto loaded = store.load();
-    EXPECT_NE(loaded.front(), fractional);
-    EXPECT_EQ(loaded.front(), work());
+    EXPECT_EQ(store.load(), std::vector<Profile> {work()});
 
     store.save({});
     EXPECT_TRUE(store.load().empty());
-    EXPECT_NE(readText(store.fileURL).find("\"version\" : 1"), std::string::npos);
 }
 
 TEST(ProfileStore, ReadersAcceptAnyLayoutAndExtraKeys)
@@ -90,75 +84,41 @@ TEST(ProfileStore, ReadersAcceptAnyLayoutAndExtraKeys)
 
 TEST(ProfileStore, StrictReadingFailsTheWholeFileAndLeavesItAlone)
 {
+    EXPECT_NO_THROW(ProfileStore::decode(withField("name", "W"), "x"));
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"not json", "{"},
         {"top level array", "[]"},
         {"missing version", R"({"profiles": []})"},
-        {"missing profiles", R"({"version": 1})"},
         {"fractional version", R"({"version": 1.5, "profiles": []})"},
-        {"string version", R"({"version": "1", "profiles": []})"},
-        {"missing key", withProfile(R"("id": "0B5A1F3C-7D2E-4C61-9A8B-3E4F5A6B7C8D", "name": "W", "color": "red")")},
-        {"bad uuid", withProfile(R"("id": "nope", "name": "W", "color": "red", "createdAt": "2026-12-05T16:05:19Z")")},
-        {"capitalised colour", withProfile(R"("id": "0B5A1F3C-7D2E-4C61-9A8B-3E4F5A6B7C8D", "name": "W",
-             "color": "Orange", "createdAt": "2026-12-05T16:05:19Z")")},
-        {"fractional seconds", withProfile(R"("id": "0B5A1F3C-7D2E-4C61-9A8B-3E4F5A6B7C8D", "name": "W",
-             "color": "red", "createdAt": "2026-12-05T16:05:19.5Z")")},
-        {"no time zone", withProfile(R"("id": "0B5A1F3C-7D2E-4C61-9A8B-3E4F5A6B7C8D", "name": "W",
-             "color": "red", "createdAt": "2026-12-05T16:05:19")")},
-        {"name not a string", withProfile(R"("id": "0B5A1F3C-7D2E-4C61-9A8B-3E4F5A6B7C8D", "name": 3,
-             "color": "red", "createdAt": "2026-12-05T16:05:19Z")")},
+        {"missing key", withField("createdAt", nullptr)},
+        {"bad uuid", withField("id", "nope")},
+        {"capitalised colour", withField("color", "Orange")},
+        {"fractional seconds", withField("createdAt", "2026-12-05T16:05:19.5Z")},
+        {"no time zone", withField("createdAt", "2026-12-05T16:05:19")},
+        {"name not a string", withField("name", 3)},
     };
     for (const auto& [what, text] : cases) {
         TempDir dir;
-        // One good profile first: nothing may be returned in part.
-        const std::string content = text;
-        writeText(dir / "profiles.json", content);
-        try {
-            ProfileStore(dir / "profiles.json").load();
-            ADD_FAILURE() << what << " was accepted";
-        } catch (const FileError& error) {
-            EXPECT_EQ(error.kind(), FileError::Kind::ReadCorrupt) << what;
-            EXPECT_NE(std::string(error.what()).find((dir / "profiles.json").string()), std::string::npos);
-        }
-        EXPECT_EQ(readText(dir / "profiles.json"), content) << what;
+        writeText(dir / "profiles.json", text);
+        const auto error = thrown<FileError>([&] { ProfileStore(dir / "profiles.json").load(); });
+        EXPECT_EQ(error.kind(), FileError::Kind::ReadCorrupt) << what;
+        EXPECT_NE(std::string(error.what()).find((dir / "profiles.json").string()), std::string::npos) << what;
+        EXPECT_EQ(readText(dir / "profiles.json"), text) << what;
     }
-    EXPECT_NO_THROW(ProfileStore::decode(withProfile(goodFields), "x"));
-}
-
-TEST(ProfileStore, ErrorsNameTheMissingKey)
-{
-    try {
-        ProfileStore::decode(R"({"profiles": []})", "/x/profiles.json");
-        FAIL();
-    } catch (const FileError& error) {
-        EXPECT_NE(std::string(error.what()).find("“version”"), std::string::npos) << error.what();
-    }
+    const auto missing = thrown<FileError>([] { ProfileStore::decode(R"({"profiles": []})", "/x/profiles.json"); });
+    EXPECT_NE(std::string(missing.what()).find("“version”"), std::string::npos) << missing.what();
 }
 
 TEST(ProfileStore, FailedSaveKeepsThePreviousFileAndLeavesNoTemporary)
 {
     TempDir dir;
-    ProfileStore store(dir / "profiles.json");
-    store.save({work()});
-    const std::string before = readText(store.fileURL);
-
     // The target replaced by a non-empty folder: the rename fails, even for root.
-    TempDir other;
-    ProfileStore blocked(other / "profiles.json");
-    std::filesystem::create_directories(other / "profiles.json/inside");
-    EXPECT_THROW(blocked.save({work()}), FileError);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(other.path()), {}), 1) << "temporary left behind";
+    std::filesystem::create_directories(dir / "profiles.json/inside");
+    EXPECT_THROW(ProfileStore(dir / "profiles.json").save({work()}), FileError);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << "temporary left behind";
 
     // A parent that is a file: the folder cannot be created.
     writeText(dir / "file", "x");
     EXPECT_THROW(ProfileStore(dir / "file/profiles.json").save({work()}), FileError);
-    EXPECT_EQ(readText(store.fileURL), before);
-}
-
-TEST(ProfileStore, MissingSupportFolderIsCreated)
-{
-    TempDir dir;
-    ProfileStore store(dir / "a/b/c/profiles.json");
-    store.save({work()});
-    EXPECT_EQ(store.load(), std::vector<Profile> {work()});
+    EXPECT_EQ(readText(dir / "file"), "x");
 }

@@ -1,15 +1,15 @@
 #include "core/support/AtomicFile.hpp"
 #include "core/support/FileError.hpp"
 #include "tests/support/TempDir.hpp"
+#include "tests/support/Thrown.hpp"
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 
 using namespace korvel;
-using korvel::test::modeOf;
-using korvel::test::readText;
-using korvel::test::TempDir;
+using namespace korvel::test;
+namespace fs = std::filesystem;
 
 TEST(AtomicFile, ReplacesContentAndKeepsTheModeOfAReplacedFile)
 {
@@ -25,33 +25,19 @@ TEST(AtomicFile, ReplacesContentAndKeepsTheModeOfAReplacedFile)
     AtomicFile::write(file, std::string(100000, 'x'));
     EXPECT_EQ(readText(file).size(), 100000u);
     EXPECT_EQ(modeOf(file), 0755u);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 1);
 }
 
-TEST(AtomicFile, FailureNamesTheTargetAndLeavesNothingBehind)
+TEST(AtomicFile, FailuresNameThePathAndLeaveNothingBehind)
 {
     TempDir dir;
-    std::filesystem::create_directories(dir / "target/child");
-    try {
-        AtomicFile::write(dir / "target", "x");
-        FAIL();
-    } catch (const FileError& error) {
-        EXPECT_EQ(error.kind(), FileError::Kind::WriteUnknown);
-        EXPECT_EQ(error.path(), dir / "target");
-        EXPECT_NE(error.errorNumber(), 0);
-        EXPECT_NE(std::string(error.what()).find((dir / "target").string()), std::string::npos);
-    }
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+    fs::create_directories(dir / "target/child");
+    const auto error = thrown<FileError>([&] { AtomicFile::write(dir / "target", "x"); });
+    EXPECT_EQ(error.kind(), FileError::Kind::WriteUnknown);
+    EXPECT_EQ(error.path(), dir / "target");
+    EXPECT_NE(std::string(error.what()).find((dir / "target").string()), std::string::npos);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 1);
+
     EXPECT_THROW(AtomicFile::write(dir / "missing/f", "x"), FileError);
-}
-
-TEST(AtomicFile, ReadReportsMissingFiles)
-{
-    TempDir dir;
-    try {
-        AtomicFile::read(dir / "nope");
-        FAIL();
-    } catch (const FileError& error) {
-        EXPECT_EQ(error.kind(), FileError::Kind::ReadNoSuchFile);
-    }
+    EXPECT_EQ(thrown<FileError>([&] { AtomicFile::read(dir / "nope"); }).kind(), FileError::Kind::ReadNoSuchFile);
 }

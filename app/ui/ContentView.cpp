@@ -1,0 +1,228 @@
+#include "app/ui/ContentView.hpp"
+
+#include "app/model/AppModel.hpp"
+#include "app/ui/EmptyStateView.hpp"
+#include "app/ui/NewProfileSheet.hpp"
+#include "app/ui/ProfileDetailView.hpp"
+#include "app/ui/Sidebar.hpp"
+#include "app/ui/Symbol.hpp"
+#include "app/ui/UiTask.hpp"
+#include "app/ui/WelcomeView.hpp"
+
+#include <QAction>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSplitter>
+#include <QToolBar>
+#include <QVBoxLayout>
+
+namespace korvel {
+namespace {
+
+QString qText(const std::string& text)
+{
+    return QString::fromStdString(text);
+}
+
+} // namespace
+
+ContentView::ContentView(AppModel& model, Platform platform, QWidget* parent)
+    : QMainWindow(parent)
+    , m_model(model)
+    , m_platform(platform)
+    , m_splitter(new QSplitter(this))
+    , m_sidebar(new Sidebar(model, platform, m_splitter))
+    , m_detailPane(new QWidget(m_splitter))
+    , m_empty(new EmptyStateView(model, m_detailPane))
+{
+    setWindowTitle("Korvel");
+    resize(860, 560);
+    auto* detailLayout = new QVBoxLayout(m_detailPane);
+    detailLayout->setContentsMargins(0, 0, 0, 0);
+    detailLayout->addWidget(m_empty);
+
+    m_sidebar->setMinimumWidth(220);
+    m_sidebar->setMaximumWidth(320);
+    m_splitter->addWidget(m_sidebar);
+    m_splitter->addWidget(m_detailPane);
+    m_splitter->setCollapsible(0, false);
+    m_splitter->setCollapsible(1, false);
+    m_splitter->setStretchFactor(1, 1);
+    m_splitter->setSizes({240, 620});
+    setCentralWidget(m_splitter);
+
+    makeCommands();
+    makeToolbar();
+    connect(&m_model, &AppModel::changed, this, &ContentView::render);
+    render();
+}
+
+ContentView::~ContentView() = default;
+
+void ContentView::makeCommands()
+{
+    QMenu* file = menuBar()->addMenu("&File");
+    m_newProfileCommand = file->addAction("New Profile…", this, [this] { m_model.setShowNewProfile(true); });
+    m_newProfileCommand->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
+    AppModel& model = m_model;
+    m_openAllCommand = file->addAction(
+        "Open All Profiles", this, [&model] { UiTask::start(&model, [&model] { return model.openAll(); }); });
+    m_openAllCommand->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
+    file->addSeparator();
+    m_quitCommand = file->addAction("Quit Korvel", this, &ContentView::quitRequested);
+    m_quitCommand->setShortcut(QKeySequence::Quit);
+}
+
+void ContentView::makeToolbar()
+{
+    QToolBar* toolbar = addToolBar("Profiles");
+    toolbar->setMovable(false);
+    toolbar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    const QColor ink = palette().color(QPalette::ButtonText);
+    AppModel& model = m_model;
+    m_openAllButton = toolbar->addAction(Symbol::icon(Symbol::Name::SquareStackUp, ink), "Open All", this,
+        [&model] { UiTask::start(&model, [&model] { return model.openAll(); }); });
+    m_openAllButton->setToolTip("Open every profile");
+    m_newProfileButton = toolbar->addAction(
+        Symbol::icon(Symbol::Name::Plus, ink), "New Profile", this, [this] { m_model.setShowNewProfile(true); });
+    m_newProfileButton->setToolTip("Create a profile for another Claude account");
+}
+
+void ContentView::render()
+{
+    m_openAllButton->setEnabled(!m_model.profiles().empty());
+    m_sidebar->render();
+    renderDetail();
+    renderSheets();
+    renderAlert();
+}
+
+void ContentView::renderDetail()
+{
+    const auto selected = m_model.profile(m_model.selection());
+    if (m_detail && (!selected || selected->id != m_detail->profileID())) {
+        // Another profile is shown in a fresh view; the old one commits its name on the way out.
+        if (selected || m_model.profile(m_detail->profileID()))
+            m_detail->commitName();
+        m_detail->hide();
+        m_detail->deleteLater();
+        m_detail = nullptr;
+    }
+    if (selected && !m_detail) {
+        m_detail = new ProfileDetailView(m_model, m_platform, selected->id, m_detailPane);
+        m_detailPane->layout()->addWidget(m_detail);
+    }
+    if (m_detail)
+        m_detail->render();
+    m_empty->setVisible(!m_detail);
+    m_empty->render();
+}
+
+void ContentView::renderSheets()
+{
+    if (!isVisible())
+        return; // sheets belong to the window; they appear when it does
+    if (m_model.showWelcome() && !m_welcome) {
+        m_welcome = new WelcomeView(m_model, m_platform, this);
+        m_welcome->setAttribute(Qt::WA_DeleteOnClose);
+        m_welcome->setWindowModality(Qt::WindowModal);
+        m_welcome->open();
+    } else if (!m_model.showWelcome() && m_welcome) {
+        WelcomeView* welcome = m_welcome;
+        m_welcome = nullptr;
+        welcome->closeSheet();
+    } else if (m_welcome) {
+        m_welcome->render();
+    }
+
+    if (m_model.showNewProfile() && !m_newProfileSheet && !m_welcome) {
+        m_newProfileSheet = new NewProfileSheet(m_model, this);
+        m_newProfileSheet->setAttribute(Qt::WA_DeleteOnClose);
+        m_newProfileSheet->setWindowModality(Qt::WindowModal);
+        connect(m_newProfileSheet, &QDialog::finished, this, [this] {
+            m_newProfileSheet = nullptr;
+            if (m_model.showNewProfile())
+                m_model.setShowNewProfile(false);
+        });
+        m_newProfileSheet->open();
+    } else if (!m_model.showNewProfile() && m_newProfileSheet) {
+        NewProfileSheet* sheet = m_newProfileSheet;
+        m_newProfileSheet = nullptr;
+        sheet->reject();
+    }
+}
+
+QWidget* ContentView::topmostSheet() const
+{
+    if (m_welcome)
+        return m_welcome;
+    if (m_newProfileSheet)
+        return m_newProfileSheet;
+    return const_cast<ContentView*>(this);
+}
+
+void ContentView::renderAlert()
+{
+    const auto& message = m_model.errorMessage();
+    if (!message) {
+        if (m_alert) {
+            QMessageBox* alert = m_alert;
+            m_alert = nullptr;
+            alert->done(0);
+        }
+        return;
+    }
+    if (m_alert) {
+        m_alert->setInformativeText(qText(*message));
+        return;
+    }
+    if (!isVisible())
+        return;
+    auto* alert = new QMessageBox(topmostSheet());
+    alert->setAttribute(Qt::WA_DeleteOnClose);
+    alert->setWindowModality(Qt::WindowModal);
+    alert->setIcon(QMessageBox::Warning);
+    alert->setWindowTitle("Something went wrong");
+    alert->setText("Something went wrong");
+    alert->setInformativeText(qText(*message));
+    QPushButton* ok = alert->addButton("OK", QMessageBox::RejectRole);
+    alert->setDefaultButton(ok);
+    alert->setEscapeButton(ok);
+    connect(alert, &QMessageBox::finished, this, [this, alert] {
+        if (m_alert != alert)
+            return; // closed because the message went away
+        m_alert = nullptr;
+        m_model.setErrorMessage(std::nullopt);
+    });
+    m_alert = alert;
+    alert->open();
+}
+
+void ContentView::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    render();
+}
+
+void ContentView::hideEvent(QHideEvent* event)
+{
+    QMainWindow::hideEvent(event);
+    if (m_detail)
+        m_detail->commitName();
+}
+
+void ContentView::keyPressEvent(QKeyEvent* event)
+{
+    const bool isReturn = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    // Return in a text field belongs to the field (the name field commits on it).
+    if (isReturn && m_detail && !qobject_cast<QLineEdit*>(focusWidget())) {
+        m_detail->performDefaultAction();
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
+}
+
+} // namespace korvel

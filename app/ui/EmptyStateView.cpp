@@ -1,0 +1,67 @@
+#include "app/ui/EmptyStateView.hpp"
+
+#include "app/model/AppModel.hpp"
+#include "app/ui/Symbol.hpp"
+#include "app/ui/TextStyle.hpp"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace korvel {
+
+EmptyStateView::EmptyStateView(AppModel& model, QWidget* parent)
+    : QWidget(parent)
+    , m_model(model)
+    , m_title(new QLabel(this))
+    , m_text(new QLabel("Each profile is its own Claude app with its own login,\nDock icon and chat history.", this))
+    , m_create(new QPushButton("Create a Profile", this))
+{
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(40, 40, 40, 40);
+    layout->setSpacing(14);
+    layout->addStretch(1);
+
+    auto* symbol = new QLabel(this);
+    symbol->setPixmap(
+        Symbol::pixmap(Symbol::Name::PersonTwoCircle, TextStyle::secondary(palette()), 52 * 1.2, devicePixelRatioF()));
+    symbol->setAlignment(Qt::AlignCenter);
+    layout->addWidget(symbol);
+
+    TextStyle::apply(m_title, TextStyle::Font::Title2);
+    m_title->setAlignment(Qt::AlignCenter);
+    layout->addWidget(m_title);
+
+    TextStyle::apply(m_text, TextStyle::Font::Body, true);
+    m_text->setAlignment(Qt::AlignCenter);
+    layout->addWidget(m_text);
+
+    QFont large = m_create->font();
+    large.setPointSizeF(large.pointSizeF() * 1.15);
+    m_create->setFont(large);
+    m_create->setMinimumHeight(32);
+    m_create->setDefault(true);
+    connect(m_create, &QPushButton::clicked, this, [this] { m_model.setShowNewProfile(true); });
+    layout->addWidget(m_create, 0, Qt::AlignCenter);
+    layout->addStretch(1);
+    render();
+}
+
+void EmptyStateView::render()
+{
+    const bool noProfiles = m_model.profiles().empty();
+    m_title->setText(noProfiles ? "No profiles yet" : "Select a profile");
+    m_create->setVisible(noProfiles);
+}
+
+QString EmptyStateView::title() const
+{
+    return m_title->text();
+}
+
+QString EmptyStateView::text() const
+{
+    return m_text->text();
+}
+
+} // namespace korvel

@@ -1,0 +1,99 @@
+#include "app/ui/MenuBarContent.hpp"
+
+#include "app/model/AppModel.hpp"
+#include "app/ui/BadgePixmap.hpp"
+
+#include <QAction>
+#include <QKeySequence>
+#include <QMenu>
+
+namespace korvel {
+namespace {
+
+using Kind = MenuBarContent::Entry::Kind;
+
+QAction* command(QMenu& menu, const MenuBarContent::Entry& entry, const std::function<void()>& action)
+{
+    QAction* item = menu.addAction(QString::fromStdString(entry.text));
+    item->setEnabled(entry.enabled);
+    QObject::connect(item, &QAction::triggered, &menu, [action] {
+        if (action)
+            action();
+    });
+    return item;
+}
+
+} // namespace
+
+std::vector<MenuBarContent::Entry> MenuBarContent::entries(const AppModel& model)
+{
+    std::vector<Entry> list;
+    if (const auto active = model.activeProfile())
+        list.push_back({Kind::Text, "Active: " + active->name, false, std::nullopt});
+    if (model.profiles().empty())
+        list.push_back({Kind::Text, "No profiles yet", false, std::nullopt});
+    for (const Profile& profile : model.profiles()) {
+        std::string text = profile.name;
+        if (model.running().contains(profile.id))
+            text += runningSuffix;
+        list.push_back({Kind::Profile, text, true, profile});
+    }
+    list.push_back({Kind::Separator, {}, true, std::nullopt});
+    list.push_back({Kind::OpenAll, "Open All Profiles", !model.profiles().empty(), std::nullopt});
+    list.push_back({Kind::NewProfile, "New Profile…", true, std::nullopt});
+    list.push_back({Kind::ManageProfiles, "Manage Profiles…", true, std::nullopt});
+    list.push_back({Kind::Settings, "Settings…", true, std::nullopt});
+    list.push_back({Kind::Separator, {}, true, std::nullopt});
+    list.push_back({Kind::Quit, "Quit Korvel", true, std::nullopt});
+    return list;
+}
+
+void MenuBarContent::fill(QMenu& menu, const std::vector<Entry>& entries, const Actions& actions, double scale)
+{
+    // Deleted later, not now: the menu may be rebuilt from inside one of its own actions.
+    for (QAction* old : menu.actions()) {
+        menu.removeAction(old);
+        if (old->parent() == &menu)
+            old->deleteLater();
+    }
+    for (const Entry& entry : entries) {
+        switch (entry.kind) {
+        case Kind::Text:
+            command(menu, entry, {});
+            break;
+        case Kind::Profile: {
+            const Profile profile = *entry.profile;
+            QAction* row = command(menu, entry, [open = actions.open, profile] {
+                if (open)
+                    open(profile);
+            });
+            row->setIcon(QIcon(BadgePixmap::render(profile.letter(), profile.color, rowBadgeSize, scale)));
+            row->setIconVisibleInMenu(true);
+            break;
+        }
+        case Kind::Separator:
+            menu.addSeparator();
+            break;
+        case Kind::OpenAll:
+            command(menu, entry, actions.openAll);
+            break;
+        case Kind::NewProfile:
+            command(menu, entry, actions.newProfile);
+            break;
+        case Kind::ManageProfiles:
+            command(menu, entry, actions.manageProfiles);
+            break;
+        case Kind::Settings:
+            command(menu, entry, actions.settings)->setMenuRole(QAction::PreferencesRole);
+            break;
+        case Kind::Quit: {
+            QAction* quit = command(menu, entry, actions.quit);
+            quit->setShortcut(QKeySequence::Quit);
+            quit->setMenuRole(QAction::QuitRole);
+            break;
+        }
+        }
+    }
+}
+
+} // namespace korvel

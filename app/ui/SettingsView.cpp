@@ -1,0 +1,120 @@
+#include "app/ui/SettingsView.hpp"
+
+#include "app/model/AppModel.hpp"
+#include "app/ui/FormSection.hpp"
+#include "app/ui/PathText.hpp"
+#include "app/ui/Symbol.hpp"
+#include "app/ui/TextStyle.hpp"
+#include "app/ui/UiTask.hpp"
+
+#include <QCheckBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace korvel {
+namespace {
+
+QLabel* valueLabel(QWidget* parent)
+{
+    auto* label = new QLabel(parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    TextStyle::apply(label, TextStyle::Font::Body, true);
+    return label;
+}
+
+} // namespace
+
+SettingsView::SettingsView(AppModel& model, QWidget* parent)
+    : QWidget(parent, Qt::Window)
+    , m_model(model)
+    , m_launchAtLogin(new QCheckBox("Launch at login", this))
+    , m_autoUpdate(new QCheckBox("Keep profile apps up to date with Claude", this))
+    , m_routeLinks(new QCheckBox("Send claude:// links to the active profile", this))
+    , m_takenBack(new QWidget(this))
+    , m_turnOnAgain(new QPushButton("Turn On Again", this))
+    , m_appsDir(valueLabel(this))
+    , m_supportDir(valueLabel(this))
+    , m_claudeVersion(valueLabel(this))
+{
+    setWindowTitle("Settings");
+    setFixedWidth(520);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(20, 20, 20, 20);
+    layout->setSpacing(18);
+
+    auto* general = new FormSection({}, this);
+    general->addRow(m_launchAtLogin);
+    general->addRow(m_autoUpdate);
+    general->setFooter("When Claude Desktop updates, each profile app is recreated from the new version the next time "
+                       "it isn’t running. You may be asked to allow keychain access again.");
+    layout->addWidget(general);
+
+    auto* links = new FormSection({}, this);
+    links->addRow(m_routeLinks);
+    auto* takenBackLayout = new QHBoxLayout(m_takenBack);
+    takenBackLayout->setContentsMargins(0, 0, 0, 0);
+    takenBackLayout->addStretch(1);
+    auto* warningIcon = new QLabel(m_takenBack);
+    warningIcon->setPixmap(Symbol::pixmap(
+        Symbol::Name::ExclamationTriangle, TextStyle::orange(), QFontMetricsF(font()).height(), devicePixelRatioF()));
+    takenBackLayout->addWidget(warningIcon);
+    auto* warning = new QLabel("Claude took the links back.", m_takenBack);
+    TextStyle::setTextColor(warning, TextStyle::orange());
+    takenBackLayout->addWidget(warning);
+    m_turnOnAgain->setAutoDefault(false);
+    takenBackLayout->addWidget(m_turnOnAgain);
+    takenBackLayout->addStretch(1);
+    m_takenBack->setAccessibleName("Claude took the links back.");
+    links->addRow(m_takenBack);
+    links->setFooter("Not needed for Google sign-in. Use this if you open claude:// links from your browser or email "
+                     "(magic links, shared chats, SSO) and want them in the profile you were last using instead of "
+                     "the original Claude app. Turning it off gives the links back to Claude.");
+    layout->addWidget(links);
+
+    auto* locations = new FormSection("Locations", this);
+    locations->addRow("Profile apps", m_appsDir);
+    locations->addRow("Profile data", m_supportDir);
+    locations->addRow("Claude Desktop", m_claudeVersion);
+    layout->addWidget(locations);
+    layout->addStretch(1);
+
+    // The model announces every attempt, so the toggle is redrawn from the login item's actual state.
+    connect(m_launchAtLogin, &QCheckBox::clicked, this, [this](bool enabled) { m_model.setLaunchAtLogin(enabled); });
+    connect(
+        m_autoUpdate, &QCheckBox::clicked, this, [this](bool enabled) { m_model.setAutoUpdateProfileApps(enabled); });
+    AppModel& shared = m_model;
+    connect(m_routeLinks, &QCheckBox::clicked, this, [&shared](bool enabled) {
+        UiTask::start(&shared, [&shared, enabled] { return shared.setRouteClaudeLinks(enabled); });
+    });
+    connect(m_turnOnAgain, &QPushButton::clicked, this,
+        [&shared] { UiTask::start(&shared, [&shared] { return shared.setRouteClaudeLinks(true); }); });
+    connect(&m_model, &AppModel::changed, this, &SettingsView::render);
+    render();
+}
+
+void SettingsView::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    render();
+}
+
+void SettingsView::render()
+{
+    if (!isVisible())
+        return; // asking the desktop who handles links is not free; a hidden window needn't know
+    m_launchAtLogin->setChecked(m_model.launchAtLogin());
+    m_autoUpdate->setChecked(m_model.autoUpdateProfileApps());
+    const bool routing = m_model.routeClaudeLinks();
+    const bool active = routing && m_model.isLinkRoutingActive();
+    m_routeLinks->setChecked(active);
+    m_takenBack->setVisible(routing && !active);
+    m_appsDir->setText(PathText::abbreviatingWithTilde(m_model.paths().appsDir));
+    m_supportDir->setText(PathText::abbreviatingWithTilde(m_model.paths().supportDir));
+    const auto version = m_model.builder().sourceVersion();
+    m_claudeVersion->setText(version ? QString::fromStdString("Version " + *version) : "Not installed");
+}
+
+} // namespace korvel

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QWidget>
+
+class QCheckBox;
+class QLabel;
+class QPushButton;
+
+namespace korvel {
+
+class AppModel;
+
+// The settings window: launch at login, keeping profile apps up to date, routing claude:// links, and where
+// things are on disk. Every toggle shows the actual state after each change, so a refused change springs back.
+class SettingsView : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit SettingsView(AppModel& model, QWidget* parent = nullptr);
+
+    void render();
+
+    QCheckBox* launchAtLoginToggle() const { return m_launchAtLogin; }
+    QCheckBox* autoUpdateToggle() const { return m_autoUpdate; }
+    QCheckBox* routeLinksToggle() const { return m_routeLinks; }
+    QWidget* linksTakenBackRow() const { return m_takenBack; }
+    QPushButton* turnOnAgainButton() const { return m_turnOnAgain; }
+    QLabel* profileAppsLocation() const { return m_appsDir; }
+    QLabel* profileDataLocation() const { return m_supportDir; }
+    QLabel* claudeVersion() const { return m_claudeVersion; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    AppModel& m_model;
+    QCheckBox* m_launchAtLogin;
+    QCheckBox* m_autoUpdate;
+    QCheckBox* m_routeLinks;
+    QWidget* m_takenBack;
+    QPushButton* m_turnOnAgain;
+    QLabel* m_appsDir;
+    QLabel* m_supportDir;
+    QLabel* m_claudeVersion;
+};
+
+} // namespace korvel

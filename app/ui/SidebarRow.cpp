@@ -1,0 +1,99 @@
+#include "app/ui/SidebarRow.hpp"
+
+#include "app/model/AppModel.hpp"
+#include "app/ui/BusyIndicator.hpp"
+#include "app/ui/ProfileBadge.hpp"
+#include "app/ui/StatusDot.hpp"
+#include "app/ui/TextStyle.hpp"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QVBoxLayout>
+
+namespace korvel {
+
+std::string SidebarRow::subtitle(const AppModel& model, const Profile& profile)
+{
+    if (const auto busy = model.busy().find(profile.id); busy != model.busy().end())
+        return busy->second;
+    if (model.running().contains(profile.id))
+        return model.activeProfileID() == profile.id ? "Active" : "Running";
+    switch (model.status(profile).kind()) {
+    case CloneStatus::Kind::Ready:
+        return "Not running";
+    case CloneStatus::Kind::Outdated:
+        return "Update ready";
+    case CloneStatus::Kind::SourceMissing:
+        return "Claude not installed";
+    case CloneStatus::Kind::Damaged:
+    case CloneStatus::Kind::NotBuilt:
+        break;
+    }
+    return "Needs setup";
+}
+
+SidebarRow::SidebarRow(const Profile& profile, QWidget* parent)
+    : QWidget(parent)
+    , m_badge(new ProfileBadge(profile.letter(), profile.color, 26, this))
+    , m_name(new QLabel(this))
+    , m_subtitle(new QLabel(this))
+    , m_spinner(new BusyIndicator(12, this))
+    , m_dot(new StatusDot(false, this))
+{
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(6, 3, 8, 3);
+    layout->setSpacing(10);
+    layout->addWidget(m_badge);
+
+    auto* texts = new QVBoxLayout;
+    texts->setSpacing(2);
+    QFont nameFont = font();
+    nameFont.setWeight(QFont::Medium);
+    m_name->setFont(nameFont);
+    m_name->setTextFormat(Qt::PlainText);
+    TextStyle::apply(m_subtitle, TextStyle::Font::Caption, true);
+    m_subtitle->setTextFormat(Qt::PlainText);
+    for (QLabel* label : {m_name, m_subtitle}) {
+        label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred); // one line, cut at the row's end
+        texts->addWidget(label);
+    }
+    layout->addLayout(texts, 1);
+    layout->addSpacing(4);
+    layout->addWidget(m_spinner);
+    layout->addWidget(m_dot);
+    m_spinner->hide();
+}
+
+void SidebarRow::render(const AppModel& model, const Profile& profile)
+{
+    m_badge->setBadge(profile.letter(), profile.color);
+    m_name->setText(QString::fromStdString(profile.name));
+    m_subtitle->setText(QString::fromStdString(subtitle(model, profile)));
+    const bool busy = model.busy().contains(profile.id);
+    m_spinner->setVisible(busy);
+    m_dot->setVisible(!busy);
+    m_dot->setRunning(model.running().contains(profile.id));
+    setAccessibleName(accessibleText());
+}
+
+QString SidebarRow::name() const
+{
+    return m_name->text();
+}
+
+QString SidebarRow::subtitleText() const
+{
+    return m_subtitle->text();
+}
+
+bool SidebarRow::showsSpinner() const
+{
+    return !m_spinner->isHidden();
+}
+
+QString SidebarRow::accessibleText() const
+{
+    return m_name->text() + ", " + m_subtitle->text();
+}
+
+} // namespace korvel

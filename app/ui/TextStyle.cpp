@@ -1,0 +1,82 @@
+#include "app/ui/TextStyle.hpp"
+
+#include <QApplication>
+#include <QPalette>
+#include <QWidget>
+
+namespace korvel {
+namespace {
+
+QFont scaled(double factor, QFont::Weight weight)
+{
+    QFont font = QApplication::font();
+    if (font.pointSizeF() > 0)
+        font.setPointSizeF(font.pointSizeF() * factor);
+    else
+        font.setPixelSize(static_cast<int>(font.pixelSize() * factor));
+    font.setWeight(weight);
+    return font;
+}
+
+} // namespace
+
+QFont TextStyle::font(Font style)
+{
+    switch (style) {
+    case Font::Title2:
+        return scaled(1.4, QFont::DemiBold);
+    case Font::Title3:
+        return scaled(1.2, QFont::Normal);
+    case Font::Headline:
+        return scaled(1.0, QFont::Bold);
+    case Font::Callout:
+        return scaled(0.95, QFont::Normal);
+    case Font::Caption:
+        return scaled(0.85, QFont::Normal);
+    case Font::CaptionBold:
+        return scaled(0.85, QFont::Bold);
+    case Font::Body:
+        break;
+    }
+    return QApplication::font();
+}
+
+QColor TextStyle::secondary(const QPalette& palette)
+{
+    QColor color = palette.color(QPalette::WindowText);
+    color.setAlphaF(0.55);
+    return color;
+}
+
+QColor TextStyle::accent(const QPalette& palette)
+{
+    return palette.color(QPalette::Highlight);
+}
+
+QColor TextStyle::orange()
+{
+    return QColor(232, 124, 22);
+}
+
+QColor TextStyle::green()
+{
+    return QColor(52, 199, 89);
+}
+
+void TextStyle::apply(QWidget* widget, Font style, bool secondaryColor)
+{
+    widget->setFont(font(style));
+    if (secondaryColor)
+        setTextColor(widget, secondary(widget->palette()));
+}
+
+void TextStyle::setTextColor(QWidget* widget, const QColor& color)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, color);
+    palette.setColor(QPalette::ButtonText, color);
+    palette.setColor(QPalette::Text, color);
+    widget->setPalette(palette);
+}
+
+} // namespace korvel
