@@ -45,7 +45,8 @@ void LinuxClock::add(std::coroutine_handle<> waiting, std::chrono::milliseconds 
 
 QCoro::Task<> LinuxClock::sleep(std::chrono::milliseconds duration)
 {
-    co_await Wait {*this, duration};
+    Wait wait {*this, duration}; // named: g++ 12 destroys co_await temporaries twice
+    co_await wait;
 }
 
 } // namespace korvel

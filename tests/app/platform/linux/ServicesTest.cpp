@@ -290,7 +290,8 @@ TEST_F(LinuxServicesTest, ClockSleepsOnTheEventLoop)
     auto doomed = std::make_unique<LinuxClock>();
     bool woke = false;
     auto sleeper = [](LinuxClock& clock, bool& woke) -> QCoro::Task<> {
-        co_await clock.sleep(std::chrono::hours(1));
+        auto sleeping = clock.sleep(std::chrono::hours(1));
+        co_await sleeping;
         woke = true;
     }(*doomed, woke);
     EXPECT_FALSE(woke);
