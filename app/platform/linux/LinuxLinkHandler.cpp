@@ -144,7 +144,9 @@ QCoro::Task<> LinuxLinkHandler::setDefaultApplication(std::filesystem::path appl
         const auto handler = applicationToOpen(scheme + ":");
         if (handler && AppBundle::resolvedLocation(*handler) == expected)
             co_return;
-        co_await QCoro::sleepFor(std::chrono::milliseconds(20));
+        // Named: g++ 12 destroys the temporaries of a co_await expression twice.
+        auto pause = QCoro::sleepFor(std::chrono::milliseconds(20));
+        co_await pause;
     }
 }
 

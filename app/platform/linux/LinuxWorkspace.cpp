@@ -8,6 +8,9 @@
 #include <QMetaObject>
 
 #include <cerrno>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <unistd.h>
 
 namespace korvel {
@@ -26,13 +29,32 @@ bool continues(const LinuxRunningApplication& application, const std::vector<Pro
 
 } // namespace
 
-LinuxWorkspace::LinuxWorkspace(
-    std::shared_ptr<X11Desktop> desktop, std::chrono::milliseconds scanInterval, QObject* parent)
+// What the workspace and its scan thread share. The thread touches `scan` only while `running` is set by it, and
+// the rest only under the mutex; the workspace may be gone when a stuck scan finally returns.
+struct LinuxWorkspace::Scanning
+{
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool running = false;
+    LinuxWorkspace* owner = nullptr; // nullptr once the workspace is gone
+    std::optional<WorkspaceScan::Result> result;
+    std::chrono::nanoseconds duration {};
+    WorkspaceScan scan;
+};
+
+LinuxWorkspace::LinuxWorkspace(std::shared_ptr<X11Desktop> desktop, std::chrono::milliseconds scanInterval,
+    std::chrono::milliseconds firstScanWait, QObject* parent)
     : QObject(parent)
     , m_desktop(std::move(desktop))
+    , m_scanning(std::make_shared<Scanning>())
 {
+    m_scanning->owner = this;
     refresh();
-    m_pending.clear(); // what runs already was not launched now
+    {
+        std::unique_lock lock(m_scanning->mutex);
+        m_scanning->finished.wait_for(lock, firstScanWait, [this] { return !m_scanning->running; });
+    }
+    collect(); // a slow first scan is applied when it arrives, its applications reported as launched
     m_timer.setInterval(scanInterval);
     QObject::connect(&m_timer, &QTimer::timeout, this, &LinuxWorkspace::refresh);
     m_timer.start();
@@ -45,23 +67,61 @@ LinuxWorkspace::LinuxWorkspace(
 
 LinuxWorkspace::~LinuxWorkspace()
 {
+    {
+        const std::lock_guard lock(m_scanning->mutex);
+        m_scanning->owner = nullptr;
+    }
     if (m_desktop)
         QObject::disconnect(m_desktop.get(), nullptr, this, nullptr);
 }
 
 void LinuxWorkspace::refresh()
 {
-    const auto started = std::chrono::steady_clock::now();
-    std::map<std::filesystem::path, std::vector<ProcessScanner::Process>> byBundle;
-    for (auto& process : m_scanner.scan())
-        byBundle[process.bundle].push_back(std::move(process));
-    m_lastScanDuration = std::chrono::steady_clock::now() - started;
+    const std::lock_guard lock(m_scanning->mutex);
+    if (m_scanning->running)
+        return; // the one running (or stuck) is enough
+    m_scanning->running = true;
+    std::thread([scanning = m_scanning, scope = m_scope] {
+        const auto started = std::chrono::steady_clock::now();
+        WorkspaceScan::Result result = scanning->scan.run(scope);
+        const std::lock_guard lock(scanning->mutex);
+        scanning->result = std::move(result);
+        scanning->duration = std::chrono::steady_clock::now() - started;
+        scanning->running = false;
+        scanning->finished.notify_all();
+        // Under the lock: the workspace cannot be destroyed meanwhile, and Qt drops the call if it goes later.
+        if (LinuxWorkspace* owner = scanning->owner)
+            QMetaObject::invokeMethod(owner, &LinuxWorkspace::collect, Qt::QueuedConnection);
+    }).detach();
+}
 
+std::chrono::nanoseconds LinuxWorkspace::lastScanDuration() const
+{
+    const std::lock_guard lock(m_scanning->mutex);
+    return m_scanning->duration;
+}
+
+void LinuxWorkspace::collect()
+{
+    std::optional<WorkspaceScan::Result> result;
+    {
+        const std::lock_guard lock(m_scanning->mutex);
+        result = std::exchange(m_scanning->result, std::nullopt);
+    }
+    if (!result)
+        return; // taken already
+    apply(std::move(*result), m_running.empty() && !m_timer.isActive());
+    if (std::exchange(m_activationPending, false))
+        activeWindowChanged();
+}
+
+void LinuxWorkspace::apply(WorkspaceScan::Result scan, bool initial)
+{
     for (auto it = m_running.begin(); it != m_running.end();) {
-        const auto found = byBundle.find(it->first);
-        if (found != byBundle.end() && continues(*it->second, found->second)) {
-            it->second->setProcesses(std::move(found->second));
-            byBundle.erase(found);
+        const auto found = scan.find(it->first);
+        if (found != scan.end() && continues(*it->second, found->second.processes)) {
+            it->second->setProcesses(std::move(found->second.processes));
+            scan.erase(found);
             ++it;
             continue;
         }
@@ -69,12 +129,21 @@ void LinuxWorkspace::refresh()
         queue(Event::DidTerminateApplication, it->second);
         it = m_running.erase(it);
     }
-    for (auto& [bundle, processes] : byBundle) {
+    for (auto& [bundle, found] : scan) {
+        if (!WorkspaceScan::isInside(bundle, m_scope))
+            continue; // scanned before the workspace was restricted
         auto application = std::make_shared<LinuxRunningApplication>(
-            bundle, m_identifiers.identifier(bundle), std::move(processes), m_desktop);
+            bundle, std::move(found.bundleIdentifier), std::move(found.processes), m_desktop);
         m_running.emplace(bundle, application);
-        queue(Event::DidLaunchApplication, application);
+        if (!initial) // what runs already at start was not launched now
+            queue(Event::DidLaunchApplication, application);
     }
+}
+
+void LinuxWorkspace::restrictTo(const std::filesystem::path& folder)
+{
+    m_scope = AppBundle::resolvedLocation(folder);
+    std::erase_if(m_running, [this](const auto& item) { return !WorkspaceScan::isInside(item.first, m_scope); });
 }
 
 void LinuxWorkspace::queue(Event event, std::shared_ptr<RunningApplication> application)
@@ -105,10 +174,12 @@ void LinuxWorkspace::activeWindowChanged()
     const auto pid = m_desktop->activeWindowProcess();
     if (!pid)
         return;
-    auto application = applicationOwning(*pid);
-    if (!application) {
-        refresh(); // a window of a process newer than the last scan
-        application = applicationOwning(*pid);
+    const auto application = applicationOwning(*pid);
+    if (!application && !m_activationPending) {
+        // Perhaps a window of a process newer than the last scan: look again once the next scan is in.
+        m_activationPending = true;
+        refresh();
+        return;
     }
     if (application == m_front.lock())
         return;
@@ -133,8 +204,6 @@ std::shared_ptr<LinuxRunningApplication> LinuxWorkspace::applicationAt(const std
 
 std::vector<std::shared_ptr<RunningApplication>> LinuxWorkspace::runningApplications() const
 {
-    // The model asks right before it acts (open, delete, restart): answer from a fresh scan.
-    const_cast<LinuxWorkspace*>(this)->refresh();
     std::vector<std::shared_ptr<RunningApplication>> applications;
     applications.reserve(m_running.size());
     for (const auto& [bundle, application] : m_running)
@@ -149,9 +218,6 @@ std::shared_ptr<RunningApplication> LinuxWorkspace::frontmostApplication() const
     const auto pid = m_desktop->activeWindowProcess();
     if (!pid)
         return nullptr;
-    if (auto application = applicationOwning(*pid))
-        return application;
-    const_cast<LinuxWorkspace*>(this)->refresh(); // a window of a process newer than the last scan
     return applicationOwning(*pid);
 }
 
@@ -162,7 +228,6 @@ void LinuxWorkspace::observe(Event event, Handler handler)
 
 QCoro::Task<> LinuxWorkspace::openApplication(std::filesystem::path bundle)
 {
-    refresh();
     if (const auto running = applicationAt(bundle)) {
         running->unhide();
         running->activate();
@@ -178,6 +243,7 @@ QCoro::Task<> LinuxWorkspace::openApplication(std::filesystem::path bundle)
     if (::access(executable->c_str(), X_OK) != 0)
         FileError::throwRead(*executable, errno);
     DetachedProcess::start(*executable, {});
+    refresh(); // its launch shows with this scan or the next
     co_return;
 }
 

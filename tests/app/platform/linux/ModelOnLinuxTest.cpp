@@ -6,12 +6,17 @@
 #include "tests/app/platform/linux/Sandbox.hpp"
 #include "tests/app/platform/linux/TestBundle.hpp"
 #include "tests/app/support/Await.hpp"
+#include "tests/app/support/ModelSandbox.hpp"
 #include "tests/support/StandInClaude.hpp"
 #include "tests/support/StandInRecord.hpp"
+
+#include <QCoreApplication>
+#include <QThreadPool>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 
 using namespace korvel;
 using namespace korvel::test;
@@ -37,24 +42,31 @@ TEST(ModelOnLinux, AProfileAppIsBuiltOpenedSeenRunningSentLinksAndQuit)
         sandbox.home() / "Applications", "Korvel", "com.veldrane.Korvel", "Korvel", TestBundle::stayingScript());
     TestBundle::addURLScheme(korvel, "claude");
 
+    // The app is built beforehand, as an earlier run of Korvel would have left it: building is the model's own
+    // business, tested on the fake platform.
+    const Profile profile = makeProfile("Work", ProfileColor::Teal);
+    ProfileStore(paths.profilesFile()).save({profile});
+    CloneBuilder(paths, KORVEL_LAUNCHER).build(profile);
+
     LinuxPlatform platform(TestBundle::executable(korvel));
-    AppModel model(paths, platform.platform(), KORVEL_LAUNCHER);
+    platform.workspace().restrictTo(sandbox.root()); // other tests on this machine run profile apps too
+    auto owned = std::make_unique<AppModel>(paths, platform.platform(), KORVEL_LAUNCHER);
+    AppModel& model = *owned;
     EXPECT_TRUE(std::filesystem::exists(sandbox.configHome() / "autostart" / "korvel.desktop"));
     EXPECT_TRUE(model.launchAtLogin());
 
-    const auto profile = await(model.createProfile("Work", ProfileColor::Teal, false), 120s);
-    ASSERT_TRUE(profile);
-    ASSERT_EQ(model.status(*profile).kind(), CloneStatus::Kind::Ready) << model.errorMessage().value_or("");
+    ASSERT_EQ(model.profiles().size(), 1U);
+    ASSERT_EQ(model.status(profile).kind(), CloneStatus::Kind::Ready) << model.errorMessage().value_or("");
 
     // Opened for real: the launcher becomes the stand-in, which stays until asked to quit.
     sandbox.set(std::string(StandInClaude::stayVariable), "1");
-    await(model.open(*profile));
+    await(model.open(profile));
     sandbox.set(std::string(StandInClaude::stayVariable), std::nullopt);
-    ASSERT_TRUE(waitUntil([&] { return model.running().contains(profile->id); })) << model.errorMessage().value_or("");
-    EXPECT_EQ(model.lastLaunchedProfileID(), profile->id);
-    const auto record = StandInClaude::recordFile(paths.dataDir(profile->id));
+    ASSERT_TRUE(waitUntil([&] { return model.running().contains(profile.id); })) << model.errorMessage().value_or("");
+    EXPECT_EQ(model.lastLaunchedProfileID(), profile.id);
+    const auto record = StandInClaude::recordFile(paths.dataDir(profile.id));
     ASSERT_TRUE(waitUntil([&] { return StandInRecord::readAll(record).size() == 1; }));
-    EXPECT_TRUE(hasArgument(StandInRecord::readOne(record), "--user-data-dir=" + paths.dataDir(profile->id).string()));
+    EXPECT_TRUE(hasArgument(StandInRecord::readOne(record), "--user-data-dir=" + paths.dataDir(profile.id).string()));
 
     // Links: Korvel takes the scheme through GIO and sends a link to the running profile app.
     await(model.setRouteClaudeLinks(true));
@@ -68,10 +80,15 @@ TEST(ModelOnLinux, AProfileAppIsBuiltOpenedSeenRunningSentLinksAndQuit)
     EXPECT_EQ(platform.platform().linkHandler.applicationToOpen(AppModel::probeLink), claude);
 
     // Quit: the termination arrives and the profile is no longer running.
-    const auto running = model.runningApp(*profile);
+    const auto running = model.runningApp(profile);
     ASSERT_TRUE(running);
     running->terminate();
     EXPECT_TRUE(waitUntil([&] { return running->isTerminated(); }));
-    EXPECT_TRUE(waitUntil([&] { return !model.running().contains(profile->id); }));
+    EXPECT_TRUE(waitUntil([&] { return !model.running().contains(profile.id); }));
     EXPECT_EQ(model.errorMessage(), std::nullopt);
+
+    // Let the sync round started by the termination finish before the model goes; the platform goes last and
+    // wakes the model's sleeping link-handler checks.
+    EXPECT_TRUE(waitUntil(
+        [&] { return !model.isSyncingSessions() && QThreadPool::globalInstance()->activeThreadCount() == 0; }));
 }

@@ -22,7 +22,8 @@ std::map<std::string, std::optional<std::string>> Sandbox::environment() const
         {"XDG_CONFIG_DIRS", (root() / "system-config").string()},
         {"DISPLAY", std::nullopt},
         {"WAYLAND_DISPLAY", std::nullopt},
-        {"DBUS_SESSION_BUS_ADDRESS", std::nullopt},
+        // No session bus, and none started on demand for the test's X display either.
+        {"DBUS_SESSION_BUS_ADDRESS", "disabled:"},
     };
 }
 

@@ -11,8 +11,8 @@
 namespace korvel::test {
 
 // A temporary home for one test: HOME, XDG_DATA_HOME, XDG_CONFIG_HOME, XDG_RUNTIME_DIR (0700),
-// XDG_DATA_DIRS and XDG_CONFIG_DIRS point into a fresh folder, DISPLAY and the session bus are unset, until
-// the object goes.
+// XDG_DATA_DIRS and XDG_CONFIG_DIRS point into a fresh folder, DISPLAY is unset and the session bus disabled,
+// until the object goes.
 class Sandbox
 {
 public:

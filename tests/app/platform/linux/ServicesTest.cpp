@@ -285,6 +285,18 @@ TEST_F(LinuxServicesTest, ClockSleepsOnTheEventLoop)
     await(clock.sleep(150ms));
     EXPECT_GE(std::chrono::steady_clock::now() - start, 150ms);
     EXPECT_TRUE(ticked) << "other events ran meanwhile";
+
+    // A clock that goes away wakes its sleepers instead of leaving them waiting for ever.
+    auto doomed = std::make_unique<LinuxClock>();
+    bool woke = false;
+    auto sleeper = [](LinuxClock& clock, bool& woke) -> QCoro::Task<> {
+        auto sleeping = clock.sleep(std::chrono::hours(1));
+        co_await sleeping;
+        woke = true;
+    }(*doomed, woke);
+    EXPECT_FALSE(woke);
+    doomed.reset();
+    EXPECT_TRUE(woke);
 }
 
 TEST_F(LinuxServicesTest, ThePlatformIsWiredAroundTheRunningBundle)

@@ -33,9 +33,10 @@ std::string TestBundle::stayingScript(const std::optional<std::filesystem::path>
     std::string script = "#!/bin/sh\n";
     if (argumentsFile)
         script += recordArguments(*argumentsFile);
-    // sh runs a trap only between commands, so the wait must be interruptible.
+    // sh runs a trap only between commands, so the wait must be interruptible. A sleep that outlives the script
+    // (a SIGTERM right between its start and `child=`) must not hold the test's output open.
     script += "trap 'kill $child 2>/dev/null; exit 0' TERM\n"
-              "sleep 1000 & child=$!\n"
+              "sleep 1000 </dev/null >/dev/null 2>&1 & child=$!\n"
               "wait $child\n";
     return script;
 }

@@ -178,10 +178,10 @@ TEST_F(LinuxWorkspaceTest, OneApplicationPerBundleWithTheOldestProcessAsMain)
     // The main script starts a helper from the same bundle, as Chromium-style apps do.
     const auto bundle = TestBundle::withScript(sandbox.root(), "Family", "com.example.family", "Family",
         "#!/bin/sh\n"
-        "\"$(dirname \"$0\")/Helper\" &\n"
+        "\"$(dirname \"$0\")/Helper\" </dev/null >/dev/null 2>&1 &\n"
         "helper=$!\n"
         "trap 'kill $helper $child 2>/dev/null; exit 0' TERM\n"
-        "sleep 1000 & child=$!\n"
+        "sleep 1000 </dev/null >/dev/null 2>&1 & child=$!\n"
         "wait $child\n");
     writeText(bundle / "Contents" / "MacOS" / "Helper", TestBundle::stayingScript());
     std::filesystem::permissions(bundle / "Contents" / "MacOS" / "Helper", std::filesystem::perms(0755));
@@ -292,4 +292,42 @@ TEST_F(LinuxWorkspaceTest, WithoutX11TheFrontmostApplicationIsUnknownAndActivati
     running("com.example.quiet")->unhide();
     await(workspace->openApplication(bundle)); // running: activation, which does nothing
     EXPECT_FALSE(sawEvent(Workspace::Event::DidActivateApplication, "com.example.quiet"));
+}
+
+TEST_F(LinuxWorkspaceTest, ARestrictedWorkspaceSeesOnlyBundlesInsideItsFolder)
+{
+    const auto inside =
+        TestBundle::withProgram(sandbox.root() / "inside", "In", "com.example.in", "In", sleepProgram());
+    const auto outside =
+        TestBundle::withProgram(sandbox.root() / "outside", "Out", "com.example.out", "Out", sleepProgram());
+    BackgroundProcess outsideProcess(TestBundle::executable(outside), {.arguments = {"Out", "1000"}});
+    ASSERT_TRUE(waitForEvent(Workspace::Event::DidLaunchApplication, "com.example.out"));
+
+    workspace->restrictTo(sandbox.root() / "inside" / ".." / "inside");
+    EXPECT_EQ(running("com.example.out"), nullptr);
+    BackgroundProcess insideProcess(TestBundle::executable(inside), {.arguments = {"In", "1000"}});
+    ASSERT_TRUE(waitForEvent(Workspace::Event::DidLaunchApplication, "com.example.in"));
+    outsideProcess.signal(SIGKILL);
+    outsideProcess.wait();
+    spin(300ms);
+    EXPECT_FALSE(sawEvent(Workspace::Event::DidTerminateApplication, "com.example.out")) << "forgotten, not quit";
+}
+
+TEST_F(LinuxWorkspaceTest, ApplicationsRunningAtStartAreKnownAtOnceAndNotReportedAsLaunched)
+{
+    const auto bundle = TestBundle::withProgram(sandbox.root(), "Early", "com.example.early", "Early", sleepProgram());
+    BackgroundProcess early(TestBundle::executable(bundle), {.arguments = {"Early", "1000"}});
+    ASSERT_TRUE(waitForEvent(Workspace::Event::DidLaunchApplication, "com.example.early"));
+
+    LinuxWorkspace fresh(nullptr, 50ms);
+    int launches = 0;
+    fresh.observe(Workspace::Event::DidLaunchApplication, [&](const std::shared_ptr<RunningApplication>& launched) {
+        launches += launched && launched->bundleIdentifier() == "com.example.early"; // other tests start apps too
+    });
+    bool known = false;
+    for (const auto& application : fresh.runningApplications())
+        known = known || application->bundleIdentifier() == "com.example.early";
+    EXPECT_TRUE(known);
+    spin(300ms);
+    EXPECT_EQ(launches, 0);
 }
