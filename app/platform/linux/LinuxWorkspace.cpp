@@ -228,7 +228,8 @@ void LinuxWorkspace::observe(Event event, Handler handler)
 
 QCoro::Task<> LinuxWorkspace::openApplication(std::filesystem::path bundle)
 {
-    if (const auto running = applicationAt(bundle)) {
+    // The latest scan may still list an application that has just quit (a restart): that one is started anew.
+    if (const auto running = applicationAt(bundle); running && !running->isTerminated()) {
         running->unhide();
         running->activate();
         co_return;

@@ -15,6 +15,7 @@
 #include <fstream>
 #include <memory>
 #include <sstream>
+#include <thread>
 #include <unistd.h>
 
 using namespace korvel;
@@ -245,6 +246,29 @@ TEST_F(LinuxWorkspaceTest, OpenApplicationStartsTheBundleDetachedOnceAndReportsW
     InfoPlistPatcher::write({{"CFBundleIdentifier", "com.example.unnamed"}}, unnamed / "Contents" / "Info.plist");
     expectFileError(unnamed, FileError::Kind::ReadCorrupt);
     expectFileError(sandbox.root() / "Nowhere.app", FileError::Kind::ReadNoSuchFile);
+}
+
+TEST_F(LinuxWorkspaceTest, AnApplicationThatHasJustQuitIsStartedAnewBeforeTheNextScanNotices)
+{
+    const auto bundle =
+        TestBundle::withScript(sandbox.root(), "Again", "com.example.again", "Again", TestBundle::stayingScript());
+    await(workspace->openApplication(bundle));
+    ASSERT_TRUE(waitForEvent(Workspace::Event::DidLaunchApplication, "com.example.again"));
+    const auto first = running("com.example.again");
+    const pid_t firstPid = first->mainProcess().pid;
+
+    // A restart: quit, then open at once. Without the event loop no scan result arrives meanwhile.
+    first->terminate();
+    for (int poll = 0; poll < 500 && !first->isTerminated(); ++poll)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_TRUE(first->isTerminated());
+    ASSERT_EQ(running("com.example.again"), first) << "the latest scan still lists it";
+    await(workspace->openApplication(bundle));
+    ASSERT_TRUE(waitUntil([&] {
+        const auto now = running("com.example.again");
+        return now && now->mainProcess().pid != firstPid;
+    }));
+    running("com.example.again")->terminate();
 }
 
 TEST_F(LinuxWorkspaceTest, OpenURLsHandsEveryLinkOverAsOneArgumentNeverThroughAShell)
