@@ -763,6 +763,10 @@ QCoro::Task<> AppModel::syncSessions()
     std::vector<SessionSync::Item> items;
     items.reserve(m_profiles.size());
     for (const Profile& profile : m_profiles) {
+        // A profile being imported into must not receive session files in its half-copied data folder;
+        // the next round brings them.
+        if (m_busy.contains(profile.id))
+            continue;
         items.push_back({profile.id, m_paths.dataDir(profile.id),
             m_paths.profileDir(profile.id) / SessionSync::ledgerFileName, m_running.contains(profile.id)});
     }
