@@ -70,6 +70,36 @@ TEST_F(ProfileOperations, createProfileImportsClaudeDataBeforeBuilding)
     EXPECT_FALSE(m.errorMessage());
 }
 
+TEST_F(ProfileOperations, aSyncRoundLeavesAProfileAloneWhileItsDataIsBeingImported)
+{
+    const std::string account = "0B5A1F3C-7D2E-4C61-9A8B-3E4F5A6B7C8D";
+    const Profile work = makeProfile("Work");
+    storeProfiles({work});
+    std::filesystem::create_directories(paths.dataDir(work.id) / "claude-code-sessions" / account);
+    writeText(paths.originalDataDir / "Local State", "{}");
+    AppModel& m = start();
+    settle();
+    writeText(paths.originalDataDir / "claude-code-sessions" / account / "local_1.json", "{}");
+    std::vector<SessionSync::Result> round;
+    QObject watch;
+    QObject::connect(&m, &AppModel::sessionsSynced, &watch,
+        [&round](const std::vector<SessionSync::Result>& results) { round = results; });
+
+    PoolBlocker pool;
+    auto create = m.createProfile("Personal", ProfileColor::Orange, true);
+    ASSERT_EQ(m.profiles().size(), 2u);
+    const Uuid personal = m.profiles().back().id;
+    ASSERT_EQ(m.busy().at(personal), "Importing your Claude data…");
+    auto sync = m.syncSessions();
+    pool.release();
+    await(std::move(sync));
+    await(std::move(create));
+
+    EXPECT_EQ(round, (std::vector<SessionSync::Result> {{work.id, 1, 0, 0}}));
+    EXPECT_FALSE(m.errorMessage()) << *m.errorMessage();
+    EXPECT_EQ(readText(paths.dataDir(personal) / "claude-code-sessions" / account / "local_1.json"), "{}");
+}
+
 TEST_F(ProfileOperations, failedImportIsReportedAndTheAppIsBuiltAnyway)
 {
     AppModel& m = start(); // Claude's data folder holds nothing to import
