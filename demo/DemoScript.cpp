@@ -209,11 +209,17 @@ QCoro::Task<> DemoScript::routeLink()
 {
     AppModel& model = m_korvel.model();
     say("\n5. Route claude:// links to the active profile");
-    if (const auto app = model.runningApp(m_work))
-        app->activate();
+    // Asked again while it is not in front: its window may not have been mapped at the first request.
     auto active = waitFor(
         "“Work” is the active profile (its window came to the front)",
-        [&model, this] { return model.activeProfileID() == m_work.id; }, 10s);
+        [&model, this] {
+            if (model.activeProfileID() == m_work.id)
+                return true;
+            if (const auto app = model.runningApp(m_work))
+                app->activate();
+            return false;
+        },
+        10s);
     co_await active;
     auto routing = model.setRouteClaudeLinks(true);
     co_await routing;
