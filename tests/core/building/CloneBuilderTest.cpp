@@ -6,11 +6,9 @@
 #include "core/support/Sha256.hpp"
 #include "core/transfer/CommandError.hpp"
 #include "core/transfer/SystemTools.hpp"
-#include "tests/support/ChildProcess.hpp"
 #include "tests/support/DrawingCacheCleanup.hpp"
 #include "tests/support/ScopedEnvironment.hpp"
 #include "tests/support/StandInClaude.hpp"
-#include "tests/support/StandInRecord.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tests/support/Thrown.hpp"
 
@@ -93,17 +91,6 @@ TEST_F(CloneBuilderTest, BuildsACompleteProfileApp)
     EXPECT_EQ(icons.back().width(), 1024);
     EXPECT_EQ(builder.status(work), CloneStatus::ready("1.2.3"));
     EXPECT_EQ(builder.installedApps().at(work.id), std::vector<fs::path> {app});
-
-    // Launched, the app becomes Claude (same process) with the profile's data folder, made again if gone.
-    fs::remove(paths.dataDir(work.id));
-    const auto launched = ChildProcess::run(app / "Contents/MacOS/KorvelLauncher");
-    ASSERT_EQ(launched.exitStatus, 0) << launched.standardError;
-    const StandInRecord record = StandInRecord::readOne(StandInClaude::recordFile(paths.dataDir(work.id)));
-    EXPECT_EQ(record.arguments,
-        (std::vector<std::string> {
-            (app / "Contents/MacOS/Claude").string(), "--user-data-dir=" + paths.dataDir(work.id).string()}));
-    EXPECT_EQ(record.pid, launched.pid);
-    EXPECT_EQ(modeOf(paths.dataDir(work.id)), 0700u);
 }
 
 TEST_F(CloneBuilderTest, RebuildRenameAndLeftovers)
@@ -249,9 +236,6 @@ TEST_F(CloneBuilderTest, StatusFollowsClaudeUpdatesAndRemoval)
     EXPECT_EQ(builder.sourceVersion(), std::nullopt);
     EXPECT_EQ(builder.status(work), CloneStatus::ready("1.2.3"));
     EXPECT_EQ(builder.status(profile("Never built")), CloneStatus::sourceMissing());
-    Profile renamed = work;
-    renamed.name = "Elsewhere";
-    EXPECT_EQ(builder.status(renamed), CloneStatus::sourceMissing());
 }
 
 TEST_F(CloneBuilderTest, SameAppNameReplacesTheOtherProfilesApp)

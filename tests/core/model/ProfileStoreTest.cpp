@@ -103,17 +103,6 @@ TEST(ProfileStore, StrictReadingFailsTheWholeFileAndLeavesItAlone)
     EXPECT_NE(std::string(missing.what()).find("“version”"), std::string::npos) << missing.what();
 }
 
-TEST(ProfileStore, FailedSaveKeepsThePreviousFileAndLeavesNoTemporary)
-{
-    TempDir dir;
-    // The target replaced by a non-empty folder: the rename fails, even for root.
-    std::filesystem::create_directories(dir / "profiles.json/inside");
-    EXPECT_THROW(ProfileStore(dir / "profiles.json").save({work()}), FileError);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << "temporary left behind";
-    writeText(dir / "file", "x");
-    EXPECT_THROW(ProfileStore(dir / "file/profiles.json").save({work()}), FileError);
-}
-
 TEST(AppPaths, LiveFollowsTheXdgEnvironmentAndDerivesTheProfileFolders)
 {
     ScopedEnvironment env("HOME", "/home/ada");

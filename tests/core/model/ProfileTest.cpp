@@ -80,15 +80,3 @@ TEST(Profile, BundleIdentifierRoundTripsAndRejectsOthers)
              std::string("com.anthropic.claudefordesktop"), "COM.veldrane.Korvel.profile." + profile.id.lowerString()})
         EXPECT_FALSE(Profile::profileIDFromBundleIdentifier(other)) << other;
 }
-
-TEST(Profile, EqualityAndHashCoverAllFields)
-{
-    const Profile a = named("Work");
-    Profile later = a, renamed = a, recoloured = a;
-    later.createdAt.secondsSince1970 += 0.25;
-    renamed.name = "work";
-    recoloured.color = ProfileColor::Red;
-    EXPECT_TRUE(a == named("Work") && a != later && a != renamed && a != recoloured);
-    EXPECT_EQ(std::hash<Profile>()(a), std::hash<Profile>()(named("Work")));
-    EXPECT_NE(std::hash<Profile>()(a), std::hash<Profile>()(recoloured));
-}

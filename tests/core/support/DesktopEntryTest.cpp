@@ -60,17 +60,13 @@ TEST(DesktopEntry, ExecLinesQuoteArgumentsSoThatTheyComeBackUnchanged)
     EXPECT_EQ(sh.standardOutput, expected);
 }
 
-TEST(XdgFolders, AbsoluteVariablesWinAndTheRulesFallBackToHome)
+// The data and configuration homes are pinned through AppPaths::live.
+TEST(XdgFolders, RuntimeDirOnlyWhenSetToAnAbsolutePath)
 {
-    ScopedEnvironment environment("HOME", "/home/someone");
-    environment.set("XDG_DATA_HOME", "/data");
-    environment.set("XDG_CONFIG_HOME", "relative/config");
-    environment.set("XDG_RUNTIME_DIR", std::nullopt);
-    EXPECT_EQ(XdgFolders::dataHome(), "/data");
-    EXPECT_EQ(XdgFolders::configHome(), "/home/someone/.config") << "a relative value is ignored";
+    ScopedEnvironment environment("XDG_RUNTIME_DIR", std::nullopt);
     EXPECT_EQ(XdgFolders::runtimeDir(), std::nullopt);
-    environment.set("XDG_DATA_HOME", std::nullopt);
+    environment.set("XDG_RUNTIME_DIR", "relative/run");
+    EXPECT_EQ(XdgFolders::runtimeDir(), std::nullopt);
     environment.set("XDG_RUNTIME_DIR", "/run/user/1000");
-    EXPECT_EQ(XdgFolders::dataHome(), "/home/someone/.local/share");
     EXPECT_EQ(XdgFolders::runtimeDir(), "/run/user/1000");
 }
