@@ -54,15 +54,6 @@ protected:
     CloneBuilder builder;
 };
 
-// A folder of stand-in system tools; `codesign` prints a complaint and fails.
-fs::path rejectingTools(const TempDir& dir)
-{
-    writeExecutable(dir / "tools/codesign", "#!/bin/sh\necho \"$5: code object is not signed at all\" >&2\nexit 1\n");
-    for (const char* name : {"xattr", "lsregister"})
-        writeExecutable(dir / "tools" / name, "#!/bin/sh\nexit 0\n");
-    return dir / "tools";
-}
-
 } // namespace
 
 TEST_F(CloneBuilderTest, BuildsACompleteProfileApp)
@@ -123,7 +114,10 @@ TEST_F(CloneBuilderTest, FailedSigningLeavesThePreviousAppAndNoStaging)
     const fs::path app = builder.build(work);
     const std::string before = readText(app / "Contents/Info.plist");
 
-    env.set("KORVEL_TOOLS_DIR", rejectingTools(dir).string());
+    // Stand-in system tools whose `codesign` complains and fails.
+    writeExecutable(dir / "tools/codesign", "#!/bin/sh\necho \"$5: code object is not signed at all\" >&2\nexit 1\n");
+    writeExecutable(dir / "tools/xattr", "#!/bin/sh\n");
+    env.set("KORVEL_TOOLS_DIR", (dir / "tools").string());
     Profile recoloured = work;
     recoloured.color = ProfileColor::Red;
     const std::string message = thrown<CommandError>([&] { builder.build(recoloured); }).what();
