@@ -113,7 +113,6 @@ TEST(InfoPlistPatcher, PatchRewritesTheProfileEntriesAndKeepsEverythingElse)
     EXPECT_EQ(bare.at("CFBundleShortVersionString"), PlistValue(14));
     EXPECT_EQ(InfoPlistPatcher::stringValue(bare, "KVLLauncherHash"), "abc");
     EXPECT_EQ(bare.size(), 10u);
-    EXPECT_EQ(InfoPlistPatcher::appearance(makeProfile("  émile", ProfileColor::Orange)), "orange:É");
     EXPECT_EQ(InfoPlistPatcher::appearance(makeProfile("!!", ProfileColor::Graphite)), "graphite:?");
 }
 
