@@ -147,18 +147,3 @@ TEST_F(ClaudeCodeLauncherRun, HostileNamesArePrintedAsTheyAreAndNeverRun)
     for (const char* stray : {"ran-f", "ran-g", "x"})
         EXPECT_FALSE(fs::exists(dir / "work" / stray) || fs::exists(home / stray)) << stray;
 }
-
-TEST_F(ClaudeCodeLauncherRun, WithoutClaudeItPointsToTheDocumentation)
-{
-    const fs::path script = ClaudeCodeLauncher::writeScript("Work", dir / "p/ClaudeCode", dir / "p");
-    fs::create_directories(dir / "tools");
-    fs::create_symlink("/bin/mkdir", dir / "tools/mkdir");
-    const auto result = run(script, (dir / "tools").string());
-    EXPECT_EQ(result.exitStatus, 0) << result.standardOutput;
-    EXPECT_NE(
-        result.standardOutput.find("Claude Code profile: Work\nCLAUDE_CONFIG_DIR=" + (dir / "p/ClaudeCode").string() +
-            "\n\nClaude Code isn't installed. See " + std::string(ClaudeCodeLauncher::documentationURL) + "\n"),
-        std::string::npos)
-        << result.standardOutput;
-    EXPECT_FALSE(fs::exists(dir / "record/config"));
-}
