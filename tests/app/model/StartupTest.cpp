@@ -9,29 +9,21 @@ namespace {
 
 using Startup = ModelSandbox;
 
-TEST_F(Startup, firstStartHasNoProfilesShowsWelcomeAndWritesNothing)
+TEST_F(Startup, firstStartShowsWelcomeAndWritesNothingAndWelcomeEndsOnceCompletedOrWithProfiles)
 {
     AppModel& m = start();
     settle();
     EXPECT_TRUE(m.profiles().empty());
+    EXPECT_FALSE(m.selection());
     EXPECT_FALSE(m.errorMessage());
     EXPECT_TRUE(m.showWelcome());
     EXPECT_TRUE(m.autoUpdateProfileApps());
-    EXPECT_FALSE(m.didCompleteWelcome());
     EXPECT_FALSE(m.routeClaudeLinks());
-    EXPECT_FALSE(m.selection());
-    EXPECT_TRUE(m.statuses().empty());
     EXPECT_FALSE(std::filesystem::exists(paths.profilesFile()));
     EXPECT_TRUE(fake.userDefaults.writes.empty()) << "start-up stores no setting";
-    EXPECT_EQ(fake.workspace.observerCount(), 3u);
-    EXPECT_EQ(fake.ownApplication.observerCount(), 1u);
-}
 
-TEST_F(Startup, welcomeShowsOnlyWhileNeverCompletedAndWithoutProfiles)
-{
     fake.userDefaults.stored[AppModel::didCompleteWelcomeKey] = true;
-    EXPECT_FALSE(start().showWelcome());
-
+    EXPECT_FALSE(restart().showWelcome());
     fake.userDefaults.stored.clear();
     storeProfiles({makeProfile("Work")});
     EXPECT_FALSE(restart().showWelcome());
@@ -52,11 +44,7 @@ TEST_F(Startup, startWithProfilesSelectsTheFirstAndChecksEveryApp)
     EXPECT_EQ(m.status(work), CloneStatus::ready("1.0.0"));
     EXPECT_EQ(m.status(home), CloneStatus::notBuilt()) << "a missing app is not built automatically";
     EXPECT_EQ(buildsStarted(home.id), 0);
-
     EXPECT_EQ(m.status(makeProfile("Later")), CloneStatus::notBuilt());
-    EXPECT_FALSE(m.profile(std::nullopt));
-    EXPECT_EQ(m.profile(home.id), home);
-    EXPECT_FALSE(m.activeProfile());
 }
 
 TEST_F(Startup, settingsAreStoredOnEveryAssignmentAndSurviveARestart)
@@ -86,33 +74,28 @@ TEST_F(Startup, loginItemIsRegisteredOnceOnTheFirstStartFromAnApplicationsFolder
     restart();
     EXPECT_TRUE(fake.loginItem.enabled);
     EXPECT_TRUE(fake.userDefaults.boolForKey(AppModel::launchAtLoginMarkerKey));
-
     fake.loginItem.enabled = false; // the user turned it off
     restart();
     EXPECT_FALSE(fake.loginItem.enabled);
     EXPECT_EQ(fake.loginItem.enableCalls, 1);
-}
 
-TEST_F(Startup, firstRunLoginItemFailureIsSilentAndNotRetried)
-{
-    fake.mainBundle.path = "/Applications/Korvel.app";
-    fake.loginItem.failure = "not allowed";
-    AppModel& m = start();
-    EXPECT_EQ(fake.loginItem.enableCalls, 1);
-    EXPECT_FALSE(m.errorMessage());
-    EXPECT_TRUE(fake.userDefaults.boolForKey(AppModel::launchAtLoginMarkerKey));
-
-    restart();
-    EXPECT_EQ(fake.loginItem.enableCalls, 1);
-}
-
-TEST_F(Startup, firstRunSkipsRegistrationWhenAlreadyEnabled)
-{
+    // Another first run: already on, there is nothing to register.
+    fake.userDefaults.stored.clear();
     fake.mainBundle.path = "/Applications/Korvel.app";
     fake.loginItem.enabled = true;
-    start();
-    EXPECT_EQ(fake.loginItem.enableCalls, 0);
+    restart();
+    EXPECT_EQ(fake.loginItem.enableCalls, 1);
     EXPECT_TRUE(fake.userDefaults.boolForKey(AppModel::launchAtLoginMarkerKey));
+
+    // And one that fails: silently, and never again.
+    fake.userDefaults.stored.clear();
+    fake.loginItem.enabled = false;
+    fake.loginItem.failure = "not allowed";
+    EXPECT_FALSE(restart().errorMessage());
+    EXPECT_EQ(fake.loginItem.enableCalls, 2);
+    EXPECT_TRUE(fake.userDefaults.boolForKey(AppModel::launchAtLoginMarkerKey));
+    restart();
+    EXPECT_EQ(fake.loginItem.enableCalls, 2);
 }
 
 TEST_F(Startup, launchAtLoginChangesAnnounceAndReportFailures)
@@ -188,15 +171,13 @@ TEST_F(Startup, timerSyncsSessionsOnlyWhileAProfileAppRuns)
 
 TEST(MoveToApplications, isInApplicationsAcceptsOnlyTheTwoApplicationsFolders)
 {
-    const std::filesystem::path home = "/home/ada";
-    EXPECT_TRUE(MoveToApplications::isInApplications("/Applications/Korvel.app", home));
-    EXPECT_TRUE(MoveToApplications::isInApplications("/home/ada/Applications/Korvel.app", home));
+    const std::vector<std::pair<std::filesystem::path, bool>> cases {{"/Applications/Korvel.app", true},
+        {"/home/ada/Applications/Korvel.app", true}, {"/Applications", false}, {"/opt/Applications/Korvel.app", false},
+        {"/home/ada2/Applications/Korvel.app", false}, {"/home/ada/Applications2/Korvel.app", false},
+        {"/home/ada/Downloads/Korvel.app", false}};
+    for (const auto& [bundle, inside] : cases)
+        EXPECT_EQ(MoveToApplications::isInApplications(bundle, "/home/ada"), inside) << bundle;
     EXPECT_TRUE(MoveToApplications::isInApplications("/home/ada/Applications/Korvel.app", "/home/ada/"));
-    EXPECT_FALSE(MoveToApplications::isInApplications("/Applications", home));
-    EXPECT_FALSE(MoveToApplications::isInApplications("/opt/Applications/Korvel.app", home));
-    EXPECT_FALSE(MoveToApplications::isInApplications("/home/ada2/Applications/Korvel.app", home));
-    EXPECT_FALSE(MoveToApplications::isInApplications("/home/ada/Applications2/Korvel.app", home));
-    EXPECT_FALSE(MoveToApplications::isInApplications("/home/ada/Downloads/Korvel.app", home));
 }
 
 } // namespace
