@@ -1,4 +1,5 @@
 #include "app/model/AppNameCollision.hpp"
+#include "tests/app/model/ModelTest.hpp"
 #include "tests/app/support/Await.hpp"
 #include "tests/app/support/ModelSandbox.hpp"
 
@@ -28,7 +29,7 @@ TEST(AppNameCollision, namesThatShareAnAppIgnoringCaseCollide)
     EXPECT_FALSE(AppNameCollision::earlierOwner(list, named("Work"))) << "not in the list";
 }
 
-using AppNameCollisions = ModelSandbox;
+using AppNameCollisions = ModelTest;
 
 TEST_F(AppNameCollisions, profilesSharingAnAppNameDoNotRebuildEachOtherForever)
 {
@@ -58,9 +59,7 @@ TEST_F(AppNameCollisions, profilesSharingAnAppNameDoNotRebuildEachOtherForever)
 
 TEST_F(AppNameCollisions, anExplicitBuildOfTheLaterProfileAsksForARename)
 {
-    const Profile work = makeProfile("Work");
-    storeProfiles({work});
-    buildApp(work);
+    const auto [work] = built("Work");
     AppModel& m = start();
     settle();
 

@@ -1,6 +1,7 @@
 // What the command line relies on besides the operations: a headless model that leaves the desktop alone, and a
 // well-defined idle state.
 
+#include "tests/app/model/ModelTest.hpp"
 #include "tests/app/support/Await.hpp"
 #include "tests/app/support/ModelSandbox.hpp"
 
@@ -9,16 +10,14 @@
 namespace korvel::test {
 namespace {
 
-using HeadlessModel = ModelSandbox;
-using ModelIdle = ModelSandbox;
+using HeadlessModel = ModelTest;
+using ModelIdle = ModelTest;
 
 constexpr AppModel::Options headless {false, false};
 
 TEST_F(HeadlessModel, leavesTheLoginItemAndTheLinkHandlerAlone)
 {
-    const Profile work = makeProfile("Work");
-    storeProfiles({work});
-    buildApp(work);
+    const auto [work] = built("Work");
     registerBundle(work);
     fake.mainBundle.path = "/Applications/Korvel.app";
     fake.linkHandler.handlers["claude"] = paths.appURL(work);
@@ -48,9 +47,7 @@ TEST_F(HeadlessModel, leavesTheLoginItemAndTheLinkHandlerAlone)
 
 TEST_F(ModelIdle, isIdleOnlyWhenEveryOperationItStartedHasEnded)
 {
-    const Profile work = makeProfile("Work");
-    storeProfiles({work});
-    buildApp(work);
+    const auto [work] = built("Work");
     setClaudeVersion("2.0.0");
     AppModel& m = start();
     int idleSignals = 0;

@@ -1,3 +1,4 @@
+#include "tests/app/model/ModelTest.hpp"
 #include "tests/app/support/Await.hpp"
 #include "tests/app/support/ModelSandbox.hpp"
 
@@ -6,13 +7,11 @@
 namespace korvel::test {
 namespace {
 
-using LinkRouting = ModelSandbox;
+using LinkRouting = ModelTest;
 
 TEST_F(LinkRouting, linksGoToTheActiveThenTheLastLaunchedRunningProfileElseToClaudeAndOnlyWhileRoutingIsOn)
 {
-    const Profile work = makeProfile("Work");
-    const Profile home = makeProfile("Home");
-    storeProfiles({work, home});
+    const auto [work, home] = stored("Work", "Home");
     AppModel& m = start();
     const auto workApp = launchApp(work);
     const auto homeApp = launchApp(home); // launched last
@@ -68,8 +67,7 @@ TEST_F(LinkRouting, switchingRoutingMovesTheSchemeAndStoresTheSettingUnlessTheDe
 
 TEST_F(LinkRouting, aProfileAppHoldingTheSchemeIsRepairedSilentlyAndAnotherApplicationIsLeftAlone)
 {
-    const Profile work = makeProfile("Work");
-    storeProfiles({work});
+    const auto [work] = stored("Work");
     registerBundle(work);
     fake.linkHandler.handlers["claude"] = paths.appURL(work);
     fake.linkHandler.refusal = "no";

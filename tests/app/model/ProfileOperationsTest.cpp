@@ -1,8 +1,8 @@
 #include "core/building/CloneError.hpp"
 #include "core/model/ClaudeDesktop.hpp"
 #include "core/transfer/ClaudeCodeLauncher.hpp"
+#include "tests/app/model/ModelTest.hpp"
 #include "tests/app/support/Await.hpp"
-#include "tests/app/support/ModelSandbox.hpp"
 #include "tests/app/support/PoolBlocker.hpp"
 
 #include <QCoreApplication>
@@ -15,23 +15,11 @@ namespace {
 using namespace std::chrono_literals;
 using Paths = std::vector<std::filesystem::path>;
 
-class ProfileOperations : public ModelSandbox
-{
-protected:
-    // The only stored profile, with its app built when `built`.
-    Profile given(const std::string& name, bool built = false)
-    {
-        const Profile profile = makeProfile(name);
-        storeProfiles({profile});
-        if (built)
-            buildApp(profile);
-        return profile;
-    }
-};
+using ProfileOperations = ModelTest;
 
 TEST_F(ProfileOperations, blankNamesAndUnchangedOrUnknownProfilesChangeNothing)
 {
-    const Profile work = given("Work");
+    const auto [work] = stored("Work");
     AppModel& m = start();
     settle();
     const std::string stored = readText(paths.profilesFile());
@@ -93,7 +81,7 @@ TEST_F(ProfileOperations, createProfileImportsSavesSelectsAndBuildsEvenWhenTheIm
 TEST_F(ProfileOperations, aSyncRoundLeavesAProfileAloneWhileItsDataIsBeingImported)
 {
     const std::string account = "0B5A1F3C-7D2E-4C61-9A8B-3E4F5A6B7C8D";
-    const Profile work = given("Work");
+    const auto [work] = stored("Work");
     std::filesystem::create_directories(paths.dataDir(work.id) / "claude-code-sessions" / account);
     writeText(paths.originalDataDir / "Local State", "{}");
     AppModel& m = start();
@@ -123,11 +111,7 @@ TEST_F(ProfileOperations, openBringsARunningAppForwardAndRebuildsAnOutdatedOneFi
 {
     fake.userDefaults.stored[AppModel::autoUpdateKey] = false;
     fake.workspace.launchOnOpen = true;
-    const Profile work = makeProfile("Work");
-    const Profile home = makeProfile("Home");
-    storeProfiles({work, home});
-    buildApp(work);
-    buildApp(home);
+    const auto [work, home] = built("Work", "Home");
     registerBundle(home);
     setClaudeVersion("2.0.0");
     const auto workApp = fake.workspace.launch(work.bundleIdentifier()); // before Korvel starts
@@ -147,14 +131,12 @@ TEST_F(ProfileOperations, openBringsARunningAppForwardAndRebuildsAnOutdatedOneFi
     EXPECT_EQ(buildsStarted(home.id), 1);
     EXPECT_EQ(m.status(home), CloneStatus::ready("2.0.0"));
     EXPECT_EQ(fake.workspace.openedApplications, Paths {paths.appURL(home)});
-    EXPECT_TRUE(m.running().contains(home.id));
-    EXPECT_EQ(m.lastLaunchedProfileID(), home.id);
     EXPECT_FALSE(m.errorMessage());
 }
 
 TEST_F(ProfileOperations, openReportsAndAnnouncesMissingClaudeAndSystemFailures)
 {
-    const Profile work = given("Work");
+    const auto [work] = stored("Work");
     removeClaude();
     AppModel& m = start();
     std::vector<std::string> announced;
@@ -178,7 +160,7 @@ TEST_F(ProfileOperations, openReportsAndAnnouncesMissingClaudeAndSystemFailures)
 
 TEST_F(ProfileOperations, duringABuildRebuildAndOpenReturnAtOnceAndARenameBuildsAgainAfterwards)
 {
-    const Profile work = given("Work");
+    const auto [work] = stored("Work");
     AppModel& m = start();
     settle();
     PoolBlocker pool;
@@ -204,33 +186,14 @@ TEST_F(ProfileOperations, duringABuildRebuildAndOpenReturnAtOnceAndARenameBuilds
     EXPECT_FALSE(m.errorMessage());
 }
 
-TEST_F(ProfileOperations, rebuildRefusesARunningAppAndReportsBuildFailures)
+TEST_F(ProfileOperations, aRunningAppIsNotRebuiltButItsNewColourIsSavedAndBuiltOnceItQuits)
 {
-    const Profile work = given("Work");
-    AppModel& m = start();
-    launchApp(work);
-    await(m.rebuild(work));
-    EXPECT_EQ(m.errorMessage(), "Quit Claude Work before rebuilding its app.");
-    EXPECT_EQ(buildsStarted(work.id), 0);
-
-    fake.workspace.quit(fake.workspace.applications.at(0));
-    settle();
-    EXPECT_EQ(buildsStarted(work.id), 1) << "built once it quit";
-    std::filesystem::remove(launcher);
-    await(m.rebuild(work));
-    EXPECT_EQ(
-        m.errorMessage(), "Couldn’t create the app for Work: " + CloneError::launcherMissing(launcher).description());
-    EXPECT_TRUE(m.busy().empty());
-    EXPECT_EQ(m.status(work), CloneStatus::ready("1.0.0")) << "the previous app stays";
-}
-
-TEST_F(ProfileOperations, recolouringARunningAppSavesNowAndRebuildsWhenItQuits)
-{
-    const Profile work = given("Work", true);
+    const auto [work] = built("Work");
     const auto app = fake.workspace.launch(work.bundleIdentifier());
     AppModel& m = start();
     settle();
-
+    await(m.rebuild(work));
+    EXPECT_EQ(m.errorMessage(), "Quit Claude Work before rebuilding its app.");
     m.update(work, std::nullopt, ProfileColor::Green);
     settle();
     EXPECT_EQ(ProfileStore(paths.profilesFile()).load().at(0).color, ProfileColor::Green);
@@ -241,36 +204,19 @@ TEST_F(ProfileOperations, recolouringARunningAppSavesNowAndRebuildsWhenItQuits)
     settle();
     EXPECT_EQ(buildsStarted(work.id), 1);
     EXPECT_EQ(m.status(*m.profile(work.id)), CloneStatus::ready("1.0.0"));
-}
 
-TEST_F(ProfileOperations, deleteGivesUpAfterFiveSecondsWhenTheAppRefusesToQuit)
-{
-    const Profile work = given("Work", true);
-    const auto app = fake.workspace.launch(work.bundleIdentifier());
-    app->refusesToQuit = true;
-    AppModel& m = start();
-    settle();
-
-    await(m.deleteProfile(work, true));
-    EXPECT_EQ(m.errorMessage(), "Quit Claude Work first, then delete the profile.");
-    EXPECT_EQ(app->terminateRequests, 1);
-    EXPECT_EQ(fake.clock.sleeps, std::vector<FakeClock::Duration>(50, 100ms));
-    EXPECT_EQ(m.profiles(), std::vector<Profile> {work});
-    EXPECT_TRUE(std::filesystem::exists(paths.appURL(work)));
-    EXPECT_TRUE(std::filesystem::exists(paths.dataDir(work.id)));
-    EXPECT_TRUE(fake.trash.trashed.empty());
+    std::filesystem::remove(launcher);
+    await(m.rebuild(work));
+    EXPECT_EQ(
+        m.errorMessage(), "Couldn’t create the app for Work: " + CloneError::launcherMissing(launcher).description());
+    EXPECT_TRUE(m.busy().empty());
+    EXPECT_EQ(m.status(*m.profile(work.id)), CloneStatus::ready("1.0.0")) << "the previous app stays";
 }
 
 TEST_F(ProfileOperations, deleteRemovesTheAppTrashesOrKeepsTheDataAndMovesSelectionAndActiveProfile)
 {
-    const Profile work = makeProfile("Work");
-    const Profile home = makeProfile("Home");
-    const Profile play = makeProfile("Play");
-    storeProfiles({work, home, play});
-    for (const Profile& profile : {work, home, play}) {
-        buildApp(profile);
-        writeText(paths.profileDir(profile.id) / "session-import.json", "{}");
-    }
+    const auto [work, home, play] = built("Work", "Home", "Play");
+    writeText(paths.profileDir(home.id) / "session-import.json", "{}");
     const auto app = fake.workspace.launch(work.bundleIdentifier());
     app->checksBeforeQuitting = 3;
     AppModel& m = start();
@@ -306,18 +252,28 @@ TEST_F(ProfileOperations, deleteRemovesTheAppTrashesOrKeepsTheDataAndMovesSelect
     EXPECT_TRUE(std::filesystem::exists(paths.dataDir(play.id)));
 }
 
-TEST_F(ProfileOperations, restartWaitsTenSecondsForTheAppToQuitThenRebuildsAnOutdatedAppAndOpensIt)
+TEST_F(ProfileOperations, deleteAndRestartGiveUpOnAnAppThatWontQuitThenRestartRebuildsAnOutdatedAppAndOpensIt)
 {
-    const Profile work = given("Work", true);
+    const auto [work] = built("Work");
     setClaudeVersion("2.0.0");
     const auto app = fake.workspace.launch(work.bundleIdentifier());
     app->refusesToQuit = true;
     AppModel& m = start();
     settle();
 
+    await(m.deleteProfile(work, true));
+    EXPECT_EQ(m.errorMessage(), "Quit Claude Work first, then delete the profile.");
+    EXPECT_EQ(fake.clock.sleeps, std::vector<FakeClock::Duration>(50, 100ms));
+    EXPECT_EQ(m.profiles(), std::vector<Profile> {work});
+    EXPECT_TRUE(std::filesystem::exists(paths.appURL(work)));
+    EXPECT_TRUE(std::filesystem::exists(paths.dataDir(work.id)));
+    EXPECT_TRUE(fake.trash.trashed.empty());
+
+    fake.clock.sleeps.clear();
     await(m.restart(work));
     EXPECT_EQ(m.errorMessage(), "Claude Work didn’t quit. Quit it, then open it again.");
     EXPECT_EQ(fake.clock.sleeps, std::vector<FakeClock::Duration>(100, 100ms));
+    EXPECT_EQ(app->terminateRequests, 2);
     EXPECT_EQ(buildsStarted(work.id), 0);
     EXPECT_TRUE(fake.workspace.openedApplications.empty());
 
@@ -333,12 +289,7 @@ TEST_F(ProfileOperations, restartWaitsTenSecondsForTheAppToQuitThenRebuildsAnOut
 
 TEST_F(ProfileOperations, openAllOpensInListOrderAndBringsARunningOneForward)
 {
-    const Profile a = makeProfile("A");
-    const Profile b = makeProfile("B");
-    const Profile c = makeProfile("C");
-    storeProfiles({a, b, c});
-    for (const Profile& profile : {a, b, c})
-        buildApp(profile);
+    const auto [a, b, c] = built("A", "B", "C");
     const auto running = fake.workspace.launch(b.bundleIdentifier());
     AppModel& m = start();
     settle();
@@ -350,10 +301,7 @@ TEST_F(ProfileOperations, openAllOpensInListOrderAndBringsARunningOneForward)
 
 TEST_F(ProfileOperations, moveProfilesFollowsListMoveRulesAndSaves)
 {
-    const Profile a = makeProfile("A");
-    const Profile b = makeProfile("B");
-    const Profile c = makeProfile("C");
-    storeProfiles({a, b, c});
+    const auto [a, b, c] = stored("A", "B", "C");
     AppModel& m = start();
 
     m.moveProfiles({0}, 3);
@@ -369,7 +317,7 @@ TEST_F(ProfileOperations, moveProfilesFollowsListMoveRulesAndSaves)
 
 TEST_F(ProfileOperations, revealDataAndClaudeCodeCreateTheProfilesFilesOrReportWhyNot)
 {
-    const Profile work = given("Work");
+    const auto [work] = stored("Work");
     AppModel& m = start();
     m.revealData(work);
     EXPECT_EQ(fake.fileViewer.revealed, Paths {paths.dataDir(work.id)});

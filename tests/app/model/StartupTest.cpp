@@ -1,4 +1,5 @@
 #include "app/model/MoveToApplications.hpp"
+#include "tests/app/model/ModelTest.hpp"
 #include "tests/app/support/Await.hpp"
 #include "tests/app/support/ModelSandbox.hpp"
 
@@ -7,7 +8,7 @@
 namespace korvel::test {
 namespace {
 
-using Startup = ModelSandbox;
+using Startup = ModelTest;
 
 TEST_F(Startup, firstStartShowsWelcomeAndWritesNothingAndWelcomeEndsOnceCompletedOrWithProfiles)
 {
@@ -150,8 +151,7 @@ TEST_F(Startup, unreadableProfileListIsKeptAsideBeforeTheFirstSave)
 
 TEST_F(Startup, timerSyncsSessionsOnlyWhileAProfileAppRuns)
 {
-    const Profile work = makeProfile("Work");
-    storeProfiles({work});
+    const auto [work] = stored("Work");
     AppModel& m = start();
     settle();
     EXPECT_EQ(m.sessionSyncTimer().interval(), 30'000);

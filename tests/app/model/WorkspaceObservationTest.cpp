@@ -1,5 +1,6 @@
 #include "app/model/SessionSync.hpp"
 #include "core/model/ClaudeDesktop.hpp"
+#include "tests/app/model/ModelTest.hpp"
 #include "tests/app/support/Await.hpp"
 #include "tests/app/support/ModelSandbox.hpp"
 #include "tests/app/support/PoolBlocker.hpp"
@@ -12,13 +13,12 @@ namespace {
 
 using namespace std::chrono_literals;
 
-using WorkspaceObservation = ModelSandbox;
+using WorkspaceObservation = ModelTest;
 
 TEST_F(WorkspaceObservation, launchMarksTheProfileRunningAndRechecksTheLinkHandlerAt2_8And23Seconds)
 {
     fake.clock.manual = true;
-    const Profile work = makeProfile("Work");
-    storeProfiles({work});
+    const auto [work] = stored("Work");
     registerBundle(work);
     AppModel& m = start();
     settle();
@@ -43,8 +43,7 @@ TEST_F(WorkspaceObservation, launchMarksTheProfileRunningAndRechecksTheLinkHandl
 
 TEST_F(WorkspaceObservation, runningFollowsEveryLaunchAndQuitAndIncludesUnknownProfiles)
 {
-    const Profile work = makeProfile("Work");
-    storeProfiles({work});
+    const auto [work] = stored("Work");
     AppModel& m = start();
     const Profile stranger = makeProfile("Not in the list");
     const auto strangerApp = launchApp(stranger);
@@ -64,11 +63,7 @@ TEST_F(WorkspaceObservation, runningFollowsEveryLaunchAndQuitAndIncludesUnknownP
 
 TEST_F(WorkspaceObservation, outdatedAppsAreRebuiltOnlyWhileStoppedAndWithAutomaticUpdatesOn)
 {
-    const Profile work = makeProfile("Work");
-    const Profile home = makeProfile("Home");
-    storeProfiles({work, home});
-    buildApp(work);
-    buildApp(home);
+    const auto [work, home] = built("Work", "Home");
     setClaudeVersion("2.0.0");
     const auto workApp = launchApp(work);
     AppModel& m = start();
@@ -105,8 +100,7 @@ TEST_F(WorkspaceObservation, outdatedAppsAreRebuiltOnlyWhileStoppedAndWithAutoma
 
 TEST_F(WorkspaceObservation, activeProfileFollowsProfileAppsAndClaudeButNotOtherApps)
 {
-    const Profile work = makeProfile("Work");
-    storeProfiles({work});
+    const auto [work] = stored("Work");
     const auto workApp = fake.workspace.launch(work.bundleIdentifier());
     fake.workspace.frontmost = workApp;
     AppModel& m = start();
@@ -126,7 +120,7 @@ TEST_F(WorkspaceObservation, activeProfileFollowsProfileAppsAndClaudeButNotOther
     EXPECT_EQ(m.activeProfileID(), work.id);
 }
 
-class SessionSyncRounds : public ModelSandbox
+class SessionSyncRounds : public ModelTest
 {
 protected:
     const std::string account = "0B5A1F3C-7D2E-4C61-9A8B-3E4F5A6B7C8D";
@@ -149,10 +143,7 @@ protected:
 
 TEST_F(SessionSyncRounds, eachRoundTellsWhatItBroughtAndPendingSessionsAddUpWhileTheAppRuns)
 {
-    const Profile work = makeProfile("Work");
-    const Profile stopped = makeProfile("Stopped");
-    const Profile idle = makeProfile("Idle");
-    storeProfiles({work, stopped, idle});
+    const auto [work, stopped, idle] = stored("Work", "Stopped", "Idle");
     giveAccountTo(work);
     giveAccountTo(stopped);
     const auto app = launchApp(work);
@@ -192,8 +183,7 @@ TEST_F(SessionSyncRounds, eachRoundTellsWhatItBroughtAndPendingSessionsAddUpWhil
 
 TEST_F(SessionSyncRounds, aTickDuringARoundStartsNoSecondRound)
 {
-    const Profile work = makeProfile("Work");
-    storeProfiles({work});
+    const auto [work] = stored("Work");
     giveAccountTo(work);
     addSourceSession("local_1");
     AppModel& m = start();
