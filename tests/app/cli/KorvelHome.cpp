@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <regex>
@@ -92,6 +93,24 @@ Profile KorvelHome::stored(const std::string& name) const
     throw std::runtime_error("no stored profile " + name);
 }
 
+std::vector<std::string> KorvelHome::storedNames() const
+{
+    std::vector<std::string> names;
+    for (const Profile& profile : storedProfiles())
+        names.push_back(profile.name);
+    return names;
+}
+
+std::vector<std::string> KorvelHome::installedApps() const
+{
+    std::vector<std::string> apps;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(paths.appsDir, error))
+        apps.push_back(entry.path().filename().string());
+    std::sort(apps.begin(), apps.end());
+    return apps;
+}
+
 std::optional<std::string> KorvelHome::appInfo(const std::string& appName, const std::string& key) const
 {
     return InfoPlistPatcher::readStringValue(paths.appsDir / (appName + ".app") / "Contents/Info.plist", key);
@@ -113,13 +132,8 @@ bool KorvelHome::eventually(const std::function<bool()>& done, std::chrono::mill
     return true;
 }
 
-nlohmann::json KorvelHome::parsedJson(const std::string& text) const
+nlohmann::json KorvelHome::parsedJson(const std::string& text)
 {
-    const std::filesystem::path file = temp / "output.json";
-    writeText(file, text);
-    const auto check =
-        ChildProcess::run("/usr/bin/python3", {.arguments = {"python3", "-m", "json.tool", file.string()}});
-    EXPECT_EQ(check.exitStatus, 0) << check.standardError << text;
     return nlohmann::json::parse(text);
 }
 

@@ -46,6 +46,8 @@ public:
 
     std::vector<Profile> storedProfiles() const;
     Profile stored(const std::string& name) const;
+    std::vector<std::string> storedNames() const;
+    std::vector<std::string> installedApps() const; // the folder names in the apps folder, sorted
     // The app's Info.plist entry, or nothing.
     std::optional<std::string> appInfo(const std::string& appName, const std::string& key) const;
     // The socket a running Korvel of this sandbox listens on.
@@ -54,8 +56,8 @@ public:
     // Polls until `done` holds; false after `timeout`.
     static bool eventually(
         const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(20));
-    // Parses with nlohmann and, independently, checks with `python3 -m json.tool`.
-    nlohmann::json parsedJson(const std::string& text) const;
+    // Parses strictly: a malformed document throws.
+    static nlohmann::json parsedJson(const std::string& text);
 
     // Ends a stand-in process that keeps running (KORVEL_STANDIN_STAY) when the test ends.
     void endWithTest(pid_t pid) { m_started.push_back(pid); }
