@@ -109,7 +109,7 @@ TEST(ForwardedCommand, RunsInsideKorvelWhoseModelSeesTheResult)
 
     // Korvel's own model notices the running app, and the command line reads that model.
     ASSERT_TRUE(KorvelHome::eventually([&] {
-        return home.parsedJson(home.korvel({"list", "--json"}).output)["profiles"][0]["running"] == true;
+        return nlohmann::json::parse(home.korvel({"list", "--json"}).output)["profiles"][0]["running"] == true;
     }));
     const auto renamed = home.korvel({"rename", "Work", "Job"});
     EXPECT_EQ(renamed.status, 0);

@@ -52,16 +52,6 @@ KorvelHome::~KorvelHome()
         ::kill(pid, SIGTERM);
 }
 
-std::filesystem::path KorvelHome::korvelProgram()
-{
-    return std::filesystem::path(KORVEL_BINARY_DIR) / "korvel";
-}
-
-std::filesystem::path KorvelHome::applicationProgram()
-{
-    return std::filesystem::path(KORVEL_BINARY_DIR) / "Korvel.app/Contents/MacOS/Korvel";
-}
-
 KorvelHome::Result KorvelHome::korvel(const std::vector<std::string>& arguments, const Environment& extra) const
 {
     std::vector<std::string> all {"korvel"};
@@ -77,11 +67,6 @@ KorvelHome::Result KorvelHome::run(
         merged[name] = value;
     const auto result = ChildProcess::run(program, {.arguments = arguments, .environment = merged});
     return {result.exitStatus, result.standardOutput, result.standardError};
-}
-
-std::vector<Profile> KorvelHome::storedProfiles() const
-{
-    return ProfileStore(paths.profilesFile()).load();
 }
 
 Profile KorvelHome::stored(const std::string& name) const
@@ -116,11 +101,6 @@ std::optional<std::string> KorvelHome::appInfo(const std::string& appName, const
     return InfoPlistPatcher::readStringValue(paths.appsDir / (appName + ".app") / "Contents/Info.plist", key);
 }
 
-std::filesystem::path KorvelHome::socketPath() const
-{
-    return temp / "run" / ("korvel-" + std::to_string(::geteuid()) + ".socket");
-}
-
 bool KorvelHome::eventually(const std::function<bool()>& done, std::chrono::milliseconds timeout)
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -130,11 +110,6 @@ bool KorvelHome::eventually(const std::function<bool()>& done, std::chrono::mill
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     return true;
-}
-
-nlohmann::json KorvelHome::parsedJson(const std::string& text)
-{
-    return nlohmann::json::parse(text);
 }
 
 std::string normalized(std::string text, const std::filesystem::path& root)

@@ -2,6 +2,7 @@
 
 #include "core/model/AppPaths.hpp"
 #include "core/model/Profile.hpp"
+#include "core/model/ProfileStore.hpp"
 #include "tests/support/ChildProcess.hpp"
 #include "tests/support/TempDir.hpp"
 
@@ -13,6 +14,8 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 namespace korvel::test {
 
@@ -41,23 +44,27 @@ public:
     Result run(const std::filesystem::path& program, const std::vector<std::string>& arguments,
         const Environment& extra = {}) const;
 
-    static std::filesystem::path korvelProgram(); // the build tree's `korvel` link
-    static std::filesystem::path applicationProgram(); // Korvel.app/Contents/MacOS/Korvel
+    static std::filesystem::path korvelProgram() { return std::filesystem::path(KORVEL_BINARY_DIR) / "korvel"; }
+    static std::filesystem::path applicationProgram()
+    {
+        return std::filesystem::path(KORVEL_BINARY_DIR) / "Korvel.app/Contents/MacOS/Korvel";
+    }
 
-    std::vector<Profile> storedProfiles() const;
+    std::vector<Profile> storedProfiles() const { return ProfileStore(paths.profilesFile()).load(); }
     Profile stored(const std::string& name) const;
     std::vector<std::string> storedNames() const;
     std::vector<std::string> installedApps() const; // the folder names in the apps folder, sorted
     // The app's Info.plist entry, or nothing.
     std::optional<std::string> appInfo(const std::string& appName, const std::string& key) const;
     // The socket a running Korvel of this sandbox listens on.
-    std::filesystem::path socketPath() const;
+    std::filesystem::path socketPath() const
+    {
+        return temp / "run" / ("korvel-" + std::to_string(::geteuid()) + ".socket");
+    }
 
     // Polls until `done` holds; false after `timeout`.
     static bool eventually(
         const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(20));
-    // Parses strictly: a malformed document throws.
-    static nlohmann::json parsedJson(const std::string& text);
 
     // Ends a stand-in process that keeps running (KORVEL_STANDIN_STAY) when the test ends.
     void endWithTest(pid_t pid) { m_started.push_back(pid); }

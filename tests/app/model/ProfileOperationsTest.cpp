@@ -17,25 +17,7 @@ using Paths = std::vector<std::filesystem::path>;
 
 using ProfileOperations = ModelTest;
 
-TEST_F(ProfileOperations, blankNamesAndUnchangedOrUnknownProfilesChangeNothing)
-{
-    const auto [work] = stored("Work");
-    AppModel& m = start();
-    settle();
-    const std::string stored = readText(paths.profilesFile());
-
-    EXPECT_FALSE(await(m.createProfile(" \t\n ", ProfileColor::Red, false)));
-    m.update(work, "   ", ProfileColor::Green);
-    m.update(work, "Work", ProfileColor::Blue);
-    m.update(makeProfile("Stranger"), "Other", std::nullopt);
-    settle();
-    EXPECT_EQ(m.profiles(), std::vector<Profile> {work});
-    EXPECT_EQ(readText(paths.profilesFile()), stored);
-    EXPECT_EQ(buildsStarted(work.id), 0);
-    EXPECT_FALSE(m.errorMessage());
-}
-
-TEST_F(ProfileOperations, createProfileImportsSavesSelectsAndBuildsEvenWhenTheImportFails)
+TEST_F(ProfileOperations, createProfileImportsSavesSelectsAndBuildsEvenWhenTheImportFailsButNotForABlankName)
 {
     AppModel& m = start(); // Claude's data folder holds nothing to import yet
     const auto empty = await(m.createProfile("Empty", ProfileColor::Orange, true));
@@ -76,6 +58,18 @@ TEST_F(ProfileOperations, createProfileImportsSavesSelectsAndBuildsEvenWhenTheIm
     EXPECT_FALSE(m.errorMessage());
     EXPECT_TRUE(steps) << "the builder's steps reach the main thread before the build is done";
     EXPECT_FALSE(offMainThread);
+
+    // Blank names, unchanged values and unknown profiles change nothing.
+    const std::string saved = readText(paths.profilesFile());
+    EXPECT_FALSE(await(m.createProfile(" \t\n ", ProfileColor::Red, false)));
+    m.update(*work, "   ", ProfileColor::Green);
+    m.update(*work, "Work", ProfileColor::Teal);
+    m.update(makeProfile("Stranger"), "Other", std::nullopt);
+    settle();
+    EXPECT_EQ(m.profiles().size(), 2u);
+    EXPECT_EQ(readText(paths.profilesFile()), saved);
+    EXPECT_EQ(buildsStarted(work->id), 1);
+    EXPECT_FALSE(m.errorMessage());
 }
 
 TEST_F(ProfileOperations, aSyncRoundLeavesAProfileAloneWhileItsDataIsBeingImported)

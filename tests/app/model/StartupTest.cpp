@@ -10,7 +10,7 @@ namespace {
 
 using Startup = ModelTest;
 
-TEST_F(Startup, firstStartShowsWelcomeAndWritesNothingAndWelcomeEndsOnceCompletedOrWithProfiles)
+TEST_F(Startup, firstStartShowsWelcomeAndWritesNothingAndAStartWithProfilesSelectsTheFirstAndChecksEveryApp)
 {
     AppModel& m = start();
     settle();
@@ -26,29 +26,20 @@ TEST_F(Startup, firstStartShowsWelcomeAndWritesNothingAndWelcomeEndsOnceComplete
     fake.userDefaults.stored[AppModel::didCompleteWelcomeKey] = true;
     EXPECT_FALSE(restart().showWelcome());
     fake.userDefaults.stored.clear();
-    storeProfiles({makeProfile("Work")});
-    EXPECT_FALSE(restart().showWelcome());
-}
-
-TEST_F(Startup, startWithProfilesSelectsTheFirstAndChecksEveryApp)
-{
-    const Profile work = makeProfile("Work");
-    const Profile home = makeProfile("Home");
-    storeProfiles({work, home});
+    const auto [work, home] = stored("Work", "Home");
     buildApp(work);
-
-    AppModel& m = start();
+    AppModel& again = restart();
     settle();
-    ASSERT_EQ(m.profiles(), (std::vector<Profile> {work, home}));
-    EXPECT_EQ(m.selection(), work.id);
-    ASSERT_EQ(m.statuses().size(), 2u);
-    EXPECT_EQ(m.status(work), CloneStatus::ready("1.0.0"));
-    EXPECT_EQ(m.status(home), CloneStatus::notBuilt()) << "a missing app is not built automatically";
+    EXPECT_FALSE(again.showWelcome());
+    EXPECT_EQ(again.profiles(), (std::vector<Profile> {work, home}));
+    EXPECT_EQ(again.selection(), work.id);
+    EXPECT_EQ(again.statuses().size(), 2u);
+    EXPECT_EQ(again.status(work), CloneStatus::ready("1.0.0"));
+    EXPECT_EQ(again.status(home), CloneStatus::notBuilt()) << "a missing app is not built automatically";
     EXPECT_EQ(buildsStarted(home.id), 0);
-    EXPECT_EQ(m.status(makeProfile("Later")), CloneStatus::notBuilt());
 }
 
-TEST_F(Startup, settingsAreStoredOnEveryAssignmentAndSurviveARestart)
+TEST_F(Startup, settingsAreStoredOnEveryAssignmentAndSurviveARestartAndLaunchAtLoginReportsFailures)
 {
     AppModel& m = start();
     m.setAutoUpdateProfileApps(false);
@@ -63,6 +54,18 @@ TEST_F(Startup, settingsAreStoredOnEveryAssignmentAndSurviveARestart)
     EXPECT_TRUE(again.didCompleteWelcome());
     EXPECT_FALSE(again.showWelcome());
     EXPECT_EQ(fake.userDefaults.writes.size(), expected.size());
+
+    int announcements = 0;
+    QObject watch; // goes before what it counts
+    QObject::connect(&again, &AppModel::changed, &watch, [&announcements] { ++announcements; });
+    again.setLaunchAtLogin(true);
+    EXPECT_TRUE(again.launchAtLogin());
+    EXPECT_EQ(announcements, 1);
+    fake.loginItem.failure = "the service said no";
+    again.setLaunchAtLogin(false);
+    EXPECT_TRUE(again.launchAtLogin());
+    EXPECT_EQ(again.errorMessage(), "Couldn’t change Launch at Login: the service said no");
+    EXPECT_GE(announcements, 2);
 }
 
 TEST_F(Startup, loginItemIsRegisteredOnceOnTheFirstStartFromAnApplicationsFolder)
@@ -97,24 +100,6 @@ TEST_F(Startup, loginItemIsRegisteredOnceOnTheFirstStartFromAnApplicationsFolder
     EXPECT_TRUE(fake.userDefaults.boolForKey(AppModel::launchAtLoginMarkerKey));
     restart();
     EXPECT_EQ(fake.loginItem.enableCalls, 2);
-}
-
-TEST_F(Startup, launchAtLoginChangesAnnounceAndReportFailures)
-{
-    AppModel& m = start();
-    int announcements = 0;
-    QObject watch; // goes before what it counts
-    QObject::connect(&m, &AppModel::changed, &watch, [&announcements] { ++announcements; });
-
-    m.setLaunchAtLogin(true);
-    EXPECT_TRUE(m.launchAtLogin());
-    EXPECT_EQ(announcements, 1);
-
-    fake.loginItem.failure = "the service said no";
-    m.setLaunchAtLogin(false);
-    EXPECT_TRUE(m.launchAtLogin());
-    EXPECT_EQ(m.errorMessage(), "Couldn’t change Launch at Login: the service said no");
-    EXPECT_GE(announcements, 2);
 }
 
 TEST_F(Startup, unreadableProfileListIsKeptAsideBeforeTheFirstSave)
