@@ -31,23 +31,19 @@ protected:
 
 TEST_F(KorvelCommand, CreateBuildsTheAppAndListShowsItForPeopleAndScripts)
 {
-    EXPECT_EQ(korvel({"list"}).output, "No profiles yet. “korvel create NAME” makes one.\n");
+    EXPECT_EQ(korvel({"list"}), (Result {0, "No profiles yet. “korvel create NAME” makes one.\n", ""}));
     EXPECT_EQ(Json::parse(korvel({"list", "--json"}).output), Json::parse(R"({"profiles": []})"));
-    EXPECT_EQ(korvel({"status"}).output, "No profiles yet.\n");
+    EXPECT_EQ(korvel({"status"}), (Result {0, "No profiles yet.\n", ""}));
 
-    const Result work = create("Work");
-    ASSERT_EQ(work.status, 0) << work.errorOutput;
-    EXPECT_EQ(work.output, stored("Work").id.toString() + "\n");
-    EXPECT_EQ(work.errorOutput, "") << "no progress lines when standard error is not a terminal";
+    // No progress lines when standard error is not a terminal.
+    EXPECT_EQ(create("Work"), (Result {0, stored("Work").id.toString() + "\n", ""}));
     EXPECT_EQ(appInfo("Claude Work", "KVLUserDataDir"), paths.dataDir(stored("Work").id).string());
     // Without --color, the first colour no profile has yet, as the new-profile sheet offers it.
     ASSERT_EQ(create("Home", {"--color", "Teal"}).status, 0);
     ASSERT_EQ(create("Play").status, 0);
     EXPECT_EQ(stored("Play").color, ProfileColor::Red);
 
-    const Result list = korvel({"list"});
-    EXPECT_EQ(list.status, 0);
-    EXPECT_EQ(list.output,
+    EXPECT_EQ(korvel({"list"}).output,
         "#  NAME  COLOR   STATUS                APP\n"
         "1  Work  orange  Ready · Claude 1.2.3  Not running\n"
         "2  Home  teal    Ready · Claude 1.2.3  Not running\n"
@@ -68,24 +64,22 @@ TEST_F(KorvelCommand, RenameRecolorMoveAndDeleteHaveFinishedTheirWorkWhenTheComm
 {
     for (const char* name : {"A", "B", "Work"})
         ASSERT_EQ(create(name).status, 0);
-    const Result rename = korvel({"rename", "work", "Job"});
-    ASSERT_EQ(rename.status, 0) << rename.errorOutput;
-    EXPECT_EQ(rename.output, "");
+    EXPECT_EQ(korvel({"rename", "work", "Job"}), succeeded);
     // The rebuild the model started on its own has finished: the app has its new name, the old one is gone.
     EXPECT_EQ(installedApps(), (Strings {"Claude A.app", "Claude B.app", "Claude Job.app"}));
-    ASSERT_EQ(korvel({"recolor", "JOB", "GREEN"}).status, 0);
+    EXPECT_EQ(korvel({"recolor", "JOB", "GREEN"}), succeeded);
     EXPECT_EQ(appInfo("Claude Job", "KVLAppearance"), "green:J");
-    EXPECT_EQ(korvel({"status", "Job"}).output, "Ready · Claude 1.2.3\n");
+    EXPECT_EQ(korvel({"status", "Job"}), (Result {0, "Ready · Claude 1.2.3\n", ""}));
 
     // Positions count from 1, whichever way the profile moves.
-    ASSERT_EQ(korvel({"move", "A", "3"}).status, 0);
+    EXPECT_EQ(korvel({"move", "A", "3"}), succeeded);
     EXPECT_EQ(storedNames(), (Strings {"B", "Job", "A"}));
     ASSERT_EQ(korvel({"move", "A", "2"}).status, 0);
     EXPECT_EQ(storedNames(), (Strings {"B", "A", "Job"}));
 
     const Profile a = stored("A");
     const Profile b = stored("B");
-    ASSERT_EQ(korvel({"delete", "B"}).status, 0);
+    EXPECT_EQ(korvel({"delete", "B"}), succeeded);
     EXPECT_EQ(installedApps(), (Strings {"Claude A.app", "Claude Job.app"}));
     EXPECT_TRUE(std::filesystem::is_directory(paths.dataDir(b.id))) << "kept unless asked";
     ASSERT_EQ(korvel({"delete", a.id.toString(), "--trash-data"}).status, 0);
@@ -98,7 +92,7 @@ TEST_F(KorvelCommand, StatusIsCheckedOnDisk)
     ASSERT_EQ(create("Work").status, 0);
     ASSERT_EQ(create("Home").status, 0);
     StandInClaude::setInfoString(claude, "CFBundleShortVersionString", "1.3.0");
-    EXPECT_EQ(korvel({"status", "Work"}).output, "Update available (1.2.3 → 1.3.0)\n");
+    EXPECT_EQ(korvel({"status", "Work"}), (Result {0, "Update available (1.2.3 → 1.3.0)\n", ""}));
     // That start of the model rebuilt the outdated apps, as Korvel does at every start, before it ended.
     EXPECT_EQ(korvel({"status"}).output,
         "NAME  STATUS\n"
@@ -133,8 +127,8 @@ TEST_F(KorvelCommand, BadInputIsAUsageErrorAndChangesNothing)
         EXPECT_EQ(run.errorOutput.substr(0, run.errorOutput.find('\n')), "korvel: " + message);
         EXPECT_EQ(run.output, "");
     }
-    EXPECT_EQ(korvel({"rename", "Work"}).errorOutput,
-        "korvel: Something is missing.\nUsage: korvel rename PROFILE NEWNAME\n");
+    EXPECT_EQ(korvel({"rename", "Work"}),
+        (Result {2, "", "korvel: Something is missing.\nUsage: korvel rename PROFILE NEWNAME\n"}));
     EXPECT_EQ(readText(paths.profilesFile()), before);
     EXPECT_EQ(installedApps(), appsBefore);
 }
@@ -147,15 +141,12 @@ TEST_F(KorvelCommand, AFailedOperationExitsWithTheModelsMessage)
     EXPECT_NE(empty.errorOutput.find(". Your original Claude data was not changed.\n"), std::string::npos);
 
     const std::filesystem::path missing = temp / "nowhere/Claude.app";
-    const Result create = korvel({"create", "Work"}, {{"KORVEL_CLAUDE_APP", missing.string()}});
-    EXPECT_EQ(create.status, 1);
     // The profile exists, as in the interface; only its app could not be built.
-    EXPECT_EQ(create.output, stored("Work").id.toString() + "\n");
-    EXPECT_EQ(create.errorOutput,
-        "Couldn’t create the app for Work: " + CloneError::sourceMissing(missing).description() + "\n");
-    const Result open = korvel({"open", "Work"}, {{"KORVEL_CLAUDE_APP", missing.string()}});
-    EXPECT_EQ(open.status, 1);
-    EXPECT_EQ(open.errorOutput, CloneError::sourceMissing(missing).description() + "\n");
+    EXPECT_EQ(korvel({"create", "Work"}, {{"KORVEL_CLAUDE_APP", missing.string()}}),
+        (Result {1, stored("Work").id.toString() + "\n",
+            "Couldn’t create the app for Work: " + CloneError::sourceMissing(missing).description() + "\n"}));
+    EXPECT_EQ(korvel({"open", "Work"}, {{"KORVEL_CLAUDE_APP", missing.string()}}),
+        (Result {1, "", CloneError::sourceMissing(missing).description() + "\n"}));
 
     // An unreadable profile list: nothing runs, and the file stays as it was.
     writeText(paths.profilesFile(), "{ not json");
@@ -230,11 +221,7 @@ TEST_F(KorvelCommand, SyncReportsWhatItBroughtIntoEachProfile)
     writeText(paths.originalDataDir / "claude_desktop_config.json",
         R"({"preferences": {"epitaxyPrefs": {"starred-local-code-sessions": ["local_one"]}}})");
 
-    const Result sync = korvel({"sync"});
-    EXPECT_EQ(sync.status, 0) << sync.errorOutput;
-    EXPECT_EQ(sync.output,
-        "Work  2 sessions, 1 pin\n"
-        "Home  nothing new\n");
+    EXPECT_EQ(korvel({"sync"}), (Result {0, "Work  2 sessions, 1 pin\nHome  nothing new\n", ""}));
     const Json again = Json::parse(korvel({"sync", "--json"}).output);
     ASSERT_EQ(again["profiles"].size(), 2u);
     EXPECT_EQ(again["profiles"][0], Json::parse(R"({"id": ")" + work.id.toString() + R"(", "name": "Work",
@@ -245,14 +232,11 @@ TEST_F(KorvelCommand, ClaudeCodeOpensATerminalOrHandsOutItsPieces)
 {
     ASSERT_EQ(create("Work").status, 0);
     const Profile work = stored("Work");
-    const Result exportLine = korvel({"claude-code", "Work", "--export"});
-    EXPECT_EQ(exportLine.status, 0);
-    EXPECT_EQ(exportLine.output, ClaudeCodeLauncher::exportLine(paths.claudeCodeConfigDir(work.id)) + "\n");
+    EXPECT_EQ(korvel({"claude-code", "Work", "--export"}),
+        (Result {0, ClaudeCodeLauncher::exportLine(paths.claudeCodeConfigDir(work.id)) + "\n", ""}));
 
     const std::filesystem::path commandFile = paths.profileDir(work.id) / "Claude Code.command";
-    const Result script = korvel({"claude-code", "Work", "--script"});
-    EXPECT_EQ(script.status, 0);
-    EXPECT_EQ(script.output, commandFile.string() + "\n");
+    EXPECT_EQ(korvel({"claude-code", "Work", "--script"}), (Result {0, commandFile.string() + "\n", ""}));
     EXPECT_EQ(modeOf(commandFile), 0755u);
     EXPECT_FALSE(std::filesystem::exists(terminalRecord)) << "--script opens no terminal";
 
@@ -266,13 +250,11 @@ TEST_F(KorvelCommand, HelpVersionAndTheProgramsOtherName)
     const Result help = korvel({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.output.rfind("Usage: korvel COMMAND [ARGUMENTS]\n", 0), 0u);
-    EXPECT_EQ(korvel({"--version"}).output, "korvel " + std::string(KORVEL_VERSION) + "\n");
+    EXPECT_EQ(korvel({"--version"}), (Result {0, "korvel " + std::string(KORVEL_VERSION) + "\n", ""}));
 
     // Started as Korvel with a command as its first argument, the program is the command line too.
     ASSERT_EQ(create("Work").status, 0);
-    const Result list = run(applicationProgram(), {"Korvel", "list"});
-    EXPECT_EQ(list.status, 0) << list.errorOutput;
-    EXPECT_EQ(list.output, korvel({"list"}).output);
+    EXPECT_EQ(run(applicationProgram(), {"Korvel", "list"}), korvel({"list"}));
 }
 
 TEST_F(KorvelCommand, CommandsAtTheSameTimeKeepEveryChange)

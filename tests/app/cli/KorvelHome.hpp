@@ -31,7 +31,14 @@ public:
         int status = -1;
         std::string output;
         std::string errorOutput;
+        friend bool operator==(const Result&, const Result&) = default;
+        friend void PrintTo(const Result& result, std::ostream* out)
+        {
+            *out << "status " << result.status << ", output “" << result.output << "”, errors “" << result.errorOutput
+                 << "”";
+        }
     };
+    static inline const Result succeeded {0, "", ""};
 
     KorvelHome();
     ~KorvelHome();

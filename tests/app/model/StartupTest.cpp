@@ -134,26 +134,6 @@ TEST_F(Startup, unreadableProfileListIsKeptAsideBeforeTheFirstSave)
     EXPECT_EQ(ProfileStore(paths.profilesFile()).load().at(0).name, "Work 2");
 }
 
-TEST_F(Startup, timerSyncsSessionsOnlyWhileAProfileAppRuns)
-{
-    const auto [work] = stored("Work");
-    AppModel& m = start();
-    settle();
-    EXPECT_EQ(m.sessionSyncTimer().interval(), 30'000);
-    EXPECT_TRUE(m.sessionSyncTimer().isActive());
-    EXPECT_FALSE(m.sessionSyncTimer().isSingleShot());
-
-    const int rounds = syncRoundsStarted();
-    tickSessionSyncTimer();
-    settle();
-    EXPECT_EQ(syncRoundsStarted(), rounds) << "no profile app runs";
-
-    launchApp(work);
-    tickSessionSyncTimer();
-    settle();
-    EXPECT_EQ(syncRoundsStarted(), rounds + 1);
-}
-
 TEST(MoveToApplications, isInApplicationsAcceptsOnlyTheTwoApplicationsFolders)
 {
     const std::vector<std::pair<std::filesystem::path, bool>> cases {{"/Applications/Korvel.app", true},

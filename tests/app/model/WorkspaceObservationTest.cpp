@@ -181,25 +181,32 @@ TEST_F(SessionSyncRounds, eachRoundTellsWhatItBroughtAndPendingSessionsAddUpWhil
     EXPECT_NE(readText(paths.dataDir(work.id) / "claude_desktop_config.json").find("local_4"), std::string::npos);
 }
 
-TEST_F(SessionSyncRounds, aTickDuringARoundStartsNoSecondRound)
+TEST_F(SessionSyncRounds, theTimerSyncsEvery30SecondsWhileAProfileAppRunsButNeverTwiceAtOnce)
 {
     const auto [work] = stored("Work");
     giveAccountTo(work);
     addSourceSession("local_1");
     AppModel& m = start();
+    settle();
+    EXPECT_EQ(m.sessionSyncTimer().interval(), 30'000);
+    EXPECT_TRUE(m.sessionSyncTimer().isActive());
+    EXPECT_FALSE(m.sessionSyncTimer().isSingleShot());
+    const int rounds = syncRoundsStarted();
+    tickSessionSyncTimer();
+    settle();
+    EXPECT_EQ(syncRoundsStarted(), rounds) << "no profile app runs";
+
     launchApp(work);
     settle();
-    const int rounds = syncRoundsStarted();
     {
         PoolBlocker pool;
-        auto round = m.syncSessions();
-        EXPECT_TRUE(m.isSyncingSessions());
+        tickSessionSyncTimer();
+        spin();
+        ASSERT_TRUE(m.isSyncingSessions());
         tickSessionSyncTimer();
         spin();
         auto another = m.syncSessions();
         EXPECT_TRUE(another.isReady());
-        pool.release();
-        await(std::move(round));
     }
     settle();
     EXPECT_EQ(syncRoundsStarted(), rounds + 1);
