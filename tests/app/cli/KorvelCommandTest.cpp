@@ -36,7 +36,8 @@ TEST_F(KorvelCommand, CreateBuildsTheAppAndListShowsItForPeopleAndScripts)
     EXPECT_EQ(korvel({"status"}), (Result {0, "No profiles yet.\n", ""}));
 
     // No progress lines when standard error is not a terminal.
-    EXPECT_EQ(create("Work"), (Result {0, stored("Work").id.toString() + "\n", ""}));
+    const Result work = create("Work");
+    EXPECT_EQ(work, (Result {0, stored("Work").id.toString() + "\n", ""}));
     EXPECT_EQ(appInfo("Claude Work", "KVLUserDataDir"), paths.dataDir(stored("Work").id).string());
     // Without --color, the first colour no profile has yet, as the new-profile sheet offers it.
     ASSERT_EQ(create("Home", {"--color", "Teal"}).status, 0);
@@ -142,7 +143,8 @@ TEST_F(KorvelCommand, AFailedOperationExitsWithTheModelsMessage)
 
     const std::filesystem::path missing = temp / "nowhere/Claude.app";
     // The profile exists, as in the interface; only its app could not be built.
-    EXPECT_EQ(korvel({"create", "Work"}, {{"KORVEL_CLAUDE_APP", missing.string()}}),
+    const Result create = korvel({"create", "Work"}, {{"KORVEL_CLAUDE_APP", missing.string()}});
+    EXPECT_EQ(create,
         (Result {1, stored("Work").id.toString() + "\n",
             "Couldn’t create the app for Work: " + CloneError::sourceMissing(missing).description() + "\n"}));
     EXPECT_EQ(korvel({"open", "Work"}, {{"KORVEL_CLAUDE_APP", missing.string()}}),
