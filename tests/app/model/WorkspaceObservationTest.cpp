@@ -41,24 +41,34 @@ TEST_F(WorkspaceObservation, launchMarksTheProfileRunningAndRechecksTheLinkHandl
     EXPECT_EQ(fake.linkHandler.requests.back().scheme, "claude");
 }
 
-TEST_F(WorkspaceObservation, runningFollowsEveryLaunchAndQuitAndIncludesUnknownProfiles)
+TEST_F(WorkspaceObservation, runningAndActiveProfilesFollowLaunchesQuitsAndActivationsOfProfileAppsOnly)
 {
     const auto [work] = stored("Work");
+    const auto workApp = fake.workspace.launch(work.bundleIdentifier());
+    fake.workspace.frontmost = workApp;
     AppModel& m = start();
+    EXPECT_EQ(m.running(), std::set<Uuid> {work.id});
+    EXPECT_EQ(m.activeProfileID(), work.id) << "found in front at start";
+    EXPECT_EQ(m.activeProfile(), work);
+
+    const auto anonymous = fake.workspace.launch(std::nullopt);
+    fake.workspace.bringToFront(fake.workspace.launch(std::string("org.example.editor")));
     const Profile stranger = makeProfile("Not in the list");
     const auto strangerApp = launchApp(stranger);
-    const auto anonymous = fake.workspace.launch(std::nullopt);
-    EXPECT_EQ(m.running(), std::set<Uuid> {stranger.id});
-    EXPECT_EQ(m.lastLaunchedProfileID(), stranger.id);
-
-    const auto workApp = launchApp(work);
     EXPECT_EQ(m.running(), (std::set<Uuid> {work.id, stranger.id}));
+    EXPECT_EQ(m.lastLaunchedProfileID(), stranger.id);
+    fake.workspace.bringToFront(strangerApp);
+    fake.workspace.fire(Workspace::Event::DidActivateApplication, nullptr);
+    EXPECT_EQ(m.activeProfileID(), work.id) << "other apps and unknown profiles leave it as it was";
+
+    fake.workspace.bringToFront(fake.workspace.launch(std::string(ClaudeDesktop::bundleIdentifier)));
+    EXPECT_FALSE(m.activeProfileID());
     fake.workspace.quit(strangerApp);
     fake.workspace.quit(anonymous);
-    EXPECT_EQ(m.running(), std::set<Uuid> {work.id});
-    EXPECT_EQ(m.lastLaunchedProfileID(), work.id);
     fake.workspace.fire(Workspace::Event::DidTerminateApplication, nullptr);
     EXPECT_EQ(m.running(), std::set<Uuid> {work.id});
+    fake.workspace.bringToFront(workApp);
+    EXPECT_EQ(m.activeProfileID(), work.id);
 }
 
 TEST_F(WorkspaceObservation, outdatedAppsAreRebuiltOnlyWhileStoppedAndWithAutomaticUpdatesOn)
@@ -96,28 +106,6 @@ TEST_F(WorkspaceObservation, outdatedAppsAreRebuiltOnlyWhileStoppedAndWithAutoma
     settle();
     EXPECT_EQ(buildsStarted(work.id), 2);
     EXPECT_EQ(m.status(work), CloneStatus::ready("3.0.0"));
-}
-
-TEST_F(WorkspaceObservation, activeProfileFollowsProfileAppsAndClaudeButNotOtherApps)
-{
-    const auto [work] = stored("Work");
-    const auto workApp = fake.workspace.launch(work.bundleIdentifier());
-    fake.workspace.frontmost = workApp;
-    AppModel& m = start();
-    EXPECT_EQ(m.activeProfileID(), work.id) << "found in front at start";
-    EXPECT_EQ(m.activeProfile(), work);
-
-    fake.workspace.bringToFront(fake.workspace.launch(std::string("org.example.editor")));
-    EXPECT_EQ(m.activeProfileID(), work.id);
-    fake.workspace.bringToFront(launchApp(makeProfile("Not in the list")));
-    EXPECT_EQ(m.activeProfileID(), work.id);
-    fake.workspace.fire(Workspace::Event::DidActivateApplication, nullptr);
-    EXPECT_EQ(m.activeProfileID(), work.id);
-
-    fake.workspace.bringToFront(fake.workspace.launch(std::string(ClaudeDesktop::bundleIdentifier)));
-    EXPECT_FALSE(m.activeProfileID());
-    fake.workspace.bringToFront(workApp);
-    EXPECT_EQ(m.activeProfileID(), work.id);
 }
 
 class SessionSyncRounds : public ModelTest
