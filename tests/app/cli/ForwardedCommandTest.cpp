@@ -41,14 +41,11 @@ master, slave = pty.openpty()
 command = subprocess.Popen(sys.argv[1:], stdout=subprocess.DEVNULL, stderr=slave)
 os.close(slave)
 seen = b""
-while True:
-    try:
-        chunk = os.read(master, 4096)
-    except OSError:
-        break
-    if not chunk:
-        break
-    seen += chunk
+try:
+    while chunk := os.read(master, 4096):
+        seen += chunk
+except OSError:  # the command closed the terminal
+    pass
 command.wait()
 sys.stdout.buffer.write(seen.replace(b"\r\n", b"\n"))
 )py");
