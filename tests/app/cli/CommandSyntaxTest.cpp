@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,30 +21,20 @@ Invocation parsed(const Arguments& arguments)
     return result.invocation;
 }
 
-// The message of the usage error that parsing `arguments` throws, or "no error".
+// The message of the usage error that `action` throws, or "no error".
+std::string misuse(const std::function<void()>& action)
+{
+    try {
+        action();
+    } catch (const UsageError& error) {
+        return error.what();
+    }
+    return "no error";
+}
+
 std::string misuse(const Arguments& arguments)
 {
-    try {
-        CommandSyntax::parse(arguments);
-    } catch (const UsageError& error) {
-        return error.what();
-    }
-    return "no error";
-}
-
-Profile profile(const std::string& name)
-{
-    return Profile {Uuid::random(), name, ProfileColor::Teal, Timestamp {}};
-}
-
-std::string lookupError(const std::vector<Profile>& profiles, const std::string& text)
-{
-    try {
-        ProfileLookup::find(profiles, text);
-    } catch (const UsageError& error) {
-        return error.what();
-    }
-    return "no error";
+    return misuse([&arguments] { CommandSyntax::parse(arguments); });
 }
 
 TEST(CommandSyntax, OptionsMayComeAnywhereAndTakeTheirValueEitherWay)
@@ -55,6 +46,8 @@ TEST(CommandSyntax, OptionsMayComeAnywhereAndTakeTheirValueEitherWay)
     EXPECT_FALSE(create.has("--import"));
     EXPECT_EQ(create.value("--color"), "Teal");
     EXPECT_EQ(CommandSyntax::color(*create.value("--color")), ProfileColor::Teal);
+    EXPECT_EQ(CommandSyntax::color("GRAPHITE"), ProfileColor::Graphite);
+    EXPECT_FALSE(CommandSyntax::color(""));
 
     EXPECT_EQ(parsed({"create", "--color=graphite", "Home"}).value("--color"), "graphite");
     // "--" ends the options, so that a name may begin with a dash; a lone "-" is a name too.
@@ -65,27 +58,21 @@ TEST(CommandSyntax, OptionsMayComeAnywhereAndTakeTheirValueEitherWay)
 
 TEST(CommandSyntax, RejectsWhatNoCommandTakes)
 {
-    EXPECT_EQ(misuse({}), "Name a command.");
-    EXPECT_EQ(misuse({"frobnicate"}), "There is no command “frobnicate”.");
-    EXPECT_EQ(misuse({"list", "--color", "red"}), "“korvel list” has no option “--color”.");
-    EXPECT_EQ(misuse({"list", "--json=yes"}), "“korvel list” has no option “--json=yes”.");
-    EXPECT_EQ(misuse({"create", "Work", "--color"}), "“--color” needs a value.");
-    EXPECT_EQ(misuse({"rename", "Work"}), "Something is missing.");
-    EXPECT_EQ(misuse({"rebuild", "Work", "Home"}), "Too many arguments.");
-    EXPECT_EQ(misuse({"link"}), "Something is missing.");
-    EXPECT_EQ(misuse({"open"}), "Name one profile, or --all.");
-    EXPECT_EQ(misuse({"open", "Work", "--all"}), "Name one profile, or --all.");
-    EXPECT_EQ(misuse({"claude-code", "Work", "--export", "--script"}), "Choose --export or --script, not both.");
-    EXPECT_EQ(misuse({"route-links", "yes"}), "Say “on” or “off”.");
-}
-
-TEST(CommandSyntax, UnknownColorsListTheTen)
-{
-    const std::string ten = "orange, red, pink, purple, indigo, blue, teal, green, yellow and graphite";
-    EXPECT_EQ(misuse({"recolor", "Work", "mauve"}), "There is no color “mauve”. The colors are " + ten + ".");
-    EXPECT_EQ(misuse({"create", "Work", "--color=gray"}), "There is no color “gray”. The colors are " + ten + ".");
-    EXPECT_EQ(CommandSyntax::color("GRAPHITE"), ProfileColor::Graphite);
-    EXPECT_FALSE(CommandSyntax::color(""));
+    const std::string colors =
+        ". The colors are orange, red, pink, purple, indigo, blue, teal, green, yellow and graphite.";
+    const std::vector<std::pair<Arguments, std::string>> cases {{{}, "Name a command."},
+        {{"frobnicate"}, "There is no command “frobnicate”."},
+        {{"list", "--color", "red"}, "“korvel list” has no option “--color”."},
+        {{"list", "--json=yes"}, "“korvel list” has no option “--json=yes”."},
+        {{"create", "Work", "--color"}, "“--color” needs a value."}, {{"rename", "Work"}, "Something is missing."},
+        {{"rebuild", "Work", "Home"}, "Too many arguments."}, {{"link"}, "Something is missing."},
+        {{"open"}, "Name one profile, or --all."}, {{"open", "Work", "--all"}, "Name one profile, or --all."},
+        {{"claude-code", "Work", "--export", "--script"}, "Choose --export or --script, not both."},
+        {{"route-links", "yes"}, "Say “on” or “off”."},
+        {{"recolor", "Work", "mauve"}, "There is no color “mauve”" + colors},
+        {{"create", "Work", "--color=gray"}, "There is no color “gray”" + colors}};
+    for (const auto& [arguments, message] : cases)
+        EXPECT_EQ(misuse(arguments), message);
 }
 
 TEST(CommandSyntax, HelpAndVersion)
@@ -106,14 +93,14 @@ TEST(CommandSyntax, HelpAndVersion)
     EXPECT_EQ(CommandSyntax::parse({"--version"}).kind, CommandSyntax::Kind::Version);
 }
 
-TEST(ProfileLookup, ExactNameThenUniqueNameInAnyCaseThenID)
+TEST(ProfileLookup, ExactNameThenUniqueNameInAnyCaseThenIDAndAmbiguityNamesEveryCandidate)
 {
-    const Profile work = profile("Work");
-    const Profile lowerWork = profile("work");
-    const Profile home = profile("Home");
-    const Profile strasse = profile("Straße");
+    const auto named = [](const std::string& name) { return Profile {Uuid::random(), name, ProfileColor::Teal, {}}; };
+    const Profile work = named("Work");
+    const Profile lowerWork = named("work");
+    const Profile home = named("Home");
+    const Profile strasse = named("Straße");
     const std::vector<Profile> profiles {work, lowerWork, home, strasse};
-
     EXPECT_EQ(ProfileLookup::find(profiles, "Work").id, work.id);
     EXPECT_EQ(ProfileLookup::find(profiles, "work").id, lowerWork.id);
     EXPECT_EQ(ProfileLookup::find(profiles, "HOME").id, home.id);
@@ -121,25 +108,17 @@ TEST(ProfileLookup, ExactNameThenUniqueNameInAnyCaseThenID)
     EXPECT_EQ(ProfileLookup::find(profiles, work.id.toString()).id, work.id);
     EXPECT_EQ(ProfileLookup::find(profiles, home.id.lowerString()).id, home.id);
 
-    const std::string ambiguous = lookupError(profiles, "WORK");
-    EXPECT_NE(ambiguous.find("“Work” (" + work.id.toString() + ")"), std::string::npos) << ambiguous;
+    const std::string ambiguous = misuse([&] { ProfileLookup::find(profiles, "WORK"); });
     EXPECT_NE(ambiguous.find("“work” (" + lowerWork.id.toString() + ")"), std::string::npos) << ambiguous;
     EXPECT_EQ(ambiguous.find("Home"), std::string::npos) << ambiguous;
+    EXPECT_NE(misuse([&] { ProfileLookup::find(profiles, "Play"); }).find("“Straße”"), std::string::npos);
+    EXPECT_EQ(
+        misuse([] { ProfileLookup::find({}, "Work"); }), "There is no profile “Work”: there are no profiles yet.");
 
-    const std::string unknown = lookupError(profiles, "Play");
-    EXPECT_EQ(unknown.rfind("There is no profile “Play”. The profiles are “Work” (", 0), 0u) << unknown;
-    EXPECT_NE(unknown.find("“Straße”"), std::string::npos);
-    EXPECT_EQ(lookupError({}, "Work"), "There is no profile “Work”: there are no profiles yet.");
-}
-
-TEST(ProfileLookup, TwoProfilesWithTheSameExactNameAreAmbiguous)
-{
-    const Profile first = profile("Work");
-    const Profile second = profile("Work");
-    const std::string message = lookupError({first, second}, "Work");
-    EXPECT_NE(message.find(first.id.toString()), std::string::npos);
-    EXPECT_NE(message.find(second.id.toString()), std::string::npos);
-    EXPECT_EQ(ProfileLookup::find({first, second}, second.id.toString()).id, second.id);
+    // Two profiles of the very same name are told apart by ID only.
+    const Profile twin = named("Work");
+    EXPECT_NE(misuse([&] { ProfileLookup::find({work, twin}, "Work"); }).find(twin.id.toString()), std::string::npos);
+    EXPECT_EQ(ProfileLookup::find({work, twin}, twin.id.toString()).id, twin.id);
 }
 
 TEST(TextTable, AlignsColumnsByCharactersNotBytes)

@@ -41,14 +41,11 @@ master, slave = pty.openpty()
 command = subprocess.Popen(sys.argv[1:], stdout=subprocess.DEVNULL, stderr=slave)
 os.close(slave)
 seen = b""
-while True:
-    try:
-        chunk = os.read(master, 4096)
-    except OSError:
-        break
-    if not chunk:
-        break
-    seen += chunk
+try:
+    while chunk := os.read(master, 4096):
+        seen += chunk
+except OSError:  # the command closed the terminal
+    pass
 command.wait()
 sys.stdout.buffer.write(seen.replace(b"\r\n", b"\n"))
 )py");
@@ -57,64 +54,33 @@ sys.stdout.buffer.write(seen.replace(b"\r\n", b"\n"))
     return home.run("/usr/bin/python3", all).output;
 }
 
-Strings appsIn(const KorvelHome& home)
-{
-    Strings apps;
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(home.paths.appsDir, error))
-        apps.push_back(entry.path().filename().string());
-    std::sort(apps.begin(), apps.end());
-    return apps;
-}
-
 TEST(ForwardedCommand, GivesTheSameResultsAsACommandRunHere)
 {
     KorvelHome forwarded;
     KorvelHome here;
     const auto korvel = startKorvel(forwarded);
 
-    const std::vector<Strings> script {
-        {"create", "Work"},
-        {"create", "Home", "--color", "teal"},
-        {"list"},
-        {"list", "--json"},
-        {"rename", "home", "House"},
-        {"status"},
-        {"move", "House", "1"},
-        {"status", "Work", "--json"},
-        {"recolor", "Work", "green"},
-        {"rename", "Nobody", "x"},
-        {"move", "Work", "7"},
-        {"recolor", "Work", "mauve"},
-        {"create", "  "},
-        {"sync"},
-        {"sync", "--json"},
-        {"claude-code", "House", "--export"},
-        {"delete", "Work"},
-        {"list", "--json"},
-        {"open", "Nobody"},
-        {"--version"},
-    };
+    const std::vector<Strings> script {{"create", "Work"}, {"create", "Home", "--color", "teal"}, {"list"},
+        {"list", "--json"}, {"rename", "home", "House"}, {"status"}, {"move", "House", "1"},
+        {"status", "Work", "--json"}, {"recolor", "Work", "green"}, {"rename", "Nobody", "x"}, {"move", "Work", "7"},
+        {"recolor", "Work", "mauve"}, {"create", "  "}, {"sync"}, {"sync", "--json"},
+        {"claude-code", "House", "--export"}, {"delete", "Work"}, {"list", "--json"}, {"open", "Nobody"},
+        {"--version"}};
     for (const Strings& arguments : script) {
         const auto local = here.korvel(arguments);
         const auto there = forwarded.korvel(arguments);
         // Checked at once: Korvel answers only when what the command started (a rebuild after a rename) is done.
-        EXPECT_EQ(appsIn(forwarded), appsIn(here)) << arguments.front();
         const std::string command = arguments.front();
+        EXPECT_EQ(forwarded.installedApps(), here.installedApps()) << command;
         EXPECT_EQ(there.status, local.status) << command;
         EXPECT_EQ(normalized(there.output, forwarded.temp.path()), normalized(local.output, here.temp.path()))
             << command;
         EXPECT_EQ(normalized(there.errorOutput, forwarded.temp.path()), normalized(local.errorOutput, here.temp.path()))
             << command;
     }
-    auto names = [](const KorvelHome& home) {
-        Strings list;
-        for (const Profile& profile : home.storedProfiles())
-            list.push_back(profile.name + " " + profile.color.rawValue());
-        return list;
-    };
-    EXPECT_EQ(names(forwarded), (Strings {"House teal"}));
-    EXPECT_EQ(names(here), names(forwarded));
+    EXPECT_EQ(forwarded.storedNames(), Strings {"House"});
+    EXPECT_EQ(here.storedNames(), forwarded.storedNames());
+    EXPECT_EQ(forwarded.stored("House").color, ProfileColor::Teal);
     EXPECT_EQ(forwarded.appInfo("Claude House", "CFBundleDisplayName"), "Claude House");
 
     // Only the commands run here took the lock of headless runs: the others all ran inside Korvel.
@@ -140,7 +106,7 @@ TEST(ForwardedCommand, RunsInsideKorvelWhoseModelSeesTheResult)
 
     // Korvel's own model notices the running app, and the command line reads that model.
     ASSERT_TRUE(KorvelHome::eventually([&] {
-        return home.parsedJson(home.korvel({"list", "--json"}).output)["profiles"][0]["running"] == true;
+        return nlohmann::json::parse(home.korvel({"list", "--json"}).output)["profiles"][0]["running"] == true;
     }));
     const auto renamed = home.korvel({"rename", "Work", "Job"});
     EXPECT_EQ(renamed.status, 0);

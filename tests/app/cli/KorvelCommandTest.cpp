@@ -1,5 +1,5 @@
-// The real `korvel` program on a headless model of its own (no Korvel running): each command's effect on disk,
-// its output and its exit status.
+// The real `korvel` program on a headless model of its own (no Korvel running): what each command adds to the
+// model — its effect on disk once it has ended, its output, its exit status.
 
 #include "tests/app/cli/KorvelHome.hpp"
 
@@ -16,6 +16,7 @@ namespace korvel::test {
 namespace {
 
 using Strings = std::vector<std::string>;
+using Json = nlohmann::json;
 
 class KorvelCommand : public ::testing::Test, protected KorvelHome
 {
@@ -26,129 +27,65 @@ protected:
         arguments.insert(arguments.end(), options.begin(), options.end());
         return korvel(arguments);
     }
-
-    Strings storedNames() const
-    {
-        Strings names;
-        for (const Profile& profile : storedProfiles())
-            names.push_back(profile.name);
-        return names;
-    }
-
-    Strings installedApps() const
-    {
-        Strings apps;
-        std::error_code error;
-        for (const auto& entry : std::filesystem::directory_iterator(paths.appsDir, error))
-            apps.push_back(entry.path().filename().string());
-        std::sort(apps.begin(), apps.end());
-        return apps;
-    }
 };
 
 TEST_F(KorvelCommand, CreateBuildsTheAppAndListShowsItForPeopleAndScripts)
 {
-    const Result work = create("Work");
-    ASSERT_EQ(work.status, 0) << work.errorOutput;
-    EXPECT_EQ(work.output, stored("Work").id.toString() + "\n");
-    EXPECT_EQ(work.errorOutput, "") << "no progress lines when standard error is not a terminal";
-    EXPECT_EQ(appInfo("Claude Work", "CFBundleDisplayName"), "Claude Work");
-    EXPECT_EQ(appInfo("Claude Work", "KVLUserDataDir"), paths.dataDir(stored("Work").id).string());
+    EXPECT_EQ(korvel({"list"}), (Result {0, "No profiles yet. “korvel create NAME” makes one.\n", ""}));
+    EXPECT_EQ(Json::parse(korvel({"list", "--json"}).output), Json::parse(R"({"profiles": []})"));
+    EXPECT_EQ(korvel({"status"}), (Result {0, "No profiles yet.\n", ""}));
 
+    // No progress lines when standard error is not a terminal.
+    const Result work = create("Work");
+    EXPECT_EQ(work, (Result {0, stored("Work").id.toString() + "\n", ""}));
+    EXPECT_TRUE(std::filesystem::is_directory(paths.appsDir / "Claude Work.app"));
     // Without --color, the first colour no profile has yet, as the new-profile sheet offers it.
     ASSERT_EQ(create("Home", {"--color", "Teal"}).status, 0);
     ASSERT_EQ(create("Play").status, 0);
-    EXPECT_EQ(stored("Work").color, ProfileColor::Orange);
-    EXPECT_EQ(stored("Home").color, ProfileColor::Teal);
     EXPECT_EQ(stored("Play").color, ProfileColor::Red);
 
-    const Result list = korvel({"list"});
-    EXPECT_EQ(list.status, 0);
-    EXPECT_EQ(list.output,
+    EXPECT_EQ(korvel({"list"}).output,
         "#  NAME  COLOR   STATUS                APP\n"
         "1  Work  orange  Ready · Claude 1.2.3  Not running\n"
         "2  Home  teal    Ready · Claude 1.2.3  Not running\n"
         "3  Play  red     Ready · Claude 1.2.3  Not running\n");
-
     const Result listJson = korvel({"list", "--json"});
     ASSERT_EQ(listJson.status, 0);
-    const nlohmann::json json = parsedJson(listJson.output);
+    const Json json = Json::parse(listJson.output);
     ASSERT_EQ(json["profiles"].size(), 3u);
-    const nlohmann::json& home = json["profiles"][1];
-    EXPECT_EQ(home["position"], 2);
-    EXPECT_EQ(home["id"], stored("Home").id.toString());
-    EXPECT_EQ(home["name"], "Home");
-    EXPECT_EQ(home["color"], "teal");
-    EXPECT_EQ(home["status"], nlohmann::json::parse(R"({"kind": "ready", "summary": "Ready · Claude 1.2.3",
-        "needsBuild": false, "version": "1.2.3"})"));
-    EXPECT_EQ(home["running"], false);
-    EXPECT_EQ(home["active"], false);
-    EXPECT_TRUE(home["busy"].is_null());
-    EXPECT_TRUE(home["pendingAfterRestart"].is_null());
-    EXPECT_EQ(home["app"], (paths.appsDir / "Claude Home.app").string());
+    EXPECT_EQ(json["profiles"][1],
+        Json::parse(R"({"position": 2, "id": ")" + stored("Home").id.toString() + R"(",
+        "name": "Home", "color": "teal", "running": false, "active": false, "busy": null,
+        "pendingAfterRestart": null, "app": ")" +
+            (paths.appsDir / "Claude Home.app").string() + R"(",
+        "status": {"kind": "ready", "summary": "Ready · Claude 1.2.3", "needsBuild": false, "version": "1.2.3"}})"));
 }
 
-TEST_F(KorvelCommand, CreateWithImportStartsFromClaudesDataOrSaysWhyNot)
+TEST_F(KorvelCommand, RenameRecolorMoveAndDeleteHaveFinishedTheirWorkWhenTheCommandEnds)
 {
-    const Result empty = create("Empty", {"--import"});
-    EXPECT_EQ(empty.status, 1);
-    EXPECT_EQ(empty.errorOutput.rfind("Import failed: ", 0), 0u) << empty.errorOutput;
-    EXPECT_NE(empty.errorOutput.find(". Your original Claude data was not changed.\n"), std::string::npos);
-    EXPECT_EQ(appInfo("Claude Empty", "CFBundleDisplayName"), "Claude Empty") << "built all the same";
-
-    writeText(paths.originalDataDir / "Local State", "{\"signed in\": true}");
-    const Result work = create("Work", {"--import"});
-    ASSERT_EQ(work.status, 0) << work.errorOutput;
-    EXPECT_EQ(readText(paths.dataDir(stored("Work").id) / "Local State"), "{\"signed in\": true}");
-    EXPECT_EQ(readText(paths.originalDataDir / "Local State"), "{\"signed in\": true}");
-}
-
-TEST_F(KorvelCommand, NoProfilesYet)
-{
-    EXPECT_EQ(korvel({"list"}).output, "No profiles yet. “korvel create NAME” makes one.\n");
-    EXPECT_EQ(parsedJson(korvel({"list", "--json"}).output), nlohmann::json::parse(R"({"profiles": []})"));
-    EXPECT_EQ(korvel({"status"}).output, "No profiles yet.\n");
-}
-
-TEST_F(KorvelCommand, RenameAndRecolorRebuildTheAppBeforeTheCommandEnds)
-{
-    ASSERT_EQ(create("Work").status, 0);
-    const Result rename = korvel({"rename", "work", "Job"});
-    ASSERT_EQ(rename.status, 0) << rename.errorOutput;
-    EXPECT_EQ(rename.output, "");
-    EXPECT_EQ(storedNames(), Strings {"Job"});
-    // The rebuild the model started on its own has finished: the app has its new name, the old one is gone.
-    EXPECT_EQ(installedApps(), Strings {"Claude Job.app"});
-    EXPECT_EQ(appInfo("Claude Job", "CFBundleDisplayName"), "Claude Job");
-
-    ASSERT_EQ(korvel({"recolor", "JOB", "GREEN"}).status, 0);
-    EXPECT_EQ(stored("Job").color, ProfileColor::Green);
-    EXPECT_EQ(appInfo("Claude Job", "KVLAppearance"), "green:J");
-    EXPECT_EQ(korvel({"status", "Job"}).output, "Ready · Claude 1.2.3\n");
-}
-
-TEST_F(KorvelCommand, MoveReordersAndDeleteKeepsOrTrashesTheData)
-{
-    for (const char* name : {"A", "B", "C"})
+    for (const char* name : {"A", "B", "Work"})
         ASSERT_EQ(create(name).status, 0);
-    ASSERT_EQ(korvel({"move", "A", "3"}).status, 0);
-    EXPECT_EQ(storedNames(), (Strings {"B", "C", "A"}));
-    ASSERT_EQ(korvel({"move", "A", "1"}).status, 0);
-    EXPECT_EQ(storedNames(), (Strings {"A", "B", "C"}));
-    ASSERT_EQ(korvel({"move", "C", "2"}).status, 0);
-    EXPECT_EQ(storedNames(), (Strings {"A", "C", "B"}));
+    EXPECT_EQ(korvel({"rename", "work", "Job"}), succeeded);
+    // The rebuild the model started on its own has finished: the app has its new name, the old one is gone.
+    EXPECT_EQ(installedApps(), (Strings {"Claude A.app", "Claude B.app", "Claude Job.app"}));
+    EXPECT_EQ(korvel({"recolor", "JOB", "GREEN"}), succeeded);
+    EXPECT_EQ(appInfo("Claude Job", "KVLAppearance"), "green:J");
+    EXPECT_EQ(korvel({"status", "Job"}), (Result {0, "Ready · Claude 1.2.3\n", ""}));
 
+    // Positions count from 1, whichever way the profile moves.
+    EXPECT_EQ(korvel({"move", "A", "3"}), succeeded);
+    EXPECT_EQ(storedNames(), (Strings {"B", "Job", "A"}));
+    ASSERT_EQ(korvel({"move", "A", "2"}).status, 0);
+    EXPECT_EQ(storedNames(), (Strings {"B", "A", "Job"}));
+
+    const Profile a = stored("A");
     const Profile b = stored("B");
-    const Profile c = stored("C");
-    ASSERT_EQ(korvel({"delete", "B"}).status, 0);
-    EXPECT_EQ(storedNames(), (Strings {"A", "C"}));
-    EXPECT_EQ(installedApps(), (Strings {"Claude A.app", "Claude C.app"}));
+    EXPECT_EQ(korvel({"delete", "B"}), succeeded);
+    EXPECT_EQ(installedApps(), (Strings {"Claude A.app", "Claude Job.app"}));
     EXPECT_TRUE(std::filesystem::is_directory(paths.dataDir(b.id))) << "kept unless asked";
-
-    ASSERT_EQ(korvel({"delete", c.id.toString(), "--trash-data"}).status, 0);
-    EXPECT_EQ(storedNames(), Strings {"A"});
-    EXPECT_FALSE(std::filesystem::exists(paths.profileDir(c.id)));
-    EXPECT_TRUE(std::filesystem::is_directory(home / ".local/share/Trash/files" / c.id.toString()));
+    ASSERT_EQ(korvel({"delete", a.id.toString(), "--trash-data"}).status, 0);
+    EXPECT_EQ(storedNames(), Strings {"Job"});
+    EXPECT_TRUE(std::filesystem::is_directory(home / ".local/share/Trash/files" / a.id.toString()));
 }
 
 TEST_F(KorvelCommand, StatusIsCheckedOnDisk)
@@ -156,88 +93,62 @@ TEST_F(KorvelCommand, StatusIsCheckedOnDisk)
     ASSERT_EQ(create("Work").status, 0);
     ASSERT_EQ(create("Home").status, 0);
     StandInClaude::setInfoString(claude, "CFBundleShortVersionString", "1.3.0");
-
-    const Result one = korvel({"status", "Work"});
-    EXPECT_EQ(one.status, 0);
-    EXPECT_EQ(one.output, "Update available (1.2.3 → 1.3.0)\n");
+    EXPECT_EQ(korvel({"status", "Work"}), (Result {0, "Update available (1.2.3 → 1.3.0)\n", ""}));
     // That start of the model rebuilt the outdated apps, as Korvel does at every start, before it ended.
-    const Result all = korvel({"status"});
-    EXPECT_EQ(all.output,
+    EXPECT_EQ(korvel({"status"}).output,
         "NAME  STATUS\n"
         "Work  Ready · Claude 1.3.0\n"
         "Home  Ready · Claude 1.3.0\n");
 
     std::filesystem::remove(paths.appsDir / "Claude Home.app/Contents/MacOS/KorvelLauncher");
-    const nlohmann::json json = parsedJson(korvel({"status", "Home", "--json"}).output);
-    const nlohmann::json expected = nlohmann::json::parse(R"j({"profiles": [{"id": ")j" + stored("Home").id.toString() +
-        R"j(", "name": "Home", "status": {"kind": "damaged", "needsBuild": true,
-        "reason": "launcher missing (was it auto-updated?)",
-        "summary": "Needs rebuild: launcher missing (was it auto-updated?)"}}]})j");
-    EXPECT_EQ(json, expected);
+    EXPECT_EQ(Json::parse(korvel({"status", "Home", "--json"}).output),
+        Json::parse(R"j({"profiles": [{"id": ")j" + stored("Home").id.toString() + R"j(", "name": "Home",
+        "status": {"kind": "damaged", "needsBuild": true, "reason": "launcher missing (was it auto-updated?)",
+        "summary": "Needs rebuild: launcher missing (was it auto-updated?)"}}]})j"));
 }
 
 TEST_F(KorvelCommand, BadInputIsAUsageErrorAndChangesNothing)
 {
     ASSERT_EQ(create("Work").status, 0);
-    // The model keeps the second profile but builds no app whose name only differs in case: a failure.
-    const Result lowerCase = create("work");
-    EXPECT_EQ(lowerCase.status, 1);
-    EXPECT_EQ(lowerCase.output, stored("work").id.toString() + "\n");
-    EXPECT_EQ(lowerCase.errorOutput,
-        "Couldn’t create the app for work: the profile “Work” already has an app named “Claude work”. Rename one "
-        "of them.\n");
+    ASSERT_EQ(create("work").status, 1) << "the model keeps the profile but builds no app of the same name";
     const std::string before = readText(paths.profilesFile());
     const Strings appsBefore = installedApps();
-    const std::string ten = "orange, red, pink, purple, indigo, blue, teal, green, yellow and graphite";
+    const std::string ids = " (" + stored("Work").id.toString() + "), “work” (" + stored("work").id.toString() + ")";
 
-    struct Case
-    {
-        Strings arguments;
-        std::string firstLine;
-    };
-    const std::vector<Case> cases {
-        {{"recolor", "Work", "mauve"}, "korvel: There is no color “mauve”. The colors are " + ten + "."},
-        {{"create", "New", "--color", "beige"}, "korvel: There is no color “beige”. The colors are " + ten + "."},
-        {{"rename", "Work", " \t "}, "korvel: The name can’t be blank."},
-        {{"create", "  "}, "korvel: The name can’t be blank."},
-        {{"rename", "WORK", "Job"},
-            "korvel: “WORK” could be “Work” (" + stored("Work").id.toString() + "), “work” (" +
-                stored("work").id.toString() + "). Name one by its ID."},
-        {{"rebuild", "Nobody"},
-            "korvel: There is no profile “Nobody”. The profiles are “Work” (" + stored("Work").id.toString() +
-                "), “work” (" + stored("work").id.toString() + ")."},
-        {{"move", "Work", "3"}, "korvel: There is no position “3”: the positions are 1 to 2."},
-        {{"move", "Work", "0"}, "korvel: There is no position “0”: the positions are 1 to 2."},
-        {{"move", "Work", "first"}, "korvel: There is no position “first”: the positions are 1 to 2."},
-        {{"frobnicate"}, "korvel: There is no command “frobnicate”."},
-        {{}, "korvel: Name a command."},
-        {{"delete", "Work", "--force"}, "korvel: “korvel delete” has no option “--force”."},
-    };
-    for (const Case& c : cases) {
-        const Result run = korvel(c.arguments);
-        EXPECT_EQ(run.status, 2) << c.firstLine;
-        EXPECT_EQ(run.errorOutput.substr(0, run.errorOutput.find('\n')), c.firstLine);
+    const std::vector<std::pair<Strings, std::string>> cases {{{"rename", "Work", " \t "}, "The name can’t be blank."},
+        {{"create", "  "}, "The name can’t be blank."},
+        {{"rename", "WORK", "Job"}, "“WORK” could be “Work”" + ids + ". Name one by its ID."},
+        {{"rebuild", "Nobody"}, "There is no profile “Nobody”. The profiles are “Work”" + ids + "."},
+        {{"move", "Work", "3"}, "There is no position “3”: the positions are 1 to 2."},
+        {{"move", "Work", "first"}, "There is no position “first”: the positions are 1 to 2."},
+        {{}, "Name a command."}};
+    for (const auto& [arguments, message] : cases) {
+        const Result run = korvel(arguments);
+        EXPECT_EQ(run.status, 2) << message;
+        EXPECT_EQ(run.errorOutput.substr(0, run.errorOutput.find('\n')), "korvel: " + message);
         EXPECT_EQ(run.output, "");
     }
-    EXPECT_EQ(korvel({"rename", "Work"}).errorOutput,
-        "korvel: Something is missing.\nUsage: korvel rename PROFILE NEWNAME\n");
+    EXPECT_EQ(korvel({"rename", "Work"}),
+        (Result {2, "", "korvel: Something is missing.\nUsage: korvel rename PROFILE NEWNAME\n"}));
     EXPECT_EQ(readText(paths.profilesFile()), before);
     EXPECT_EQ(installedApps(), appsBefore);
 }
 
 TEST_F(KorvelCommand, AFailedOperationExitsWithTheModelsMessage)
 {
-    const std::filesystem::path missing = temp / "nowhere/Claude.app";
-    const Result create = korvel({"create", "Work"}, {{"KORVEL_CLAUDE_APP", missing.string()}});
-    EXPECT_EQ(create.status, 1);
-    // The profile exists, as in the interface; only its app could not be built.
-    EXPECT_EQ(create.output, stored("Work").id.toString() + "\n");
-    EXPECT_EQ(create.errorOutput,
-        "Couldn’t create the app for Work: " + CloneError::sourceMissing(missing).description() + "\n");
+    const Result empty = create("Empty", {"--import"});
+    EXPECT_EQ(empty.status, 1);
+    EXPECT_EQ(empty.errorOutput.rfind("Import failed: ", 0), 0u) << empty.errorOutput;
+    EXPECT_NE(empty.errorOutput.find(". Your original Claude data was not changed.\n"), std::string::npos);
 
-    const Result open = korvel({"open", "Work"}, {{"KORVEL_CLAUDE_APP", missing.string()}});
-    EXPECT_EQ(open.status, 1);
-    EXPECT_EQ(open.errorOutput, CloneError::sourceMissing(missing).description() + "\n");
+    const std::filesystem::path missing = temp / "nowhere/Claude.app";
+    // The profile exists, as in the interface; only its app could not be built.
+    const Result create = korvel({"create", "Work"}, {{"KORVEL_CLAUDE_APP", missing.string()}});
+    EXPECT_EQ(create,
+        (Result {1, stored("Work").id.toString() + "\n",
+            "Couldn’t create the app for Work: " + CloneError::sourceMissing(missing).description() + "\n"}));
+    EXPECT_EQ(korvel({"open", "Work"}, {{"KORVEL_CLAUDE_APP", missing.string()}}),
+        (Result {1, "", CloneError::sourceMissing(missing).description() + "\n"}));
 
     // An unreadable profile list: nothing runs, and the file stays as it was.
     writeText(paths.profilesFile(), "{ not json");
@@ -260,11 +171,8 @@ TEST_F(KorvelCommand, OpenAndRestartStartTheProfileApp)
     ASSERT_TRUE(eventually([&] { return StandInRecord::readAll(record).size() == 1; }));
     const StandInRecord first = StandInRecord::readAll(record).front();
     endWithTest(first.pid);
-    EXPECT_NE(
-        std::find(first.arguments.begin(), first.arguments.end(), "--user-data-dir=" + paths.dataDir(work.id).string()),
-        first.arguments.end());
 
-    ASSERT_TRUE(eventually([&] { return parsedJson(korvel({"list", "--json"}).output)["profiles"][0]["running"]; }));
+    ASSERT_TRUE(eventually([&] { return Json::parse(korvel({"list", "--json"}).output)["profiles"][0]["running"]; }));
     ASSERT_EQ(korvel({"restart", "Work"}, stay).status, 0);
     ASSERT_TRUE(eventually([&] { return StandInRecord::readAll(record).size() == 2; }));
     const StandInRecord second = StandInRecord::readAll(record).back();
@@ -273,16 +181,30 @@ TEST_F(KorvelCommand, OpenAndRestartStartTheProfileApp)
     EXPECT_TRUE(eventually([&] { return ::kill(first.pid, 0) != 0; })) << "the first app was asked to quit";
 }
 
-TEST_F(KorvelCommand, LinksGoToClaudeDesktopWhileRoutingIsOff)
+TEST_F(KorvelCommand, LinksGoToClaudeDesktopWhileRoutingIsOffAndRouteLinksMovesTheHandler)
 {
     const std::filesystem::path record = temp / "links.txt";
     const Result link =
         korvel({"link", "claude://claude.ai/a", "claude://claude.ai/b"}, {{"KORVEL_STANDIN_RECORD", record.string()}});
     ASSERT_EQ(link.status, 0) << link.errorOutput;
     ASSERT_TRUE(eventually([&] { return StandInRecord::readAll(record).size() == 1; }));
-    const StandInRecord started = StandInRecord::readAll(record).front();
-    EXPECT_EQ(started.arguments,
+    EXPECT_EQ(StandInRecord::readAll(record).front().arguments,
         (Strings {StandInClaude::executable(claude).string(), "claude://claude.ai/a", "claude://claude.ai/b"}));
+
+    // The desktop's default for the scheme, as GIO keeps it, and Korvel's stored setting.
+    const auto valueOf = [](const std::string& text, const std::string& key) {
+        const size_t at = text.find("\n" + key + "=");
+        const size_t begin = at == std::string::npos ? at : at + key.size() + 2;
+        return at == std::string::npos ? std::string("none") : text.substr(begin, text.find('\n', begin) - begin);
+    };
+    const auto handlerAndSetting = [&] {
+        return valueOf(readText(home / ".config/mimeapps.list"), "x-scheme-handler/claude") + " " +
+            valueOf(readText(home / ".config/Korvel/Korvel.conf"), "routeClaudeLinks");
+    };
+    ASSERT_EQ(korvel({"route-links", "on"}).status, 0);
+    EXPECT_EQ(handlerAndSetting(), "korvel.desktop true");
+    ASSERT_EQ(korvel({"route-links", "off"}).status, 0);
+    EXPECT_EQ(handlerAndSetting(), "korvel-com.anthropic.claudefordesktop.desktop false");
 }
 
 TEST_F(KorvelCommand, SyncReportsWhatItBroughtIntoEachProfile)
@@ -293,44 +215,27 @@ TEST_F(KorvelCommand, SyncReportsWhatItBroughtIntoEachProfile)
     const Profile work = stored("Work");
     std::filesystem::create_directories(paths.dataDir(work.id) / "claude-code-sessions" / account);
     const std::filesystem::path sessions = paths.originalDataDir / "claude-code-sessions" / account / "project";
-    std::filesystem::create_directories(sessions);
     writeText(sessions / "local_one.json", "{}");
     writeText(sessions / "local_two.json", "{}");
     writeText(paths.originalDataDir / "claude_desktop_config.json",
         R"({"preferences": {"epitaxyPrefs": {"starred-local-code-sessions": ["local_one"]}}})");
 
-    const Result sync = korvel({"sync"});
-    EXPECT_EQ(sync.status, 0) << sync.errorOutput;
-    EXPECT_EQ(sync.output,
-        "Work  2 sessions, 1 pin\n"
-        "Home  nothing new\n");
-    EXPECT_TRUE(
-        std::filesystem::exists(paths.dataDir(work.id) / "claude-code-sessions" / account / "project/local_two.json"));
-
-    const nlohmann::json again = parsedJson(korvel({"sync", "--json"}).output);
-    EXPECT_EQ(again,
-        nlohmann::json::parse(R"({"profiles": [
-        {"id": ")" +
-            work.id.toString() + R"(", "name": "Work", "running": false, "sessions": 0, "pins": 0, "pinsWaiting": 0},
-        {"id": ")" +
-            stored("Home").id.toString() +
-            R"(", "name": "Home", "running": false, "sessions": 0, "pins": 0, "pinsWaiting": 0}]})"));
+    EXPECT_EQ(korvel({"sync"}), (Result {0, "Work  2 sessions, 1 pin\nHome  nothing new\n", ""}));
+    const Json again = Json::parse(korvel({"sync", "--json"}).output);
+    ASSERT_EQ(again["profiles"].size(), 2u);
+    EXPECT_EQ(again["profiles"][0], Json::parse(R"({"id": ")" + work.id.toString() + R"(", "name": "Work",
+        "running": false, "sessions": 0, "pins": 0, "pinsWaiting": 0})"));
 }
 
 TEST_F(KorvelCommand, ClaudeCodeOpensATerminalOrHandsOutItsPieces)
 {
     ASSERT_EQ(create("Work").status, 0);
     const Profile work = stored("Work");
-
-    const Result exportLine = korvel({"claude-code", "Work", "--export"});
-    EXPECT_EQ(exportLine.status, 0);
-    EXPECT_EQ(exportLine.output, ClaudeCodeLauncher::exportLine(paths.claudeCodeConfigDir(work.id)) + "\n");
+    EXPECT_EQ(korvel({"claude-code", "Work", "--export"}),
+        (Result {0, ClaudeCodeLauncher::exportLine(paths.claudeCodeConfigDir(work.id)) + "\n", ""}));
 
     const std::filesystem::path commandFile = paths.profileDir(work.id) / "Claude Code.command";
-    const Result script = korvel({"claude-code", "Work", "--script"});
-    EXPECT_EQ(script.status, 0);
-    EXPECT_EQ(script.output, commandFile.string() + "\n");
-    EXPECT_EQ(modeOf(commandFile), 0755u);
+    EXPECT_EQ(korvel({"claude-code", "Work", "--script"}), (Result {0, commandFile.string() + "\n", ""}));
     EXPECT_FALSE(std::filesystem::exists(terminalRecord)) << "--script opens no terminal";
 
     ASSERT_EQ(korvel({"claude-code", "Work"}).status, 0);
@@ -338,47 +243,16 @@ TEST_F(KorvelCommand, ClaudeCodeOpensATerminalOrHandsOutItsPieces)
     EXPECT_EQ(readText(terminalRecord), "-e\n" + commandFile.string() + "\n");
 }
 
-TEST_F(KorvelCommand, RouteLinksMakesKorvelOrClaudeTheHandler)
-{
-    // The desktop's default for the scheme, as GIO keeps it.
-    const auto defaultHandler = [this] {
-        const std::string list = readText(home / ".config/mimeapps.list");
-        const size_t section = list.find("[Default Applications]");
-        const std::string key = "\nx-scheme-handler/claude=";
-        const size_t entry = list.find(key, section);
-        if (section == std::string::npos || entry == std::string::npos || list.find("\n[", section + 1) < entry)
-            return std::string("none");
-        const size_t begin = entry + key.size();
-        return list.substr(begin, list.find('\n', begin) - begin);
-    };
-    const std::filesystem::path settings = home / ".config/Korvel/Korvel.conf";
-
-    const Result on = korvel({"route-links", "on"});
-    ASSERT_EQ(on.status, 0) << on.errorOutput;
-    EXPECT_EQ(defaultHandler(), "korvel.desktop");
-    EXPECT_NE(readText(settings).find("routeClaudeLinks=true"), std::string::npos) << readText(settings);
-
-    const Result off = korvel({"route-links", "off"});
-    ASSERT_EQ(off.status, 0) << off.errorOutput;
-    EXPECT_EQ(defaultHandler(), "korvel-com.anthropic.claudefordesktop.desktop");
-    EXPECT_NE(readText(settings).find("routeClaudeLinks=false"), std::string::npos) << readText(settings);
-}
-
 TEST_F(KorvelCommand, HelpVersionAndTheProgramsOtherName)
 {
     const Result help = korvel({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.output.rfind("Usage: korvel COMMAND [ARGUMENTS]\n", 0), 0u);
-    const Result renameHelp = korvel({"rename", "--help"});
-    EXPECT_EQ(renameHelp.status, 0);
-    EXPECT_EQ(renameHelp.output.rfind("Usage: korvel rename PROFILE NEWNAME\n", 0), 0u);
-    EXPECT_EQ(korvel({"--version"}).output, "korvel " + std::string(KORVEL_VERSION) + "\n");
+    EXPECT_EQ(korvel({"--version"}), (Result {0, "korvel " + std::string(KORVEL_VERSION) + "\n", ""}));
 
     // Started as Korvel with a command as its first argument, the program is the command line too.
     ASSERT_EQ(create("Work").status, 0);
-    const Result list = run(applicationProgram(), {"Korvel", "list"});
-    EXPECT_EQ(list.status, 0) << list.errorOutput;
-    EXPECT_EQ(list.output, korvel({"list"}).output);
+    EXPECT_EQ(run(applicationProgram(), {"Korvel", "list"}), korvel({"list"}));
 }
 
 TEST_F(KorvelCommand, CommandsAtTheSameTimeKeepEveryChange)
@@ -388,10 +262,10 @@ TEST_F(KorvelCommand, CommandsAtTheSameTimeKeepEveryChange)
         runs.push_back(std::async(std::launch::async, [this, name] { return create(name); }));
     for (auto& run : runs)
         EXPECT_EQ(run.get().status, 0);
+    EXPECT_EQ(installedApps(), (Strings {"Claude P1.app", "Claude P2.app", "Claude P3.app", "Claude P4.app"}));
     Strings names = storedNames();
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (Strings {"P1", "P2", "P3", "P4"}));
-    EXPECT_EQ(installedApps(), (Strings {"Claude P1.app", "Claude P2.app", "Claude P3.app", "Claude P4.app"}));
 }
 
 } // namespace

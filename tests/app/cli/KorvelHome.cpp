@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <regex>
@@ -51,16 +52,6 @@ KorvelHome::~KorvelHome()
         ::kill(pid, SIGTERM);
 }
 
-std::filesystem::path KorvelHome::korvelProgram()
-{
-    return std::filesystem::path(KORVEL_BINARY_DIR) / "korvel";
-}
-
-std::filesystem::path KorvelHome::applicationProgram()
-{
-    return std::filesystem::path(KORVEL_BINARY_DIR) / "Korvel.app/Contents/MacOS/Korvel";
-}
-
 KorvelHome::Result KorvelHome::korvel(const std::vector<std::string>& arguments, const Environment& extra) const
 {
     std::vector<std::string> all {"korvel"};
@@ -78,11 +69,6 @@ KorvelHome::Result KorvelHome::run(
     return {result.exitStatus, result.standardOutput, result.standardError};
 }
 
-std::vector<Profile> KorvelHome::storedProfiles() const
-{
-    return ProfileStore(paths.profilesFile()).load();
-}
-
 Profile KorvelHome::stored(const std::string& name) const
 {
     for (const Profile& profile : storedProfiles()) {
@@ -92,14 +78,27 @@ Profile KorvelHome::stored(const std::string& name) const
     throw std::runtime_error("no stored profile " + name);
 }
 
+std::vector<std::string> KorvelHome::storedNames() const
+{
+    std::vector<std::string> names;
+    for (const Profile& profile : storedProfiles())
+        names.push_back(profile.name);
+    return names;
+}
+
+std::vector<std::string> KorvelHome::installedApps() const
+{
+    std::vector<std::string> apps;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(paths.appsDir, error))
+        apps.push_back(entry.path().filename().string());
+    std::sort(apps.begin(), apps.end());
+    return apps;
+}
+
 std::optional<std::string> KorvelHome::appInfo(const std::string& appName, const std::string& key) const
 {
     return InfoPlistPatcher::readStringValue(paths.appsDir / (appName + ".app") / "Contents/Info.plist", key);
-}
-
-std::filesystem::path KorvelHome::socketPath() const
-{
-    return temp / "run" / ("korvel-" + std::to_string(::geteuid()) + ".socket");
 }
 
 bool KorvelHome::eventually(const std::function<bool()>& done, std::chrono::milliseconds timeout)
@@ -111,16 +110,6 @@ bool KorvelHome::eventually(const std::function<bool()>& done, std::chrono::mill
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     return true;
-}
-
-nlohmann::json KorvelHome::parsedJson(const std::string& text) const
-{
-    const std::filesystem::path file = temp / "output.json";
-    writeText(file, text);
-    const auto check =
-        ChildProcess::run("/usr/bin/python3", {.arguments = {"python3", "-m", "json.tool", file.string()}});
-    EXPECT_EQ(check.exitStatus, 0) << check.standardError << text;
-    return nlohmann::json::parse(text);
 }
 
 std::string normalized(std::string text, const std::filesystem::path& root)

@@ -2,6 +2,7 @@
 
 #include "core/model/AppPaths.hpp"
 #include "core/model/Profile.hpp"
+#include "core/model/ProfileStore.hpp"
 #include "tests/support/ChildProcess.hpp"
 #include "tests/support/TempDir.hpp"
 
@@ -13,6 +14,8 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 namespace korvel::test {
 
@@ -28,7 +31,14 @@ public:
         int status = -1;
         std::string output;
         std::string errorOutput;
+        friend bool operator==(const Result&, const Result&) = default;
+        friend void PrintTo(const Result& result, std::ostream* out)
+        {
+            *out << "status " << result.status << ", output “" << result.output << "”, errors “" << result.errorOutput
+                 << "”";
+        }
     };
+    static inline const Result succeeded {0, "", ""};
 
     KorvelHome();
     ~KorvelHome();
@@ -41,21 +51,27 @@ public:
     Result run(const std::filesystem::path& program, const std::vector<std::string>& arguments,
         const Environment& extra = {}) const;
 
-    static std::filesystem::path korvelProgram(); // the build tree's `korvel` link
-    static std::filesystem::path applicationProgram(); // Korvel.app/Contents/MacOS/Korvel
+    static std::filesystem::path korvelProgram() { return std::filesystem::path(KORVEL_BINARY_DIR) / "korvel"; }
+    static std::filesystem::path applicationProgram()
+    {
+        return std::filesystem::path(KORVEL_BINARY_DIR) / "Korvel.app/Contents/MacOS/Korvel";
+    }
 
-    std::vector<Profile> storedProfiles() const;
+    std::vector<Profile> storedProfiles() const { return ProfileStore(paths.profilesFile()).load(); }
     Profile stored(const std::string& name) const;
+    std::vector<std::string> storedNames() const;
+    std::vector<std::string> installedApps() const; // the folder names in the apps folder, sorted
     // The app's Info.plist entry, or nothing.
     std::optional<std::string> appInfo(const std::string& appName, const std::string& key) const;
     // The socket a running Korvel of this sandbox listens on.
-    std::filesystem::path socketPath() const;
+    std::filesystem::path socketPath() const
+    {
+        return temp / "run" / ("korvel-" + std::to_string(::geteuid()) + ".socket");
+    }
 
     // Polls until `done` holds; false after `timeout`.
     static bool eventually(
         const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(20));
-    // Parses with nlohmann and, independently, checks with `python3 -m json.tool`.
-    nlohmann::json parsedJson(const std::string& text) const;
 
     // Ends a stand-in process that keeps running (KORVEL_STANDIN_STAY) when the test ends.
     void endWithTest(pid_t pid) { m_started.push_back(pid); }

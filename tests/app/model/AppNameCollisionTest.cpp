@@ -1,34 +1,29 @@
 #include "app/model/AppNameCollision.hpp"
+#include "tests/app/model/ModelTest.hpp"
 #include "tests/app/support/Await.hpp"
-#include "tests/app/support/ModelSandbox.hpp"
 
 #include <gtest/gtest.h>
 
 namespace korvel::test {
 namespace {
 
-TEST(AppNameCollision, namesThatShareAnAppIgnoringCaseCollide)
+TEST(AppNameCollision, namesThatShareAnAppIgnoringCaseCollideAndTheEarliestInTheListOwnsTheApp)
 {
-    const auto named = [](const std::string& name) { return makeProfile(name); };
-    EXPECT_TRUE(AppNameCollision::sameAppName(named("Work"), named("Work.")));
-    EXPECT_TRUE(AppNameCollision::sameAppName(named("Work"), named("wORK")));
-    EXPECT_TRUE(AppNameCollision::sameAppName(named("a/b"), named("A:B")));
-    EXPECT_TRUE(AppNameCollision::sameAppName(named("Straße"), named("STRASSE")));
-    EXPECT_FALSE(AppNameCollision::sameAppName(named("Work"), named("Works")));
+    for (const auto& [one, other, same] :
+        std::vector<std::tuple<std::string, std::string, bool>> {{"Work", "Work.", true}, {"Work", "wORK", true},
+            {"a/b", "A:B", true}, {"Straße", "STRASSE", true}, {"Work", "Works", false}})
+        EXPECT_EQ(AppNameCollision::sameAppName(makeProfile(one), makeProfile(other)), same) << one << " " << other;
 
-    const Profile first = named("Work");
-    const Profile other = named("Home");
-    const Profile second = named("work");
-    const Profile third = named("WORK");
-    const std::vector<Profile> list = {first, other, second, third};
-    EXPECT_FALSE(AppNameCollision::earlierOwner(list, first));
-    EXPECT_FALSE(AppNameCollision::earlierOwner(list, other));
-    EXPECT_EQ(AppNameCollision::earlierOwner(list, second), first);
-    EXPECT_EQ(AppNameCollision::earlierOwner(list, third), first);
-    EXPECT_FALSE(AppNameCollision::earlierOwner(list, named("Work"))) << "not in the list";
+    const std::vector<Profile> list {
+        makeProfile("Work"), makeProfile("Home"), makeProfile("work"), makeProfile("WORK")};
+    EXPECT_FALSE(AppNameCollision::earlierOwner(list, list[0]));
+    EXPECT_FALSE(AppNameCollision::earlierOwner(list, list[1]));
+    EXPECT_EQ(AppNameCollision::earlierOwner(list, list[2]), list[0]);
+    EXPECT_EQ(AppNameCollision::earlierOwner(list, list[3]), list[0]);
+    EXPECT_FALSE(AppNameCollision::earlierOwner(list, makeProfile("Work"))) << "not in the list";
 }
 
-using AppNameCollisions = ModelSandbox;
+using AppNameCollisions = ModelTest;
 
 TEST_F(AppNameCollisions, profilesSharingAnAppNameDoNotRebuildEachOtherForever)
 {
@@ -58,9 +53,7 @@ TEST_F(AppNameCollisions, profilesSharingAnAppNameDoNotRebuildEachOtherForever)
 
 TEST_F(AppNameCollisions, anExplicitBuildOfTheLaterProfileAsksForARename)
 {
-    const Profile work = makeProfile("Work");
-    storeProfiles({work});
-    buildApp(work);
+    const auto [work] = built("Work");
     AppModel& m = start();
     settle();
 

@@ -1,3 +1,4 @@
+#include "tests/app/model/ModelTest.hpp"
 #include "tests/app/support/Await.hpp"
 #include "tests/app/support/ModelSandbox.hpp"
 
@@ -6,55 +7,54 @@
 namespace korvel::test {
 namespace {
 
-using LinkRouting = ModelSandbox;
+using LinkRouting = ModelTest;
 
-TEST_F(LinkRouting, linksGoToTheActiveThenTheLastLaunchedRunningProfileElseToClaude)
+TEST_F(LinkRouting, linksGoToTheActiveThenTheLastLaunchedRunningProfileElseToClaudeAndOnlyWhileRoutingIsOn)
 {
-    const Profile work = makeProfile("Work");
-    const Profile home = makeProfile("Home");
-    storeProfiles({work, home});
+    const auto [work, home] = stored("Work", "Home");
     AppModel& m = start();
-    await(m.setRouteClaudeLinks(true));
-    ASSERT_TRUE(m.routeClaudeLinks());
-
     const auto workApp = launchApp(work);
     const auto homeApp = launchApp(home); // launched last
     fake.workspace.bringToFront(workApp); // but Work is in front
     const std::vector<std::string> links = {"claude://claude.ai/login?token=1", "claude://claude.ai/chat/2"};
+    m.handle(links); // routing is off
+
+    await(m.setRouteClaudeLinks(true));
     m.handle(links);
     fake.workspace.quit(workApp);
     m.handle(links);
     fake.workspace.quit(homeApp);
     m.handle(links);
 
-    ASSERT_EQ(fake.workspace.openedURLs.size(), 3u);
-    EXPECT_EQ(fake.workspace.openedURLs[0].application, paths.appURL(work));
-    EXPECT_EQ(fake.workspace.openedURLs[0].urls, links);
-    EXPECT_EQ(fake.workspace.openedURLs[1].application, paths.appURL(home));
-    EXPECT_EQ(fake.workspace.openedURLs[2].application, paths.sourceApp);
+    const auto& opened = fake.workspace.openedURLs;
+    ASSERT_EQ(opened.size(), 4u);
+    EXPECT_EQ(opened[0].application, paths.sourceApp);
+    EXPECT_EQ(opened[1].application, paths.appURL(work));
+    EXPECT_EQ(opened[1].urls, links);
+    EXPECT_EQ(opened[2].application, paths.appURL(home));
+    EXPECT_EQ(opened[3].application, paths.sourceApp);
 }
 
-TEST_F(LinkRouting, withRoutingOffLinksGoToClaudeEvenWhileAProfileAppRuns)
-{
-    const Profile work = makeProfile("Work");
-    storeProfiles({work});
-    AppModel& m = start();
-    fake.workspace.bringToFront(launchApp(work));
-    m.handle({"claude://claude.ai/new"});
-    ASSERT_EQ(fake.workspace.openedURLs.size(), 1u);
-    EXPECT_EQ(fake.workspace.openedURLs[0].application, paths.sourceApp);
-}
-
-TEST_F(LinkRouting, switchingRoutingMovesTheSchemeAndStoresTheSetting)
+TEST_F(LinkRouting, switchingRoutingMovesTheSchemeAndStoresTheSettingUnlessTheDesktopRefuses)
 {
     AppModel& m = start();
     EXPECT_FALSE(m.isLinkRoutingActive()) << "no handler at all";
+    fake.linkHandler.refusal = "the desktop refused";
+    await(m.setRouteClaudeLinks(true));
+    EXPECT_FALSE(m.routeClaudeLinks());
+    EXPECT_FALSE(fake.userDefaults.stored.contains(AppModel::routeClaudeLinksKey));
+    EXPECT_EQ(m.errorMessage(), "Couldn’t change the claude:// link handler: the desktop refused");
 
+    fake.linkHandler.refusal.reset();
     await(m.setRouteClaudeLinks(true));
     EXPECT_TRUE(m.routeClaudeLinks());
     EXPECT_TRUE(fake.userDefaults.stored.at(AppModel::routeClaudeLinksKey));
     EXPECT_EQ(fake.linkHandler.handlers.at("claude"), ownBundle);
     EXPECT_TRUE(m.isLinkRoutingActive());
+    const auto alias = temp / "Korvel alias.app";
+    std::filesystem::create_directory_symlink(ownBundle, alias);
+    fake.linkHandler.handlers["claude"] = alias;
+    EXPECT_TRUE(m.isLinkRoutingActive()) << "the handler resolves to our bundle";
 
     AppModel& again = restart();
     EXPECT_TRUE(again.routeClaudeLinks());
@@ -65,69 +65,34 @@ TEST_F(LinkRouting, switchingRoutingMovesTheSchemeAndStoresTheSetting)
     EXPECT_FALSE(again.isLinkRoutingActive());
 }
 
-TEST_F(LinkRouting, aRefusedHandlerChangeKeepsTheSettingAndSaysWhy)
+TEST_F(LinkRouting, aProfileAppHoldingTheSchemeIsRepairedSilentlyAndAnotherApplicationIsLeftAlone)
 {
-    AppModel& m = start();
-    fake.linkHandler.refusal = "the desktop refused";
-    await(m.setRouteClaudeLinks(true));
-    EXPECT_FALSE(m.routeClaudeLinks());
-    EXPECT_FALSE(fake.userDefaults.stored.contains(AppModel::routeClaudeLinksKey));
-    EXPECT_EQ(m.errorMessage(), "Couldn’t change the claude:// link handler: the desktop refused");
-}
-
-TEST_F(LinkRouting, routingIsActiveWhenTheHandlerResolvesToOurBundle)
-{
-    AppModel& m = start();
-    const auto alias = temp / "Korvel alias.app";
-    std::filesystem::create_directory_symlink(ownBundle, alias);
-    fake.linkHandler.handlers["claude"] = alias;
-    EXPECT_TRUE(m.isLinkRoutingActive());
-    fake.linkHandler.handlers["claude"] = temp / "Elsewhere.app";
-    EXPECT_FALSE(m.isLinkRoutingActive());
-}
-
-TEST_F(LinkRouting, aProfileAppHoldingTheSchemeIsRepairedAtStartAndOnActivation)
-{
-    const Profile work = makeProfile("Work");
-    storeProfiles({work});
-    registerBundle(work);
-    fake.linkHandler.handlers["claude"] = paths.appURL(work);
-    AppModel& m = start();
-    EXPECT_EQ(fake.linkHandler.handlers.at("claude"), paths.sourceApp) << "routing off: back to Claude";
-
-    await(m.setRouteClaudeLinks(true));
-    fake.linkHandler.handlers["claude"] = paths.appURL(work);
-    fake.workspace.bringToFront(launchApp(work));
-    EXPECT_EQ(fake.linkHandler.handlers.at("claude"), ownBundle) << "routing on: back to Korvel";
-    EXPECT_TRUE(m.routeClaudeLinks());
-}
-
-TEST_F(LinkRouting, anotherApplicationHoldingTheSchemeIsLeftAlone)
-{
-    const auto other = temp / "Other.app";
-    fake.workspace.bundleIdentifiers[other] = "org.example.other";
-    fake.linkHandler.handlers["claude"] = other;
-    AppModel& m = start();
-    m.repairLinkHandlerIfNeeded();
-    EXPECT_TRUE(fake.linkHandler.requests.empty());
-    EXPECT_FALSE(m.isLinkRoutingActive());
-
-    fake.linkHandler.handlers["claude"] = temp / "Unreadable.app"; // no identifier to be read
-    m.repairLinkHandlerIfNeeded();
-    EXPECT_TRUE(fake.linkHandler.requests.empty());
-}
-
-TEST_F(LinkRouting, aRefusedRepairChangesNothingAndSaysNothing)
-{
-    const Profile work = makeProfile("Work");
-    storeProfiles({work});
+    const auto [work] = stored("Work");
     registerBundle(work);
     fake.linkHandler.handlers["claude"] = paths.appURL(work);
     fake.linkHandler.refusal = "no";
     AppModel& m = start();
     EXPECT_EQ(fake.linkHandler.requests.size(), 1u);
-    EXPECT_FALSE(m.errorMessage());
-    EXPECT_FALSE(m.routeClaudeLinks());
+    EXPECT_FALSE(m.errorMessage()) << "a refused repair says nothing";
+
+    fake.linkHandler.refusal.reset();
+    m.repairLinkHandlerIfNeeded();
+    EXPECT_EQ(fake.linkHandler.handlers.at("claude"), paths.sourceApp) << "routing off: back to Claude";
+    await(m.setRouteClaudeLinks(true));
+    fake.linkHandler.handlers["claude"] = paths.appURL(work);
+    fake.workspace.bringToFront(launchApp(work));
+    EXPECT_EQ(fake.linkHandler.handlers.at("claude"), ownBundle) << "routing on: back to Korvel, on activation";
+
+    const size_t requests = fake.linkHandler.requests.size();
+    const auto other = temp / "Other.app";
+    fake.workspace.bundleIdentifiers[other] = "org.example.other";
+    fake.linkHandler.handlers["claude"] = other;
+    m.repairLinkHandlerIfNeeded();
+    EXPECT_FALSE(m.isLinkRoutingActive());
+    fake.linkHandler.handlers["claude"] = temp / "Unreadable.app"; // no identifier to be read
+    m.repairLinkHandlerIfNeeded();
+    EXPECT_EQ(fake.linkHandler.requests.size(), requests);
+    EXPECT_TRUE(m.routeClaudeLinks());
 }
 
 } // namespace

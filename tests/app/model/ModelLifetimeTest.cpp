@@ -1,4 +1,5 @@
 #include "app/model/BackgroundJob.hpp"
+#include "tests/app/model/ModelTest.hpp"
 #include "tests/app/support/Await.hpp"
 #include "tests/app/support/ModelSandbox.hpp"
 #include "tests/app/support/PoolBlocker.hpp"
@@ -40,12 +41,11 @@ TEST(BackgroundJob, endsWithModelGoneWhenItsOwnerWentAway)
     EXPECT_THROW(await(std::move(*job)), ModelGone);
 }
 
-using ModelLifetime = ModelSandbox;
+using ModelLifetime = ModelTest;
 
 TEST_F(ModelLifetime, aBuildThatOutlivesItsModelTouchesNothing)
 {
-    const Profile work = makeProfile("Work");
-    storeProfiles({work});
+    const auto [work] = stored("Work");
     start();
     settle();
     std::optional<QCoro::Task<>> build;
@@ -64,8 +64,7 @@ TEST_F(ModelLifetime, aBuildThatOutlivesItsModelTouchesNothing)
 TEST_F(ModelLifetime, aLinkCheckWaitingAfterTheModelIsGoneDoesNothing)
 {
     fake.clock.manual = true;
-    const Profile work = makeProfile("Work");
-    storeProfiles({work});
+    const auto [work] = stored("Work");
     registerBundle(work);
     start();
     launchApp(work);

@@ -1,4 +1,5 @@
 #include "app/model/MoveToApplications.hpp"
+#include "tests/app/model/ModelTest.hpp"
 #include "tests/app/support/Await.hpp"
 #include "tests/app/support/ModelSandbox.hpp"
 
@@ -7,59 +8,38 @@
 namespace korvel::test {
 namespace {
 
-using Startup = ModelSandbox;
+using Startup = ModelTest;
 
-TEST_F(Startup, firstStartHasNoProfilesShowsWelcomeAndWritesNothing)
+TEST_F(Startup, firstStartShowsWelcomeAndWritesNothingAndAStartWithProfilesSelectsTheFirstAndChecksEveryApp)
 {
     AppModel& m = start();
     settle();
     EXPECT_TRUE(m.profiles().empty());
+    EXPECT_FALSE(m.selection());
     EXPECT_FALSE(m.errorMessage());
     EXPECT_TRUE(m.showWelcome());
     EXPECT_TRUE(m.autoUpdateProfileApps());
-    EXPECT_FALSE(m.didCompleteWelcome());
     EXPECT_FALSE(m.routeClaudeLinks());
-    EXPECT_FALSE(m.selection());
-    EXPECT_TRUE(m.statuses().empty());
     EXPECT_FALSE(std::filesystem::exists(paths.profilesFile()));
     EXPECT_TRUE(fake.userDefaults.writes.empty()) << "start-up stores no setting";
-    EXPECT_EQ(fake.workspace.observerCount(), 3u);
-    EXPECT_EQ(fake.ownApplication.observerCount(), 1u);
-}
 
-TEST_F(Startup, welcomeShowsOnlyWhileNeverCompletedAndWithoutProfiles)
-{
     fake.userDefaults.stored[AppModel::didCompleteWelcomeKey] = true;
-    EXPECT_FALSE(start().showWelcome());
-
-    fake.userDefaults.stored.clear();
-    storeProfiles({makeProfile("Work")});
     EXPECT_FALSE(restart().showWelcome());
-}
-
-TEST_F(Startup, startWithProfilesSelectsTheFirstAndChecksEveryApp)
-{
-    const Profile work = makeProfile("Work");
-    const Profile home = makeProfile("Home");
-    storeProfiles({work, home});
+    fake.userDefaults.stored.clear();
+    const auto [work, home] = stored("Work", "Home");
     buildApp(work);
-
-    AppModel& m = start();
+    AppModel& again = restart();
     settle();
-    ASSERT_EQ(m.profiles(), (std::vector<Profile> {work, home}));
-    EXPECT_EQ(m.selection(), work.id);
-    ASSERT_EQ(m.statuses().size(), 2u);
-    EXPECT_EQ(m.status(work), CloneStatus::ready("1.0.0"));
-    EXPECT_EQ(m.status(home), CloneStatus::notBuilt()) << "a missing app is not built automatically";
+    EXPECT_FALSE(again.showWelcome());
+    EXPECT_EQ(again.profiles(), (std::vector<Profile> {work, home}));
+    EXPECT_EQ(again.selection(), work.id);
+    EXPECT_EQ(again.statuses().size(), 2u);
+    EXPECT_EQ(again.status(work), CloneStatus::ready("1.0.0"));
+    EXPECT_EQ(again.status(home), CloneStatus::notBuilt()) << "a missing app is not built automatically";
     EXPECT_EQ(buildsStarted(home.id), 0);
-
-    EXPECT_EQ(m.status(makeProfile("Later")), CloneStatus::notBuilt());
-    EXPECT_FALSE(m.profile(std::nullopt));
-    EXPECT_EQ(m.profile(home.id), home);
-    EXPECT_FALSE(m.activeProfile());
 }
 
-TEST_F(Startup, settingsAreStoredOnEveryAssignmentAndSurviveARestart)
+TEST_F(Startup, settingsAreStoredOnEveryAssignmentAndSurviveARestartAndLaunchAtLoginReportsFailures)
 {
     AppModel& m = start();
     m.setAutoUpdateProfileApps(false);
@@ -74,6 +54,18 @@ TEST_F(Startup, settingsAreStoredOnEveryAssignmentAndSurviveARestart)
     EXPECT_TRUE(again.didCompleteWelcome());
     EXPECT_FALSE(again.showWelcome());
     EXPECT_EQ(fake.userDefaults.writes.size(), expected.size());
+
+    int announcements = 0;
+    QObject watch; // goes before what it counts
+    QObject::connect(&again, &AppModel::changed, &watch, [&announcements] { ++announcements; });
+    again.setLaunchAtLogin(true);
+    EXPECT_TRUE(again.launchAtLogin());
+    EXPECT_EQ(announcements, 1);
+    fake.loginItem.failure = "the service said no";
+    again.setLaunchAtLogin(false);
+    EXPECT_TRUE(again.launchAtLogin());
+    EXPECT_EQ(again.errorMessage(), "Couldn’t change Launch at Login: the service said no");
+    EXPECT_GE(announcements, 2);
 }
 
 TEST_F(Startup, loginItemIsRegisteredOnceOnTheFirstStartFromAnApplicationsFolder)
@@ -86,51 +78,28 @@ TEST_F(Startup, loginItemIsRegisteredOnceOnTheFirstStartFromAnApplicationsFolder
     restart();
     EXPECT_TRUE(fake.loginItem.enabled);
     EXPECT_TRUE(fake.userDefaults.boolForKey(AppModel::launchAtLoginMarkerKey));
-
     fake.loginItem.enabled = false; // the user turned it off
     restart();
     EXPECT_FALSE(fake.loginItem.enabled);
     EXPECT_EQ(fake.loginItem.enableCalls, 1);
-}
 
-TEST_F(Startup, firstRunLoginItemFailureIsSilentAndNotRetried)
-{
-    fake.mainBundle.path = "/Applications/Korvel.app";
-    fake.loginItem.failure = "not allowed";
-    AppModel& m = start();
-    EXPECT_EQ(fake.loginItem.enableCalls, 1);
-    EXPECT_FALSE(m.errorMessage());
-    EXPECT_TRUE(fake.userDefaults.boolForKey(AppModel::launchAtLoginMarkerKey));
-
-    restart();
-    EXPECT_EQ(fake.loginItem.enableCalls, 1);
-}
-
-TEST_F(Startup, firstRunSkipsRegistrationWhenAlreadyEnabled)
-{
+    // Another first run: already on, there is nothing to register.
+    fake.userDefaults.stored.clear();
     fake.mainBundle.path = "/Applications/Korvel.app";
     fake.loginItem.enabled = true;
-    start();
-    EXPECT_EQ(fake.loginItem.enableCalls, 0);
+    restart();
+    EXPECT_EQ(fake.loginItem.enableCalls, 1);
     EXPECT_TRUE(fake.userDefaults.boolForKey(AppModel::launchAtLoginMarkerKey));
-}
 
-TEST_F(Startup, launchAtLoginChangesAnnounceAndReportFailures)
-{
-    AppModel& m = start();
-    int announcements = 0;
-    QObject watch; // goes before what it counts
-    QObject::connect(&m, &AppModel::changed, &watch, [&announcements] { ++announcements; });
-
-    m.setLaunchAtLogin(true);
-    EXPECT_TRUE(m.launchAtLogin());
-    EXPECT_EQ(announcements, 1);
-
-    fake.loginItem.failure = "the service said no";
-    m.setLaunchAtLogin(false);
-    EXPECT_TRUE(m.launchAtLogin());
-    EXPECT_EQ(m.errorMessage(), "Couldn’t change Launch at Login: the service said no");
-    EXPECT_GE(announcements, 2);
+    // And one that fails: silently, and never again.
+    fake.userDefaults.stored.clear();
+    fake.loginItem.enabled = false;
+    fake.loginItem.failure = "not allowed";
+    EXPECT_FALSE(restart().errorMessage());
+    EXPECT_EQ(fake.loginItem.enableCalls, 2);
+    EXPECT_TRUE(fake.userDefaults.boolForKey(AppModel::launchAtLoginMarkerKey));
+    restart();
+    EXPECT_EQ(fake.loginItem.enableCalls, 2);
 }
 
 TEST_F(Startup, unreadableProfileListIsKeptAsideBeforeTheFirstSave)
@@ -165,38 +134,15 @@ TEST_F(Startup, unreadableProfileListIsKeptAsideBeforeTheFirstSave)
     EXPECT_EQ(ProfileStore(paths.profilesFile()).load().at(0).name, "Work 2");
 }
 
-TEST_F(Startup, timerSyncsSessionsOnlyWhileAProfileAppRuns)
-{
-    const Profile work = makeProfile("Work");
-    storeProfiles({work});
-    AppModel& m = start();
-    settle();
-    EXPECT_EQ(m.sessionSyncTimer().interval(), 30'000);
-    EXPECT_TRUE(m.sessionSyncTimer().isActive());
-    EXPECT_FALSE(m.sessionSyncTimer().isSingleShot());
-
-    const int rounds = syncRoundsStarted();
-    tickSessionSyncTimer();
-    settle();
-    EXPECT_EQ(syncRoundsStarted(), rounds) << "no profile app runs";
-
-    launchApp(work);
-    tickSessionSyncTimer();
-    settle();
-    EXPECT_EQ(syncRoundsStarted(), rounds + 1);
-}
-
 TEST(MoveToApplications, isInApplicationsAcceptsOnlyTheTwoApplicationsFolders)
 {
-    const std::filesystem::path home = "/home/ada";
-    EXPECT_TRUE(MoveToApplications::isInApplications("/Applications/Korvel.app", home));
-    EXPECT_TRUE(MoveToApplications::isInApplications("/home/ada/Applications/Korvel.app", home));
+    const std::vector<std::pair<std::filesystem::path, bool>> cases {{"/Applications/Korvel.app", true},
+        {"/home/ada/Applications/Korvel.app", true}, {"/Applications", false}, {"/opt/Applications/Korvel.app", false},
+        {"/home/ada2/Applications/Korvel.app", false}, {"/home/ada/Applications2/Korvel.app", false},
+        {"/home/ada/Downloads/Korvel.app", false}};
+    for (const auto& [bundle, inside] : cases)
+        EXPECT_EQ(MoveToApplications::isInApplications(bundle, "/home/ada"), inside) << bundle;
     EXPECT_TRUE(MoveToApplications::isInApplications("/home/ada/Applications/Korvel.app", "/home/ada/"));
-    EXPECT_FALSE(MoveToApplications::isInApplications("/Applications", home));
-    EXPECT_FALSE(MoveToApplications::isInApplications("/opt/Applications/Korvel.app", home));
-    EXPECT_FALSE(MoveToApplications::isInApplications("/home/ada2/Applications/Korvel.app", home));
-    EXPECT_FALSE(MoveToApplications::isInApplications("/home/ada/Applications2/Korvel.app", home));
-    EXPECT_FALSE(MoveToApplications::isInApplications("/home/ada/Downloads/Korvel.app", home));
 }
 
 } // namespace
