@@ -20,15 +20,12 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Workspace events are recorded as "launched ID", "quit ID" and "activated ID".
+// Bundles are named X.app with the identifier com.example.X; events are recorded as "launched X", "quit X" and
+// "activated X".
 class LinuxWorkspaceTest : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        workspace = std::make_unique<LinuxWorkspace>(nullptr, 50ms);
-        record(*workspace, seen);
-    }
+    void SetUp() override { record(*workspace, seen); }
 
     static void record(LinuxWorkspace& workspace, std::vector<std::string>& events)
     {
@@ -36,7 +33,8 @@ protected:
         for (const auto& [event, word] : {std::pair {DidLaunchApplication, "launched "},
                  {DidTerminateApplication, "quit "}, {DidActivateApplication, "activated "}})
             workspace.observe(event, [&events, word](const std::shared_ptr<RunningApplication>& application) {
-                events.push_back(word + (application ? application->bundleIdentifier().value_or("") : "?"));
+                const auto id = application ? application->bundleIdentifier().value_or("") : "";
+                events.push_back(word + (id.starts_with("com.example.") ? id.substr(12) : id));
             });
     }
 
@@ -46,21 +44,22 @@ protected:
         return waitUntil([&] { return saw(event); });
     }
 
-    std::shared_ptr<LinuxRunningApplication> running(const std::string& identifier) const
+    std::shared_ptr<LinuxRunningApplication> running(const std::string& name) const
     {
         for (const auto& application : workspace->runningApplications())
-            if (application->bundleIdentifier() == identifier)
+            if (application->bundleIdentifier() == "com.example." + name)
                 return std::static_pointer_cast<LinuxRunningApplication>(application);
         return nullptr;
     }
 
-    std::filesystem::path bundle(const std::string& name, const std::string& executable = stayingScript())
+    std::filesystem::path bundle(
+        const std::string& name, const std::string& executable = stayingScript(), const std::string& folder = "")
     {
-        return makeBundle(sandbox.root(), name, "com.example." + name, executable);
+        return makeBundle(sandbox.root() / folder, name, "com.example." + name, executable);
     }
 
     Sandbox sandbox;
-    std::unique_ptr<LinuxWorkspace> workspace;
+    std::unique_ptr<LinuxWorkspace> workspace = std::make_unique<LinuxWorkspace>(nullptr, 50ms);
     std::vector<std::string> seen;
 };
 
@@ -70,36 +69,40 @@ TEST_F(LinuxWorkspaceTest, ProgramsAndScriptsRunningFromBundlesAreApplicationsWi
 {
     const auto program = bundle("program", sleepProgram());
     const auto script = bundle("script");
-    const auto stray = makeBundle(sandbox.root() / "stray", "stray", "com.example.stray", stayingScript());
-    std::filesystem::rename(stray / "Contents" / "MacOS", sandbox.root() / "loose");
+    std::filesystem::rename(bundle("stray", stayingScript(), "stray") / "Contents" / "MacOS", sandbox.root() / "loose");
     BackgroundProcess programProcess(bundleExecutable(program), {.arguments = {"program", "1000"}});
     BackgroundProcess scriptProcess(bundleExecutable(script));
     BackgroundProcess loose(sandbox.root() / "loose" / "stray");
-    BackgroundProcess plain("/bin/sleep", {.arguments = {"sleep", "1000"}});
 
-    ASSERT_TRUE(waitFor("launched com.example.program") && waitFor("launched com.example.script"));
-    const auto programApp = running("com.example.program");
-    const auto scriptApp = running("com.example.script");
+    ASSERT_TRUE(waitFor("launched program") && waitFor("launched script"));
+    const auto programApp = running("program");
+    const auto scriptApp = running("script");
     EXPECT_EQ(programApp->bundle(), std::filesystem::canonical(program));
     EXPECT_EQ(programApp->mainProcess().pid, programProcess.pid());
     EXPECT_EQ(scriptApp->bundle(), std::filesystem::canonical(script));
     EXPECT_EQ(scriptApp->mainProcess().pid, scriptProcess.pid());
-    for (const auto& application : workspace->runningApplications()) {
-        const auto& bundled = static_cast<const LinuxRunningApplication&>(*application);
-        EXPECT_FALSE(bundled.owns(loose.pid()) || bundled.owns(plain.pid()));
-    }
+    for (const auto& application : workspace->runningApplications())
+        EXPECT_FALSE(static_cast<const LinuxRunningApplication&>(*application).owns(loose.pid()));
+
+    // Without X11 the frontmost application is unknown and activation does nothing.
+    EXPECT_EQ(X11Desktop::connect(), nullptr); // the sandbox unsets DISPLAY
+    sandbox.set("DISPLAY", ":" + std::to_string(900 + ::getpid() % 90) + ".0");
+    EXPECT_EQ(X11Desktop::connect(), nullptr); // no server there
+    programApp->activate();
+    programApp->unhide();
+    EXPECT_EQ(workspace->frontmostApplication(), nullptr);
 
     // terminate() asks the main process to quit; the script's trap ends it with status 0.
     scriptApp->terminate();
     EXPECT_EQ(scriptProcess.wait(), 0);
     EXPECT_TRUE(scriptApp->isTerminated());
-    EXPECT_TRUE(waitFor("quit com.example.script"));
+    EXPECT_TRUE(waitFor("quit script"));
     EXPECT_FALSE(programApp->isTerminated());
     programProcess.signal(SIGKILL);
-    EXPECT_TRUE(waitFor("quit com.example.program"));
+    EXPECT_TRUE(waitFor("quit program"));
     EXPECT_TRUE(programApp->isTerminated());
-    EXPECT_EQ(running("com.example.program"), nullptr);
-    EXPECT_FALSE(saw("launched com.example.stray"));
+    EXPECT_EQ(running("program"), nullptr);
+    EXPECT_FALSE(saw("launched stray") || saw("activated program"));
 }
 
 TEST_F(LinuxWorkspaceTest, ScriptsStartedWithRelativePathsAndProcessesThatExecIntoABundleAreFound)
@@ -107,19 +110,20 @@ TEST_F(LinuxWorkspaceTest, ScriptsStartedWithRelativePathsAndProcessesThatExecIn
     const auto script = bundle("relative");
     BackgroundProcess relative(
         "/bin/sh", {.arguments = {"sh", "./relative"}, .workingDirectory = script / "Contents" / "MacOS"});
-    ASSERT_TRUE(waitFor("launched com.example.relative"));
-    EXPECT_EQ(running("com.example.relative")->bundle(), std::filesystem::canonical(script));
+    ASSERT_TRUE(waitFor("launched relative"));
+    EXPECT_EQ(running("relative")->bundle(), std::filesystem::canonical(script));
 
     // The same process first runs the shell, then becomes the bundle's program: the scan must notice the exec.
     const auto go = sandbox.root() / "go";
-    const std::string command = "while [ ! -e '" + go.string() + "' ]; do sleep 0.05; done; exec '" +
-        bundleExecutable(bundle("later", sleepProgram())).string() + "' 1000";
-    BackgroundProcess later("/bin/sh", {.arguments = {"sh", "-c", command}});
+    BackgroundProcess later("/bin/sh",
+        {.arguments = {"sh", "-c",
+             "while [ ! -e '" + go.string() + "' ]; do sleep 0.05; done; exec '" +
+                 bundleExecutable(bundle("later", sleepProgram())).string() + "' 1000"}});
     spin(300ms); // several scans see the shell
-    EXPECT_FALSE(saw("launched com.example.later"));
+    EXPECT_FALSE(saw("launched later"));
     writeText(go, "");
-    ASSERT_TRUE(waitFor("launched com.example.later"));
-    EXPECT_EQ(running("com.example.later")->mainProcess().pid, later.pid());
+    ASSERT_TRUE(waitFor("launched later"));
+    EXPECT_EQ(running("later")->mainProcess().pid, later.pid());
 }
 
 TEST_F(LinuxWorkspaceTest, OneApplicationPerBundleWithTheOldestProcessAsMain)
@@ -131,35 +135,28 @@ TEST_F(LinuxWorkspaceTest, OneApplicationPerBundleWithTheOldestProcessAsMain)
         "sleep 1000 </dev/null >/dev/null 2>&1 & child=$!\nwait $child\n");
     writeExecutable(family / "Contents" / "MacOS" / "Helper", stayingScript());
     BackgroundProcess process(bundleExecutable(family));
-    ASSERT_TRUE(waitFor("launched com.example.family"));
-    ASSERT_TRUE(waitUntil([&] { return running("com.example.family")->pids().size() == 2; }));
-    EXPECT_EQ(std::ranges::count_if(workspace->runningApplications(),
-                  [](const auto& application) { return application->bundleIdentifier() == "com.example.family"; }),
-        1);
-    EXPECT_EQ(running("com.example.family")->mainProcess().pid, process.pid());
-
-    running("com.example.family")->terminate();
+    ASSERT_TRUE(waitFor("launched family"));
+    ASSERT_TRUE(waitUntil([&] { return running("family")->pids().size() == 2; }));
+    EXPECT_EQ(running("family")->mainProcess().pid, process.pid());
+    running("family")->terminate();
     EXPECT_EQ(process.wait(), 0);
-    EXPECT_TRUE(waitFor("quit com.example.family"));
-    EXPECT_EQ(std::ranges::count(seen, "launched com.example.family"), 1);
+    EXPECT_TRUE(waitFor("quit family"));
+    EXPECT_EQ(std::ranges::count(seen, "launched family"), 1);
 }
 
 TEST_F(LinuxWorkspaceTest, OpenApplicationStartsTheBundleDetachedOnceAndReportsWhatIsWrong)
 {
     const auto opened = bundle("opened");
     await(workspace->openApplication(opened));
-    ASSERT_TRUE(waitFor("launched com.example.opened"));
-    const auto application = running("com.example.opened");
-    const pid_t pid = application->mainProcess().pid;
+    ASSERT_TRUE(waitFor("launched opened"));
+    const pid_t pid = running("opened")->mainProcess().pid;
     EXPECT_NE(::getsid(pid), ::getsid(0)) << "runs in a session of its own";
     EXPECT_EQ(::waitpid(pid, nullptr, WNOHANG), -1) << "not our child";
-
     // Open again while it runs: brought forward, not started twice.
     await(workspace->openApplication(opened));
     spin(300ms);
-    EXPECT_EQ(running("com.example.opened")->pids(), std::set<pid_t> {pid});
-    application->terminate();
-    EXPECT_TRUE(waitFor("quit com.example.opened"));
+    EXPECT_EQ(running("opened")->pids(), std::set<pid_t> {pid});
+    running("opened")->terminate();
 
     const auto missing = bundle("missing");
     std::filesystem::remove(bundleExecutable(missing));
@@ -180,86 +177,59 @@ TEST_F(LinuxWorkspaceTest, AnApplicationThatHasJustQuitIsStartedAnewBeforeTheNex
 {
     const auto again = bundle("again");
     await(workspace->openApplication(again));
-    ASSERT_TRUE(waitFor("launched com.example.again"));
-    const auto first = running("com.example.again");
-    const pid_t firstPid = first->mainProcess().pid;
+    ASSERT_TRUE(waitFor("launched again"));
+    const auto first = running("again");
 
     // A restart: quit, then open at once. Without the event loop no scan result arrives meanwhile.
     first->terminate();
     for (int poll = 0; poll < 500 && !first->isTerminated(); ++poll)
         std::this_thread::sleep_for(10ms);
     ASSERT_TRUE(first->isTerminated());
-    ASSERT_EQ(running("com.example.again"), first) << "the latest scan still lists it";
+    ASSERT_EQ(running("again"), first) << "the latest scan still lists it";
     await(workspace->openApplication(again));
-    ASSERT_TRUE(waitUntil([&] {
-        const auto now = running("com.example.again");
-        return now && now->mainProcess().pid != firstPid;
-    }));
-    running("com.example.again")->terminate();
+    ASSERT_TRUE(waitUntil([&] { return running("again") && running("again") != first; }));
+    running("again")->terminate();
 }
 
 TEST_F(LinuxWorkspaceTest, OpenURLsHandsEveryLinkOverAsOneArgumentNeverThroughAShell)
 {
     const auto record = sandbox.root() / "arguments";
-    const auto receiver = bundle("receiver", stayingScript(record));
     const std::vector<std::string> urls = {
         "claude://claude.ai/new?q=a b", "claude://x/\"quoted\"&$HOME;`id`", "claude://third/'single'"};
-    workspace->openURLs(urls, receiver);
-    ASSERT_TRUE(waitFor("launched com.example.receiver"));
+    workspace->openURLs(urls, bundle("receiver", stayingScript(record)));
+    ASSERT_TRUE(waitFor("launched receiver"));
     EXPECT_TRUE(waitUntil([&] { return recordedArguments(record) == urls; })) << readText(record);
-    running("com.example.receiver")->terminate();
+    running("receiver")->terminate();
     // A bundle without executable: nothing happens, nothing is thrown.
     workspace->openURLs(urls, sandbox.root() / "Nowhere.app");
 }
 
 TEST_F(LinuxWorkspaceTest, BundleIdentifiersFollowChangesOfTheInfoPlist)
 {
-    const auto changing = bundle("before");
-    EXPECT_EQ(workspace->bundleIdentifier(changing), "com.example.before");
-    const auto file = changing / "Contents" / "Info.plist";
+    const auto file = bundle("before") / "Contents" / "Info.plist";
+    EXPECT_EQ(workspace->bundleIdentifier(sandbox.root() / "before.app"), "com.example.before");
     const auto before = std::filesystem::last_write_time(file);
     InfoPlistPatcher::write({{"CFBundleIdentifier", "com.example.after"}}, file);
     std::filesystem::last_write_time(file, before + 1s); // a new time even on a coarse clock
-    EXPECT_EQ(workspace->bundleIdentifier(changing), "com.example.after");
+    EXPECT_EQ(workspace->bundleIdentifier(sandbox.root() / "before.app"), "com.example.after");
     std::filesystem::remove(file);
-    EXPECT_EQ(workspace->bundleIdentifier(changing), std::nullopt);
-}
-
-TEST_F(LinuxWorkspaceTest, WithoutX11TheFrontmostApplicationIsUnknownAndActivationDoesNothing)
-{
-    EXPECT_EQ(X11Desktop::connect(), nullptr); // the sandbox unsets DISPLAY
-    sandbox.set("DISPLAY", ":" + std::to_string(900 + ::getpid() % 90) + ".0");
-    EXPECT_EQ(X11Desktop::connect(), nullptr); // no server there
-
-    const auto quiet = bundle("quiet", sleepProgram());
-    BackgroundProcess process(bundleExecutable(quiet), {.arguments = {"quiet", "1000"}});
-    ASSERT_TRUE(waitFor("launched com.example.quiet"));
-    EXPECT_EQ(workspace->frontmostApplication(), nullptr);
-    running("com.example.quiet")->activate();
-    running("com.example.quiet")->unhide();
-    await(workspace->openApplication(quiet)); // running: activation, which does nothing
-    EXPECT_FALSE(saw("activated com.example.quiet"));
+    EXPECT_EQ(workspace->bundleIdentifier(sandbox.root() / "before.app"), std::nullopt);
 }
 
 TEST_F(LinuxWorkspaceTest, ApplicationsRunningAtStartAreNotLaunchesAndARestrictedWorkspaceForgetsThoseOutside)
 {
-    const auto outside = makeBundle(sandbox.root() / "outside", "out", "com.example.out", sleepProgram());
-    BackgroundProcess outsideProcess(bundleExecutable(outside), {.arguments = {"out", "1000"}});
-    ASSERT_TRUE(waitFor("launched com.example.out"));
-
-    LinuxWorkspace fresh(nullptr, 50ms);
-    std::vector<std::string> events;
-    record(fresh, events);
-    EXPECT_EQ(std::ranges::count_if(fresh.runningApplications(),
-                  [](const auto& application) { return application->bundleIdentifier() == "com.example.out"; }),
-        1);
-    fresh.restrictTo(sandbox.root() / "inside" / ".." / "inside");
-    EXPECT_TRUE(fresh.runningApplications().empty());
-    const auto inside = makeBundle(sandbox.root() / "inside", "in", "com.example.in", sleepProgram());
-    BackgroundProcess insideProcess(bundleExecutable(inside), {.arguments = {"in", "1000"}});
-    ASSERT_TRUE(waitUntil([&] { return std::ranges::count(events, "launched com.example.in") == 1; }));
-    outsideProcess.signal(SIGKILL);
-    EXPECT_TRUE(waitFor("quit com.example.out"));
+    BackgroundProcess outside(
+        bundleExecutable(bundle("out", sleepProgram(), "outside")), {.arguments = {"out", "1000"}});
+    ASSERT_TRUE(waitFor("launched out"));
+    seen.clear();
+    workspace = std::make_unique<LinuxWorkspace>(nullptr, 50ms);
+    record(*workspace, seen);
+    EXPECT_TRUE(running("out"));
+    workspace->restrictTo(sandbox.root() / "inside" / ".." / "inside");
+    EXPECT_TRUE(workspace->runningApplications().empty());
+    BackgroundProcess inside(bundleExecutable(bundle("in", sleepProgram(), "inside")), {.arguments = {"in", "1000"}});
+    ASSERT_TRUE(waitFor("launched in"));
+    outside.signal(SIGKILL);
     spin(300ms);
-    EXPECT_EQ(events, std::vector<std::string> {"launched com.example.in"}) << "known at start; forgotten, not quit";
+    EXPECT_EQ(seen, std::vector<std::string> {"launched in"}) << "known at start; forgotten, not quit";
 }
