@@ -1,11 +1,5 @@
 #include "core/support/DesktopEntry.hpp"
-#include "tests/app/platform/linux/Sandbox.hpp"
-#include "tests/app/platform/linux/TestBundle.hpp"
-#include "tests/app/support/Await.hpp"
-#include "tests/support/BackgroundProcess.hpp"
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
+#include "tests/app/platform/linux/PlatformTest.hpp"
 
 using namespace korvel;
 using namespace korvel::test;

@@ -3,19 +3,13 @@
 
 #include "app/model/AppModel.hpp"
 #include "app/platform/linux/LinuxPlatform.hpp"
-#include "tests/app/platform/linux/Sandbox.hpp"
-#include "tests/app/platform/linux/TestBundle.hpp"
-#include "tests/app/support/Await.hpp"
+#include "tests/app/platform/linux/PlatformTest.hpp"
 #include "tests/app/support/ModelSandbox.hpp"
 #include "tests/support/StandInClaude.hpp"
 #include "tests/support/StandInRecord.hpp"
 
 #include <QCoreApplication>
 #include <QThreadPool>
-
-#include <gtest/gtest.h>
-
-#include <gmock/gmock.h>
 
 using namespace korvel;
 using namespace korvel::test;

@@ -6,20 +6,11 @@
 #include "app/platform/linux/LinuxTrash.hpp"
 #include "app/platform/linux/LinuxUserDefaults.hpp"
 #include "core/support/DesktopEntry.hpp"
-#include "core/support/FileError.hpp"
-#include "tests/app/platform/linux/Sandbox.hpp"
-#include "tests/app/platform/linux/TestBundle.hpp"
-#include "tests/app/support/Await.hpp"
-#include "tests/support/BackgroundProcess.hpp"
-#include "tests/support/Thrown.hpp"
+#include "tests/app/platform/linux/PlatformTest.hpp"
 
 #include <QDBusConnection>
 #include <QTimer>
 #include <QUrl>
-
-#include <gtest/gtest.h>
-
-#include <unistd.h>
 
 using namespace korvel;
 using namespace korvel::test;

@@ -1,17 +1,11 @@
 #include "app/platform/linux/SingleInstance.hpp"
 #include "app/platform/linux/InstanceMessage.hpp"
-#include "tests/app/platform/linux/Sandbox.hpp"
-#include "tests/app/support/Await.hpp"
-#include "tests/support/BackgroundProcess.hpp"
+#include "tests/app/platform/linux/PlatformTest.hpp"
 
 #include <QLocalSocket>
 #include <QTimer>
 
-#include <gtest/gtest.h>
-
-#include <csignal>
 #include <future>
-#include <unistd.h>
 
 using namespace korvel;
 using namespace korvel::test;

@@ -1,18 +1,9 @@
 #include "app/platform/linux/LinuxWorkspace.hpp"
 #include "app/platform/linux/X11Desktop.hpp"
-#include "core/support/FileError.hpp"
-#include "tests/app/platform/linux/Sandbox.hpp"
-#include "tests/app/platform/linux/TestBundle.hpp"
-#include "tests/app/support/Await.hpp"
-#include "tests/support/BackgroundProcess.hpp"
-#include "tests/support/Thrown.hpp"
+#include "tests/app/platform/linux/PlatformTest.hpp"
 
-#include <gtest/gtest.h>
-
-#include <csignal>
 #include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 
 using namespace korvel;
 using namespace korvel::test;

@@ -1,17 +1,10 @@
 #include "app/platform/linux/LinuxOwnApplication.hpp"
 #include "app/platform/linux/LinuxWorkspace.hpp"
 #include "app/platform/linux/X11Desktop.hpp"
-#include "tests/app/platform/linux/Sandbox.hpp"
-#include "tests/app/platform/linux/TestBundle.hpp"
-#include "tests/app/support/Await.hpp"
-#include "tests/support/BackgroundProcess.hpp"
+#include "tests/app/platform/linux/PlatformTest.hpp"
 
 #include <QGuiApplication>
 #include <QWindow>
-
-#include <gtest/gtest.h>
-
-#include <unistd.h>
 
 using namespace korvel;
 using namespace korvel::test;
