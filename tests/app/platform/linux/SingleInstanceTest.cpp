@@ -3,7 +3,6 @@
 #include "tests/app/platform/linux/PlatformTest.hpp"
 
 #include <QLocalSocket>
-#include <QTimer>
 
 #include <future>
 
@@ -120,10 +119,14 @@ TEST_F(SingleInstanceTest, WithoutAnyInstanceAHandOverFailsInsteadOfWaitingForev
     SingleInstance holder(socket);
     ASSERT_TRUE(holder.listen());
     EXPECT_FALSE(SingleInstance(socket).listen()) << "the lock is held";
+    EXPECT_TRUE(SingleInstance::isTaken(socket));
+    EXPECT_FALSE(SingleInstance::isTaken(sandbox.runtimeDir() / "nobody.socket"));
+    EXPECT_EQ(SingleInstance::defaultSocketPath(),
+        sandbox.runtimeDir() / ("korvel-" + std::to_string(::geteuid()) + ".socket"));
     EXPECT_THROW(SingleInstance(socket).send({{"type", "show"}}, 500ms), std::runtime_error);
 }
 
-TEST_F(SingleInstanceTest, RequestsAreAnsweredInOrderACommandWhenItsWorkIsDoneAndGarbageEndsOnlyItsConnection)
+TEST_F(SingleInstanceTest, RequestsAreAnsweredInOrderCommandsWhenTheirWorkIsDoneAndGarbageEndsOnlyItsConnection)
 {
     SingleInstance first(socket);
     ASSERT_TRUE(first.listen());
@@ -162,40 +165,26 @@ TEST_F(SingleInstanceTest, RequestsAreAnsweredInOrderACommandWhenItsWorkIsDoneAn
     raw.write(std::string("\0\0\0\x05[1,2]", 9).c_str(), 9);
     EXPECT_TRUE(waitUntil([&] { return raw.state() == QLocalSocket::UnconnectedState; }, 20s));
     EXPECT_TRUE(first.isListening());
-    // A responder whose sender has gone does nothing.
-    send({{{"type", "command"}, {"argv", {"list"}}}});
-    ASSERT_TRUE(waitUntil([&] { return pending.size() == 2; }));
-    EXPECT_FALSE(pending[1].wantsProgress());
-    raw.abort();
-    spin(100ms);
-    pending[1].reply({0, "gone", ""});
-}
-
-TEST_F(SingleInstanceTest, SendCommandWaitsForTheReplyAndHandsOverTheProgress)
-{
-    EXPECT_EQ(SingleInstance::defaultSocketPath(),
-        sandbox.runtimeDir() / ("korvel-" + std::to_string(::geteuid()) + ".socket"));
-    SingleInstance first(socket);
-    ASSERT_TRUE(first.listen());
-    first.setCommandHandler([](const Lines& argv, SingleInstance::CommandResponder responder) {
-        // Answered from the event loop a little later, like a build.
-        QTimer::singleShot(200, [argv, responder] {
-            responder.progress("step of " + argv.at(0));
-            responder.reply({3, "out", "err"});
-        });
-    });
-    EXPECT_TRUE(SingleInstance::isTaken(socket));
-    EXPECT_FALSE(SingleInstance::isTaken(sandbox.runtimeDir() / "nobody.socket"));
-
+    // A later start's sendCommand hands over the progress lines and the reply.
     Lines lines;
-    auto reply = std::async(std::launch::async, [&] {
-        return SingleInstance(socket).sendCommand(
-            {"rebuild", "Work"}, [&](const auto& line) { lines.push_back(line); });
-    });
+    auto reply = std::async(std::launch::async,
+        [&] { return SingleInstance(socket).sendCommand({"list"}, [&](const auto& line) { lines.push_back(line); }); });
+    ASSERT_TRUE(waitUntil([&] { return pending.size() == 2; }));
+    EXPECT_TRUE(pending[1].wantsProgress());
+    pending[1].progress("step");
+    pending[1].reply({3, "out", "err"});
     ASSERT_TRUE(waitUntil([&] { return reply.wait_for(0s) == std::future_status::ready; }));
     const auto [status, output, errorOutput] = reply.get();
     EXPECT_EQ(std::tie(status, output, errorOutput), std::make_tuple(3, "out", "err"));
-    EXPECT_EQ(lines, Lines {"step of rebuild"});
+    EXPECT_EQ(lines, Lines {"step"});
+
+    // A responder whose sender has gone does nothing.
+    send({{{"type", "command"}, {"argv", {"list"}}}});
+    ASSERT_TRUE(waitUntil([&] { return pending.size() == 3; }));
+    EXPECT_FALSE(pending[2].wantsProgress());
+    raw.abort();
+    spin(100ms);
+    pending[2].reply({0, "gone", ""});
 }
 
 TEST(InstanceMessage, OnlyCompleteFramesAreTakenAndMalformedOnesThrow)

@@ -12,38 +12,24 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// A headless X server (Xvfb, on a display number it picks itself) with a real EWMH window manager (openbox).
+// A headless X server (Xvfb, on a display number it picks itself) with a real EWMH window manager (openbox),
+// both with the sandbox's home.
 struct XServer
 {
-    XServer()
-    {
-        // -displayfd: Xvfb writes the display number to our pipe once it accepts clients.
-        server = std::make_unique<BackgroundProcess>("/usr/bin/Xvfb",
-            BackgroundProcess::Options {
-                .arguments = {"Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"},
-                .environment = {{"HOME", home.path().string()}}});
-        display = ":" + server->waitForLine([](const std::string& line) { return !line.empty(); }).value();
-        const std::string folder = home.path().string();
-        // openbox runs its startup command once it manages windows; a window mapped before may stay unmanaged.
-        windowManager = std::make_unique<BackgroundProcess>("/usr/bin/openbox",
-            BackgroundProcess::Options {.arguments = {"openbox", "--sm-disable", "--startup", "echo ready"},
-                .environment = {{"DISPLAY", display}, {"HOME", folder}, {"XDG_CONFIG_HOME", folder + "/config"},
-                    {"XDG_DATA_HOME", folder + "/data"}, {"XDG_CACHE_HOME", folder + "/cache"},
-                    // its own configuration: without rc.xml openbox manages no windows
-                    {"XDG_CONFIG_DIRS", "/etc/xdg"}, {"XDG_DATA_DIRS", "/usr/local/share:/usr/share"},
-                    {"XDG_RUNTIME_DIR", std::nullopt}, {"DBUS_SESSION_BUS_ADDRESS", std::nullopt}}});
-        if (!windowManager->waitForLine("ready"))
-            throw std::runtime_error("openbox did not start");
-    }
-
-    TempDir home; // the window manager's HOME and XDG folders
-    std::unique_ptr<BackgroundProcess> server;
-    std::unique_ptr<BackgroundProcess> windowManager;
-    std::string display;
+    // -displayfd: Xvfb writes the display number to our pipe once it accepts clients.
+    BackgroundProcess server {
+        "/usr/bin/Xvfb", {{"Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"}}};
+    std::string display = ":" + server.waitForLine([](const std::string& line) { return !line.empty(); }).value();
+    // openbox runs its startup command once it manages windows; a window mapped before may stay unmanaged.
+    BackgroundProcess windowManager {"/usr/bin/openbox",
+        {.arguments = {"openbox", "--sm-disable", "--config-file", "/etc/xdg/openbox/rc.xml", "--startup",
+             "echo ready"},
+            .environment = {{"DISPLAY", display}, {"XDG_DATA_DIRS", "/usr/share"}}}}; // its themes
+    bool ready = windowManager.waitForLine("ready").has_value();
 };
 
-// One X server, window manager and Qt GUI application (on that display, through the xcb platform) for the
-// whole suite: starting them takes a while, and Qt allows one application object per process.
+// One sandbox, X server, window manager and Qt GUI application (on that display, through the xcb platform) for
+// the whole suite: starting them takes a while, and Qt allows one application object per process.
 class LinuxWorkspaceX11Test : public ::testing::Test
 {
 protected:
@@ -53,6 +39,7 @@ protected:
             return;
         suiteSandbox = new Sandbox;
         server = new XServer;
+        ASSERT_TRUE(server->ready) << "openbox did not start";
         suiteSandbox->set("DISPLAY", server->display);
         suiteSandbox->set("QT_QPA_PLATFORM", "xcb");
         static int argc = 1;
@@ -72,7 +59,6 @@ protected:
     {
         if (!server)
             GTEST_SKIP() << "Xvfb or openbox is not installed";
-        sandbox.set("DISPLAY", server->display);
         desktop = X11Desktop::connect();
         ASSERT_NE(desktop, nullptr);
         workspace = std::make_unique<LinuxWorkspace>(desktop, 100ms);
@@ -85,10 +71,9 @@ protected:
     // gives it to new windows, and Korvel must notice: tests move the focus only after that.
     void startWindow(const std::string& name, bool iconic = false)
     {
-        const auto bundle = makeBundle(sandbox.root(), name, "com.example." + name, readText(KORVEL_TEST_WINDOW));
-        windows.push_back(std::make_unique<BackgroundProcess>(bundleExecutable(bundle),
-            BackgroundProcess::Options {
-                .arguments = {name, iconic ? "iconic" : "normal"}, .environment = {{"DISPLAY", server->display}}}));
+        const auto bundle = makeBundle(suiteSandbox->root(), name, "com.example." + name, readText(KORVEL_TEST_WINDOW));
+        windows.push_back(std::make_unique<BackgroundProcess>(
+            bundleExecutable(bundle), BackgroundProcess::Options {{name, iconic ? "iconic" : "normal"}}));
         EXPECT_TRUE(windows.back()->waitForLine("window ")) << windows.back()->wait(1s).value_or(-1);
         EXPECT_TRUE(waitUntil([&] { return running(name) && (iconic || inFront(name)); })) << name;
     }
@@ -112,7 +97,6 @@ protected:
     static inline XServer* server = nullptr;
     static inline QGuiApplication* application = nullptr;
 
-    Sandbox sandbox;
     std::vector<std::unique_ptr<BackgroundProcess>> windows;
     std::shared_ptr<X11Desktop> desktop;
     std::unique_ptr<LinuxWorkspace> workspace;
