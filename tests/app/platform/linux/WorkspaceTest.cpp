@@ -56,22 +56,28 @@ protected:
 
 } // namespace
 
-TEST_F(LinuxWorkspaceTest, ProgramsAndScriptsRunningFromBundlesAreApplicationsWithTheirIdentifiers)
+TEST_F(LinuxWorkspaceTest, ProgramsAndScriptsFromBundlesAreOneApplicationPerBundleWithTheOldestProcessAsMain)
 {
-    const auto program = bundle("program", sleepProgram());
-    const auto script = bundle("script");
+    // The main script starts a helper from the same bundle, as Chromium-style apps do; both by relative paths.
+    const auto family = bundle("family",
+        "#!/bin/sh\n\"$(dirname \"$0\")/Helper\" </dev/null >/dev/null 2>&1 & helper=$!\n"
+        "trap 'kill $helper $child 2>/dev/null; exit 0' TERM\n"
+        "sleep 1000 </dev/null >/dev/null 2>&1 & child=$!\nwait $child\n");
+    writeExecutable(family / "Contents" / "MacOS" / "Helper", stayingScript());
     std::filesystem::rename(bundle("stray", stayingScript(), "stray") / "Contents" / "MacOS", sandbox.root() / "loose");
-    BackgroundProcess programProcess(bundleExecutable(program), {.arguments = {"program", "1000"}});
-    BackgroundProcess scriptProcess(bundleExecutable(script));
     BackgroundProcess loose(sandbox.root() / "loose" / "stray");
+    BackgroundProcess program(bundleExecutable(bundle("program", sleepProgram())), {{"program", "1000"}});
+    BackgroundProcess script(
+        "/bin/sh", {.arguments = {"sh", "./family"}, .workingDirectory = family / "Contents" / "MacOS"});
 
-    ASSERT_TRUE(waitFor("launched program") && waitFor("launched script"));
+    ASSERT_TRUE(waitFor("launched program") && waitFor("launched family"));
+    ASSERT_TRUE(waitUntil([&] { return running("family")->pids().size() == 2; }));
     const auto programApp = running("program");
-    const auto scriptApp = running("script");
-    EXPECT_EQ(programApp->bundle(), std::filesystem::canonical(program));
-    EXPECT_EQ(programApp->mainProcess().pid, programProcess.pid());
-    EXPECT_EQ(scriptApp->bundle(), std::filesystem::canonical(script));
-    EXPECT_EQ(scriptApp->mainProcess().pid, scriptProcess.pid());
+    const auto familyApp = running("family");
+    EXPECT_EQ(programApp->bundle(), std::filesystem::canonical(sandbox.root() / "program.app"));
+    EXPECT_EQ(programApp->mainProcess().pid, program.pid());
+    EXPECT_EQ(familyApp->bundle(), std::filesystem::canonical(family));
+    EXPECT_EQ(familyApp->mainProcess().pid, script.pid());
     for (const auto& application : workspace->runningApplications())
         EXPECT_FALSE(static_cast<const LinuxRunningApplication&>(*application).owns(loose.pid()));
 
@@ -84,26 +90,21 @@ TEST_F(LinuxWorkspaceTest, ProgramsAndScriptsRunningFromBundlesAreApplicationsWi
     EXPECT_EQ(workspace->frontmostApplication(), nullptr);
 
     // terminate() asks the main process to quit; the script's trap ends it with status 0.
-    scriptApp->terminate();
-    EXPECT_EQ(scriptProcess.wait(), 0);
-    EXPECT_TRUE(scriptApp->isTerminated());
-    EXPECT_TRUE(waitFor("quit script"));
+    familyApp->terminate();
+    EXPECT_EQ(script.wait(), 0);
+    EXPECT_TRUE(familyApp->isTerminated());
+    EXPECT_TRUE(waitFor("quit family"));
     EXPECT_FALSE(programApp->isTerminated());
-    programProcess.signal(SIGKILL);
+    program.signal(SIGKILL);
     EXPECT_TRUE(waitFor("quit program"));
     EXPECT_TRUE(programApp->isTerminated());
     EXPECT_EQ(running("program"), nullptr);
+    EXPECT_EQ(std::ranges::count(seen, "launched family"), 1);
     EXPECT_FALSE(saw("launched stray") || saw("activated program"));
 }
 
-TEST_F(LinuxWorkspaceTest, ScriptsStartedWithRelativePathsAndProcessesThatExecIntoABundleAreFound)
+TEST_F(LinuxWorkspaceTest, AProcessThatExecsIntoABundleIsFound)
 {
-    const auto script = bundle("relative");
-    BackgroundProcess relative(
-        "/bin/sh", {.arguments = {"sh", "./relative"}, .workingDirectory = script / "Contents" / "MacOS"});
-    ASSERT_TRUE(waitFor("launched relative"));
-    EXPECT_EQ(running("relative")->bundle(), std::filesystem::canonical(script));
-
     // The same process first runs the shell, then becomes the bundle's program: the scan must notice the exec.
     const auto go = sandbox.root() / "go";
     BackgroundProcess later("/bin/sh",
@@ -115,24 +116,6 @@ TEST_F(LinuxWorkspaceTest, ScriptsStartedWithRelativePathsAndProcessesThatExecIn
     writeText(go, "");
     ASSERT_TRUE(waitFor("launched later"));
     EXPECT_EQ(running("later")->mainProcess().pid, later.pid());
-}
-
-TEST_F(LinuxWorkspaceTest, OneApplicationPerBundleWithTheOldestProcessAsMain)
-{
-    // The main script starts a helper from the same bundle, as Chromium-style apps do.
-    const auto family = bundle("family",
-        "#!/bin/sh\n\"$(dirname \"$0\")/Helper\" </dev/null >/dev/null 2>&1 & helper=$!\n"
-        "trap 'kill $helper $child 2>/dev/null; exit 0' TERM\n"
-        "sleep 1000 </dev/null >/dev/null 2>&1 & child=$!\nwait $child\n");
-    writeExecutable(family / "Contents" / "MacOS" / "Helper", stayingScript());
-    BackgroundProcess process(bundleExecutable(family));
-    ASSERT_TRUE(waitFor("launched family"));
-    ASSERT_TRUE(waitUntil([&] { return running("family")->pids().size() == 2; }));
-    EXPECT_EQ(running("family")->mainProcess().pid, process.pid());
-    running("family")->terminate();
-    EXPECT_EQ(process.wait(), 0);
-    EXPECT_TRUE(waitFor("quit family"));
-    EXPECT_EQ(std::ranges::count(seen, "launched family"), 1);
 }
 
 TEST_F(LinuxWorkspaceTest, OpenApplicationStartsTheBundleDetachedOnceAndReportsWhatIsWrong)
