@@ -61,7 +61,6 @@ TEST_F(LinkHandlerTest, KorvelBecomesTheHandlerForItselfAndForGLibsOwnTools)
 
 TEST_F(LinkHandlerTest, ProfileAppsAndClaudeTakeTheSchemeInTurnWithKorvel)
 {
-    addURLScheme(claude, "claude");
     const auto profileApp = makeBundle(sandbox.home() / "Applications" / "Claude Profiles", "Claude Work",
         "com.veldrane.Korvel.profile.0f4c6a2e-1b7d-4e55-9a3b-6c2d8e9f0a11", stayingScript());
     EXPECT_EQ(probe({"set", profileApp.string(), "claude"}), Lines {"set ok"});

@@ -53,9 +53,6 @@ TEST(ModelOnLinux, AProfileAppIsBuiltOpenedSeenRunningSentLinksAndQuit)
     ASSERT_TRUE(waitUntil([&] { return StandInRecord::readAll(record).size() == 2; }));
     EXPECT_THAT(
         StandInRecord::readAll(record).back().arguments, testing::Contains("claude://claude.ai/new?q=from a link"));
-    await(model.setRouteClaudeLinks(false));
-    EXPECT_FALSE(model.isLinkRoutingActive());
-    EXPECT_EQ(platform.platform().linkHandler.applicationToOpen(AppModel::probeLink), claude);
 
     // Quit: the termination arrives and the profile is no longer running.
     const auto running = model.runningApp(profile);

@@ -57,19 +57,12 @@ private:
     ScopedEnvironment m_environment;
 };
 
-// Application bundles laid out by hand (X.app/Contents/Info.plist and the executable Contents/MacOS/X), with
-// POSIX sh scripts or copies of programs as executables.
-// Shell lines that write the script's arguments to `file`, each followed by a NUL byte. Through a temporary
-// file, so that a reader never sees half of them.
-inline std::string recordArguments(const std::filesystem::path& file)
-{
-    const std::string name = "'" + file.string() + "'";
-    return "printf '%s\\0' \"$@\" > " + name + ".tmp && /bin/mv " + name + ".tmp " + name + "\n";
-}
-
+// A script that writes its arguments to `file`, each followed by a NUL byte. Through a temporary file, so that a
+// reader never sees half of them.
 inline std::string recordingScript(const std::filesystem::path& file)
 {
-    return "#!/bin/sh\n" + recordArguments(file);
+    const std::string name = "'" + file.string() + "'";
+    return "#!/bin/sh\nprintf '%s\\0' \"$@\" > " + name + ".tmp && /bin/mv " + name + ".tmp " + name + "\n";
 }
 
 // Stays running until SIGTERM, then exits 0; records its arguments first when given a file.
@@ -77,7 +70,7 @@ inline std::string stayingScript(const std::optional<std::filesystem::path>& fil
 {
     // sh runs a trap only between commands, so the wait must be interruptible. A sleep that outlives the script
     // (a SIGTERM right between its start and `child=`) must not hold the test's output open.
-    return "#!/bin/sh\n" + (file ? recordArguments(*file) : "") +
+    return (file ? recordingScript(*file) : "#!/bin/sh\n") +
         "trap 'kill $child 2>/dev/null; exit 0' TERM\n"
         "sleep 1000 </dev/null >/dev/null 2>&1 & child=$!\n"
         "wait $child\n";
@@ -94,8 +87,8 @@ inline std::filesystem::path bundleExecutable(const std::filesystem::path& bundl
     return bundle / "Contents" / "MacOS" / bundle.stem();
 }
 
-// `folder`/`name`.app named `name`, with the executable `name` holding `executable`, and CFBundleIdentifier
-// `identifier` (none when empty).
+// A bundle laid out by hand: `folder`/`name`.app named `name`, with the executable Contents/MacOS/`name` holding
+// `executable` (a script, or a copy of a program), and CFBundleIdentifier `identifier` (none when empty).
 inline std::filesystem::path makeBundle(const std::filesystem::path& folder, const std::string& name,
     const std::string& identifier, const std::string& executable)
 {
@@ -106,15 +99,6 @@ inline std::filesystem::path makeBundle(const std::filesystem::path& folder, con
         plist["CFBundleIdentifier"] = identifier;
     InfoPlistPatcher::write(plist, bundle / "Contents" / "Info.plist");
     return bundle;
-}
-
-inline void addURLScheme(const std::filesystem::path& bundle, const std::string& scheme)
-{
-    const std::filesystem::path file = bundle / "Contents" / "Info.plist";
-    PlistDictionary plist = InfoPlistPatcher::read(file);
-    plist["CFBundleURLTypes"] =
-        PlistArray {PlistDictionary {{"CFBundleURLName", scheme}, {"CFBundleURLSchemes", PlistArray {scheme}}}};
-    InfoPlistPatcher::write(plist, file);
 }
 
 // The arguments a recording script wrote to `file`; none while it is missing.

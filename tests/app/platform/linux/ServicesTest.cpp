@@ -179,20 +179,16 @@ TEST_F(LinuxServicesTest, RevealAsksTheFileManagerOverDBusAndOpensTheFolderWitho
     ASSERT_TRUE(
         service.registerObject("/org/freedesktop/FileManager1", &fileManager, QDBusConnection::ExportScriptableSlots));
     ASSERT_TRUE(service.registerService("org.freedesktop.FileManager1"));
-    {
-        LinuxFileViewer viewer(QDBusConnection::connectToBus(address, "client"));
-        viewer.reveal(item);
-        EXPECT_TRUE(waitUntil([&] { return !fileManager.shown.isEmpty(); }));
-        EXPECT_EQ(fileManager.shown.join(" ").toStdString(),
-            "file://" + QUrl::toPercentEncoding(QString::fromStdString(item), "/").toStdString());
-        EXPECT_FALSE(std::filesystem::exists(opened));
-
-        // The file manager went away: the folder is opened instead.
-        service.unregisterService("org.freedesktop.FileManager1");
-        viewer.reveal(item);
-        EXPECT_EQ(recorded(opened), std::vector<std::string> {sandbox.home().string()});
-    }
-    service = QDBusConnection(QString());
+    LinuxFileViewer viewer(QDBusConnection::connectToBus(address, "client"));
+    viewer.reveal(item);
+    EXPECT_TRUE(waitUntil([&] { return !fileManager.shown.isEmpty(); }));
+    EXPECT_EQ(fileManager.shown.join(" ").toStdString(),
+        "file://" + QUrl::toPercentEncoding(QString::fromStdString(item), "/").toStdString());
+    EXPECT_FALSE(std::filesystem::exists(opened));
+    // The file manager went away: the folder is opened instead.
+    service.unregisterService("org.freedesktop.FileManager1");
+    viewer.reveal(item);
+    EXPECT_EQ(recorded(opened), std::vector<std::string> {sandbox.home().string()});
     QDBusConnection::disconnectFromBus("client");
     QDBusConnection::disconnectFromBus("file-manager");
 }
