@@ -151,15 +151,9 @@ QCoro::Task<> DemoScript::createProfiles()
     check(created.has_value(), "profile “Work” created");
     if (created)
         m_work = *created;
-    auto pause = QCoro::sleepFor(50ms); // lets the queued sync round begin
-    co_await pause;
     say("    app: " + model.paths().appURL(m_work).string());
     say("    status: " + model.status(m_work).summary());
 
-    // The session sync that follows every build must not run beside the import below: the model does not yet
-    // keep a sync round away from a profile whose data is being copied, and the round would write into it.
-    auto quiet = waitFor("the sync round after the build ended", [&model] { return !model.isSyncingSessions(); });
-    co_await quiet;
     say("\n2. Create “Personal” from the current Claude data (the account Claude is signed into moves over)");
     auto personal = model.createProfile("Personal", ProfileColor::Orange, true);
     const auto imported = co_await personal;
@@ -215,11 +209,17 @@ QCoro::Task<> DemoScript::routeLink()
 {
     AppModel& model = m_korvel.model();
     say("\n5. Route claude:// links to the active profile");
-    if (const auto app = model.runningApp(m_work))
-        app->activate();
+    // Asked again while it is not in front: its window may not have been mapped at the first request.
     auto active = waitFor(
         "“Work” is the active profile (its window came to the front)",
-        [&model, this] { return model.activeProfileID() == m_work.id; }, 10s);
+        [&model, this] {
+            if (model.activeProfileID() == m_work.id)
+                return true;
+            if (const auto app = model.runningApp(m_work))
+                app->activate();
+            return false;
+        },
+        10s);
     co_await active;
     auto routing = model.setRouteClaudeLinks(true);
     co_await routing;

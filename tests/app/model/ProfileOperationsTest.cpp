@@ -80,10 +80,10 @@ TEST_F(ProfileOperations, aSyncRoundLeavesAProfileAloneWhileItsDataIsBeingImport
     AppModel& m = start();
     settle();
     writeText(paths.originalDataDir / "claude-code-sessions" / account / "local_1.json", "{}");
-    std::vector<SessionSync::Result> round;
+    std::vector<std::vector<SessionSync::Result>> rounds; // later rounds follow the new profile's build
     QObject watch;
     QObject::connect(&m, &AppModel::sessionsSynced, &watch,
-        [&round](const std::vector<SessionSync::Result>& results) { round = results; });
+        [&rounds](const std::vector<SessionSync::Result>& results) { rounds.push_back(results); });
 
     PoolBlocker pool;
     auto create = m.createProfile("Personal", ProfileColor::Orange, true);
@@ -95,7 +95,8 @@ TEST_F(ProfileOperations, aSyncRoundLeavesAProfileAloneWhileItsDataIsBeingImport
     await(std::move(sync));
     await(std::move(create));
 
-    EXPECT_EQ(round, (std::vector<SessionSync::Result> {{work.id, 1, 0, 0}}));
+    ASSERT_FALSE(rounds.empty());
+    EXPECT_EQ(rounds[0], (std::vector<SessionSync::Result> {{work.id, 1, 0, 0}}));
     EXPECT_FALSE(m.errorMessage()) << *m.errorMessage();
     EXPECT_EQ(readText(paths.dataDir(personal) / "claude-code-sessions" / account / "local_1.json"), "{}");
 }

@@ -1,15 +1,14 @@
 #include "core/building/CloneBuilder.hpp"
 #include "core/building/CloneError.hpp"
+#include "core/building/CloneStatus.hpp"
 #include "core/building/IcnsFile.hpp"
 #include "core/building/InfoPlistPatcher.hpp"
 #include "core/support/Sha256.hpp"
 #include "core/transfer/CommandError.hpp"
 #include "core/transfer/SystemTools.hpp"
-#include "tests/support/ChildProcess.hpp"
 #include "tests/support/DrawingCacheCleanup.hpp"
 #include "tests/support/ScopedEnvironment.hpp"
 #include "tests/support/StandInClaude.hpp"
-#include "tests/support/StandInRecord.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tests/support/Thrown.hpp"
 
@@ -47,12 +46,7 @@ protected:
     {
         return Profile {Uuid::random(), std::move(name), color, Timestamp::now()};
     }
-
-    PlistDictionary plistOf(const fs::path& app) { return InfoPlistPatcher::read(app / "Contents/Info.plist"); }
-    std::string stringIn(const fs::path& app, std::string_view key)
-    {
-        return InfoPlistPatcher::stringValue(plistOf(app), key).value_or("<none>");
-    }
+    fs::path staging(const Profile& profile) { return paths.appsDir / (".building-" + profile.id.toString() + ".app"); }
 
     TempDir dir;
     ScopedEnvironment env;
@@ -60,39 +54,26 @@ protected:
     CloneBuilder builder;
 };
 
-// A folder of stand-in system tools; `codesign` prints a complaint and fails.
-fs::path rejectingTools(const TempDir& dir)
-{
-    writeExecutable(dir / "tools/codesign", "#!/bin/sh\necho \"$5: code object is not signed at all\" >&2\nexit 1\n");
-    for (const char* name : {"xattr", "lsregister"})
-        writeExecutable(dir / "tools" / name, "#!/bin/sh\nexit 0\n");
-    return dir / "tools";
-}
-
 } // namespace
 
 TEST_F(CloneBuilderTest, BuildsACompleteProfileApp)
 {
     const Profile work = profile("Work", ProfileColor::Teal);
     const fs::path app = builder.build(work);
-    EXPECT_EQ(app, paths.appURL(work));
-    EXPECT_EQ(app.filename(), "Claude Work.app");
+    EXPECT_EQ(app, paths.appsDir / "Claude Work.app");
 
-    const PlistDictionary plist = plistOf(app);
-    EXPECT_EQ(stringIn(app, "CFBundleIdentifier"), work.bundleIdentifier());
-    EXPECT_EQ(stringIn(app, "CFBundleExecutable"), "KorvelLauncher");
-    EXPECT_EQ(stringIn(app, "KVLAppearance"), "teal:W");
-    EXPECT_EQ(stringIn(app, "KVLSourceVersion"), "1.2.3");
-    EXPECT_EQ(stringIn(app, "KVLUserDataDir"), paths.dataDir(work.id).string());
-    EXPECT_EQ(stringIn(app, "KVLLauncherHash"), Sha256::hexOfFile(builtLauncher).value());
-    EXPECT_FALSE(plist.contains("CFBundleURLTypes"));
+    // The source's Info.plist patched for the profile, plus the hash of the launcher copied in.
+    PlistDictionary expected = InfoPlistPatcher::patch(
+        InfoPlistPatcher::read(paths.sourceApp / "Contents/Info.plist"), work, paths.dataDir(work.id));
+    expected["KVLLauncherHash"] = Sha256::hexOfFile(builtLauncher).value();
+    EXPECT_EQ(InfoPlistPatcher::read(app / "Contents/Info.plist"), expected);
 
     EXPECT_EQ(modeOf(app / "Contents/MacOS/KorvelLauncher"), 0755u);
     EXPECT_TRUE(fs::exists(app / "Contents/MacOS/Claude"));
     EXPECT_TRUE(fs::is_symlink(app / "Contents/Frameworks/Electron Framework.framework/Versions/Current"));
     EXPECT_EQ(modeOf(paths.dataDir(work.id)), 0700u);
     EXPECT_EQ(modeOf(paths.profileDir(work.id)), 0700u);
-    EXPECT_FALSE(fs::exists(paths.appsDir / (".building-" + work.id.toString() + ".app")));
+    EXPECT_FALSE(fs::exists(staging(work)));
 
     // The seal verifies with the real helper, and the icon holds all seven sizes.
     EXPECT_NO_THROW(SystemTools::verifySignature(app));
@@ -103,32 +84,11 @@ TEST_F(CloneBuilderTest, BuildsACompleteProfileApp)
     EXPECT_EQ(builder.installedApps().at(work.id), std::vector<fs::path> {app});
 }
 
-TEST_F(CloneBuilderTest, LaunchedAppBecomesClaudeWithTheProfileDataFolder)
-{
-    const Profile work = profile("Team A b");
-    const fs::path app = builder.build(work);
-    fs::remove(paths.dataDir(work.id));
-    fs::remove(paths.profileDir(work.id));
-
-    const auto launched = ChildProcess::run(app / "Contents/MacOS/KorvelLauncher",
-        {.arguments = {(app / "Contents/MacOS/KorvelLauncher").string(), "--user-data-dir=/elsewhere", "--foo",
-             "--user-data-dir", "value"}});
-    ASSERT_EQ(launched.exitStatus, 0) << launched.standardError;
-    const StandInRecord record = StandInRecord::readOne(StandInClaude::recordFile(paths.dataDir(work.id)));
-    EXPECT_EQ(record.arguments,
-        (std::vector<std::string> {(app / "Contents/MacOS/Claude").string(),
-            "--user-data-dir=" + paths.dataDir(work.id).string(), "--foo", "value"}));
-    EXPECT_EQ(record.pid, launched.pid) << "the launcher must exec Claude, not start a child";
-    EXPECT_EQ(modeOf(paths.dataDir(work.id)), 0700u);
-    EXPECT_EQ(modeOf(paths.profileDir(work.id)), 0700u);
-}
-
 TEST_F(CloneBuilderTest, RebuildRenameAndLeftovers)
 {
     Profile work = profile("Work");
     const fs::path first = builder.build(work);
     writeText(first / "Contents/Resources/marker", "old build");
-
     ::chmod(paths.dataDir(work.id).c_str(), 0755);
 
     // Rebuild in place: same place, fresh contents, the existing data folder as it is.
@@ -137,16 +97,14 @@ TEST_F(CloneBuilderTest, RebuildRenameAndLeftovers)
     EXPECT_EQ(modeOf(paths.dataDir(work.id)), 0755u);
 
     // A leftover staging bundle from an interrupted build does not get in the way.
-    const fs::path staging = paths.appsDir / (".building-" + work.id.toString() + ".app");
-    writeText(staging / "Contents/junk", "x");
-
+    writeText(staging(work) / "Contents/junk", "x");
     // Renamed: the app under the old name is found through its profile ID and removed.
     work.name = "Home";
     EXPECT_EQ(builder.status(work), CloneStatus::damaged("profile was renamed"));
     const fs::path renamed = builder.build(work);
     EXPECT_EQ(renamed.filename(), "Claude Home.app");
     EXPECT_FALSE(fs::exists(first));
-    EXPECT_FALSE(fs::exists(staging));
+    EXPECT_FALSE(fs::exists(staging(work)));
     EXPECT_EQ(builder.installedApps().at(work.id), std::vector<fs::path> {renamed});
 }
 
@@ -156,13 +114,16 @@ TEST_F(CloneBuilderTest, FailedSigningLeavesThePreviousAppAndNoStaging)
     const fs::path app = builder.build(work);
     const std::string before = readText(app / "Contents/Info.plist");
 
-    env.set("KORVEL_TOOLS_DIR", rejectingTools(dir).string());
+    // Stand-in system tools whose `codesign` complains and fails.
+    writeExecutable(dir / "tools/codesign", "#!/bin/sh\necho \"$5: code object is not signed at all\" >&2\nexit 1\n");
+    writeExecutable(dir / "tools/xattr", "#!/bin/sh\n");
+    env.set("KORVEL_TOOLS_DIR", (dir / "tools").string());
     Profile recoloured = work;
     recoloured.color = ProfileColor::Red;
     const std::string message = thrown<CommandError>([&] { builder.build(recoloured); }).what();
     EXPECT_NE(message.find("codesign --force --deep --sign -"), std::string::npos) << message;
     EXPECT_NE(message.find("code object is not signed at all"), std::string::npos) << message;
-    EXPECT_FALSE(fs::exists(paths.appsDir / (".building-" + work.id.toString() + ".app")));
+    EXPECT_FALSE(fs::exists(staging(work)));
     EXPECT_EQ(readText(app / "Contents/Info.plist"), before);
     EXPECT_EQ(builder.status(work), CloneStatus::ready("1.2.3"));
 }
@@ -179,6 +140,13 @@ TEST_F(CloneBuilderTest, PreconditionsFailBeforeAnythingIsCreated)
     EXPECT_EQ(thrown<CloneError>([&] { builder.build(work); }).kind(), CloneError::Kind::SourceMissing);
     EXPECT_FALSE(fs::exists(paths.appsDir));
     EXPECT_FALSE(fs::exists(paths.supportDir));
+
+    EXPECT_STREQ(CloneError::sourceMissing("/Applications/Claude.app").what(),
+        "Claude Desktop wasn’t found at /Applications/Claude.app. Install it from https://claude.ai/download "
+        "first.");
+    EXPECT_STREQ(CloneError::launcherMissing("/K.app/Contents/MacOS/KorvelLauncher").what(),
+        "The profile launcher is missing from Korvel (/K.app/Contents/MacOS/KorvelLauncher). Reinstall the "
+        "app.");
 }
 
 TEST_F(CloneBuilderTest, InstalledAppsIgnoresWhatIsNotAProfileApp)
@@ -186,26 +154,23 @@ TEST_F(CloneBuilderTest, InstalledAppsIgnoresWhatIsNotAProfileApp)
     EXPECT_TRUE(builder.installedApps().empty()) << "no apps folder yet";
     const Profile work = profile("Work");
     const fs::path app = builder.build(work);
-    const auto copyAs = [&](const std::string& name) {
-        fs::copy(app, paths.appsDir / name, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    const auto copy = [&](const fs::path& from, const std::string& name) {
+        fs::copy(from, paths.appsDir / name, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
         return paths.appsDir / name;
     };
-    copyAs(".Hidden.app");
-    copyAs("Capital.App");
-    writeText(copyAs("Broken.app") / "Contents/Info.plist", "not a plist");
-    fs::copy(
-        paths.sourceApp, paths.appsDir / "Claude.app", fs::copy_options::recursive | fs::copy_options::copy_symlinks);
-    const fs::path duplicate = copyAs("Duplicate.app");
+    copy(app, ".Hidden.app");
+    copy(app, "Capital.App");
+    writeText(copy(app, "Broken.app") / "Contents/Info.plist", "not a plist");
+    copy(paths.sourceApp, "Claude.app");
+    const fs::path duplicate = copy(app, "Duplicate.app");
 
     auto apps = builder.installedApps();
     ASSERT_EQ(apps.size(), 1u);
-    auto found = apps.at(work.id);
-    std::sort(found.begin(), found.end());
-    EXPECT_EQ(found, (std::vector<fs::path> {app, duplicate}));
+    std::sort(apps[work.id].begin(), apps[work.id].end());
+    EXPECT_EQ(apps[work.id], (std::vector<fs::path> {app, duplicate}));
 
     builder.removeInstalledApps(work.id);
-    EXPECT_FALSE(fs::exists(app));
-    EXPECT_FALSE(fs::exists(duplicate));
+    EXPECT_FALSE(fs::exists(app) || fs::exists(duplicate));
     EXPECT_TRUE(fs::exists(paths.appsDir / "Claude.app"));
     EXPECT_TRUE(builder.installedApps().empty());
 }
@@ -217,30 +182,25 @@ TEST_F(CloneBuilderTest, StatusReportsEveryRealChangeOnDisk)
     const fs::path app = builder.build(work);
     const fs::path plistFile = app / "Contents/Info.plist";
     const std::string good = readText(plistFile);
-    const auto restore = [&] { writeText(plistFile, good); };
     const auto damagedBy = [&](auto change) {
         change();
         const CloneStatus status = builder.status(work);
-        restore();
+        writeText(plistFile, good);
         return status.kind() == CloneStatus::Kind::Damaged ? status.reason() : status.summary();
     };
-
+    for (const auto& [key, value, reason] : std::vector<std::tuple<std::string, std::string, std::string>> {
+             {"KVLProfileID", Uuid::random().toString(), "belongs to another profile"},
+             {"CFBundleExecutable", "Claude", "launcher missing (was it auto-updated?)"},
+             {"KVLLauncherHash", std::string(64, '0'), "launcher outdated"},
+             {"KVLUserDataDir", "/tmp/other", "data folder mismatch"},
+             {"CFBundleDisplayName", "Claude Wörk", "name changed"}})
+        EXPECT_EQ(damagedBy([&] { StandInClaude::setInfoString(app, key, value); }), reason) << key;
     EXPECT_EQ(damagedBy([&] {
         fs::copy_file(paths.sourceApp / "Contents/Info.plist", plistFile, fs::copy_options::overwrite_existing);
     }),
         "belongs to another profile");
     EXPECT_EQ(damagedBy([&] { writeText(plistFile, "garbage"); }), "Info.plist unreadable");
-    EXPECT_EQ(damagedBy([&] { StandInClaude::setInfoString(app, "KVLProfileID", Uuid::random().toString()); }),
-        "belongs to another profile");
-    EXPECT_EQ(damagedBy([&] { StandInClaude::setInfoString(app, "CFBundleExecutable", "Claude"); }),
-        "launcher missing (was it auto-updated?)");
-    EXPECT_EQ(damagedBy([&] { StandInClaude::setInfoString(app, "KVLLauncherHash", std::string(64, '0')); }),
-        "launcher outdated");
-    EXPECT_EQ(
-        damagedBy([&] { StandInClaude::setInfoString(app, "KVLUserDataDir", "/tmp/other"); }), "data folder mismatch");
     EXPECT_EQ(damagedBy([&] { StandInClaude::setInfoInteger(app, "CFBundleURLTypes", 1); }), "claims claude:// links");
-    EXPECT_EQ(
-        damagedBy([&] { StandInClaude::setInfoString(app, "CFBundleDisplayName", "Claude Wörk"); }), "name changed");
     EXPECT_EQ(damagedBy([&] { StandInClaude::removeInfoKey(app, "KVLAppearance"); }), "color changed");
     EXPECT_EQ(builder.status(work), CloneStatus::ready("1.2.3"));
 
@@ -265,15 +225,11 @@ TEST_F(CloneBuilderTest, StatusFollowsClaudeUpdatesAndRemoval)
     builder.build(work);
     StandInClaude::setInfoString(paths.sourceApp, "CFBundleShortVersionString", "1.3.0");
     EXPECT_EQ(builder.status(work), CloneStatus::outdated("1.2.3", "1.3.0"));
-    EXPECT_EQ(builder.status(work).summary(), "Update available (1.2.3 → 1.3.0)");
 
     fs::remove_all(paths.sourceApp);
     EXPECT_EQ(builder.sourceVersion(), std::nullopt);
     EXPECT_EQ(builder.status(work), CloneStatus::ready("1.2.3"));
     EXPECT_EQ(builder.status(profile("Never built")), CloneStatus::sourceMissing());
-    Profile renamed = work;
-    renamed.name = "Elsewhere";
-    EXPECT_EQ(builder.status(renamed), CloneStatus::sourceMissing());
 }
 
 TEST_F(CloneBuilderTest, SameAppNameReplacesTheOtherProfilesApp)
@@ -284,4 +240,18 @@ TEST_F(CloneBuilderTest, SameAppNameReplacesTheOtherProfilesApp)
     builder.build(colon);
     EXPECT_EQ(builder.status(colon), CloneStatus::ready("1.2.3"));
     EXPECT_EQ(builder.status(slash), CloneStatus::damaged("belongs to another profile"));
+}
+
+TEST(CloneStatus, SummariesAndNeedsBuild)
+{
+    for (const auto& [status, summary, needsBuild] : std::vector<std::tuple<CloneStatus, std::string, bool>> {
+             {CloneStatus::ready("1.2.3"), "Ready · Claude 1.2.3", false},
+             {CloneStatus::outdated("1.2.3", "1.3.0"), "Update available (1.2.3 → 1.3.0)", true},
+             {CloneStatus::damaged("profile was renamed"), "Needs rebuild: profile was renamed", true},
+             {CloneStatus::sourceMissing(), "Claude Desktop not found in /Applications", false},
+             {CloneStatus::notBuilt(), "App not created yet", true}}) {
+        EXPECT_EQ(status.summary(), summary);
+        EXPECT_EQ(status.needsBuild(), needsBuild) << summary;
+    }
+    EXPECT_NE(CloneStatus::outdated("1", "2"), CloneStatus::outdated("1", "3"));
 }

@@ -1,5 +1,7 @@
 #include "core/model/ProfileStore.hpp"
+#include "core/model/AppPaths.hpp"
 #include "core/support/FileError.hpp"
+#include "tests/support/ScopedEnvironment.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tests/support/Thrown.hpp"
 
@@ -53,7 +55,7 @@ TEST(ProfileStore, WritesTheDocumentedBytesIntoANewFolder)
     EXPECT_NE(ProfileStore::encode({odd}).find(R"("name" : "a\/b \"q\" Émile\n\t")"), std::string::npos);
 }
 
-TEST(ProfileStore, RoundTripsInOrderAndTruncatesFractions)
+TEST(ProfileStore, RoundTripsInOrderTruncatesFractionsAndReadsAnyLayout)
 {
     TempDir dir;
     ProfileStore store(dir / "profiles.json");
@@ -61,25 +63,17 @@ TEST(ProfileStore, RoundTripsInOrderAndTruncatesFractions)
     EXPECT_FALSE(std::filesystem::exists(store.fileURL)) << "load must not create the file";
 
     Profile second {Uuid::random(), "a/b \"q\" Ünïcødé 東京\n", ProfileColor::Graphite, Timestamp {1'800'000'000}};
-    store.save({second, work()});
-    EXPECT_EQ(store.load(), (std::vector<Profile> {second, work()}));
-
     Profile fractional = work();
     fractional.createdAt.secondsSince1970 += 0.75;
-    store.save({fractional});
-    EXPECT_EQ(store.load(), std::vector<Profile> {work()});
-
+    store.save({second, fractional});
+    EXPECT_EQ(store.load(), (std::vector<Profile> {second, work()}));
     store.save({});
     EXPECT_TRUE(store.load().empty());
-}
 
-TEST(ProfileStore, ReadersAcceptAnyLayoutAndExtraKeys)
-{
-    TempDir dir;
-    writeText(dir / "profiles.json",
-        R"({"extra":[1,2],"profiles":[{"name":"Work","extra":true,"id":"0b5a1f3c-7d2e-4c61-9a8b-3e4f5a6b7c8d",
-                 "color":"orange","createdAt":"2026-12-05T17:05:19+01:00"}],"version":2})");
-    EXPECT_EQ(ProfileStore(dir / "profiles.json").load(), std::vector<Profile> {work()});
+    // Other writers' layout, key order, extra keys, lower-case IDs and time zones.
+    writeText(store.fileURL, R"({"extra":[1,2],"profiles":[{"name":"Work","extra":true,
+        "id":"0b5a1f3c-7d2e-4c61-9a8b-3e4f5a6b7c8d","color":"orange","createdAt":"2026-12-05T17:05:19+01:00"}],"version":2})");
+    EXPECT_EQ(store.load(), std::vector<Profile> {work()});
 }
 
 TEST(ProfileStore, StrictReadingFailsTheWholeFileAndLeavesItAlone)
@@ -109,16 +103,27 @@ TEST(ProfileStore, StrictReadingFailsTheWholeFileAndLeavesItAlone)
     EXPECT_NE(std::string(missing.what()).find("“version”"), std::string::npos) << missing.what();
 }
 
-TEST(ProfileStore, FailedSaveKeepsThePreviousFileAndLeavesNoTemporary)
+TEST(AppPaths, LiveFollowsTheXdgEnvironmentAndDerivesTheProfileFolders)
 {
-    TempDir dir;
-    // The target replaced by a non-empty folder: the rename fails, even for root.
-    std::filesystem::create_directories(dir / "profiles.json/inside");
-    EXPECT_THROW(ProfileStore(dir / "profiles.json").save({work()}), FileError);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << "temporary left behind";
+    ScopedEnvironment env("HOME", "/home/ada");
+    env.set("XDG_DATA_HOME", "/x/data");
+    env.set("XDG_CONFIG_HOME", "/x/config");
+    env.set("KORVEL_CLAUDE_APP", "/opt/Claude.app");
+    EXPECT_EQ(AppPaths::live(),
+        AppPaths("/x/data/Korvel", "/home/ada/Applications/Claude Profiles", "/opt/Claude.app", "/x/config/Claude"));
+    env.set("XDG_DATA_HOME", std::nullopt);
+    env.set("XDG_CONFIG_HOME", "relative/is/ignored");
+    env.set("KORVEL_CLAUDE_APP", std::nullopt);
+    const AppPaths paths = AppPaths::live();
+    EXPECT_EQ(paths,
+        AppPaths("/home/ada/.local/share/Korvel", "/home/ada/Applications/Claude Profiles", "/Applications/Claude.app",
+            "/home/ada/.config/Claude"));
 
-    // A parent that is a file: the folder cannot be created.
-    writeText(dir / "file", "x");
-    EXPECT_THROW(ProfileStore(dir / "file/profiles.json").save({work()}), FileError);
-    EXPECT_EQ(readText(dir / "file"), "x");
+    Profile slash = work();
+    slash.name = "/";
+    const std::string folder = "/home/ada/.local/share/Korvel/Profiles/0B5A1F3C-7D2E-4C61-9A8B-3E4F5A6B7C8D";
+    EXPECT_EQ(paths.profilesFile(), "/home/ada/.local/share/Korvel/profiles.json");
+    EXPECT_EQ(paths.dataDir(slash.id), folder + "/Data");
+    EXPECT_EQ(paths.claudeCodeConfigDir(slash.id), folder + "/ClaudeCode");
+    EXPECT_EQ(paths.appURL(slash), "/home/ada/Applications/Claude Profiles/Claude -.app");
 }

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <unordered_set>
-
 using namespace korvel;
 
 namespace {
@@ -29,14 +27,10 @@ TEST(Uuid, ParsesOnlyTheCanonicalFormInEitherCase)
              "{0B5A1F3C-7D2E-4C61-9A8B-3E4F5A6B7C8D}", "GB5A1F3C-7D2E-4C61-9A8B-3E4F5A6B7C8D"})
         EXPECT_FALSE(Uuid::parse(bad)) << bad;
 
-    std::unordered_set<Uuid> seen;
-    for (int i = 0; i < 100; ++i) {
-        const Uuid id = Uuid::random();
-        EXPECT_EQ(id.toString()[14], '4'); // version 4, RFC 4122 variant
-        EXPECT_NE(std::string("89AB").find(id.toString()[19]), std::string::npos);
-        seen.insert(id);
-    }
-    EXPECT_EQ(seen.size(), 100u);
+    const std::string random = Uuid::random().toString(); // version 4, RFC 4122 variant
+    EXPECT_EQ(random[14], '4');
+    EXPECT_NE(std::string("89AB").find(random[19]), std::string::npos) << random;
+    EXPECT_NE(Uuid::random(), Uuid::random());
 }
 
 TEST(ProfileColor, RawValuesAreExactAndOrdered)
@@ -79,17 +73,4 @@ TEST(Profile, BundleIdentifierRoundTripsAndRejectsOthers)
     for (const std::string& other : {prefix, profile.bundleIdentifier() + "x",
              std::string("com.anthropic.claudefordesktop"), "COM.veldrane.Korvel.profile." + profile.id.lowerString()})
         EXPECT_FALSE(Profile::profileIDFromBundleIdentifier(other)) << other;
-}
-
-TEST(Profile, EqualityAndHashCoverAllFields)
-{
-    const Profile a = named("Work");
-    EXPECT_EQ(std::hash<Profile>()(a), std::hash<Profile>()(named("Work")));
-    Profile later = a, renamed = a, recoloured = a;
-    later.createdAt.secondsSince1970 += 0.25;
-    renamed.name = "work";
-    recoloured.color = ProfileColor::Red;
-    for (const Profile& other : {later, renamed, recoloured})
-        EXPECT_NE(a, other);
-    EXPECT_NE(std::hash<Profile>()(a), std::hash<Profile>()(recoloured));
 }

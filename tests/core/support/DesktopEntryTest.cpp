@@ -1,35 +1,14 @@
 #include "core/support/DesktopEntry.hpp"
 #include "core/support/FileError.hpp"
 #include "core/support/XdgFolders.hpp"
+#include "tests/support/ChildProcess.hpp"
 #include "tests/support/ScopedEnvironment.hpp"
 #include "tests/support/TempDir.hpp"
 
 #include <gtest/gtest.h>
 
-#include <array>
-#include <cstdio>
-#include <memory>
-
 using namespace korvel;
 using namespace korvel::test;
-
-namespace {
-
-// What `sh` makes of `words`: each word it sees, NUL-terminated.
-std::string shellWords(const std::string& words)
-{
-    TempDir folder;
-    writeText(folder / "script", "printf '%s\\0' " + words + "\n");
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(
-        ::popen(("/bin/sh " + (folder / "script").string()).c_str(), "r"), ::pclose);
-    std::string output;
-    std::array<char, 256> buffer {};
-    while (const size_t n = std::fread(buffer.data(), 1, buffer.size(), pipe.get()))
-        output.append(buffer.data(), n);
-    return output;
-}
-
-} // namespace
 
 TEST(DesktopEntry, ValuesAreEscapedOnTheWayOutAndBackOnTheWayIn)
 {
@@ -38,22 +17,24 @@ TEST(DesktopEntry, ValuesAreEscapedOnTheWayOutAndBackOnTheWayIn)
     entry.set("Comment", " lead\\ing\nline\ttab trail ");
     entry.set("Name", "Claude Personal"); // keeps its place
     EXPECT_EQ(entry.format(), "[Desktop Entry]\nName=Claude Personal\nComment=\\slead\\\\ing\\nline\\ttab trail\\s\n");
-    const DesktopEntry back = DesktopEntry::parse(entry.format());
-    EXPECT_EQ(back.entries(), entry.entries());
+    EXPECT_EQ(DesktopEntry::parse(entry.format()).entries(), entry.entries());
+
+    // Files are written with their folder and read back.
+    TempDir folder;
+    const auto file = folder / "applications/nested/k.desktop";
+    entry.write(file);
+    EXPECT_EQ(DesktopEntry::read(file).entries(), entry.entries());
+    EXPECT_THROW(DesktopEntry::read(folder / "missing.desktop"), FileError);
+    writeText(folder / "file", "");
+    EXPECT_THROW(entry.write(folder / "file/k.desktop"), FileError);
 }
 
 TEST(DesktopEntry, ParsingKeepsOnlyTheMainGroupAndItsPlainKeys)
 {
-    const DesktopEntry entry = DesktopEntry::parse("# comment\n"
-                                                   "[Desktop Action New]\nName=Not this\n"
-                                                   "[Desktop Entry]\r\n"
-                                                   "Name = Korvel \r\n"
-                                                   "Name[de]=Korvel auf Deutsch\n"
-                                                   "Name=Second\n"
-                                                   "Exec=odd \\q escape\n"
-                                                   "no equals sign\n"
-                                                   "Hidden=true\n"
-                                                   "[Other]\nHidden=false\n");
+    const DesktopEntry entry = DesktopEntry::parse(
+        "# comment\n[Desktop Action New]\nName=Not this\n[Desktop Entry]\r\n"
+        "Name = Korvel \r\nName[de]=Korvel auf Deutsch\nName=Second\nExec=odd \\q escape\nno equals sign\n"
+        "Hidden=true\n[Other]\nHidden=false\n");
     EXPECT_EQ(entry.value("Name"), "Korvel");
     EXPECT_EQ(entry.value("Exec"), "odd \\q escape");
     EXPECT_EQ(entry.value("Hidden"), "true");
@@ -75,33 +56,17 @@ TEST(DesktopEntry, ExecLinesQuoteArgumentsSoThatTheyComeBackUnchanged)
     std::string expected;
     for (const auto& argument : arguments)
         expected += argument + '\0';
-    EXPECT_EQ(shellWords(DesktopEntry::execLine(arguments)), expected);
+    const auto sh = ChildProcess::run("/bin/sh", {{"sh", "-c", "printf '%s\\0' " + DesktopEntry::execLine(arguments)}});
+    EXPECT_EQ(sh.standardOutput, expected);
 }
 
-TEST(DesktopEntry, FilesAreWrittenWithTheirFolderAndReadBack)
+// The data and configuration homes are pinned through AppPaths::live.
+TEST(XdgFolders, RuntimeDirOnlyWhenSetToAnAbsolutePath)
 {
-    TempDir folder;
-    DesktopEntry entry;
-    entry.set("Type", "Application");
-    const auto file = folder / "applications" / "nested" / "k.desktop";
-    entry.write(file);
-    EXPECT_EQ(DesktopEntry::read(file).value("Type"), "Application");
-    EXPECT_THROW(DesktopEntry::read(folder / "missing.desktop"), FileError);
-    writeText(folder / "file", "");
-    EXPECT_THROW(entry.write(folder / "file" / "k.desktop"), FileError);
-}
-
-TEST(XdgFolders, AbsoluteVariablesWinAndTheRulesFallBackToHome)
-{
-    ScopedEnvironment environment("HOME", "/home/someone");
-    environment.set("XDG_DATA_HOME", "/data");
-    environment.set("XDG_CONFIG_HOME", "relative/config");
-    environment.set("XDG_RUNTIME_DIR", std::nullopt);
-    EXPECT_EQ(XdgFolders::dataHome(), "/data");
-    EXPECT_EQ(XdgFolders::configHome(), "/home/someone/.config") << "a relative value is ignored";
+    ScopedEnvironment environment("XDG_RUNTIME_DIR", std::nullopt);
     EXPECT_EQ(XdgFolders::runtimeDir(), std::nullopt);
-    environment.set("XDG_DATA_HOME", std::nullopt);
+    environment.set("XDG_RUNTIME_DIR", "relative/run");
+    EXPECT_EQ(XdgFolders::runtimeDir(), std::nullopt);
     environment.set("XDG_RUNTIME_DIR", "/run/user/1000");
-    EXPECT_EQ(XdgFolders::dataHome(), "/home/someone/.local/share");
     EXPECT_EQ(XdgFolders::runtimeDir(), "/run/user/1000");
 }

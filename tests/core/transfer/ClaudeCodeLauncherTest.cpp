@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
 #include <sys/stat.h>
 
 using namespace korvel;
@@ -33,21 +32,14 @@ TEST(ClaudeCodeLauncherQuoting, QuotedWordsReadBackAsTheExactText)
     EXPECT_EQ(shellOutput(ClaudeCodeLauncher::exportLine(awkward) + "; printf %s \"$CLAUDE_CONFIG_DIR\""), awkward);
 
     // sh reads every quoted word back; printf ends each with a NUL, which no sample holds.
-    std::vector<std::string> samples = {"'", "''", "'\\''", "\\", "$(echo x)", "`echo x`", "\"", "-n", "%s%d", "\n",
-        "\x81\x82\x83\xff\xfe", "é 東京 🚀", "*", "~", "!!"};
-    std::mt19937 random(20261206);
-    const std::string favourites = "'\"\\$`\n !*?~#;&|<>(){}[]%-";
-    for (int i = 0; i < 100; ++i) {
-        std::string text(random() % 24, '\0');
-        for (char& c : text)
-            c = random() % 3 == 0 ? favourites[random() % favourites.size()] : static_cast<char>(1 + random() % 255);
-        samples.push_back(text);
-    }
     std::string command = "printf '%s\\0'", expected;
-    for (const std::string& text : samples) {
+    const auto add = [&](const std::string& text) {
         command += " " + ClaudeCodeLauncher::shellQuote(text);
         expected += text + '\0';
-    }
+    };
+    for (const char* text : {"'", "''", "'\\''", "\\", "$(echo x)", "`echo x`", "\"", "-n", "%s%d", "\n",
+             "\x81\x82\x83\xff\xfe", "é 東京 🚀", "*", "~", "!!"})
+        add(text);
     EXPECT_EQ(shellOutput(command), expected);
 }
 
@@ -89,8 +81,6 @@ TEST(ClaudeCodeLauncherWrite, WritesAnExecutableFileAndPrivateFolders)
     writeText(dir / "file", "x");
     EXPECT_THROW(ClaudeCodeLauncher::writeScript("X", config, dir / "file/profile"), FileError);
     EXPECT_THROW(ClaudeCodeLauncher::writeScript("X", dir / "file/config", profile), FileError);
-    fs::create_directories(dir / "blocked/Claude Code.command/inside");
-    EXPECT_THROW(ClaudeCodeLauncher::writeScript("X", config, dir / "blocked"), FileError);
 }
 
 // Runs the written file with HOME in the sandbox, a stand-in `claude` that records what it was given, and
@@ -156,19 +146,4 @@ TEST_F(ClaudeCodeLauncherRun, HostileNamesArePrintedAsTheyAreAndNeverRun)
         EXPECT_FALSE(fs::exists(stray)) << stray;
     for (const char* stray : {"ran-f", "ran-g", "x"})
         EXPECT_FALSE(fs::exists(dir / "work" / stray) || fs::exists(home / stray)) << stray;
-}
-
-TEST_F(ClaudeCodeLauncherRun, WithoutClaudeItPointsToTheDocumentation)
-{
-    const fs::path script = ClaudeCodeLauncher::writeScript("Work", dir / "p/ClaudeCode", dir / "p");
-    fs::create_directories(dir / "tools");
-    fs::create_symlink("/bin/mkdir", dir / "tools/mkdir");
-    const auto result = run(script, (dir / "tools").string());
-    EXPECT_EQ(result.exitStatus, 0) << result.standardOutput;
-    EXPECT_NE(
-        result.standardOutput.find("Claude Code profile: Work\nCLAUDE_CONFIG_DIR=" + (dir / "p/ClaudeCode").string() +
-            "\n\nClaude Code isn't installed. See " + std::string(ClaudeCodeLauncher::documentationURL) + "\n"),
-        std::string::npos)
-        << result.standardOutput;
-    EXPECT_FALSE(fs::exists(dir / "record/config"));
 }

@@ -57,10 +57,16 @@ TEST(DataImporter, CopiesTheDataOfARunningAppWithoutItsLockEntries)
     writeText(source / "RunningChromeVersion", "126.0.6478.127");
     const auto before = describeTree(source);
 
+    // Missing parents are made; an empty destination folder is replaced.
     const fs::path destination = dir / "Korvel/Profiles/X/Data";
     DataImporter::importData(source, destination);
+    fs::create_directories(dir / "empty");
+    DataImporter::importData(source, dir / "empty");
+    EXPECT_EQ(describeTree(dir / "empty"), describeTree(destination));
+    EXPECT_EQ(modeOf(dir / "empty"), 0700u);
 
     EXPECT_EQ(describeTree(source), before) << "the source is never changed";
+    EXPECT_EQ(modeOf(source), 0755u);
     EXPECT_EQ(readText(dir / "cookie"), "keep me");
     EXPECT_EQ(modeOf(destination), 0700u);
     auto expected = before;
@@ -70,20 +76,6 @@ TEST(DataImporter, CopiesTheDataOfARunningAppWithoutItsLockEntries)
     }
     expected.erase("SingletonSocket/inside");
     EXPECT_EQ(describeTree(destination), expected) << "contents, modes, times and links as in the source";
-}
-
-TEST(DataImporter, AnEmptyDestinationFolderIsReplacedAndMissingParentsAreMade)
-{
-    TempDir dir;
-    writeText(dir / "source/config.json", "only the configuration");
-    ::chmod((dir / "source").c_str(), 0755);
-    fs::create_directories(dir / "empty");
-    for (const fs::path& destination : {dir / "empty", dir / "a/b/c/Data"}) {
-        DataImporter::importData(dir / "source", destination);
-        EXPECT_EQ(readText(destination / "config.json"), "only the configuration");
-        EXPECT_EQ(modeOf(destination), 0700u);
-    }
-    EXPECT_EQ(modeOf(dir / "source"), 0755u);
 }
 
 TEST(DataImporter, NeverMixesWithExistingDataOrImportsNothing)

@@ -22,18 +22,18 @@ std::filesystem::path makeBundle(const std::filesystem::path& folder, const std:
 
 } // namespace
 
-// The icon and GLib's view of the entries are covered through korvel-tool lsregister (KorvelToolTest).
+// The icon, GLib's view of the entries and the fallback below HOME are covered through korvel-tool lsregister.
 TEST(DesktopRegistration, EntriesCarryNameExecutableSchemesAndLocation)
 {
     TempDir folder;
+    const auto data = folder / "data";
     const PlistDictionary urlType {{"CFBundleURLName", "Claude"}, {"CFBundleURLSchemes", PlistArray {"claude", "x-c"}}};
     const auto claude = makeBundle(folder / "Apps 100%", "Claude",
         {{"CFBundleIdentifier", "com.anthropic.claudefordesktop"}, {"CFBundleExecutable", "Claude"},
             {"CFBundleName", "Claude"}, {"CFBundleDisplayName", "Claude Desktop"},
             {"CFBundleURLTypes", PlistArray {urlType}}});
-    const auto data = folder / "data";
     const auto file = DesktopRegistration::registerBundle(claude / "", data);
-    EXPECT_EQ(file, data / "applications" / "korvel-com.anthropic.claudefordesktop.desktop");
+    EXPECT_EQ(file, data / "applications/korvel-com.anthropic.claudefordesktop.desktop");
     const auto entry = DesktopEntry::read(file);
     EXPECT_EQ(entry.value("Type"), "Application");
     EXPECT_EQ(entry.value("Name"), "Claude Desktop");
@@ -41,16 +41,27 @@ TEST(DesktopRegistration, EntriesCarryNameExecutableSchemesAndLocation)
     EXPECT_EQ(entry.value("MimeType"), "x-scheme-handler/claude;x-scheme-handler/x-c;");
     EXPECT_EQ(entry.value(DesktopRegistration::bundleKey), claude.string()) << "without the trailing slash";
 
-    // Names fall back to CFBundleName, then the folder; a profile app declares no schemes.
+    // The name falls back to the folder's; a profile app declares no schemes.
     const auto profile = makeBundle(folder.path(), "Claude Work",
         {{"CFBundleIdentifier", "com.veldrane.Korvel.profile.abc"}, {"CFBundleExecutable", "KorvelLauncher"}});
     const auto profileEntry = DesktopEntry::read(DesktopRegistration::registerBundle(profile, data));
     EXPECT_EQ(profileEntry.value("Name"), "Claude Work");
     EXPECT_EQ(profileEntry.value("MimeType"), std::nullopt);
-    EXPECT_EQ(profileEntry.value("Icon"), std::nullopt);
     EXPECT_EQ(DesktopRegistration::entryFor(profile, "%u").value("Exec"),
         "\"" + (profile / "Contents/MacOS/KorvelLauncher").string() + "\" %u");
     EXPECT_EQ(DesktopRegistration::fileName("org.example/../evil id"), "korvel-org.example_.._evil_id.desktop");
+
+    // A new identifier replaces the entry under the old one; unregistering removes only the bundle's own.
+    std::filesystem::copy_file(file, data / "applications/other.desktop"); // not ours, though it names Claude
+    InfoPlistPatcher::write({{"CFBundleIdentifier", "com.example.renamed"}, {"CFBundleExecutable", "Claude"}},
+        claude / "Contents/Info.plist");
+    const auto renamed = DesktopRegistration::registerBundle(claude, data);
+    EXPECT_FALSE(std::filesystem::exists(file));
+    DesktopRegistration::unregisterBundle(claude.string() + "/", data);
+    EXPECT_FALSE(std::filesystem::exists(renamed));
+    EXPECT_TRUE(std::filesystem::exists(data / "applications/other.desktop"));
+    EXPECT_TRUE(std::filesystem::exists(data / "applications/korvel-com.veldrane.Korvel.profile.abc.desktop"));
+    EXPECT_NO_THROW(DesktopRegistration::unregisterBundle(claude, folder / "no-such-folder"));
 }
 
 TEST(DesktopRegistration, BundlesWithoutIdentityAreRefusedBeforeAnythingChanges)
@@ -61,34 +72,6 @@ TEST(DesktopRegistration, BundlesWithoutIdentityAreRefusedBeforeAnythingChanges)
     EXPECT_THROW(DesktopRegistration::registerBundle(anonymous, data), std::runtime_error);
     const auto nothing = makeBundle(folder.path(), "Nothing", {{"CFBundleIdentifier", "com.example.nothing"}});
     EXPECT_THROW(DesktopRegistration::registerBundle(nothing, data), std::runtime_error);
-    EXPECT_THROW(DesktopRegistration::entryFor(nothing), std::runtime_error);
     EXPECT_THROW(DesktopRegistration::registerBundle(folder / "Nowhere.app", data), FileError);
     EXPECT_FALSE(std::filesystem::exists(data));
-}
-
-TEST(DesktopRegistration, ABundleKeepsOneEntryAndUnregisteringRemovesOnlyItsOwn)
-{
-    TempDir folder;
-    const auto data = folder / "data";
-    const auto applications = data / "applications";
-    const auto one =
-        makeBundle(folder.path(), "One", {{"CFBundleIdentifier", "com.example.one"}, {"CFBundleExecutable", "One"}});
-    const auto two =
-        makeBundle(folder.path(), "Two", {{"CFBundleIdentifier", "com.example.two"}, {"CFBundleExecutable", "Two"}});
-    const auto oldFile = DesktopRegistration::registerBundle(one, data);
-    const auto twoFile = DesktopRegistration::registerBundle(two, data);
-    std::filesystem::copy_file(oldFile, applications / "other.desktop"); // not ours, though it names One
-
-    // A new identifier replaces the entry under the old one.
-    InfoPlistPatcher::write({{"CFBundleIdentifier", "com.example.renamed"}, {"CFBundleExecutable", "One"}},
-        one / "Contents" / "Info.plist");
-    const auto newFile = DesktopRegistration::registerBundle(one, data);
-    EXPECT_FALSE(std::filesystem::exists(oldFile));
-    EXPECT_TRUE(std::filesystem::exists(newFile));
-
-    DesktopRegistration::unregisterBundle(one.string() + "/", data);
-    EXPECT_FALSE(std::filesystem::exists(newFile));
-    EXPECT_TRUE(std::filesystem::exists(twoFile));
-    EXPECT_TRUE(std::filesystem::exists(applications / "other.desktop"));
-    EXPECT_NO_THROW(DesktopRegistration::unregisterBundle(one, folder / "no-such-folder"));
 }

@@ -50,16 +50,23 @@ std::string configWithPins(const Pins& pins)
 
 } // namespace
 
-TEST(SessionImporter, AccountsAreUuidNamedEntriesOfBothSessionFolders)
+TEST(SessionImporter, AccountsAreUuidNamedEntriesAndWithoutSharedOnesNothingHappens)
 {
-    TempDir dir;
-    EXPECT_TRUE(SessionImporter::accounts(dir / "missing").empty());
-    fs::create_directories(dir / code / alice);
-    writeText(dir / agent / bob, "a file named like an account counts too");
+    Sandbox box;
+    EXPECT_TRUE(SessionImporter::accounts(box.source).empty());
+    writeText(box.source / code / alice / "local_1.json", "");
+    writeText(box.source / agent / bob, "a file named like an account counts too");
     for (const char* notAnAccount : {"not-a-uuid", "{0B5A1F3C-7D2E-4C61-9A8B-3E4F5A6B7C8D}", ".DS_Store"})
-        fs::create_directories(dir / code / notAnAccount);
-    fs::create_directories(dir / "other-folder" / "11111111-2222-4333-8444-555555555555");
-    EXPECT_EQ(SessionImporter::accounts(dir.path()), (std::set<std::string> {alice, bob}));
+        fs::create_directories(box.source / code / notAnAccount);
+    fs::create_directories(box.source / "other-folder/11111111-2222-4333-8444-555555555555");
+    EXPECT_EQ(SessionImporter::accounts(box.source), (std::set<std::string> {alice, bob}));
+
+    // The profile has none of these accounts: nothing is copied and no ledger is written.
+    fs::create_directories(box.destination / code / "no-uuid");
+    fs::create_directories(box.destination / agent / "11111111-2222-4333-8444-555555555555");
+    EXPECT_EQ(box.import(), (Summary {0, 0}));
+    EXPECT_FALSE(fs::exists(box.ledger));
+    EXPECT_FALSE(fs::exists(box.destination / code / alice));
 }
 
 TEST(SessionImporter, CopiesWhatIsMissingForAccountsTheProfileHasAndRemembersIt)
@@ -107,18 +114,6 @@ TEST(SessionImporter, CopiesWhatIsMissingForAccountsTheProfileHasAndRemembersIt)
     writeText(box.source / code / alice / "local_6.json", "");
     writeText(box.source / code / alice / "index.db", "");
     EXPECT_EQ(box.import(), (Summary {1, 2}));
-}
-
-TEST(SessionImporter, WithoutAccountsOrCandidatesNothingHappensAndNoLedgerIsWritten)
-{
-    Sandbox box;
-    writeText(box.source / code / alice / "local_1.json", "");
-    fs::create_directories(box.destination / code / "no-uuid");
-    EXPECT_EQ(box.import(), (Summary {0, 0}));
-    fs::create_directories(box.destination / agent / "11111111-2222-4333-8444-555555555555");
-    EXPECT_EQ(box.import(), (Summary {0, 0}));
-    EXPECT_FALSE(fs::exists(box.ledger));
-    EXPECT_FALSE(fs::exists(box.destination / code / alice));
 }
 
 TEST(SessionImporter, NeverOverwritesNorFollowsLinks)
@@ -232,10 +227,20 @@ TEST(SessionImporterPins, MergesPinsOfSessionsTheProfileHasAndKeepsEverythingEls
     EXPECT_EQ(box.pins(), (json {"local_c"}));
 }
 
-TEST(SessionImporterPins, AMissingOrMisshapenConfigurationGetsThePins)
+TEST(SessionImporterPins, MisshapenConfigurationsGetThePinsAndUnreadableOnesGiveOrFailNothing)
 {
     Sandbox box;
     writeText(box.destination / code / alice / "local_a.json", "");
+    // An unusable source configuration has nothing to give.
+    for (const std::string config : {"not json", R"(["local_a"])",
+             R"({"preferences": {"epitaxyPrefs": {"starred-local-code-sessions": "local_a"}}})"}) {
+        writeText(box.source / "claude_desktop_config.json", config);
+        EXPECT_TRUE(box.pinsToMerge().empty()) << config;
+        EXPECT_EQ(box.mergePins(), 0) << config;
+    }
+    EXPECT_FALSE(fs::exists(box.config) || fs::exists(box.ledger));
+
+    // A missing or misshapen profile configuration gets the pins; whatever else it holds stays.
     writeText(box.source / "claude_desktop_config.json", configWithPins({"local_a"}));
     EXPECT_EQ(box.mergePins(), 1);
     EXPECT_EQ(json::parse(readText(box.config)), json::parse(configWithPins({"local_a"})));
@@ -247,23 +252,10 @@ TEST(SessionImporterPins, AMissingOrMisshapenConfigurationGetsThePins)
         EXPECT_EQ(box.mergePins(), 1) << config;
         EXPECT_EQ(box.pins(), (json {"local_a"})) << config;
     }
-}
 
-TEST(SessionImporterPins, AnUnreadableSourceGivesNothingAndAnUnreadableDestinationFailsTheMerge)
-{
-    Sandbox box;
-    writeText(box.destination / code / alice / "local_a.json", "");
-    for (const std::string& config : {std::string("not json"), std::string("[\"local_a\"]"),
-             std::string(R"({"preferences": {"epitaxyPrefs": {"starred-local-code-sessions": "local_a"}}})")}) {
-        writeText(box.source / "claude_desktop_config.json", config);
-        EXPECT_TRUE(box.pinsToMerge().empty()) << config;
-        EXPECT_EQ(box.mergePins(), 0) << config;
-    }
-    EXPECT_FALSE(fs::exists(box.config));
-    EXPECT_FALSE(fs::exists(box.ledger));
-
-    writeText(box.source / "claude_desktop_config.json", configWithPins({"local_a"}));
-    for (const std::string& text : {std::string("{\"preferences\": "), std::string("[1, 2]")}) {
+    // One that cannot be read fails the merge and is left as it is.
+    fs::remove(box.ledger);
+    for (const std::string text : {"{\"preferences\": ", "[1, 2]"}) {
         writeText(box.config, text);
         EXPECT_EQ(box.pinsToMerge(), (Pins {"local_a"}));
         const auto error = thrown<FileError>([&] { box.mergePins(); });

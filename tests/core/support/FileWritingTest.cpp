@@ -1,3 +1,4 @@
+#include "core/support/AtomicFile.hpp"
 #include "core/support/Directories.hpp"
 #include "core/support/FileError.hpp"
 #include "tests/support/TempDir.hpp"
@@ -10,6 +11,29 @@
 using namespace korvel;
 using namespace korvel::test;
 namespace fs = std::filesystem;
+
+TEST(AtomicFile, ReplacesContentKeepsTheModeAndLeavesNothingBehindOnFailure)
+{
+    TempDir dir;
+    const auto file = dir / "f.json";
+    AtomicFile::write(file, "one");
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    EXPECT_EQ(modeOf(file), 0666u & ~mask);
+    ::chmod(file.c_str(), 0755);
+    AtomicFile::write(file, std::string(100000, 'x'));
+    EXPECT_EQ(readText(file), std::string(100000, 'x'));
+    EXPECT_EQ(modeOf(file), 0755u);
+
+    fs::create_directories(dir / "target/child");
+    const auto error = thrown<FileError>([&] { AtomicFile::write(dir / "target", "x"); });
+    EXPECT_EQ(error.kind(), FileError::Kind::WriteUnknown);
+    EXPECT_EQ(error.path(), dir / "target");
+    EXPECT_NE(std::string(error.what()).find((dir / "target").string()), std::string::npos);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 2) << "a temporary left behind";
+    EXPECT_THROW(AtomicFile::write(dir / "missing/f", "x"), FileError);
+    EXPECT_EQ(thrown<FileError>([&] { AtomicFile::read(dir / "nope"); }).kind(), FileError::Kind::ReadNoSuchFile);
+}
 
 TEST(Directories, NewFoldersGetExactlyTheModeWhateverTheUmaskAndExistingOnesStayAsTheyAre)
 {
@@ -28,20 +52,13 @@ TEST(Directories, NewFoldersGetExactlyTheModeWhateverTheUmaskAndExistingOnesStay
     EXPECT_EQ(modeOf(dir / "existing"), 0755u);
     Directories::create(dir / "trailing/slash/", 0750);
     EXPECT_EQ(modeOf(dir / "trailing/slash"), 0750u);
-
     fs::create_directory_symlink(dir / "existing", dir / "link");
     Directories::create(dir / "link/through", 0700);
     EXPECT_EQ(modeOf(dir / "existing/through"), 0700u) << "a link to a folder is a folder";
-}
 
-TEST(Directories, APathThroughAFileOrADanglingLinkFails)
-{
-    TempDir dir;
+    // A path through a file or a dangling link fails.
     writeText(dir / "file", "x");
-    const auto error = thrown<FileError>([&] { Directories::create(dir / "file/sub/deeper", 0700); });
-    EXPECT_EQ(error.kind(), FileError::Kind::WriteUnknown);
-    EXPECT_EQ(error.errorNumber(), ENOTDIR);
-
+    EXPECT_EQ(thrown<FileError>([&] { Directories::create(dir / "file/sub/deeper", 0700); }).errorNumber(), ENOTDIR);
     fs::create_symlink(dir / "nowhere", dir / "dangling");
     EXPECT_THROW(Directories::create(dir / "dangling/sub", 0700), FileError);
     EXPECT_FALSE(fs::exists(dir / "nowhere"));
