@@ -44,7 +44,7 @@ protected:
 TEST_F(LinkHandlerTest, KorvelBecomesTheHandlerForItselfAndForGLibsOwnTools)
 {
     // The answer changes within the same process right after the change, as the settings screen asks at once.
-    EXPECT_EQ(probe({"get", probeLink, "set", korvel.string(), "claude", "get", probeLink}),
+    EXPECT_EQ(probe({"get", probeLink, "set", korvel.string(), "get", probeLink}),
         (Lines {"handler none", "set ok", "handler " + korvel.string()}));
     EXPECT_EQ(handler(), "handler " + korvel.string());
     const auto entry = DesktopEntry::read(sandbox.dataHome() / "applications" / "korvel.desktop");
@@ -63,11 +63,11 @@ TEST_F(LinkHandlerTest, ProfileAppsAndClaudeTakeTheSchemeInTurnWithKorvel)
 {
     const auto profileApp = makeBundle(sandbox.home() / "Applications" / "Claude Profiles", "Claude Work",
         "com.veldrane.Korvel.profile.0f4c6a2e-1b7d-4e55-9a3b-6c2d8e9f0a11", stayingScript());
-    EXPECT_EQ(probe({"set", profileApp.string(), "claude"}), Lines {"set ok"});
+    EXPECT_EQ(probe({"set", profileApp.string()}), Lines {"set ok"});
     EXPECT_EQ(handler(), "handler " + profileApp.string());
     // Back and forth, as the routing switch does.
-    EXPECT_EQ(probe({"set", claude.string(), "claude", "get", probeLink, "set", korvel.string(), "claude", "get",
-                  probeLink, "set", claude.string(), "claude"}),
+    EXPECT_EQ(probe({"set", claude.string(), "get", probeLink, "set", korvel.string(), "get", probeLink, "set",
+                  claude.string()}),
         (Lines {"set ok", "handler " + claude.string(), "set ok", "handler " + korvel.string(), "set ok"}));
     EXPECT_EQ(handler(), "handler " + claude.string());
 }
@@ -93,15 +93,15 @@ TEST_F(LinkHandlerTest, EntriesOfOtherProgramsNameTheirBundleThroughTheirExecuta
 TEST_F(LinkHandlerTest, RefusalsArriveAsErrorsWithTheirReason)
 {
     std::filesystem::remove(bundleExecutable(claude));
-    EXPECT_THAT(probe({"set", claude.string(), "claude"}),
+    EXPECT_THAT(probe({"set", claude.string()}),
         Contains(HasSubstr("set error The file “" + bundleExecutable(claude).string())));
     const auto anonymous = makeBundle(sandbox.root(), "Anonymous", "", "");
-    EXPECT_THAT(probe({"set", anonymous.string(), "claude"}), Contains(HasSubstr("set error "))) << "no identifier";
+    EXPECT_THAT(probe({"set", anonymous.string()}), Contains(HasSubstr("set error "))) << "no identifier";
 
     // GLib cannot write mimeapps.list under a regular file: its own message comes through.
     writeText(sandbox.root() / "file", "");
     sandbox.set("XDG_CONFIG_HOME", (sandbox.root() / "file" / "config").string());
-    const auto lines = probe({"set", korvel.string(), "claude"});
+    const auto lines = probe({"set", korvel.string()});
     ASSERT_EQ(lines.size(), 1U);
     EXPECT_TRUE(lines[0].starts_with("set error ") && lines[0].size() > 20) << lines[0];
     sandbox.set("XDG_CONFIG_HOME", sandbox.configHome().string());
