@@ -3,12 +3,10 @@
 #include "tests/app/ui/support/UiSandbox.hpp"
 
 #include "app/ui/BadgePixmap.hpp"
-#include "app/ui/ContentView.hpp"
 #include "app/ui/MenuBarItem.hpp"
 #include "app/ui/NewProfileSheet.hpp"
 #include "app/ui/WelcomeView.hpp"
 #include "core/building/IconRenderer.hpp"
-#include "tests/app/support/Await.hpp"
 
 #include <QAction>
 #include <QApplication>
@@ -22,31 +20,16 @@ namespace korvel::test {
 namespace {
 
 using ::testing::ElementsAre;
+using namespace std::chrono_literals;
 
-struct MenuLine
+// The menu as text: "----" for a separator, " (off)" after a disabled item.
+std::vector<std::string> linesOf(QMenu& menu)
 {
-    std::string text;
-    bool enabled = true;
-    bool separator = false;
-    friend bool operator==(const MenuLine&, const MenuLine&) = default;
-    friend std::ostream& operator<<(std::ostream& out, const MenuLine& line)
-    {
-        return out << (line.separator ? "----" : line.text) << (line.enabled ? "" : " (disabled)");
+    std::vector<std::string> lines;
+    for (QAction* action : menu.actions()) {
+        lines.push_back(
+            action->isSeparator() ? "----" : action->text().toStdString() + (action->isEnabled() ? "" : " (off)"));
     }
-};
-
-MenuLine line(std::string text, bool enabled = true)
-{
-    return {std::move(text), enabled, false};
-}
-
-const MenuLine separator {{}, true, true};
-
-std::vector<MenuLine> linesOf(QMenu& menu)
-{
-    std::vector<MenuLine> lines;
-    for (QAction* action : menu.actions())
-        lines.push_back({action->text().toStdString(), action->isEnabled(), action->isSeparator()});
     return lines;
 }
 
@@ -56,8 +39,7 @@ QAction* actionNamed(QMenu& menu, const QString& text)
         if (action->text() == text)
             return action;
     }
-    ADD_FAILURE() << "no menu item " << text.toStdString();
-    return nullptr;
+    throw std::runtime_error("no menu item " + text.toStdString());
 }
 
 // The widget Qt embeds into the X11 tray for the icon.
@@ -73,77 +55,80 @@ QWidget* trayIconWidget()
 class TrayTest : public UiSandbox
 {
 protected:
-    KorvelApp& startApp(bool tray = true)
-    {
-        KorvelApp& korvel = makeApp();
-        korvel.start(tray);
-        return korvel;
-    }
-
     void completeWelcome() { fake.userDefaults.setBool(AppModel::didCompleteWelcomeKey, true); }
 };
 
-TEST_F(TrayTest, MenuWithoutProfilesOffersOnlyCreation)
+TEST_F(TrayTest, StartsInTheTrayUnlessThereIsNoTrayOrTheWelcomeIsDue)
 {
     completeWelcome();
     KorvelApp& korvel = startApp();
     settleApp();
+    EXPECT_FALSE(korvel.mainWindow()) << "with a tray and the welcome done, Korvel starts in the tray only";
     QMenu& menu = korvel.menuBarItem()->menu();
     EXPECT_THAT(linesOf(menu),
-        ElementsAre(line("No profiles yet", false), separator, line("Open All Profiles", false), line("New Profile…"),
-            line("Manage Profiles…"), line("Settings…"), separator, line("Quit Korvel")));
+        ElementsAre("No profiles yet (off)", "----", "Open All Profiles (off)", "New Profile…", "Manage Profiles…",
+            "Settings…", "----", "Quit Korvel"));
     EXPECT_EQ(actionNamed(menu, "Quit Korvel")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
-    // No active profile: Korvel's own symbol and name, no "Active:" line.
-    EXPECT_FALSE(korvel.menuBarItem()->label().profile);
+    EXPECT_FALSE(korvel.menuBarItem()->label().profile) << "no active profile: Korvel's own symbol";
     EXPECT_EQ(korvel.menuBarItem()->trayIcon().toolTip(), "Korvel");
-    EXPECT_FALSE(korvel.mainWindow()) << "with a tray and the welcome done, Korvel starts in the tray only";
+    stopApp();
+
+    KorvelApp& withoutTray = startApp(false);
+    ASSERT_TRUE(withoutTray.mainWindow());
+    EXPECT_TRUE(withoutTray.mainWindow()->isVisible());
+    EXPECT_FALSE(withoutTray.menuBarItem()->trayIcon().isVisible());
+    stopApp();
+
+    fake.userDefaults.setBool(AppModel::didCompleteWelcomeKey, false);
+    KorvelApp& firstStart = startApp();
+    ASSERT_TRUE(firstStart.mainWindow());
+    EXPECT_TRUE(firstStart.mainWindow()->isVisible());
+    EXPECT_TRUE(waitUntil([&firstStart] { return firstStart.mainWindow()->welcomeView() != nullptr; }));
 }
 
-TEST_F(TrayTest, MenuShowsTheActiveProfileAndWhichAppsRun)
+TEST_F(TrayTest, MenuShowsTheActiveProfileAndOpensTheApps)
 {
     const Profile work = makeProfile("Work", ProfileColor::Teal);
     const Profile personal = makeProfile("Personal", ProfileColor::Orange);
     storeProfiles({work, personal});
+    buildApp(work);
+    buildApp(personal);
     KorvelApp& korvel = startApp();
     settleApp();
-    QMenu& menu = korvel.menuBarItem()->menu();
+    MenuBarItem& item = *korvel.menuBarItem();
+    QMenu& menu = item.menu();
     EXPECT_THAT(linesOf(menu),
-        ElementsAre(line("Work"), line("Personal"), separator, line("Open All Profiles"), line("New Profile…"),
-            line("Manage Profiles…"), line("Settings…"), separator, line("Quit Korvel")));
-    for (const QString name : {"Work", "Personal"})
-        EXPECT_FALSE(actionNamed(menu, name)->icon().isNull()) << "each row carries its badge";
+        ElementsAre("Work", "Personal", "----", "Open All Profiles", "New Profile…", "Manage Profiles…", "Settings…",
+            "----", "Quit Korvel"));
+    EXPECT_FALSE(actionNamed(menu, "Personal")->icon().isNull()) << "each row carries its badge";
 
+    // Rebuilt when what it shows changes, and only then: no timer, no unrelated announcement.
+    const int builds = item.menuBuilds();
+    korvel.model().setSelection(std::nullopt);
+    korvel.model().setAutoUpdateProfileApps(false);
+    spin(1500ms);
+    EXPECT_EQ(item.menuBuilds(), builds);
     const auto app = launchApp(work);
+    EXPECT_EQ(item.menuBuilds(), builds + 1);
     fake.workspace.bringToFront(app);
     EXPECT_THAT(linesOf(menu),
-        ElementsAre(line("Active: Work", false), line("Work — Running"), line("Personal"), separator,
-            line("Open All Profiles"), line("New Profile…"), line("Manage Profiles…"), line("Settings…"), separator,
-            line("Quit Korvel")));
-    EXPECT_EQ(korvel.menuBarItem()->label().profile, work);
-    EXPECT_EQ(korvel.menuBarItem()->trayIcon().toolTip(), "Active Claude account: Work");
+        ElementsAre("Active: Work (off)", "Work — Running", "Personal", "----", "Open All Profiles", "New Profile…",
+            "Manage Profiles…", "Settings…", "----", "Quit Korvel"));
+    EXPECT_EQ(item.label().profile, work);
+    EXPECT_EQ(item.trayIcon().toolTip(), "Active Claude account: Work");
 
     // The app quits: its row goes back to the bare name; it stays the active profile.
     fake.workspace.quit(app);
     settleApp();
-    EXPECT_EQ(linesOf(menu)[1], line("Work"));
-    EXPECT_EQ(linesOf(menu)[0], line("Active: Work", false));
-}
+    EXPECT_THAT(linesOf(menu), testing::IsSupersetOf({"Active: Work (off)", "Work"}));
 
-TEST_F(TrayTest, MenuIsRebuiltWhenWhatItShowsChangesAndOnlyThen)
-{
-    const Profile work = makeProfile("Work");
-    storeProfiles({work});
-    KorvelApp& korvel = startApp();
+    actionNamed(menu, "Personal")->trigger();
     settleApp();
-    MenuBarItem& item = *korvel.menuBarItem();
-    const int builds = item.menuBuilds();
-    korvel.model().setSelection(std::nullopt); // published, but not in the menu
-    korvel.model().setAutoUpdateProfileApps(false);
-    spin(std::chrono::milliseconds(1500)); // no timer rebuilds it meanwhile
-    EXPECT_EQ(item.menuBuilds(), builds);
-    launchApp(work);
-    EXPECT_EQ(item.menuBuilds(), builds + 1);
-    EXPECT_EQ(linesOf(item.menu())[0], line("Work — Running"));
+    EXPECT_THAT(fake.workspace.openedApplications, ElementsAre(paths.appURL(personal)));
+    actionNamed(menu, "Open All Profiles")->trigger();
+    settleApp();
+    EXPECT_THAT(fake.workspace.openedApplications,
+        ElementsAre(paths.appURL(personal), paths.appURL(work), paths.appURL(personal)));
 }
 
 TEST_F(TrayTest, TheIconSitsInTheDesktopsTrayAndOpensTheMenu)
@@ -155,78 +140,33 @@ TEST_F(TrayTest, TheIconSitsInTheDesktopsTrayAndOpensTheMenu)
     fake.workspace.bringToFront(launchApp(work));
     QSystemTrayIcon& tray = korvel.menuBarItem()->trayIcon();
     ASSERT_TRUE(tray.isVisible());
-    ASSERT_TRUE(eventually([&tray] { return tray.geometry().isValid() && trayIconWidget(); }))
+    ASSERT_TRUE(waitUntil([&tray] { return tray.geometry().isValid() && trayIconWidget(); }, 10s))
         << "trayer never embedded the icon";
-    const QRect screen = QApplication::primaryScreen()->geometry();
-    EXPECT_TRUE(screen.contains(tray.geometry())) << "the icon is on screen, in the tray at the top edge";
-    EXPECT_LT(tray.geometry().top(), 40);
+    EXPECT_TRUE(QApplication::primaryScreen()->geometry().contains(tray.geometry()) && tray.geometry().top() < 40)
+        << "on screen, in the tray at the top edge";
 
     // A right click on the embedded icon shows the menu, as the desktop would.
     QWidget* icon = trayIconWidget();
     QTest::mouseClick(icon, Qt::RightButton, Qt::NoModifier, icon->rect().center());
     QMenu& menu = korvel.menuBarItem()->menu();
-    ASSERT_TRUE(eventually([&menu] { return menu.isVisible(); }));
+    ASSERT_TRUE(waitUntil([&menu] { return menu.isVisible(); }, 10s));
     screenshot(menu, "tray-menu");
-    QScreen* display = QApplication::primaryScreen();
-    const QPixmap desktop = display->grabWindow(0);
-    EXPECT_TRUE(desktop.save(QString(KORVEL_BINARY_DIR) + "/screenshots/tray-desktop.png"));
+    EXPECT_TRUE(QApplication::primaryScreen()->grabWindow(0).save(
+        QString(KORVEL_BINARY_DIR) + "/screenshots/tray-desktop.png"));
 
     // Choosing "Manage Profiles…" with the mouse opens the window.
     QAction* manage = actionNamed(menu, "Manage Profiles…");
     QTest::mouseClick(&menu, Qt::LeftButton, Qt::NoModifier, menu.actionGeometry(manage).center());
-    ASSERT_TRUE(eventually([&korvel] { return korvel.mainWindow() && korvel.mainWindow()->isVisible(); }));
+    ASSERT_TRUE(waitUntil([&korvel] { return korvel.mainWindow() && korvel.mainWindow()->isVisible(); }, 10s));
     EXPECT_FALSE(menu.isVisible());
 
     // A left click shows the menu as well.
     QTest::mouseClick(icon, Qt::LeftButton, Qt::NoModifier, icon->rect().center());
-    ASSERT_TRUE(eventually([&menu] { return menu.isVisible(); }));
+    ASSERT_TRUE(waitUntil([&menu] { return menu.isVisible(); }, 10s));
     menu.hide();
 }
 
-TEST_F(TrayTest, ProfileRowsAndOpenAllOpenTheApps)
-{
-    const Profile work = makeProfile("Work");
-    const Profile personal = makeProfile("Personal");
-    storeProfiles({work, personal});
-    buildApp(work);
-    buildApp(personal);
-    KorvelApp& korvel = startApp();
-    settleApp();
-    actionNamed(korvel.menuBarItem()->menu(), "Personal")->trigger();
-    settleApp();
-    EXPECT_THAT(fake.workspace.openedApplications, ElementsAre(paths.appURL(personal)));
-    actionNamed(korvel.menuBarItem()->menu(), "Open All Profiles")->trigger();
-    settleApp();
-    EXPECT_THAT(fake.workspace.openedApplications,
-        ElementsAre(paths.appURL(personal), paths.appURL(work), paths.appURL(personal)));
-}
-
-TEST_F(TrayTest, NewProfileFromTheMenuOpensTheWindowThenTheSheet)
-{
-    completeWelcome();
-    KorvelApp& korvel = startApp();
-    ASSERT_FALSE(korvel.mainWindow());
-    actionNamed(korvel.menuBarItem()->menu(), "New Profile…")->trigger();
-    ContentView* window = korvel.mainWindow();
-    ASSERT_TRUE(window);
-    EXPECT_TRUE(window->isVisible());
-    EXPECT_TRUE(korvel.model().showNewProfile());
-    ASSERT_TRUE(eventually([window] { return window->newProfileSheet() && window->newProfileSheet()->isVisible(); }));
-    EXPECT_TRUE(eventually([window] {
-        return window->isActiveWindow() || window->newProfileSheet()->isActiveWindow();
-    })) << "the window is brought to the front";
-
-    // Cancel, close the window, and ask for the sheet with Ctrl+N inside the window: only the flag is set there.
-    window->newProfileSheet()->cancelButton()->click();
-    EXPECT_FALSE(korvel.model().showNewProfile());
-    EXPECT_TRUE(eventually([window] { return !window->newProfileSheet(); }));
-    EXPECT_EQ(window->newProfileCommand()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_N));
-    EXPECT_EQ(window->openAllCommand()->shortcut(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
-    window->newProfileCommand()->trigger();
-    EXPECT_TRUE(korvel.model().showNewProfile());
-}
-
-TEST_F(TrayTest, ClosingTheWindowKeepsKorvelRunningAndQuitIsExplicit)
+TEST_F(TrayTest, ClosingTheWindowKeepsKorvelRunningAndItsCommandsWork)
 {
     completeWelcome();
     QApplication::setQuitOnLastWindowClosed(true);
@@ -234,39 +174,30 @@ TEST_F(TrayTest, ClosingTheWindowKeepsKorvelRunningAndQuitIsExplicit)
     EXPECT_FALSE(QApplication::quitOnLastWindowClosed()) << "Korvel lives on in the tray";
     EXPECT_FALSE(korvel.delegate().applicationShouldTerminateAfterLastWindowClosed());
     QSignalSpy quit(&korvel, &KorvelApp::quitRequested);
-    actionNamed(korvel.menuBarItem()->menu(), "Manage Profiles…")->trigger();
+    QMenu& menu = korvel.menuBarItem()->menu();
+    actionNamed(menu, "New Profile…")->trigger(); // opens the window, then the sheet
     ContentView* window = korvel.mainWindow();
-    showAndWait(*window);
+    ASSERT_TRUE(window && window->isVisible());
+    ASSERT_TRUE(waitUntil([window] { return window->newProfileSheet() && window->newProfileSheet()->isVisible(); }));
+    window->newProfileSheet()->cancelButton()->click();
+    ASSERT_TRUE(waitUntil([window] { return !window->newProfileSheet(); }));
     window->close();
     spin();
     EXPECT_FALSE(window->isVisible());
-    EXPECT_EQ(quit.count(), 0);
     EXPECT_TRUE(korvel.menuBarItem()->trayIcon().isVisible());
-
-    actionNamed(korvel.menuBarItem()->menu(), "Manage Profiles…")->trigger();
+    EXPECT_EQ(quit.count(), 0);
+    actionNamed(menu, "Manage Profiles…")->trigger();
     EXPECT_EQ(korvel.mainWindow(), window) << "the one window comes back";
     EXPECT_TRUE(window->isVisible());
-    actionNamed(korvel.menuBarItem()->menu(), "Quit Korvel")->trigger();
-    EXPECT_EQ(quit.count(), 1);
+    actionNamed(menu, "Quit Korvel")->trigger();
     window->quitCommand()->trigger();
     EXPECT_EQ(quit.count(), 2);
+
     EXPECT_EQ(window->quitCommand()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
-}
-
-TEST_F(TrayTest, WithoutATrayOrWithTheWelcomeDueTheWindowOpensAtStart)
-{
-    completeWelcome();
-    KorvelApp& withoutTray = startApp(false);
-    ASSERT_TRUE(withoutTray.mainWindow());
-    EXPECT_TRUE(withoutTray.mainWindow()->isVisible());
-    EXPECT_FALSE(withoutTray.menuBarItem()->trayIcon().isVisible());
-    stopApp();
-
-    fake.userDefaults.setBool(AppModel::didCompleteWelcomeKey, false);
-    KorvelApp& firstStart = startApp(true);
-    ASSERT_TRUE(firstStart.mainWindow());
-    EXPECT_TRUE(firstStart.mainWindow()->isVisible());
-    EXPECT_TRUE(eventually([&firstStart] { return firstStart.mainWindow()->welcomeView() != nullptr; }));
+    EXPECT_EQ(window->openAllCommand()->shortcut(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
+    EXPECT_EQ(window->newProfileCommand()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_N));
+    window->newProfileCommand()->trigger();
+    EXPECT_TRUE(korvel.model().showNewProfile()) << "inside the window it only asks for the sheet";
 }
 
 TEST_F(TrayTest, LinksReachTheModelOnlyOnceTheDelegateIsConnected)
@@ -277,29 +208,25 @@ TEST_F(TrayTest, LinksReachTheModelOnlyOnceTheDelegateIsConnected)
     korvel.delegate().open(links);
     EXPECT_TRUE(fake.workspace.openedURLs.empty()) << "dropped: the model is not connected yet";
     korvel.start(true);
-    EXPECT_EQ(korvel.delegate().model(), &korvel.model());
     korvel.delegate().open(links);
     ASSERT_EQ(fake.workspace.openedURLs.size(), 1u);
     EXPECT_EQ(fake.workspace.openedURLs[0].urls, links);
     EXPECT_EQ(fake.workspace.openedURLs[0].application, paths.sourceApp) << "routing is off";
 }
 
-TEST(BadgePixmapTest, QtImagesHoldTheCoresPixelsUnchanged)
+TEST(BadgePixmapTest, QtImagesHoldTheCoresPixelsAndTheTrayBadgeItsColour)
 {
     const Bitmap bitmap = IconRenderer::badge("K", ProfileColor(ProfileColor::Teal).rgb(), 14).render(2.0);
-    ASSERT_EQ(bitmap.width(), 28);
     const QImage image = BadgePixmap::image(bitmap);
     ASSERT_EQ(image.size(), QSize(28, 28));
     for (int y = 0; y < bitmap.height(); ++y) {
         for (int x = 0; x < bitmap.width(); ++x) {
-            const Bitmap::Rgba expected = bitmap.pixel(x, y);
-            const QColor actual = image.pixelColor(x, y);
-            // Straight colour from premultiplied words: equal up to rounding.
-            ASSERT_EQ(actual.alpha(), expected.alpha) << x << "," << y;
-            if (expected.alpha == 255) {
-                ASSERT_EQ(actual.red(), expected.red) << x << "," << y;
-                ASSERT_EQ(actual.green(), expected.green) << x << "," << y;
-                ASSERT_EQ(actual.blue(), expected.blue) << x << "," << y;
+            const Bitmap::Rgba want = bitmap.pixel(x, y);
+            const QColor got = image.pixelColor(x, y);
+            // Straight colour from premultiplied words is equal only up to rounding: compare opaque pixels.
+            ASSERT_EQ(got.alpha(), want.alpha) << x << "," << y;
+            if (want.alpha == 255) {
+                ASSERT_EQ(got.rgb(), qRgb(want.red, want.green, want.blue)) << x << "," << y;
             }
         }
     }

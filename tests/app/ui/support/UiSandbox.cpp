@@ -1,7 +1,5 @@
 #include "tests/app/ui/support/UiSandbox.hpp"
 
-#include "tests/app/support/Await.hpp"
-
 #include <QApplication>
 #include <QThreadPool>
 #include <QtTest/QTest>
@@ -10,10 +8,10 @@
 
 namespace korvel::test {
 
-UiSandbox::UiSandbox() = default;
-
 UiSandbox::~UiSandbox()
 {
+    window.reset();
+    settle();
     stopApp();
 }
 
@@ -49,6 +47,15 @@ void UiSandbox::stopApp()
     QCoreApplication::sendPostedEvents();
 }
 
+ContentView& UiSandbox::openWindow()
+{
+    if (!model)
+        start();
+    window = std::make_unique<ContentView>(*model, fake.platform());
+    showAndWait(*window);
+    return *window;
+}
+
 void UiSandbox::showAndWait(QWidget& window)
 {
     window.show();
@@ -64,11 +71,6 @@ void UiSandbox::screenshot(QWidget& widget, const std::string& name)
     std::filesystem::create_directories(folder);
     QApplication::processEvents();
     EXPECT_TRUE(widget.grab().save(QString::fromStdString((folder / (name + ".png")).string())));
-}
-
-bool UiSandbox::eventually(const std::function<bool()>& done, std::chrono::milliseconds timeout)
-{
-    return waitUntil(done, timeout);
 }
 
 } // namespace korvel::test
