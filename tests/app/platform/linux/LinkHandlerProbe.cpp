@@ -1,8 +1,9 @@
 // Runs the GIO link handler in a process of its own, so that GLib reads the XDG folders the test chose.
 //
-//     LinkHandlerProbe OWN_BUNDLE (get URL | set BUNDLE SCHEME)…
+//     LinkHandlerProbe OWN_BUNDLE (get URL | set BUNDLE)…
 //
-// Prints "handler <bundle>" or "handler none" per get, "set ok" or "set error <reason>" per set.
+// Prints "handler <bundle>" or "handler none" per get, "set ok" or "set error <reason>" per set (of the claude
+// scheme).
 
 #include "app/platform/linux/LinuxLinkHandler.hpp"
 #include "tests/app/support/Await.hpp"
@@ -14,25 +15,19 @@
 int main(int argc, char** argv)
 {
     QCoreApplication application(argc, argv);
-    if (argc < 2)
-        return 2;
-    korvel::LinuxLinkHandler handler(argv[1]);
-    for (int i = 2; i < argc; ++i) {
+    korvel::LinuxLinkHandler handler(argc > 1 ? argv[1] : "");
+    for (int i = 2; i + 1 < argc; i += 2) {
         const std::string command = argv[i];
-        if (command == "get" && i + 1 < argc) {
-            const auto bundle = handler.applicationToOpen(argv[++i]);
-            std::cout << "handler " << (bundle ? bundle->string() : "none") << std::endl;
-        } else if (command == "set" && i + 2 < argc) {
-            const std::string bundle = argv[++i];
-            const std::string scheme = argv[++i];
-            try {
-                korvel::test::await(handler.setDefaultApplication(bundle, scheme));
+        const std::string operand = argv[i + 1];
+        try {
+            if (command == "get") {
+                std::cout << "handler " << handler.applicationToOpen(operand).value_or("none").string() << std::endl;
+            } else {
+                korvel::test::await(handler.setDefaultApplication(operand, "claude"));
                 std::cout << "set ok" << std::endl;
-            } catch (const std::exception& error) {
-                std::cout << "set error " << error.what() << std::endl;
             }
-        } else {
-            return 2;
+        } catch (const std::exception& error) {
+            std::cout << "set error " << error.what() << std::endl;
         }
     }
     return 0;

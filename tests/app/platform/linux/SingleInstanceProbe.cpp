@@ -1,7 +1,7 @@
 // A headless Korvel start for the single-instance tests: the first one listens and prints what it receives;
 // a later one hands its links (or a show request) over and exits.
 //
-//     SingleInstanceProbe [--socket PATH] [URL…]
+//     SingleInstanceProbe SOCKET [URL…]
 //
 // Prints "primary", then "urls <JSON array>" and "show" per request; or "forwarded" (exit 0) or
 // "failed <reason>" (exit 1).
@@ -17,14 +17,9 @@
 int main(int argc, char** argv)
 {
     QCoreApplication application(argc, argv);
-    std::vector<std::string> urls(argv + 1, argv + argc);
-    std::filesystem::path socket;
-    if (urls.size() >= 2 && urls[0] == "--socket") {
-        socket = urls[1];
-        urls.erase(urls.begin(), urls.begin() + 2);
-    }
+    const std::vector<std::string> urls(argv + std::min(argc, 2), argv + argc);
     try {
-        korvel::SingleInstance instance(socket.empty() ? korvel::SingleInstance::defaultSocketPath() : socket);
+        korvel::SingleInstance instance(argc > 1 ? argv[1] : "");
         if (!instance.listen()) {
             instance.handOver(urls);
             std::cout << "forwarded" << std::endl;
@@ -34,7 +29,7 @@ int main(int argc, char** argv)
             std::cout << "urls " << nlohmann::json(list).dump() << std::endl;
         });
         QObject::connect(&instance, &korvel::SingleInstance::showRequested, [] { std::cout << "show" << std::endl; });
-        std::cout << "primary " << instance.socketPath().string() << std::endl;
+        std::cout << "primary" << std::endl;
         return application.exec();
     } catch (const std::exception& error) {
         std::cout << "failed " << error.what() << std::endl;
