@@ -1,4 +1,5 @@
 #include "tests/support/BackgroundProcess.hpp"
+#include "tests/support/ChildProcess.hpp"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -41,25 +42,17 @@ std::vector<char*> pointers(std::vector<std::string>& strings)
     return list;
 }
 
-int statusOf(int raw)
-{
-    return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-}
-
 } // namespace
 
-BackgroundProcess::BackgroundProcess(const std::filesystem::path& program)
-    : BackgroundProcess(program, Options {})
-{ }
-
-BackgroundProcess::BackgroundProcess(const std::filesystem::path& program, const Options& options)
+BackgroundProcess::BackgroundProcess(const std::filesystem::path& program, const Options& options, bool captureError)
 {
+    char errorFile[] = "/tmp/korvel-stderr-XXXXXX";
     int pipeFds[2];
+    if (captureError && ((m_error = ::mkostemp(errorFile, O_CLOEXEC)) < 0 || ::unlink(errorFile) != 0))
+        throw std::runtime_error(std::string("stderr file: ") + std::strerror(errno));
     if (::pipe2(pipeFds, O_CLOEXEC) != 0)
         throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
-    std::vector<std::string> arguments = options.arguments;
-    if (arguments.empty())
-        arguments.push_back(program.string());
+    std::vector<std::string> arguments = options.arguments.empty() ? std::vector {program.string()} : options.arguments;
     std::vector<std::string> environment = environmentWith(options.environment);
     auto argv = pointers(arguments);
     auto envp = pointers(environment);
@@ -70,38 +63,31 @@ BackgroundProcess::BackgroundProcess(const std::filesystem::path& program, const
     m_pid = ::fork();
     if (m_pid == 0) {
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (::getppid() != parent)
-            ::_exit(127);
         const int input = ::open("/dev/null", O_RDONLY);
-        if (input < 0 || ::dup2(input, STDIN_FILENO) < 0 || ::dup2(pipeFds[1], STDOUT_FILENO) < 0)
-            ::_exit(127);
-        if (!options.workingDirectory.empty() && ::chdir(options.workingDirectory.c_str()) != 0)
+        if (::getppid() != parent || input < 0 || ::dup2(input, STDIN_FILENO) < 0 ||
+            ::dup2(pipeFds[1], STDOUT_FILENO) < 0 || (m_error >= 0 && ::dup2(m_error, STDERR_FILENO) < 0) ||
+            (!options.workingDirectory.empty() && ::chdir(options.workingDirectory.c_str()) != 0))
             ::_exit(127);
         ::execve(program.c_str(), argv.data(), envp.data());
         ::_exit(127);
     }
     const int error = errno;
     ::close(pipeFds[1]);
-    if (m_pid < 0) {
-        ::close(pipeFds[0]);
-        throw std::runtime_error("cannot start " + program.string() + ": " + std::strerror(error));
-    }
     m_output = pipeFds[0];
+    if (m_pid < 0)
+        throw std::runtime_error("cannot start " + program.string() + ": " + std::strerror(error));
 }
 
 BackgroundProcess::~BackgroundProcess()
 {
-    if (!m_status) {
-        // Politely first, so that it can end what it started.
-        ::kill(m_pid, SIGTERM);
-        if (!wait(std::chrono::seconds(5))) {
-            ::kill(m_pid, SIGKILL);
-            int raw = 0;
-            while (::waitpid(m_pid, &raw, 0) < 0 && errno == EINTR) { }
-        }
+    // Politely first, so that it can end what it started.
+    if (m_pid > 0 && !m_status && (::kill(m_pid, SIGTERM), !wait(std::chrono::seconds(5)))) {
+        ::kill(m_pid, SIGKILL);
+        wait(std::chrono::hours(1));
     }
-    if (m_output >= 0)
-        ::close(m_output);
+    for (const int fd : {m_output, m_error})
+        if (fd >= 0)
+            ::close(fd);
 }
 
 bool BackgroundProcess::readSome(std::chrono::milliseconds timeout)
@@ -113,20 +99,18 @@ bool BackgroundProcess::readSome(std::chrono::milliseconds timeout)
         return true; // nothing yet, but the output is still open
     char buffer[4096];
     const ssize_t n = ::read(m_output, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR)
+        return true;
     if (n <= 0) {
-        if (n < 0 && errno == EINTR)
-            return true;
-        ::close(m_output);
-        m_output = -1;
+        ::close(std::exchange(m_output, -1));
         if (!m_pending.empty())
             m_lines.push_back(std::exchange(m_pending, {}));
         return false;
     }
+    m_text.append(buffer, static_cast<size_t>(n));
     m_pending.append(buffer, static_cast<size_t>(n));
-    for (size_t end; (end = m_pending.find('\n')) != std::string::npos;) {
+    for (size_t end; (end = m_pending.find('\n')) != std::string::npos; m_pending.erase(0, end + 1))
         m_lines.push_back(m_pending.substr(0, end));
-        m_pending.erase(0, end + 1);
-    }
     return true;
 }
 
@@ -159,18 +143,32 @@ void BackgroundProcess::signal(int number) const
 std::optional<int> BackgroundProcess::wait(std::chrono::milliseconds timeout)
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!m_status) {
-        int raw = 0;
-        const pid_t done = ::waitpid(m_pid, &raw, WNOHANG);
-        if (done == m_pid) {
-            m_status = statusOf(raw);
-            break;
-        }
-        if (std::chrono::steady_clock::now() >= deadline)
+    for (int raw = 0; !m_status;) {
+        if (::waitpid(m_pid, &raw, WNOHANG) == m_pid)
+            m_status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+        else if (std::chrono::steady_clock::now() >= deadline)
             return std::nullopt;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return m_status;
+}
+
+ChildProcess::Result ChildProcess::run(const std::filesystem::path& program, const Options& options)
+{
+    const auto started = std::chrono::steady_clock::now();
+    BackgroundProcess process(program, options, true);
+    while (process.readSome(std::chrono::hours(1))) { }
+    Result result;
+    result.exitStatus = *process.wait(std::chrono::hours(24));
+    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    result.pid = process.pid();
+    result.standardOutput = std::move(process.m_text);
+    char buffer[4096];
+    ::lseek(process.m_error, 0, SEEK_SET);
+    for (ssize_t n; (n = ::read(process.m_error, buffer, sizeof buffer)) > 0;)
+        result.standardError.append(buffer, static_cast<size_t>(n));
+    return result;
 }
 
 } // namespace korvel::test

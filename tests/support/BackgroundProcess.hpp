@@ -13,26 +13,27 @@
 
 namespace korvel::test {
 
+struct ProcessOptions
+{
+    // Argument zero first; empty means the program's path alone.
+    std::vector<std::string> arguments {};
+    // Changes to the inherited environment: a value sets the variable, nothing removes it.
+    std::map<std::string, std::optional<std::string>> environment {};
+    // Empty: the test's own working directory.
+    std::filesystem::path workingDirectory {};
+};
+
 // A program started for real that keeps running while the test goes on: its standard output is read line by
 // line on demand, it can be signalled and waited for, and it is ended (SIGTERM, then SIGKILL after 5 s) and
-// reaped when the object goes.
+// reaped when the object goes. It is killed should the test die first; one that cannot be executed exits 127.
 class BackgroundProcess
 {
 public:
-    struct Options
-    {
-        // Argument zero first; empty means the program's path alone.
-        std::vector<std::string> arguments {};
-        // Changes to the inherited environment: a value sets the variable, nothing removes it.
-        std::map<std::string, std::optional<std::string>> environment {};
-        // Empty: the test's own working directory.
-        std::filesystem::path workingDirectory {};
-    };
+    using Options = ProcessOptions;
 
-    // Starts `program`, which is killed should the test die first; throws std::runtime_error when no process
-    // can be created. A program that cannot be executed exits with status 127.
-    explicit BackgroundProcess(const std::filesystem::path& program);
-    BackgroundProcess(const std::filesystem::path& program, const Options& options);
+    explicit BackgroundProcess(const std::filesystem::path& program, const Options& options = {})
+        : BackgroundProcess(program, options, false)
+    { }
     ~BackgroundProcess();
     BackgroundProcess(const BackgroundProcess&) = delete;
     BackgroundProcess& operator=(const BackgroundProcess&) = delete;
@@ -54,10 +55,15 @@ public:
     bool hasExited() const { return m_status.has_value(); }
 
 private:
+    friend struct ChildProcess;
+    // With `captureError`, standard error goes to an unlinked file (m_error) instead of the test's own.
+    BackgroundProcess(const std::filesystem::path& program, const Options& options, bool captureError);
     bool readSome(std::chrono::milliseconds timeout);
 
     pid_t m_pid = 0;
     int m_output = -1;
+    int m_error = -1;
+    std::string m_text; // everything read so far
     std::string m_pending;
     std::vector<std::string> m_lines;
     size_t m_matched = 0; // lines already handed to a match
