@@ -11,7 +11,6 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace korvel::test {
@@ -24,18 +23,12 @@ using ::testing::HasSubstr;
 const fs::path sourceDir = KORVEL_SOURCE_DIR;
 const fs::path binaryDir = KORVEL_BINARY_DIR;
 
-std::string hostName()
+// What Chromium's SingletonLock names: this host and the owner's process id.
+std::string lockFor(pid_t pid)
 {
     char name[256] = {};
     ::gethostname(name, sizeof name - 1);
-    return name;
-}
-
-bool isSocket(const fs::path& path)
-{
-    struct stat info
-    { };
-    return ::stat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode);
+    return name + ("-" + std::to_string(pid));
 }
 
 class StandInProgramTest : public ::testing::Test
@@ -51,20 +44,15 @@ protected:
         program = bundle / "Contents/MacOS/Claude";
     }
 
-    // The stand-in started without a display, so that it only logs.
-    std::unique_ptr<BackgroundProcess> startFor(const fs::path& dataDir, std::vector<std::string> extra = {})
+    // The stand-in without a display, so that it only logs.
+    ProcessOptions optionsFor(const fs::path& dataDir, const std::string& link) const
     {
-        std::vector<std::string> arguments = {program.string(), "--user-data-dir=" + dataDir.string()};
-        arguments.insert(arguments.end(), extra.begin(), extra.end());
-        return std::make_unique<BackgroundProcess>(program,
-            BackgroundProcess::Options {arguments, {{"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt}}});
+        return {{program.string(), "--user-data-dir=" + dataDir.string(), link},
+            {{"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt}}};
     }
-
-    ChildProcess::Result secondStart(const fs::path& dataDir, const std::string& link)
+    std::unique_ptr<BackgroundProcess> startFor(const fs::path& dataDir, const std::string& link = "")
     {
-        return ChildProcess::run(program,
-            {{program.string(), "--user-data-dir=" + dataDir.string(), link},
-                {{"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt}}});
+        return std::make_unique<BackgroundProcess>(program, optionsFor(dataDir, link));
     }
 
     TempDir temp;
@@ -97,21 +85,32 @@ TEST_F(StandInProgramTest, TheScriptLaysOutABundleOthersCanRead)
     EXPECT_EQ(refused.exitStatus, 2) << "a version is digits and dots";
 }
 
-TEST_F(StandInProgramTest, RunningKeepsChromiumsSingletonLinksAndRemovesThemOnQuit)
+TEST_F(StandInProgramTest, RunningKeepsChromiumsSingletonLinksTakesOverStaleOnesAndRemovesThemOnQuit)
 {
-    const fs::path data = temp / "data";
-    auto claude = startFor(data);
+    const fs::path data = temp / "data", stale = temp / "stale";
+    fs::create_directories(stale);
+    // A process id that cannot be alive: above the kernel's limit.
+    fs::create_symlink(lockFor(4194305), stale / "SingletonLock");
+    fs::create_symlink("12345", stale / "SingletonCookie");
+    fs::create_symlink("/nonexistent/SingletonSocket", stale / "SingletonSocket");
+    // Two folders, two instances side by side.
+    auto claude = startFor(data), other = startFor(stale);
     ASSERT_TRUE(claude->waitForLine("started"));
+    ASSERT_TRUE(other->waitForLine("started"));
     EXPECT_TRUE(fs::exists(data / "Local State"));
     EXPECT_TRUE(fs::exists(data / "config.json"));
     EXPECT_EQ(modeOf(data), 0700u);
-    EXPECT_EQ(fs::read_symlink(data / "SingletonLock").string(), hostName() + "-" + std::to_string(claude->pid()));
     EXPECT_FALSE(fs::read_symlink(data / "SingletonCookie").string().empty());
+    for (const auto& [folder, process] : {std::pair {data, claude.get()}, std::pair {stale, other.get()}}) {
+        EXPECT_EQ(fs::read_symlink(folder / "SingletonLock"), lockFor(process->pid()));
+        EXPECT_TRUE(fs::is_socket(fs::read_symlink(folder / "SingletonSocket"))) << folder;
+    }
     const fs::path socket = fs::read_symlink(data / "SingletonSocket");
-    EXPECT_TRUE(isSocket(socket)) << socket;
 
     claude->signal(SIGTERM);
+    other->signal(SIGTERM);
     EXPECT_EQ(claude->wait(), 0);
+    EXPECT_EQ(other->wait(), 0);
     for (const char* name : {"SingletonLock", "SingletonCookie", "SingletonSocket"})
         EXPECT_FALSE(fs::exists(fs::symlink_status(data / name))) << name;
     EXPECT_FALSE(fs::exists(socket.parent_path())) << "its private socket folder goes too";
@@ -121,39 +120,17 @@ TEST_F(StandInProgramTest, ASecondStartHandsItsLinksToTheRunningOneEvenWithALong
 {
     // Longer than a Unix socket address may be: the reason Chromium's socket lives elsewhere.
     const fs::path data = temp / std::string(60, 'p') / std::string(60, 'q') / "Data";
-    auto claude = startFor(data, {"claude://claude.ai/first"});
+    auto claude = startFor(data, "claude://claude.ai/first");
     ASSERT_TRUE(claude->waitForLine("link claude://claude.ai/first"));
 
-    const auto second = secondStart(data, "claude://claude.ai/new?q=two words");
+    const auto second = ChildProcess::run(program, optionsFor(data, "claude://claude.ai/new?q=two words"));
     EXPECT_EQ(second.exitStatus, 0) << second.standardOutput;
     EXPECT_THAT(second.standardOutput, HasSubstr("forwarded claude://claude.ai/new?q=two words"));
     EXPECT_TRUE(claude->waitForLine("link claude://claude.ai/new?q=two words"));
-    EXPECT_EQ(fs::read_symlink(data / "SingletonLock").string(), hostName() + "-" + std::to_string(claude->pid()))
-        << "the running one keeps the folder";
+    EXPECT_EQ(fs::read_symlink(data / "SingletonLock"), lockFor(claude->pid())) << "the running one keeps the folder";
     claude->signal(SIGTERM);
     EXPECT_EQ(claude->wait(), 0);
     EXPECT_THAT(readText(data / "standin.log"), HasSubstr("link claude://claude.ai/new?q=two words\n"));
-}
-
-TEST_F(StandInProgramTest, LinksLeftByAnInstanceThatIsGoneAreTakenOver)
-{
-    const fs::path data = temp / "data";
-    fs::create_directories(data);
-    // A process id that cannot be alive: above the kernel's limit.
-    fs::create_symlink(hostName() + "-4194305", data / "SingletonLock");
-    fs::create_symlink("12345", data / "SingletonCookie");
-    fs::create_symlink("/nonexistent/SingletonSocket", data / "SingletonSocket");
-    auto claude = startFor(data);
-    ASSERT_TRUE(claude->waitForLine("started"));
-    EXPECT_EQ(fs::read_symlink(data / "SingletonLock").string(), hostName() + "-" + std::to_string(claude->pid()));
-    EXPECT_TRUE(isSocket(fs::read_symlink(data / "SingletonSocket")));
-    // Two folders, two instances side by side.
-    auto other = startFor(temp / "other");
-    ASSERT_TRUE(other->waitForLine("started"));
-    claude->signal(SIGTERM);
-    other->signal(SIGTERM);
-    EXPECT_EQ(claude->wait(), 0);
-    EXPECT_EQ(other->wait(), 0);
 }
 
 } // namespace

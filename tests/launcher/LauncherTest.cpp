@@ -101,7 +101,7 @@ protected:
     std::string dataDir = (temp / "Profile Data" / "it's a \\ “quoted”\tname" / "Data Folder").string();
 };
 
-TEST_F(LauncherTest, BecomesClaudeInTheSameProcessWithThePrivateProfileFolder)
+TEST_F(LauncherTest, BecomesClaudeInTheSameProcessWithThePrivateProfileFolderFromXmlOrBinaryInfo)
 {
     const mode_t previous = ::umask(0222);
     const auto result = run({"--user-data-dir=/elsewhere", "--foo", "--user-data-dir", "value after a bare switch",
@@ -120,14 +120,11 @@ TEST_F(LauncherTest, BecomesClaudeInTheSameProcessWithThePrivateProfileFolder)
     EXPECT_EQ(record.environment.at("KORVEL_PROBE"), "a value with blanks");
     for (const fs::path& folder : {temp / "Profile Data", fs::path(dataDir).parent_path(), fs::path(dataDir)})
         EXPECT_EQ(modeOf(folder), 0700u) << folder;
-}
 
-TEST_F(LauncherTest, AcceptsAnExistingFolderAndBinaryInfoPlistAsTheyAre)
-{
-    fs::create_directories(dataDir);
+    // An existing folder keeps its mode; a binary Info.plist reads as well.
+    fs::remove(temp / "claude-record");
     fs::permissions(dataDir, fs::perms(0755));
     StandInClaude::convertInfoToBinary(bundle);
-
     EXPECT_EQ(run({"--foo"}).exitStatus, 0);
     EXPECT_EQ(claudeRecord().arguments,
         (std::vector<std::string> {claude().string(), "--user-data-dir=" + dataDir, "--foo"}));
@@ -153,12 +150,7 @@ TEST_F(LauncherTest, EachFailureEndsAtOnceWithItsLineAndTheSameNotice)
         {[&] { fs::remove(claude()); }, noClaude, true},
         {[&] { fs::permissions(claude(), fs::perms(0644)); }, noClaude, true},
         {[&] { fs::remove(claude()), fs::create_directory(claude()); }, noClaude, true},
-        {[&] {
-             writeText(claude(),
-                 "\x7f"
-                 "ELF not really");
-         },
-            "Could not start Claude: Exec format error", true},
+        {[&] { writeText(claude(), "\177ELF not really"); }, "Could not start Claude: Exec format error", true},
         {[&] { writeText(temp / "Profile Data", "a file where a folder belongs"); }, folderFailed + "Not a directory",
             false},
         {[&] { writeText(dataDir, "a file where the data folder belongs"); }, folderFailed + "File exists", false},
