@@ -141,9 +141,9 @@ TEST_F(LauncherTest, EachFailureEndsAtOnceWithItsLineAndTheSameNotice)
     };
     // What breaks the app, what the launcher says, whether it made the data folder first.
     const std::vector<std::tuple<std::function<void()>, std::string, bool>> cases = {
-        {[&] { StandInClaude::setInfoString(bundle, "KVLUserDataDir", "Profile Data/x"); }, noFolder, false},
-        {[&] { StandInClaude::removeInfoKey(bundle, "KVLUserDataDir"); }, noFolder, false},
-        {[&] { StandInClaude::setInfoInteger(bundle, "KVLUserDataDir", 7); }, noFolder, false},
+        {[&] { StandInClaude::setInfo(bundle, "KVLUserDataDir", "Profile Data/x"); }, noFolder, false},
+        {[&] { StandInClaude::setInfo(bundle, "KVLUserDataDir", std::nullopt); }, noFolder, false},
+        {[&] { StandInClaude::setInfo(bundle, "KVLUserDataDir", 7); }, noFolder, false},
         {[&] { writeText(bundle / "Contents/Info.plist", "KVLUserDataDir=/tmp/x\n"); }, noFolder, false},
         {[&] { moveTo("Claude Work.APP"); }, "The launcher must run from inside a profile app bundle.", false},
         {[&] { moveTo("Claude Work"); }, "The launcher must run from inside a profile app bundle.", false},

@@ -61,14 +61,6 @@ std::string infoPlist(const std::vector<std::pair<std::string, std::string>>& st
     return xml + extra + "</dict>\n</plist>\n";
 }
 
-template<typename Edit>
-void editInfo(const fs::path& bundle, Edit edit)
-{
-    PlistDictionary info = InfoPlistPatcher::read(infoPlistOf(bundle));
-    edit(info);
-    InfoPlistPatcher::write(info, infoPlistOf(bundle));
-}
-
 // Deterministic bytes that do not compress, so that copies and hashes do real work.
 std::string noise(std::uint64_t seed, std::uint64_t size)
 {
@@ -89,7 +81,7 @@ std::string claudeInfo(const StandInClaude::Options& options)
     return infoPlist(
         {{"CFBundleIdentifier", std::string(StandInClaude::bundleIdentifier)}, {"CFBundleName", "Claude"},
             {"CFBundleDisplayName", "Claude"}, {"CFBundleExecutable", "Claude"}, {"CFBundlePackageType", "APPL"},
-            {"CFBundleShortVersionString", options.version}, {"CFBundleVersion", options.buildVersion},
+            {"CFBundleShortVersionString", options.version}, {"CFBundleVersion", "1.2.3.100"},
             {"CFBundleIconName", "AppIcon"}, {"CFBundleIconFile", "electron.icns"}},
         "<key>CFBundleURLTypes</key><array><dict><key>CFBundleURLSchemes</key><array><string>claude</string></array>"
         "</dict></array>\n<key>NSHighResolutionCapable</key><true/>\n"
@@ -100,11 +92,6 @@ std::string claudeInfo(const StandInClaude::Options& options)
 }
 
 } // namespace
-
-fs::path StandInClaude::create(const fs::path& folder)
-{
-    return create(folder, Options {});
-}
 
 fs::path StandInClaude::create(const fs::path& folder, const Options& options)
 {
@@ -140,43 +127,23 @@ fs::path StandInClaude::create(const fs::path& folder, const Options& options)
     return bundle;
 }
 
-fs::path StandInClaude::executable(const fs::path& bundle)
-{
-    return bundle / "Contents" / "MacOS" / "Claude";
-}
-
-fs::path StandInClaude::recordFile(const fs::path& dataDir)
-{
-    return dataDir / recordFileName;
-}
-
 void StandInClaude::installLauncher(
     const fs::path& bundle, const fs::path& launcher, const std::optional<std::string>& dataDir)
 {
     const std::string name(ProfileBundleKeys::launcherExecutable), key(ProfileBundleKeys::userDataDir);
     writeExecutable(bundle / "Contents" / "MacOS" / name, readText(launcher));
-    editInfo(bundle, [&](PlistDictionary& info) {
-        info["CFBundleExecutable"] = name;
-        if (dataDir)
-            info[key] = *dataDir;
-        else
-            info.erase(key);
-    });
+    setInfo(bundle, "CFBundleExecutable", name);
+    setInfo(bundle, key, dataDir ? std::optional<PlistValue>(*dataDir) : std::nullopt);
 }
 
-void StandInClaude::setInfoString(const fs::path& bundle, const std::string& key, const std::string& value)
+void StandInClaude::setInfo(const fs::path& bundle, const std::string& key, std::optional<PlistValue> value)
 {
-    editInfo(bundle, [&](PlistDictionary& info) { info[key] = value; });
-}
-
-void StandInClaude::setInfoInteger(const fs::path& bundle, const std::string& key, std::int64_t value)
-{
-    editInfo(bundle, [&](PlistDictionary& info) { info[key] = value; });
-}
-
-void StandInClaude::removeInfoKey(const fs::path& bundle, const std::string& key)
-{
-    editInfo(bundle, [&](PlistDictionary& info) { info.erase(key); });
+    PlistDictionary info = InfoPlistPatcher::read(infoPlistOf(bundle));
+    if (value)
+        info[key] = std::move(*value);
+    else
+        info.erase(key);
+    InfoPlistPatcher::write(info, infoPlistOf(bundle));
 }
 
 void StandInClaude::convertInfoToBinary(const fs::path& bundle)

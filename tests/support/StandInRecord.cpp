@@ -1,41 +1,9 @@
 #include "tests/support/StandInRecord.hpp"
 
 #include <fstream>
-#include <optional>
 #include <stdexcept>
 
 namespace korvel::test {
-
-namespace {
-
-// The record whose "begin" field came just before fields[at]; nothing while it is still being written.
-std::optional<StandInRecord> recordAt(const std::vector<std::string>& fields, size_t& at)
-{
-    const auto value = [&](const std::string& prefix) {
-        const std::string& field = fields.at(at++);
-        if (field.rfind(prefix, 0) != 0)
-            throw std::runtime_error("stand-in record: expected " + prefix + " but found " + field);
-        return field.substr(prefix.size());
-    };
-    try {
-        StandInRecord record;
-        for (auto count = std::stoul(value("argc=")); count > 0; --count)
-            record.arguments.push_back(fields.at(at++));
-        record.pid = static_cast<pid_t>(std::stol(value("pid=")));
-        record.workingDirectory = value("cwd=");
-        for (std::string field = fields.at(at++); field != "end"; field = fields.at(at++)) {
-            const auto equals = field.find('=');
-            if (equals == std::string::npos)
-                throw std::runtime_error("stand-in record: not a variable: " + field);
-            record.environment[field.substr(0, equals)] = field.substr(equals + 1);
-        }
-        return record;
-    } catch (const std::out_of_range&) {
-        return std::nullopt; // the fields ran out
-    }
-}
-
-} // namespace
 
 std::vector<StandInRecord> StandInRecord::readAll(const std::filesystem::path& file)
 {
@@ -44,14 +12,30 @@ std::vector<StandInRecord> StandInRecord::readAll(const std::filesystem::path& f
     // An unterminated tail is a field still being written.
     for (std::string field; std::getline(in, field, '\0') && !in.eof();)
         fields.push_back(field);
+    size_t at = 0;
+    const auto next = [&](const std::string& prefix) {
+        const std::string& field = fields.at(at++);
+        if (!field.starts_with(prefix))
+            throw std::runtime_error("stand-in record: expected " + prefix + " but found " + field);
+        return field.substr(prefix.size());
+    };
     std::vector<StandInRecord> records;
-    for (size_t at = 0; at < fields.size();) {
-        if (fields[at++] != "begin")
-            throw std::runtime_error("stand-in record: expected begin but found " + fields[at - 1]);
-        auto record = recordAt(fields, at);
-        if (!record)
-            break;
-        records.push_back(std::move(*record));
+    try {
+        while (at < fields.size() && next("begin").empty()) {
+            StandInRecord record;
+            for (auto count = std::stoul(next("argc=")); count > 0; --count)
+                record.arguments.push_back(next(""));
+            record.pid = static_cast<pid_t>(std::stol(next("pid=")));
+            record.workingDirectory = next("cwd=");
+            for (std::string field = next(""); field != "end"; field = next("")) {
+                if (field.find('=') == std::string::npos)
+                    throw std::runtime_error("stand-in record: not a variable: " + field);
+                record.environment[field.substr(0, field.find('='))] = field.substr(field.find('=') + 1);
+            }
+            records.push_back(std::move(record));
+        }
+    } catch (const std::out_of_range&) {
+        // The fields ran out: the last record is still being written.
     }
     return records;
 }

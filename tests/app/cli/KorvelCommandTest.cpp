@@ -92,7 +92,7 @@ TEST_F(KorvelCommand, StatusIsCheckedOnDisk)
 {
     ASSERT_EQ(create("Work").status, 0);
     ASSERT_EQ(create("Home").status, 0);
-    StandInClaude::setInfoString(claude, "CFBundleShortVersionString", "1.3.0");
+    StandInClaude::setInfo(claude, "CFBundleShortVersionString", "1.3.0");
     EXPECT_EQ(korvel({"status", "Work"}), (Result {0, "Update available (1.2.3 → 1.3.0)\n", ""}));
     // That start of the model rebuilt the outdated apps, as Korvel does at every start, before it ended.
     EXPECT_EQ(korvel({"status"}).output,

@@ -8,31 +8,7 @@
 
 #include <cmath>
 
-namespace korvel {
-
-void PrintTo(const CloneStatus& status, std::ostream* out)
-{
-    *out << status.summary();
-}
-
-void PrintTo(const Uuid& id, std::ostream* out)
-{
-    *out << id.toString();
-}
-
-void PrintTo(const AppModel::PendingImport& pending, std::ostream* out)
-{
-    *out << pending.sessions << " sessions, " << pending.pins << " pins";
-}
-
-} // namespace korvel
-
 namespace korvel::test {
-namespace {
-
-const std::string creatingApp = "Creating app…";
-
-} // namespace
 
 ModelSandbox::ModelSandbox()
     : paths(temp / "support", temp / "home/Applications/Claude Profiles", temp / "Claude.app", temp / "ClaudeData")
@@ -49,19 +25,22 @@ ModelSandbox::ModelSandbox()
     fake.mainBundle.path = ownBundle;
 }
 
-ModelSandbox::~ModelSandbox()
-{
-    stop();
-}
-
 AppModel& ModelSandbox::start(AppModel::Options options)
 {
     model = std::make_unique<AppModel>(paths, fake.platform(), launcher, options);
-    m_lastBusy.clear();
-    m_builds.clear();
-    m_wasSyncing = false;
-    m_syncRounds = 0;
-    watchModel();
+    m_watch = {};
+    QObject::connect(model.get(), &AppModel::changed, model.get(), [this] {
+        if (model->isSyncingSessions() && !m_watch.wasSyncing)
+            ++m_watch.syncRounds;
+        m_watch.wasSyncing = model->isSyncingSessions();
+        std::map<Uuid, std::string> busy = model->busy();
+        for (const auto& [id, message] : busy) {
+            const auto before = m_watch.lastBusy.find(id);
+            if (message == "Creating app…" && (before == m_watch.lastBusy.end() || before->second != message))
+                ++m_watch.builds[id];
+        }
+        m_watch.lastBusy = std::move(busy);
+    });
     return *model;
 }
 
@@ -76,25 +55,17 @@ void ModelSandbox::stop()
     QCoreApplication::sendPostedEvents();
 }
 
-AppModel& ModelSandbox::restart()
-{
-    stop();
-    return start();
-}
-
 void ModelSandbox::settle()
 {
     const auto idle = [this] {
         return (!model || (model->busy().empty() && !model->isSyncingSessions())) &&
             QThreadPool::globalInstance()->activeThreadCount() == 0;
     };
+    // Idle twice over, with what the jobs posted on their way out delivered in between.
     for (int round = 0; round < 100; ++round) {
         QCoreApplication::sendPostedEvents();
-        if (idle()) {
-            QCoreApplication::sendPostedEvents();
-            if (idle())
-                return;
-        }
+        if (idle() && (QCoreApplication::sendPostedEvents(), idle()))
+            return;
         if (!waitUntil(idle))
             break;
     }
@@ -103,19 +74,12 @@ void ModelSandbox::settle()
 
 void ModelSandbox::installClaude(const std::string& version)
 {
-    StandInClaude::Options options;
-    options.version = version;
-    ASSERT_EQ(StandInClaude::create(paths.sourceApp.parent_path(), options), paths.sourceApp);
+    ASSERT_EQ(StandInClaude::create(paths.sourceApp.parent_path(), {.version = version}), paths.sourceApp);
 }
 
 void ModelSandbox::setClaudeVersion(const std::string& version)
 {
-    StandInClaude::setInfoString(paths.sourceApp, "CFBundleShortVersionString", version);
-}
-
-void ModelSandbox::removeClaude()
-{
-    std::filesystem::remove_all(paths.sourceApp);
+    StandInClaude::setInfo(paths.sourceApp, "CFBundleShortVersionString", version);
 }
 
 Profile makeProfile(const std::string& name, ProfileColor color)
@@ -123,56 +87,9 @@ Profile makeProfile(const std::string& name, ProfileColor color)
     return Profile {Uuid::random(), name, color, Timestamp {std::floor(Timestamp::now().secondsSince1970)}};
 }
 
-void ModelSandbox::storeProfiles(const std::vector<Profile>& profiles) const
-{
-    ProfileStore(paths.profilesFile()).save(profiles);
-}
-
-void ModelSandbox::buildApp(const Profile& profile) const
-{
-    CloneBuilder(paths, launcher).build(profile);
-}
-
-CloneStatus ModelSandbox::statusOnDisk(const Profile& profile) const
-{
-    return CloneBuilder(paths, launcher).status(profile);
-}
-
-std::shared_ptr<FakeRunningApplication> ModelSandbox::launchApp(const Profile& profile)
-{
-    return fake.workspace.launch(profile.bundleIdentifier());
-}
-
-void ModelSandbox::registerBundle(const Profile& profile)
-{
-    fake.workspace.bundleIdentifiers[paths.appURL(profile)] = profile.bundleIdentifier();
-}
-
-int ModelSandbox::buildsStarted(const Uuid& id) const
-{
-    const auto it = m_builds.find(id);
-    return it == m_builds.end() ? 0 : it->second;
-}
-
 void ModelSandbox::tickSessionSyncTimer()
 {
     ASSERT_TRUE(QMetaObject::invokeMethod(const_cast<QTimer*>(&model->sessionSyncTimer()), "timeout"));
-}
-
-void ModelSandbox::watchModel()
-{
-    QObject::connect(model.get(), &AppModel::changed, model.get(), [this] {
-        if (model->isSyncingSessions() && !m_wasSyncing)
-            ++m_syncRounds;
-        m_wasSyncing = model->isSyncingSessions();
-        std::map<Uuid, std::string> busy = model->busy();
-        for (const auto& [id, message] : busy) {
-            const auto before = m_lastBusy.find(id);
-            if (message == creatingApp && (before == m_lastBusy.end() || before->second != creatingApp))
-                ++m_builds[id];
-        }
-        m_lastBusy = std::move(busy);
-    });
 }
 
 } // namespace korvel::test

@@ -14,9 +14,18 @@
 
 namespace korvel {
 // Readable values in test failures.
-void PrintTo(const CloneStatus& status, std::ostream* out);
-void PrintTo(const Uuid& id, std::ostream* out);
-void PrintTo(const AppModel::PendingImport& pending, std::ostream* out);
+inline void PrintTo(const CloneStatus& status, std::ostream* out)
+{
+    *out << status.summary();
+}
+inline void PrintTo(const Uuid& id, std::ostream* out)
+{
+    *out << id.toString();
+}
+inline void PrintTo(const AppModel::PendingImport& pending, std::ostream* out)
+{
+    *out << pending.sessions << " sessions, " << pending.pins << " pins";
+}
 } // namespace korvel
 
 namespace korvel::test {
@@ -30,12 +39,16 @@ class ModelSandbox : public ::testing::Test
 {
 protected:
     ModelSandbox();
-    ~ModelSandbox() override;
+    ~ModelSandbox() override { stop(); }
 
     // The model's life: start-up runs against the sandbox; stop destroys the model, as a quit would.
     AppModel& start(AppModel::Options options = {});
     void stop();
-    AppModel& restart();
+    AppModel& restart()
+    {
+        stop();
+        return start();
+    }
 
     // Runs the event loop until no build, import or sync runs and no started task is waiting to begin.
     void settle();
@@ -43,22 +56,31 @@ protected:
     // Claude Desktop.
     void installClaude(const std::string& version);
     void setClaudeVersion(const std::string& version);
-    void removeClaude();
+    void removeClaude() { std::filesystem::remove_all(paths.sourceApp); }
 
     // Profiles and their apps, directly through the core (as an earlier run of Korvel would have left them).
-    void storeProfiles(const std::vector<Profile>& profiles) const;
-    void buildApp(const Profile& profile) const;
-    CloneStatus statusOnDisk(const Profile& profile) const;
+    void storeProfiles(const std::vector<Profile>& profiles) const
+    {
+        ProfileStore(paths.profilesFile()).save(profiles);
+    }
+    void buildApp(const Profile& profile) const { CloneBuilder(paths, launcher).build(profile); }
+    CloneStatus statusOnDisk(const Profile& profile) const { return CloneBuilder(paths, launcher).status(profile); }
 
     // The fake desktop.
-    std::shared_ptr<FakeRunningApplication> launchApp(const Profile& profile);
+    std::shared_ptr<FakeRunningApplication> launchApp(const Profile& profile)
+    {
+        return fake.workspace.launch(profile.bundleIdentifier());
+    }
     // Hands out the profile app's identifier for its bundle, as the system's bundle reader would.
-    void registerBundle(const Profile& profile);
+    void registerBundle(const Profile& profile)
+    {
+        fake.workspace.bundleIdentifiers[paths.appURL(profile)] = profile.bundleIdentifier();
+    }
 
     // How many builds the model started for a profile since start(), seen through its busy message.
-    int buildsStarted(const Uuid& id) const;
+    int buildsStarted(const Uuid& id) const { return m_watch.builds.contains(id) ? m_watch.builds.at(id) : 0; }
     // How many session sync rounds the model started since start().
-    int syncRoundsStarted() const { return m_syncRounds; }
+    int syncRoundsStarted() const { return m_watch.syncRounds; }
     // Fires the 30-second timer once.
     void tickSessionSyncTimer();
 
@@ -71,11 +93,13 @@ protected:
     std::unique_ptr<AppModel> model;
 
 private:
-    void watchModel();
-    std::map<Uuid, std::string> m_lastBusy;
-    std::map<Uuid, int> m_builds;
-    bool m_wasSyncing = false;
-    int m_syncRounds = 0;
+    struct Watch
+    {
+        std::map<Uuid, std::string> lastBusy;
+        std::map<Uuid, int> builds;
+        bool wasSyncing = false;
+        int syncRounds = 0;
+    } m_watch;
 };
 
 } // namespace korvel::test

@@ -23,11 +23,6 @@ PoolBlocker::PoolBlocker()
     m_changed.wait(lock, [this, threads] { return m_waiting == threads; });
 }
 
-PoolBlocker::~PoolBlocker()
-{
-    release();
-}
-
 void PoolBlocker::release()
 {
     std::unique_lock lock(m_mutex);

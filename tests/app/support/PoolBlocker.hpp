@@ -11,7 +11,7 @@ class PoolBlocker
 {
 public:
     PoolBlocker();
-    ~PoolBlocker();
+    ~PoolBlocker() { release(); }
     PoolBlocker(const PoolBlocker&) = delete;
     PoolBlocker& operator=(const PoolBlocker&) = delete;
 

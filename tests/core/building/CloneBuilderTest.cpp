@@ -194,14 +194,14 @@ TEST_F(CloneBuilderTest, StatusReportsEveryRealChangeOnDisk)
              {"KVLLauncherHash", std::string(64, '0'), "launcher outdated"},
              {"KVLUserDataDir", "/tmp/other", "data folder mismatch"},
              {"CFBundleDisplayName", "Claude Wörk", "name changed"}})
-        EXPECT_EQ(damagedBy([&] { StandInClaude::setInfoString(app, key, value); }), reason) << key;
+        EXPECT_EQ(damagedBy([&] { StandInClaude::setInfo(app, key, value); }), reason) << key;
     EXPECT_EQ(damagedBy([&] {
         fs::copy_file(paths.sourceApp / "Contents/Info.plist", plistFile, fs::copy_options::overwrite_existing);
     }),
         "belongs to another profile");
     EXPECT_EQ(damagedBy([&] { writeText(plistFile, "garbage"); }), "Info.plist unreadable");
-    EXPECT_EQ(damagedBy([&] { StandInClaude::setInfoInteger(app, "CFBundleURLTypes", 1); }), "claims claude:// links");
-    EXPECT_EQ(damagedBy([&] { StandInClaude::removeInfoKey(app, "KVLAppearance"); }), "color changed");
+    EXPECT_EQ(damagedBy([&] { StandInClaude::setInfo(app, "CFBundleURLTypes", 1); }), "claims claude:// links");
+    EXPECT_EQ(damagedBy([&] { StandInClaude::setInfo(app, "KVLAppearance", std::nullopt); }), "color changed");
     EXPECT_EQ(builder.status(work), CloneStatus::ready("1.2.3"));
 
     // The launcher deleted from the app, then an older launcher.
@@ -223,7 +223,7 @@ TEST_F(CloneBuilderTest, StatusFollowsClaudeUpdatesAndRemoval)
 {
     const Profile work = profile("Work");
     builder.build(work);
-    StandInClaude::setInfoString(paths.sourceApp, "CFBundleShortVersionString", "1.3.0");
+    StandInClaude::setInfo(paths.sourceApp, "CFBundleShortVersionString", "1.3.0");
     EXPECT_EQ(builder.status(work), CloneStatus::outdated("1.2.3", "1.3.0"));
 
     fs::remove_all(paths.sourceApp);
