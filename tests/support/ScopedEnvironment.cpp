@@ -15,11 +15,6 @@ void apply(const std::string& name, const std::optional<std::string>& value)
 
 } // namespace
 
-ScopedEnvironment::ScopedEnvironment(const std::string& name, const std::optional<std::string>& value)
-{
-    set(name, value);
-}
-
 ScopedEnvironment::~ScopedEnvironment()
 {
     // Newest first, so that a variable set twice ends with its original value.

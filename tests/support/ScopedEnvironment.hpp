@@ -12,7 +12,7 @@ class ScopedEnvironment
 {
 public:
     ScopedEnvironment() = default;
-    ScopedEnvironment(const std::string& name, const std::optional<std::string>& value);
+    ScopedEnvironment(const std::string& name, const std::optional<std::string>& value) { set(name, value); }
     ~ScopedEnvironment();
     ScopedEnvironment(const ScopedEnvironment&) = delete;
     ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;

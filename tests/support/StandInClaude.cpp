@@ -21,25 +21,16 @@ namespace {
 constexpr std::string_view claudeScript = R"sh(#!/bin/sh
 # Stand-in for Claude Desktop: records how it was started, then exits or waits for SIGTERM.
 record=${KORVEL_STANDIN_RECORD:-}
-if [ -z "$record" ]; then
-    for argument in "$@"; do
-        case $argument in
-        --user-data-dir=*)
-            record="${argument#--user-data-dir=}/standin-record.txt"
-            break
-            ;;
-        esac
-    done
-fi
-if [ -n "$record" ]; then
-    {
-        printf 'begin\000argc=%d\000' "$(($# + 1))"
-        printf '%s\000' "$0" "$@"
-        printf 'pid=%d\000cwd=%s\000' "$$" "$(pwd -P)"
-        env -0
-        printf 'end\000'
-    } >>"$record"
-fi
+for argument in "$@"; do
+    case $argument in --user-data-dir=*) [ -n "$record" ] || record="${argument#--user-data-dir=}/standin-record.txt" ;; esac
+done
+[ -z "$record" ] || {
+    printf 'begin\000argc=%d\000' "$(($# + 1))"
+    printf '%s\000' "$0" "$@"
+    printf 'pid=%d\000cwd=%s\000' "$$" "$(pwd -P)"
+    env -0
+    printf 'end\000'
+} >>"$record"
 if [ "${KORVEL_STANDIN_STAY:-}" = 1 ]; then
     trap 'exit 0' TERM
     while :; do sleep 0.2; done

@@ -59,15 +59,6 @@ std::string readText(const fs::path& file)
     return buffer.str();
 }
 
-unsigned modeOf(const fs::path& path)
-{
-    struct stat info
-    { };
-    if (::lstat(path.c_str(), &info) != 0)
-        throw std::runtime_error("cannot stat " + path.string());
-    return info.st_mode & 07777;
-}
-
 std::map<std::string, std::string> describeTree(const fs::path& root)
 {
     std::map<std::string, std::string> tree;

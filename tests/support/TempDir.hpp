@@ -27,7 +27,11 @@ private:
 void writeText(const std::filesystem::path& file, std::string_view text);
 std::filesystem::path writeExecutable(const std::filesystem::path& file, std::string_view text); // mode 0755
 std::string readText(const std::filesystem::path& file);
-unsigned modeOf(const std::filesystem::path& path); // permission bits, e.g. 0700
+// Permission bits, e.g. 0700; of a link itself, not its target.
+inline unsigned modeOf(const std::filesystem::path& path)
+{
+    return static_cast<unsigned>(std::filesystem::symlink_status(path).permissions() & std::filesystem::perms::mask);
+}
 
 // Every entry below `root` (not root itself) by relative path: type and mode, modification time, extended
 // attributes, then the link text or the file's content. Equal descriptions mean an exact copy.

@@ -1,4 +1,5 @@
 #include "core/building/IcnsFile.hpp"
+#include "core/building/InfoPlistPatcher.hpp"
 #include "core/transfer/CommandError.hpp"
 #include "core/transfer/SystemTools.hpp"
 #include "tests/support/ScopedEnvironment.hpp"
@@ -52,35 +53,28 @@ fs::path makeBundle(const fs::path& app)
 // A bundle with an Info.plist of string entries and, when it names one, its executable.
 fs::path makeApp(const fs::path& app, const std::map<std::string, std::string>& keys)
 {
-    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n";
-    for (const auto& [key, value] : keys)
-        xml += "<key>" + key + "</key><string>" + value + "</string>\n";
-    writeText(app / "Contents/Info.plist", xml + "</dict>\n</plist>\n");
-    if (keys.count("CFBundleExecutable")) // GLib only accepts an entry whose program exists
+    fs::create_directories(app / "Contents/MacOS");
+    InfoPlistPatcher::write(PlistDictionary(keys.begin(), keys.end()), app / "Contents/Info.plist");
+    if (keys.contains("CFBundleExecutable")) // GLib only accepts an entry whose program exists
         writeExecutable(app / "Contents/MacOS" / keys.at("CFBundleExecutable"), "#!/bin/sh\n");
     return app;
 }
 
-// The entry as GLib's desktop-entry reader sees it: name, Exec words, icon, bundle; empty when GLib refuses it.
+// The entry as GLib's desktop-entry reader sees it: name, icon, bundle, Exec words; empty when GLib refuses it.
 std::vector<std::string> readEntry(const fs::path& file)
 {
-    GDesktopAppInfo* info = g_desktop_app_info_new_from_filename(file.c_str());
+    g_autoptr(GDesktopAppInfo) info = g_desktop_app_info_new_from_filename(file.c_str());
     if (!info || g_desktop_app_info_get_nodisplay(info))
         return {};
     std::vector<std::string> entry;
-    gchar** exec = nullptr;
-    for (const char* key : {"Name", "Icon", "X-Korvel-Bundle", "Exec"}) {
-        gchar* value = g_desktop_app_info_get_string(info, key);
+    for (const char* key : {"Name", "Icon", "X-Korvel-Bundle"}) {
+        g_autofree gchar* value = g_desktop_app_info_get_string(info, key);
         entry.emplace_back(value ? value : "");
-        g_free(value);
     }
-    if (g_shell_parse_argv(entry.back().c_str(), nullptr, &exec, nullptr)) {
-        entry.pop_back();
-        for (gchar** word = exec; *word; ++word)
-            entry.emplace_back(*word);
-        g_strfreev(exec);
-    }
-    g_object_unref(info);
+    g_autofree gchar* exec = g_desktop_app_info_get_string(info, "Exec");
+    g_auto(GStrv) words = nullptr;
+    if (exec && g_shell_parse_argv(exec, nullptr, &words, nullptr))
+        entry.insert(entry.end(), words, words + g_strv_length(words));
     return entry;
 }
 
