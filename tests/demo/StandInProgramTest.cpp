@@ -85,17 +85,18 @@ TEST_F(StandInProgramTest, TheScriptLaysOutABundleOthersCanRead)
     EXPECT_EQ(refused.exitStatus, 2) << "a version is digits and dots";
 }
 
-TEST_F(StandInProgramTest, RunningKeepsChromiumsSingletonLinksTakesOverStaleOnesAndRemovesThemOnQuit)
+TEST_F(StandInProgramTest, RunningKeepsChromiumsSingletonTakesOverStaleLinksForwardsLinksAndCleansUpOnQuit)
 {
-    const fs::path data = temp / "data", stale = temp / "stale";
+    // Longer than a Unix socket address may be: the reason Chromium's socket lives elsewhere.
+    const fs::path data = temp / std::string(60, 'p') / std::string(60, 'q') / "Data", stale = temp / "stale";
     fs::create_directories(stale);
     // A process id that cannot be alive: above the kernel's limit.
     fs::create_symlink(lockFor(4194305), stale / "SingletonLock");
     fs::create_symlink("12345", stale / "SingletonCookie");
     fs::create_symlink("/nonexistent/SingletonSocket", stale / "SingletonSocket");
     // Two folders, two instances side by side.
-    auto claude = startFor(data), other = startFor(stale);
-    ASSERT_TRUE(claude->waitForLine("started"));
+    auto claude = startFor(data, "claude://claude.ai/first"), other = startFor(stale);
+    ASSERT_TRUE(claude->waitForLine("link claude://claude.ai/first"));
     ASSERT_TRUE(other->waitForLine("started"));
     EXPECT_TRUE(fs::exists(data / "Local State"));
     EXPECT_TRUE(fs::exists(data / "config.json"));
@@ -107,6 +108,13 @@ TEST_F(StandInProgramTest, RunningKeepsChromiumsSingletonLinksTakesOverStaleOnes
     }
     const fs::path socket = fs::read_symlink(data / "SingletonSocket");
 
+    // A second start over the same folder hands its link to the running one and leaves.
+    const auto second = ChildProcess::run(program, optionsFor(data, "claude://claude.ai/new?q=two words"));
+    EXPECT_EQ(second.exitStatus, 0) << second.standardOutput;
+    EXPECT_THAT(second.standardOutput, HasSubstr("forwarded claude://claude.ai/new?q=two words"));
+    EXPECT_TRUE(claude->waitForLine("link claude://claude.ai/new?q=two words"));
+    EXPECT_EQ(fs::read_symlink(data / "SingletonLock"), lockFor(claude->pid())) << "the running one keeps the folder";
+
     claude->signal(SIGTERM);
     other->signal(SIGTERM);
     EXPECT_EQ(claude->wait(), 0);
@@ -114,22 +122,6 @@ TEST_F(StandInProgramTest, RunningKeepsChromiumsSingletonLinksTakesOverStaleOnes
     for (const char* name : {"SingletonLock", "SingletonCookie", "SingletonSocket"})
         EXPECT_FALSE(fs::exists(fs::symlink_status(data / name))) << name;
     EXPECT_FALSE(fs::exists(socket.parent_path())) << "its private socket folder goes too";
-}
-
-TEST_F(StandInProgramTest, ASecondStartHandsItsLinksToTheRunningOneEvenWithALongFolderPath)
-{
-    // Longer than a Unix socket address may be: the reason Chromium's socket lives elsewhere.
-    const fs::path data = temp / std::string(60, 'p') / std::string(60, 'q') / "Data";
-    auto claude = startFor(data, "claude://claude.ai/first");
-    ASSERT_TRUE(claude->waitForLine("link claude://claude.ai/first"));
-
-    const auto second = ChildProcess::run(program, optionsFor(data, "claude://claude.ai/new?q=two words"));
-    EXPECT_EQ(second.exitStatus, 0) << second.standardOutput;
-    EXPECT_THAT(second.standardOutput, HasSubstr("forwarded claude://claude.ai/new?q=two words"));
-    EXPECT_TRUE(claude->waitForLine("link claude://claude.ai/new?q=two words"));
-    EXPECT_EQ(fs::read_symlink(data / "SingletonLock"), lockFor(claude->pid())) << "the running one keeps the folder";
-    claude->signal(SIGTERM);
-    EXPECT_EQ(claude->wait(), 0);
     EXPECT_THAT(readText(data / "standin.log"), HasSubstr("link claude://claude.ai/new?q=two words\n"));
 }
 

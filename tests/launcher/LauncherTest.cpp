@@ -17,11 +17,9 @@ namespace {
 // g_variant_print with types, taking over the reference.
 std::string printed(GVariant* value)
 {
-    gchar* text = g_variant_print(value, TRUE);
-    const std::string result = text;
-    g_free(text);
+    g_autofree gchar* text = g_variant_print(value, TRUE);
     g_variant_unref(value);
-    return result;
+    return text;
 }
 
 // The gdbus arguments of the Notify call that shows `body` with one "OK" button, values as GLib prints them.
