@@ -1,16 +1,24 @@
-// The management window over the model on the fake desktop: sidebar, detail, empty state, alerts, reordering.
+// The management window over the model on the fake desktop: sidebar, detail, empty state, alerts, reordering, the
+// new-profile sheet, the welcome, and the settings window.
 
 #include "tests/app/ui/support/UiSandbox.hpp"
 
 #include "app/ui/ColorPalette.hpp"
 #include "app/ui/EmptyStateView.hpp"
+#include "app/ui/NameAndColor.hpp"
+#include "app/ui/NewProfileSheet.hpp"
+#include "app/ui/OptionCard.hpp"
 #include "app/ui/ProfileBadge.hpp"
 #include "app/ui/ProfileDetailView.hpp"
+#include "app/ui/SettingsView.hpp"
 #include "app/ui/Sidebar.hpp"
 #include "app/ui/SidebarRow.hpp"
 #include "app/ui/StatusDot.hpp"
+#include "app/ui/WelcomeView.hpp"
+#include "tests/support/StandInClaude.hpp"
 
 #include <QAbstractButton>
+#include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -25,16 +33,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using ::testing::ElementsAre;
-
-// Menu items or dialog buttons as text; a separator has none and shows as "----".
-template<typename T>
-std::vector<std::string> texts(const QList<T*>& items)
-{
-    std::vector<std::string> list;
-    for (const T* item : items)
-        list.push_back(item->text().isEmpty() ? "----" : item->text().toStdString());
-    return list;
-}
 
 // Stand-ins for the signing and registration tools; signing waits until the gate is gone, so that a build is
 // certainly still running while the window is looked at (the pool cannot be blocked: Qt paints with it).
@@ -64,15 +62,14 @@ protected:
         return *window->profileDetail();
     }
 
-    // The detail's buttons at a glance: the shown ones' texts, " (off)" after a disabled one.
+    // The detail's shown buttons at a glance.
     std::string buttons()
     {
         std::string line;
         for (QPushButton* button :
             {detail().openButton(), detail().quitButton(), detail().rebuildButton(), detail().deleteButton()}) {
             if (button->isVisible())
-                line +=
-                    (line.empty() ? "" : ", ") + button->text().toStdString() + (button->isEnabled() ? "" : " (off)");
+                line += (line.empty() ? "" : ", ") + texts(QList<QPushButton*> {button})[0];
         }
         return line;
     }
@@ -100,6 +97,29 @@ protected:
         for (const Profile& profile : profiles)
             buildApp(profile);
         openWindow();
+    }
+
+    NewProfileSheet& newProfileSheet()
+    {
+        model->setShowNewProfile(true);
+        EXPECT_TRUE(waitUntil([this] { return window->newProfileSheet() && window->newProfileSheet()->isVisible(); }));
+        return *window->newProfileSheet();
+    }
+
+    WelcomeView& welcome()
+    {
+        openWindow();
+        EXPECT_TRUE(waitUntil([this] { return window->welcomeView() && window->welcomeView()->isVisible(); }));
+        return *window->welcomeView();
+    }
+
+    void createdIs(const std::string& name, ProfileColor color)
+    {
+        settle();
+        ASSERT_FALSE(model->profiles().empty());
+        EXPECT_EQ(model->profiles().back().name, name);
+        EXPECT_EQ(model->profiles().back().color, color);
+        EXPECT_TRUE(waitUntil([this] { return !window->newProfileSheet() && !window->welcomeView(); }));
     }
 };
 
@@ -222,14 +242,12 @@ TEST_F(ManagementWindowTest, ReturnOpensTheSelectedProfileAndTheAppSectionActs)
     EXPECT_EQ(location.toolTip(), "~/Applications/Claude Profiles/Claude Work.app");
     EXPECT_GE(location.width(), 200);
     EXPECT_TRUE(location.text().endsWith("Work.app")) << location.text().toStdString();
-    // The path is drawn: the link colour shows up in the button.
     const QImage drawn = location.grab().toImage();
     bool linkColoured = false;
-    for (int y = 0; y < drawn.height(); ++y) {
-        for (int x = 0; x < drawn.width(); ++x)
-            linkColoured |= drawn.pixel(x, y) == location.palette().color(QPalette::Link).rgb();
-    }
-    EXPECT_TRUE(linkColoured);
+    for (int i = 0; i < drawn.width() * drawn.height(); ++i)
+        linkColoured |=
+            drawn.pixel(i % drawn.width(), i / drawn.width()) == location.palette().color(QPalette::Link).rgb();
+    EXPECT_TRUE(linkColoured) << "the path is drawn, in the link colour";
 
     QTest::keyClick(window->sidebar()->list(), Qt::Key_Return);
     settle();
@@ -409,6 +427,212 @@ TEST_F(ManagementWindowTest, SidebarRowsSelectAndReorderByDragging)
     const QRect first = list.visualItemRect(list.item(0));
     sidebar.dropRows(QPoint(first.center().x(), first.top() + 2));
     EXPECT_THAT(names(), ElementsAre("Third", "Second", "First"));
+}
+
+// MARK: The new-profile sheet and the welcome
+
+TEST_F(ManagementWindowTest, SuggestionsSkipTakenNamesAndColours)
+{
+    const auto named = [](std::initializer_list<const char*> names) {
+        std::vector<Profile> profiles;
+        for (const char* name : names)
+            profiles.push_back(makeProfile(name));
+        return profiles;
+    };
+    EXPECT_EQ(NewProfileSheet::suggestedName({}), "Work");
+    EXPECT_EQ(NewProfileSheet::suggestedName(named({"work", "Personal"})), "Client") << "case is ignored";
+    EXPECT_EQ(NewProfileSheet::suggestedName(
+                  named({"Work", "PERSONAL", "client", "side project", "TEAM", "research", "Extra"})),
+        "Profile 8");
+    EXPECT_EQ(NewProfileSheet::finalName(" \t\n ", named({"Work"})), "Personal");
+    EXPECT_EQ(NewProfileSheet::finalName("  Acme  ", {}), "Acme");
+
+    EXPECT_EQ(NewProfileSheet::initialColor({}), ProfileColor::Orange);
+    EXPECT_EQ(
+        NewProfileSheet::initialColor({makeProfile("A", ProfileColor::Orange), makeProfile("B", ProfileColor::Pink)}),
+        ProfileColor::Red);
+    std::vector<Profile> everyColour;
+    for (const ProfileColor color : ProfileColor::allCases())
+        everyColour.push_back(makeProfile("X", color));
+    EXPECT_EQ(NewProfileSheet::initialColor(everyColour), ProfileColor::Blue) << "every colour in use";
+}
+
+TEST_F(ManagementWindowTest, NewProfileSheetPreviewsCancelsAndCreatesWithTheSuggestionForABlankName)
+{
+    storeProfiles({makeProfile("work", ProfileColor::Orange), makeProfile("Personal", ProfileColor::Red)});
+    openWindow();
+    NewProfileSheet& sheet = newProfileSheet();
+    EXPECT_EQ(sheet.width(), 460);
+    EXPECT_EQ(sheet.nameField()->placeholderText(), "Client");
+    EXPECT_EQ(sheet.colorPalette()->selection(), ProfileColor::Pink) << "the first colour no profile uses";
+    EXPECT_EQ(sheet.badge()->letter(), "C") << "the badge shows the suggestion while the name is empty";
+    EXPECT_EQ(sheet.explanation()->text(),
+        "Creates “Claude Client” in ~/Applications/Claude Profiles and opens it. "
+        "Sign in there with the account you want.");
+    screenshot(sheet, "new-profile-sheet");
+    QTest::keyClicks(sheet.nameField(), "  Team Alpha ");
+    EXPECT_EQ(sheet.badge()->letter(), "T");
+    EXPECT_TRUE(sheet.explanation()->text().startsWith("Creates “Claude Team Alpha” in ~/"));
+    QTest::keyClick(sheet.nameField(), Qt::Key_Escape);
+    EXPECT_FALSE(model->showNewProfile());
+    EXPECT_EQ(model->profiles().size(), 2u) << "Escape cancels";
+
+    NewProfileSheet& again = newProfileSheet();
+    EXPECT_TRUE(again.nameField()->text().isEmpty()) << "a fresh sheet each time";
+    QTest::keyClicks(again.nameField(), "   ");
+    QTest::mouseClick(again.colorPalette()->swatch(ProfileColor::Teal), Qt::LeftButton);
+    EXPECT_EQ(again.badge()->color(), ProfileColor::Teal);
+    QTest::keyClick(again.nameField(), Qt::Key_Return); // the sheet's default button
+    EXPECT_FALSE(model->showNewProfile()) << "the sheet closes before the work starts";
+    createdIs("Client", ProfileColor::Teal);
+}
+
+TEST_F(ManagementWindowTest, WelcomeWithoutClaudeDesktopPointsToTheDownloadAndOnlyNotNowClosesIt)
+{
+    removeClaude();
+    WelcomeView& sheet = welcome();
+    EXPECT_EQ(sheet.width(), 620);
+    EXPECT_TRUE(sheet.installNotice()->isVisible());
+    EXPECT_EQ(sheet.installNotice()->text(),
+        "Install Claude Desktop in /Applications first (https://claude.ai/download), then reopen this app.");
+    EXPECT_FALSE(sheet.choices()->isVisible() || sheet.primaryButton()->isEnabled());
+    screenshot(sheet, "welcome-without-claude");
+    QTest::keyClick(&sheet, Qt::Key_Escape);
+    sheet.close();
+    spin();
+    EXPECT_TRUE(sheet.isVisible()) << "only its own buttons close the welcome";
+    EXPECT_TRUE(model->showWelcome());
+
+    sheet.notNowButton()->click();
+    EXPECT_TRUE(model->didCompleteWelcome());
+    EXPECT_TRUE(waitUntil([this] { return window->welcomeView() == nullptr; }));
+    EXPECT_TRUE(model->profiles().empty());
+}
+
+TEST_F(ManagementWindowTest, WelcomeWithoutDataOffersOnlyANewAccountCalledWorkWhenLeftBlank)
+{
+    WelcomeView& sheet = welcome();
+    EXPECT_FALSE(sheet.installNotice()->isVisible() || sheet.importCard()->isVisible());
+    EXPECT_TRUE(sheet.newAccountCard()->isSelected());
+    EXPECT_EQ(sheet.newAccountCard()->title(), "Add another account");
+    EXPECT_EQ(sheet.newAccountCard()->badge(), "Recommended");
+    EXPECT_EQ(
+        sheet.newAccountCard()->detail(), "Creates a new, empty profile where you sign in with your Claude account.");
+    EXPECT_EQ(sheet.primaryButton()->text(), "Create Profile");
+    EXPECT_EQ(sheet.notNowButton()->toolTip(), "Close this window. You can create profiles any time with Ctrl+N.");
+    NameAndColor& fields = *sheet.newAccountFields();
+    EXPECT_EQ(fields.nameField()->placeholderText(), "Work");
+    EXPECT_EQ(fields.color(), ProfileColor::Blue);
+    EXPECT_EQ(fields.badge()->letter(), "W") << "the placeholder's letter while the name is empty";
+    fields.nameField()->setText(" ");
+    EXPECT_EQ(fields.badge()->letter(), "?") << "a blank name has no letter";
+    QTest::mouseClick(fields.palette()->swatch(ProfileColor::Purple), Qt::LeftButton);
+    EXPECT_EQ(fields.badge()->color(), ProfileColor::Purple);
+    sheet.primaryButton()->click();
+    createdIs("Work", ProfileColor::Purple);
+    EXPECT_FALSE(fs::exists(paths.dataDir(model->profiles()[0].id) / "Local State")) << "nothing copied";
+}
+
+TEST_F(ManagementWindowTest, ImportWaitsUntilClaudeHasQuitThenCopiesTheData)
+{
+    writeText(paths.originalDataDir / "Local State", "{}");
+    const auto claude = fake.workspace.launch(std::string(StandInClaude::bundleIdentifier));
+    WelcomeView& sheet = welcome();
+    ASSERT_TRUE(sheet.importCard()->isVisible());
+    EXPECT_EQ(sheet.newAccountCard()->detail(),
+        "Keep using Claude as you do now for the account it’s signed into. This creates a new, empty profile where "
+        "you sign in with a different account.");
+    EXPECT_EQ(sheet.importCard()->title(), "Move my current Claude into a profile");
+    EXPECT_FALSE(sheet.importCard()->badge() || sheet.quitClaudeRow()->isVisible()) << "no badge; no controls yet";
+    EXPECT_TRUE(sheet.primaryButton()->isEnabled()) << "a new account needs no quitting";
+
+    QTest::mouseClick(sheet.importCard(), Qt::LeftButton, Qt::NoModifier, QPoint(20, 20));
+    EXPECT_EQ(sheet.start(), WelcomeView::Start::ImportCurrent);
+    EXPECT_EQ(sheet.primaryButton()->accessibleName(), "Import & Create Profile");
+    EXPECT_EQ(sheet.primaryButton()->text(), "Import && Create Profile") << "shown with one ampersand, no mnemonic";
+    EXPECT_TRUE(sheet.quitClaudeRow()->isVisible());
+    EXPECT_FALSE(sheet.primaryButton()->isEnabled());
+    EXPECT_EQ(sheet.importFields()->nameField()->text(), "Personal");
+    EXPECT_EQ(sheet.importFields()->color(), ProfileColor::Orange);
+    screenshot(sheet, "welcome-import-claude-running");
+    sheet.quitClaudeButton()->click();
+    EXPECT_EQ(claude->terminateRequests, 1);
+    fake.workspace.quit(claude);
+    EXPECT_TRUE(sheet.primaryButton()->isEnabled()) << "enabled again as the running applications change";
+    EXPECT_FALSE(sheet.quitClaudeRow()->isVisible());
+
+    sheet.importFields()->nameField()->setText("   ");
+    QTest::keyClick(&sheet, Qt::Key_Return);
+    EXPECT_TRUE(sheet.isWorking());
+    EXPECT_FALSE(sheet.notNowButton()->isEnabled() || sheet.primaryButton()->isEnabled());
+    createdIs("Personal", ProfileColor::Orange);
+    EXPECT_TRUE(fs::exists(paths.dataDir(model->profiles()[0].id) / "Local State")) << "imported";
+    EXPECT_TRUE(model->didCompleteWelcome());
+}
+
+// MARK: Settings
+
+TEST_F(ManagementWindowTest, SettingsShowTheActualStateAndSpringBackWhenAChangeFails)
+{
+    start();
+    SettingsView view(*model);
+    showAndWait(view);
+    EXPECT_EQ(view.width(), 520);
+    QCheckBox& login = *view.launchAtLoginToggle();
+    EXPECT_EQ(login.text(), "Launch at login");
+    EXPECT_FALSE(login.isChecked());
+    login.click();
+    EXPECT_TRUE(fake.loginItem.enabled && login.isChecked());
+    fake.loginItem.failure = "the session manager refused";
+    login.click();
+    EXPECT_TRUE(login.isChecked()) << "still registered, so still on";
+    EXPECT_EQ(view.autoUpdateToggle()->text(), "Keep profile apps up to date with Claude");
+    view.autoUpdateToggle()->click();
+    EXPECT_FALSE(model->autoUpdateProfileApps());
+    model->setAutoUpdateProfileApps(true);
+    EXPECT_TRUE(view.autoUpdateToggle()->isChecked()) << "follows the model";
+    screenshot(view, "settings");
+
+    EXPECT_EQ(view.profileAppsLocation()->text(), "~/Applications/Claude Profiles");
+    EXPECT_EQ(view.profileDataLocation()->text(), QString::fromStdString(paths.supportDir.string()))
+        << "outside the home folder: the full path";
+    EXPECT_EQ(view.claudeVersion()->text(), "Version 1.0.0");
+    removeClaude();
+    model->refreshStatuses();
+    EXPECT_EQ(view.claudeVersion()->text(), "Not installed");
+}
+
+TEST_F(ManagementWindowTest, SettingsShowWhenClaudeTookTheLinksBack)
+{
+    start();
+    SettingsView view(*model);
+    showAndWait(view);
+    QCheckBox& route = *view.routeLinksToggle();
+    EXPECT_EQ(route.text(), "Send claude:// links to the active profile");
+    EXPECT_FALSE(route.isChecked() || view.linksTakenBackRow()->isVisible());
+    route.click();
+    settle();
+    EXPECT_TRUE(model->routeClaudeLinks() && route.isChecked());
+
+    // Claude claims the scheme again behind Korvel's back; the window notices at the next change.
+    fake.linkHandler.handlers["claude"] = paths.sourceApp;
+    model->setSelection(std::nullopt);
+    EXPECT_FALSE(route.isChecked());
+    EXPECT_TRUE(view.linksTakenBackRow()->isVisible());
+    EXPECT_EQ(view.turnOnAgainButton()->text(), "Turn On Again");
+    screenshot(view, "settings-links-taken-back");
+    view.turnOnAgainButton()->click();
+    settle();
+    EXPECT_EQ(fake.linkHandler.handlers["claude"], ownBundle);
+    EXPECT_TRUE(route.isChecked() && !view.linksTakenBackRow()->isVisible());
+
+    // Off again; a refusal to turn it on leaves it off.
+    route.click();
+    settle();
+    fake.linkHandler.refusal = "no handler database";
+    route.click();
+    settle();
+    EXPECT_FALSE(route.isChecked());
 }
 
 } // namespace

@@ -1,37 +1,31 @@
-// The application object, its delegate and the tray item, on a desktop with a real tray (trayer).
+// The application object, its delegate and the tray item, on a desktop with a real tray (trayer); the offer to
+// move Korvel into an Applications folder.
 
 #include "tests/app/ui/support/UiSandbox.hpp"
 
 #include "app/ui/BadgePixmap.hpp"
 #include "app/ui/MenuBarItem.hpp"
+#include "app/ui/MoveToApplications.hpp"
 #include "app/ui/NewProfileSheet.hpp"
 #include "app/ui/WelcomeView.hpp"
 #include "core/building/IconRenderer.hpp"
 
 #include <QAction>
 #include <QApplication>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
+#include <QTimer>
 #include <QtTest/QTest>
 #include <gmock/gmock.h>
 
 namespace korvel::test {
 namespace {
 
+namespace fs = std::filesystem;
 using ::testing::ElementsAre;
 using namespace std::chrono_literals;
-
-// The menu as text: "----" for a separator, " (off)" after a disabled item.
-std::vector<std::string> linesOf(QMenu& menu)
-{
-    std::vector<std::string> lines;
-    for (QAction* action : menu.actions()) {
-        lines.push_back(
-            action->isSeparator() ? "----" : action->text().toStdString() + (action->isEnabled() ? "" : " (off)"));
-    }
-    return lines;
-}
 
 QAction* actionNamed(QMenu& menu, const QString& text)
 {
@@ -52,23 +46,18 @@ QWidget* trayIconWidget()
     return nullptr;
 }
 
-class TrayTest : public UiSandbox
-{
-protected:
-    void completeWelcome() { fake.userDefaults.setBool(AppModel::didCompleteWelcomeKey, true); }
-};
+using TrayTest = UiSandbox;
 
 TEST_F(TrayTest, StartsInTheTrayUnlessThereIsNoTrayOrTheWelcomeIsDue)
 {
-    completeWelcome();
+    fake.userDefaults.setBool(AppModel::didCompleteWelcomeKey, true);
     KorvelApp& korvel = startApp();
     settleApp();
     EXPECT_FALSE(korvel.mainWindow()) << "with a tray and the welcome done, Korvel starts in the tray only";
     QMenu& menu = korvel.menuBarItem()->menu();
-    EXPECT_THAT(linesOf(menu),
+    EXPECT_THAT(texts(menu.actions()),
         ElementsAre("No profiles yet (off)", "----", "Open All Profiles (off)", "New Profile…", "Manage Profiles…",
             "Settings…", "----", "Quit Korvel"));
-    EXPECT_EQ(actionNamed(menu, "Quit Korvel")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
     EXPECT_FALSE(korvel.menuBarItem()->label().profile) << "no active profile: Korvel's own symbol";
     EXPECT_EQ(korvel.menuBarItem()->trayIcon().toolTip(), "Korvel");
     stopApp();
@@ -97,7 +86,7 @@ TEST_F(TrayTest, MenuShowsTheActiveProfileAndOpensTheApps)
     settleApp();
     MenuBarItem& item = *korvel.menuBarItem();
     QMenu& menu = item.menu();
-    EXPECT_THAT(linesOf(menu),
+    EXPECT_THAT(texts(menu.actions()),
         ElementsAre("Work", "Personal", "----", "Open All Profiles", "New Profile…", "Manage Profiles…", "Settings…",
             "----", "Quit Korvel"));
     EXPECT_FALSE(actionNamed(menu, "Personal")->icon().isNull()) << "each row carries its badge";
@@ -111,7 +100,7 @@ TEST_F(TrayTest, MenuShowsTheActiveProfileAndOpensTheApps)
     const auto app = launchApp(work);
     EXPECT_EQ(item.menuBuilds(), builds + 1);
     fake.workspace.bringToFront(app);
-    EXPECT_THAT(linesOf(menu),
+    EXPECT_THAT(texts(menu.actions()),
         ElementsAre("Active: Work (off)", "Work — Running", "Personal", "----", "Open All Profiles", "New Profile…",
             "Manage Profiles…", "Settings…", "----", "Quit Korvel"));
     EXPECT_EQ(item.label().profile, work);
@@ -120,7 +109,7 @@ TEST_F(TrayTest, MenuShowsTheActiveProfileAndOpensTheApps)
     // The app quits: its row goes back to the bare name; it stays the active profile.
     fake.workspace.quit(app);
     settleApp();
-    EXPECT_THAT(linesOf(menu), testing::IsSupersetOf({"Active: Work (off)", "Work"}));
+    EXPECT_THAT(texts(menu.actions()), testing::IsSupersetOf({"Active: Work (off)", "Work"}));
 
     actionNamed(menu, "Personal")->trigger();
     settleApp();
@@ -168,7 +157,7 @@ TEST_F(TrayTest, TheIconSitsInTheDesktopsTrayAndOpensTheMenu)
 
 TEST_F(TrayTest, ClosingTheWindowKeepsKorvelRunningAndItsCommandsWork)
 {
-    completeWelcome();
+    fake.userDefaults.setBool(AppModel::didCompleteWelcomeKey, true);
     QApplication::setQuitOnLastWindowClosed(true);
     KorvelApp& korvel = startApp();
     EXPECT_FALSE(QApplication::quitOnLastWindowClosed()) << "Korvel lives on in the tray";
@@ -202,7 +191,7 @@ TEST_F(TrayTest, ClosingTheWindowKeepsKorvelRunningAndItsCommandsWork)
 
 TEST_F(TrayTest, LinksReachTheModelOnlyOnceTheDelegateIsConnected)
 {
-    completeWelcome();
+    fake.userDefaults.setBool(AppModel::didCompleteWelcomeKey, true);
     KorvelApp& korvel = makeApp();
     const std::vector<std::string> links = {"claude://claude.ai/new", "claude://claude.ai/chat/1"};
     korvel.delegate().open(links);
@@ -241,6 +230,128 @@ TEST(BadgePixmapTest, QtImagesHoldTheCoresPixelsAndTheTrayBadgeItsColour)
     EXPECT_NEAR(rim.redF(), red.red, 0.12);
     EXPECT_NEAR(rim.greenF(), red.green, 0.12);
     EXPECT_NEAR(rim.blueF(), red.blue, 0.12);
+}
+
+// MARK: Moving into an Applications folder
+
+TEST(MoveToApplicationsTest, OnlyDiskImagesAndTranslocatedCopiesAreTemporary)
+{
+    for (const char* path :
+        {"/Volumes/Korvel/Korvel.app", "/media/ann/KORVEL/Korvel.app", "/run/media/ann/KORVEL/Korvel.app",
+            "/private/var/folders/x/AppTranslocation/1234/d/Korvel.app", "/tmp/.mount_KorvelXy12/Korvel.app"})
+        EXPECT_TRUE(MoveToApplications::isTemporaryLocation(path)) << path;
+    // A download folder is a normal folder; look-alike prefixes are not mounts.
+    for (const char* path : {"/Applications/Korvel.app", "/home/ann/Applications/Korvel.app",
+             "/home/ann/Downloads/Korvel.app", "/tmp/Korvel.app", "/opt/Volumes/Korvel.app", "/mediaplayer/Korvel.app"})
+        EXPECT_FALSE(MoveToApplications::isTemporaryLocation(path)) << path;
+}
+
+// The offer played with temporary folders and scripted answers; the running copy sits where a self-mounting image
+// would be mounted (/tmp/.mount_<random>).
+class MoveTest : public ::testing::Test
+{
+protected:
+    MoveTest()
+    {
+        system.bundle = fs::path("/tmp") / (".mount_korvel-" + temp.path().filename().string()) / "Korvel.app";
+        writeText(system.bundle / "Contents/MacOS/Korvel", "new");
+        fs::create_directory_symlink("MacOS", system.bundle / "Contents/Link");
+        system.destinations = {temp / "Applications", temp / "home/Applications"};
+        system.askToMove = [this] { return calls.push_back("ask"), answer; };
+        system.tellMoveFailed = [this] { calls.push_back("tell failure"); };
+        system.moveToTrash = [this](const fs::path& item) {
+            calls.push_back("trash " + item.string());
+            fs::rename(item, temp / "trashed");
+            return true;
+        };
+        system.stripQuarantine = [this](const fs::path& target) { calls.push_back("strip " + target.string()); };
+        system.relaunch = [this](const fs::path& target) { calls.push_back("relaunch " + target.string()); };
+    }
+    ~MoveTest() override { fs::remove_all(system.bundle.parent_path()); }
+
+    TempDir temp;
+    MoveToApplications::System system;
+    bool answer = true;
+    std::vector<std::string> calls;
+};
+
+TEST_F(MoveTest, OffersOnlyFromTemporaryPlacesThenReplacesAnOlderCopyAndRelaunches)
+{
+    MoveToApplications::System downloaded = system;
+    downloaded.bundle = temp / "Downloads/Korvel.app";
+    EXPECT_FALSE(MoveToApplications::offerIfNeeded(downloaded));
+    answer = false;
+    EXPECT_FALSE(MoveToApplications::offerIfNeeded(system)) << "Not Now changes nothing";
+    EXPECT_THAT(calls, ElementsAre("ask")) << "asked from the image only";
+    EXPECT_FALSE(fs::exists(temp / "Applications"));
+
+    answer = true;
+    calls.clear();
+    const fs::path target = temp / "Applications/Korvel.app";
+    writeText(target / "Contents/MacOS/Korvel", "old");
+    EXPECT_EQ(MoveToApplications::offerIfNeeded(system), target);
+    EXPECT_THAT(calls,
+        ElementsAre("ask", "trash " + target.string(), "strip " + target.string(), "relaunch " + target.string()));
+    EXPECT_EQ(readText(temp / "trashed/Contents/MacOS/Korvel"), "old") << "the older copy goes to the trash first";
+    EXPECT_EQ(readText(target / "Contents/MacOS/Korvel"), "new");
+    EXPECT_TRUE(fs::is_symlink(target / "Contents/Link")) << "links are copied as links";
+    EXPECT_TRUE(fs::exists(system.bundle)) << "the running copy stays where it was";
+}
+
+TEST_F(MoveTest, FallsBackToTheHomeApplicationsFolderAndReportsWhenBothFail)
+{
+    // /Applications cannot be made: its parent is a file (fails for root too).
+    writeText(temp / "blocked", "a file");
+    system.destinations[0] = temp / "blocked/Applications";
+    EXPECT_EQ(MoveToApplications::offerIfNeeded(system), temp / "home/Applications/Korvel.app")
+        << "~/Applications, created when missing";
+
+    calls.clear();
+    system.destinations[1] = temp / "blocked/home/Applications";
+    EXPECT_FALSE(MoveToApplications::offerIfNeeded(system));
+    EXPECT_THAT(calls, ElementsAre("ask", "tell failure")) << "neither folder: the user is told, nothing relaunched";
+
+    // A trash that refuses the older copy also moves on to the next folder.
+    system.destinations = {temp / "Applications", temp / "home/Applications"};
+    writeText(temp / "Applications/Korvel.app/Contents/MacOS/Korvel", "old");
+    system.moveToTrash = [](const fs::path&) { return false; };
+    fs::remove_all(temp / "home/Applications/Korvel.app");
+    EXPECT_EQ(MoveToApplications::offerIfNeeded(system), temp / "home/Applications/Korvel.app");
+    EXPECT_EQ(readText(temp / "Applications/Korvel.app/Contents/MacOS/Korvel"), "old");
+}
+
+// Answers the next modal message box with the button called `answer` (else its first); returns what it said.
+QStringList answerNextBox(const std::function<void()>& ask, const QString& answer)
+{
+    QStringList said;
+    QTimer::singleShot(200, [&said, answer] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_TRUE(box);
+        said = {box->text(), box->informativeText()};
+        QAbstractButton* chosen = box->buttons().value(0);
+        for (QAbstractButton* button : box->buttons()) {
+            said << button->text();
+            chosen = button->text() == answer ? button : chosen;
+        }
+        chosen->click();
+    });
+    ask();
+    return said;
+}
+
+TEST(MoveAlertTest, TheOfferAsksWithItsOwnWords)
+{
+    TempDir temp;
+    const auto live = MoveToApplications::System::live("/Volumes/Korvel/Korvel.app", temp / "home", {});
+    EXPECT_THAT(live.destinations, ElementsAre("/Applications", temp / "home/Applications"));
+    bool moves = true;
+    EXPECT_EQ(answerNextBox([&] { moves = live.askToMove(); }, "Not Now").join("|"),
+        "Move Korvel to Applications?|It’s running from the download. Moving it to your Applications folder lets it "
+        "keep your profiles up to date and open at login.|Move to Applications|Not Now");
+    EXPECT_FALSE(moves);
+    EXPECT_EQ(answerNextBox(live.tellMoveFailed, {}).mid(0, 2).join("|"),
+        "Couldn’t move the app|Drag Korvel from the disk image into your Applications folder, then open it from "
+        "there.");
 }
 
 } // namespace

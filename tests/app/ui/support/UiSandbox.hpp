@@ -9,6 +9,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace korvel::test {
 
@@ -36,6 +37,17 @@ protected:
     static void showAndWait(QWidget& window);
     // Saves what `widget` shows as <build>/screenshots/<name>.png, for a person to look at.
     static void screenshot(QWidget& widget, const std::string& name);
+
+    // Menu items or buttons as text: "----" for a separator, " (off)" after a disabled one.
+    template<typename T>
+    static std::vector<std::string> texts(const QList<T*>& items)
+    {
+        std::vector<std::string> list;
+        for (const T* item : items)
+            list.push_back(
+                item->text().isEmpty() ? "----" : item->text().toStdString() + (item->isEnabled() ? "" : " (off)"));
+        return list;
+    }
 
     std::unique_ptr<KorvelApp> app;
     std::unique_ptr<ContentView> window;
