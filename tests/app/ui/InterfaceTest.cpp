@@ -2,11 +2,11 @@
 // (sidebar, detail, empty state, alerts, reordering), the new-profile sheet, the welcome, the settings window, the
 // application object with its tray item, and the offer to move Korvel into an Applications folder.
 
-#include "tests/app/ui/support/UiSandbox.hpp"
-
 #include "app/ui/BadgePixmap.hpp"
 #include "app/ui/ColorPalette.hpp"
+#include "app/ui/ContentView.hpp"
 #include "app/ui/EmptyStateView.hpp"
+#include "app/ui/KorvelApp.hpp"
 #include "app/ui/MenuBarItem.hpp"
 #include "app/ui/MoveToApplications.hpp"
 #include "app/ui/NameAndColor.hpp"
@@ -20,6 +20,8 @@
 #include "app/ui/StatusDot.hpp"
 #include "app/ui/WelcomeView.hpp"
 #include "core/building/IconRenderer.hpp"
+#include "tests/app/support/Await.hpp"
+#include "tests/app/support/ModelSandbox.hpp"
 #include "tests/support/StandInClaude.hpp"
 
 #include <QAbstractButton>
@@ -33,6 +35,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
+#include <QThreadPool>
 #include <QTimer>
 #include <QtTest/QTest>
 #include <gmock/gmock.h>
@@ -44,6 +47,36 @@ namespace fs = std::filesystem;
 using ::testing::ElementsAre;
 using namespace std::chrono_literals;
 
+// Menu items or buttons as text: "----" for a separator, " (off)" after a disabled one.
+template<typename T>
+std::vector<std::string> texts(const QList<T*>& items)
+{
+    std::vector<std::string> list;
+    for (const T* item : items)
+        list.push_back(
+            item->text().isEmpty() ? "----" : item->text().toStdString() + (item->isEnabled() ? "" : " (off)"));
+    return list;
+}
+
+// Shows `window`, waits until the desktop has drawn it, and gives it the focus.
+void showAndWait(QWidget& window)
+{
+    window.show();
+    window.raise();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    QApplication::processEvents();
+}
+
+// Saves what `widget` shows as <build>/screenshots/<name>.png, for a person to look at.
+void screenshot(QWidget& widget, const std::string& name)
+{
+    const fs::path folder = fs::path(KORVEL_BINARY_DIR) / "screenshots";
+    fs::create_directories(folder);
+    QApplication::processEvents();
+    EXPECT_TRUE(widget.grab().save(QString::fromStdString((folder / (name + ".png")).string())));
+}
+
 // Stand-ins for the signing and registration tools; signing waits until the gate is gone, so that a build is
 // certainly still running while the window is looked at (the pool cannot be blocked: Qt paints with it).
 struct BuildGate
@@ -52,26 +85,78 @@ struct BuildGate
         : open(folder / "open")
         , tools("KORVEL_TOOLS_DIR", folder.string())
     {
-        for (const std::string name : {"codesign", "xattr", "lsregister"}) {
-            writeText(folder / name, "#!/bin/sh\nwhile [ ! -e '" + open.string() + "' ]; do sleep 0.02; done\n");
-            fs::permissions(folder / name, fs::perms(0755));
-        }
+        for (const char* name : {"codesign", "xattr", "lsregister"})
+            writeExecutable(folder / name, "#!/bin/sh\nwhile [ ! -e '" + open.string() + "' ]; do sleep 0.02; done\n");
     }
     ~BuildGate() { writeText(open, ""); }
     fs::path open;
     ScopedEnvironment tools;
 };
 
-class ManagementWindowTest : public UiSandbox
+// The model's sandbox (fake desktop services, real files, a stand-in Claude Desktop) with the interface on top:
+// the management window over the sandbox's model, or the whole application object with a model of its own.
+class UiSandbox : public ModelSandbox
 {
 protected:
+    ~UiSandbox() override
+    {
+        window.reset();
+        settle();
+        stopApp();
+    }
+
+    // The whole application on the sandbox; start() it as main() does.
+    KorvelApp& makeApp()
+    {
+        MoveToApplications::System staysPut;
+        staysPut.bundle = ownBundle;
+        app = std::make_unique<KorvelApp>(paths, fake.platform(), launcher, staysPut);
+        return *app;
+    }
+    KorvelApp& startApp(bool tray = true)
+    {
+        makeApp().start(tray);
+        return *app;
+    }
+    // Runs the event loop until nothing is building, importing or syncing in the application's model.
+    void settleApp()
+    {
+        ASSERT_TRUE(app);
+        const auto idle = [this] {
+            return app->model().busy().empty() && !app->model().isSyncingSessions() &&
+                QThreadPool::globalInstance()->activeThreadCount() == 0;
+        };
+        for (int round = 0; round < 3; ++round) {
+            ASSERT_TRUE(waitUntil(idle)) << "the application's model did not settle";
+            spin(30ms); // tasks that were queued start now
+        }
+        ASSERT_TRUE(waitUntil(idle));
+    }
+    void stopApp()
+    {
+        if (!app)
+            return;
+        settleApp();
+        app.reset();
+        QThreadPool::globalInstance()->waitForDone();
+        QCoreApplication::sendPostedEvents();
+    }
+    // The management window over the sandbox's model (started when needed), shown and focused.
+    ContentView& openWindow()
+    {
+        if (!model)
+            start();
+        window = std::make_unique<ContentView>(*model, fake.platform());
+        showAndWait(*window);
+        return *window;
+    }
+
     ProfileDetailView& detail()
     {
         if (!window->profileDetail())
             throw std::runtime_error("no profile is shown");
         return *window->profileDetail();
     }
-
     // The detail's shown buttons at a glance.
     std::string buttons()
     {
@@ -131,7 +216,12 @@ protected:
         EXPECT_EQ(model->profiles().back().color, color);
         EXPECT_TRUE(waitUntil([this] { return !window->newProfileSheet() && !window->welcomeView(); }));
     }
+
+    std::unique_ptr<KorvelApp> app;
+    std::unique_ptr<ContentView> window;
 };
+using ManagementWindowTest = UiSandbox;
+using TrayTest = UiSandbox;
 
 TEST_F(ManagementWindowTest, WithoutProfilesTheWindowInvitesToCreateOne)
 {
@@ -665,8 +755,6 @@ QWidget* trayIconWidget()
     }
     return nullptr;
 }
-
-using TrayTest = UiSandbox;
 
 TEST_F(TrayTest, StartsInTheTrayUnlessThereIsNoTrayOrTheWelcomeIsDue)
 {
