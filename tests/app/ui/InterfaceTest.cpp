@@ -232,8 +232,7 @@ TEST_F(ManagementWindowTest, WithoutProfilesTheWindowInvitesToCreateOne)
     EXPECT_EQ(view.emptyState()->title(), "No profiles yet");
     EXPECT_EQ(view.emptyState()->text(),
         "Each profile is its own Claude app with its own login,\nDock icon and chat history.");
-    EXPECT_FALSE(view.openAllButton()->isEnabled());
-    EXPECT_EQ(view.openAllButton()->text(), "Open All");
+    EXPECT_THAT(texts(QList<QAction*> {view.openAllButton()}), ElementsAre("Open All (off)"));
     EXPECT_EQ(view.openAllButton()->toolTip(), "Open every profile");
     EXPECT_EQ(view.newProfileButton()->toolTip(), "Create a profile for another Claude account");
     screenshot(view, "window-empty");
@@ -243,16 +242,15 @@ TEST_F(ManagementWindowTest, WithoutProfilesTheWindowInvitesToCreateOne)
 
 TEST_F(ManagementWindowTest, SidebarSubtitlesFollowTheFirstRuleThatApplies)
 {
-    const Profile ready = makeProfile("Ready", ProfileColor::Green);
-    const Profile running = makeProfile("Running", ProfileColor::Pink);
-    const Profile active = makeProfile("Active", ProfileColor::Purple);
-    storeProfiles({ready, makeProfile("Fresh"), running, active});
-    for (const Profile& profile : {ready, running, active})
-        buildApp(profile);
+    const std::vector<Profile> profiles = {makeProfile("Ready", ProfileColor::Green), makeProfile("Fresh"),
+        makeProfile("Running", ProfileColor::Pink), makeProfile("Active", ProfileColor::Purple)};
+    storeProfiles(profiles);
+    for (const int built : {0, 2, 3})
+        buildApp(profiles[built]);
     fake.userDefaults.setBool(AppModel::autoUpdateKey, false);
     Sidebar& sidebar = *openWindow().sidebar();
-    launchApp(running);
-    fake.workspace.bringToFront(launchApp(active));
+    launchApp(profiles[2]);
+    fake.workspace.bringToFront(launchApp(profiles[3]));
     EXPECT_THAT(subtitles(), ElementsAre("Not running", "Needs setup", "Running", "Active"));
     EXPECT_EQ(sidebar.row(0)->accessibleText(), "Ready, Not running");
     EXPECT_EQ(sidebar.row(2)->statusDot()->accessibleName(), "Running");
@@ -276,12 +274,11 @@ TEST_F(ManagementWindowTest, SidebarSubtitlesFollowTheFirstRuleThatApplies)
 
 TEST_F(ManagementWindowTest, BusyProfilesShowTheirMessageAndASpinnerAndLockTheirButtons)
 {
-    const Profile work = makeProfile("Work");
-    storeProfiles({work});
+    storeProfiles({makeProfile("Work")});
     openWindow();
     auto gate = std::make_unique<BuildGate>(temp / "tools");
     detail().rebuildButton()->click();
-    ASSERT_TRUE(waitUntil([this, &work] { return model->busy().contains(work.id); }));
+    ASSERT_TRUE(waitUntil([this] { return !model->busy().empty(); }));
     SidebarRow& row = *window->sidebar()->row(0);
     EXPECT_EQ(row.subtitleText(), "Creating app…");
     EXPECT_TRUE(row.showsSpinner() && !row.statusDot()->isVisible());
@@ -296,20 +293,44 @@ TEST_F(ManagementWindowTest, BusyProfilesShowTheirMessageAndASpinnerAndLockTheir
     EXPECT_EQ(detail().statusSummary()->text(), "Ready · Claude 1.0.0");
 }
 
-TEST_F(ManagementWindowTest, DetailAndRowMenusOfferWhatFitsTheAppsState)
+TEST_F(ManagementWindowTest, DetailAndRowMenusOfferWhatFitsTheAppsStateAndAct)
 {
     const Profile work = makeProfile("Work");
     const Profile home = makeProfile("Home", ProfileColor::Red);
     openWith({work, home});
     ProfileDetailView* shown = &detail();
+    QPushButton& location = *detail().locationButton();
+    EXPECT_EQ(location.toolTip(), "~/Applications/Claude Profiles/Claude Work.app");
+    EXPECT_GE(location.width(), 200);
+    EXPECT_TRUE(location.text().endsWith("Work.app")) << location.text().toStdString();
+    const QImage drawn = location.grab().toImage();
+    bool linkColoured = false;
+    for (int i = 0; i < drawn.width() * drawn.height(); ++i)
+        linkColoured |=
+            drawn.pixel(i % drawn.width(), i / drawn.width()) == location.palette().color(QPalette::Link).rgb();
+    EXPECT_TRUE(linkColoured) << "the path is drawn, in the link colour";
     EXPECT_EQ(detail().statusText()->text(), "Not running");
     EXPECT_TRUE(detail().openButton()->toolTip().isEmpty());
+    screenshot(*window, "window-detail");
+
+    // Return in the list and the row menu open the app; the app section and the menu reveal and run things.
     std::unique_ptr<QMenu> menu(window->sidebar()->makeContextMenu(work, nullptr));
     EXPECT_THAT(
         texts(menu->actions()), ElementsAre("Open", "----", "Show App in Finder", "Open Claude Code in Terminal"));
+    QTest::keyClick(window->sidebar()->list(), Qt::Key_Return);
     menu->actions()[0]->trigger();
     settle();
-    EXPECT_THAT(fake.workspace.openedApplications, ElementsAre(paths.appURL(work)));
+    EXPECT_THAT(fake.workspace.openedApplications, ElementsAre(paths.appURL(work), paths.appURL(work)));
+    location.click();
+    detail().showDataButton()->click();
+    menu->actions()[2]->trigger();
+    EXPECT_THAT(fake.fileViewer.revealed, ElementsAre(paths.appURL(work), paths.dataDir(work.id), paths.appURL(work)));
+    EXPECT_TRUE(fs::is_directory(paths.dataDir(work.id)));
+    menu->actions()[3]->trigger();
+    ASSERT_EQ(fake.terminal.opened.size(), 1u);
+    EXPECT_EQ(fake.terminal.opened[0].parent_path(), paths.profileDir(work.id));
+    detail().copyExportButton()->click();
+    EXPECT_THAT(fake.pasteboard.text, ::testing::HasSubstr("CLAUDE_CONFIG_DIR="));
 
     const auto app = launchApp(work);
     EXPECT_EQ(&detail(), shown) << "the same profile keeps its view";
@@ -324,7 +345,6 @@ TEST_F(ManagementWindowTest, DetailAndRowMenusOfferWhatFitsTheAppsState)
     detail().openButton()->click();
     settle();
     EXPECT_EQ(app->activateRequests, 1) << "Switch To brings the running app forward";
-    EXPECT_EQ(fake.workspace.openedApplications.size(), 1u) << "nothing is started again";
     detail().quitButton()->click();
     EXPECT_EQ(app->terminateRequests, 1);
     menu.reset(window->sidebar()->makeContextMenu(home, nullptr));
@@ -334,70 +354,13 @@ TEST_F(ManagementWindowTest, DetailAndRowMenusOfferWhatFitsTheAppsState)
     EXPECT_EQ(other->terminateRequests, 1);
 }
 
-TEST_F(ManagementWindowTest, ReturnOpensTheSelectedProfileAndTheAppSectionActs)
-{
-    const Profile work = makeProfile("Work");
-    openWith({work});
-    QPushButton& location = *detail().locationButton();
-    EXPECT_EQ(location.toolTip(), "~/Applications/Claude Profiles/Claude Work.app");
-    EXPECT_GE(location.width(), 200);
-    EXPECT_TRUE(location.text().endsWith("Work.app")) << location.text().toStdString();
-    const QImage drawn = location.grab().toImage();
-    bool linkColoured = false;
-    for (int i = 0; i < drawn.width() * drawn.height(); ++i)
-        linkColoured |=
-            drawn.pixel(i % drawn.width(), i / drawn.width()) == location.palette().color(QPalette::Link).rgb();
-    EXPECT_TRUE(linkColoured) << "the path is drawn, in the link colour";
-
-    QTest::keyClick(window->sidebar()->list(), Qt::Key_Return);
-    settle();
-    EXPECT_THAT(fake.workspace.openedApplications, ElementsAre(paths.appURL(work)));
-    location.click();
-    detail().showDataButton()->click();
-    std::unique_ptr<QMenu> menu(window->sidebar()->makeContextMenu(work, nullptr));
-    menu->actions()[2]->trigger();
-    EXPECT_THAT(fake.fileViewer.revealed, ElementsAre(paths.appURL(work), paths.dataDir(work.id), paths.appURL(work)));
-    EXPECT_TRUE(fs::is_directory(paths.dataDir(work.id)));
-    menu->actions()[3]->trigger();
-    ASSERT_EQ(fake.terminal.opened.size(), 1u);
-    EXPECT_EQ(fake.terminal.opened[0].parent_path(), paths.profileDir(work.id));
-    detail().copyExportButton()->click();
-    EXPECT_THAT(fake.pasteboard.text, ::testing::HasSubstr("CLAUDE_CONFIG_DIR="));
-    screenshot(*window, "window-detail");
-}
-
-TEST_F(ManagementWindowTest, NamesAreCommittedOnReturnOrLeavingAndBlankNamesRestored)
-{
-    const Profile home = makeProfile("Home");
-    storeProfiles({makeProfile("Work"), home});
-    openWindow();
-    QLineEdit& field = *detail().nameField();
-    EXPECT_FALSE(waitUntil([&field] { return field.hasFocus(); }, std::chrono::milliseconds(200)))
-        << "the name field is not focused on arrival";
-    for (const char* blank : {"   ", ""}) {
-        field.setText(blank);
-        QTest::keyClick(&field, Qt::Key_Return);
-        EXPECT_EQ(field.text(), "Work") << "a blank name puts the stored one back";
-    }
-    field.setText("  Client A ");
-    EXPECT_EQ(detail().badge()->letter(), "C") << "the badge previews the edited name";
-    EXPECT_THAT(names(), ElementsAre("Work", "Home")) << "nothing is saved while typing";
-    QTest::keyClick(&field, Qt::Key_Return);
-    EXPECT_THAT(names(), ElementsAre("Client A", "Home"));
-    EXPECT_EQ(detail().appName()->text(), "Claude Client A");
-    EXPECT_TRUE(fake.workspace.openedApplications.empty()) << "Return in the field does not open the app";
-    detail().nameField()->setText("Acme");
-    model->setSelection(home.id);
-    EXPECT_THAT(names(), ElementsAre("Acme", "Home")) << "selecting another profile commits what was typed";
-    EXPECT_EQ(detail().nameField()->text(), "Home");
-    settle();
-}
-
-TEST_F(ManagementWindowTest, ColourChangesAreSavedAtOnceAndOnlyWhenTheyChange)
+TEST_F(ManagementWindowTest, ColoursAreSavedAtOnceAndNamesOnReturnOrLeavingWithBlankNamesRestored)
 {
     const Profile work = makeProfile("Work", ProfileColor::Blue);
-    openWith({work});
+    openWith({work, makeProfile("Home")});
     launchApp(work); // no rebuild while it runs
+    EXPECT_FALSE(waitUntil([this] { return detail().nameField()->hasFocus(); }, 200ms))
+        << "the name field is not focused on arrival";
     ColorPalette& palette = *detail().colorPalette();
     EXPECT_EQ(palette.swatch(ProfileColor::Graphite)->toolTip(), "Graphite");
     EXPECT_FALSE(detail().renameNotice()->isVisible());
@@ -411,6 +374,26 @@ TEST_F(ManagementWindowTest, ColourChangesAreSavedAtOnceAndOnlyWhenTheyChange)
     const auto saved = fs::last_write_time(paths.profilesFile());
     QTest::mouseClick(palette.swatch(ProfileColor::Green), Qt::LeftButton);
     EXPECT_EQ(fs::last_write_time(paths.profilesFile()), saved) << "the same colour again changes nothing";
+
+    model->setSelection(model->profiles()[1].id);
+    QLineEdit& field = *detail().nameField();
+    for (const char* blank : {"   ", ""}) {
+        field.setText(blank);
+        QTest::keyClick(&field, Qt::Key_Return);
+        EXPECT_EQ(field.text(), "Home") << "a blank name puts the stored one back";
+    }
+    field.setText("  Client A ");
+    EXPECT_EQ(detail().badge()->letter(), "C") << "the badge previews the edited name";
+    EXPECT_THAT(names(), ElementsAre("Work", "Home")) << "nothing is saved while typing";
+    QTest::keyClick(&field, Qt::Key_Return);
+    EXPECT_THAT(names(), ElementsAre("Work", "Client A"));
+    EXPECT_EQ(detail().appName()->text(), "Claude Client A");
+    EXPECT_TRUE(fake.workspace.openedApplications.empty()) << "Return in the field does not open the app";
+    field.setText("Acme");
+    model->setSelection(work.id);
+    EXPECT_THAT(names(), ElementsAre("Work", "Acme")) << "selecting another profile commits what was typed";
+    EXPECT_EQ(detail().nameField()->text(), "Work");
+    settle();
 }
 
 TEST_F(ManagementWindowTest, SessionsWaitingForARestartShowWhileTheAppRunsAndRestartNowRestartsIt)
@@ -439,17 +422,13 @@ TEST_F(ManagementWindowTest, SessionsWaitingForARestartShowWhileTheAppRunsAndRes
     ASSERT_TRUE(waitUntil([&app] { return app->terminateRequests == 1; }));
     fake.workspace.quit(app);
     settle();
-    EXPECT_THAT(fake.workspace.openedApplications, ElementsAre(paths.appURL(work)));
     EXPECT_FALSE(detail().pendingBanner()->isVisible()) << "the banner goes with the pending entry";
 }
 
 TEST_F(ManagementWindowTest, DeletingAsksFirstAndKeepsOrTrashesTheData)
 {
-    const Profile work = makeProfile("Work");
     const Profile home = makeProfile("Home");
-    openWith({work, home, makeProfile("Spare")});
-    for (const Profile& profile : {work, home})
-        fs::create_directories(paths.dataDir(profile.id));
+    openWith({makeProfile("Work"), home});
     detail().deleteButton()->click();
     QMessageBox& box = *detail().deleteConfirmation();
     EXPECT_EQ(box.text(), "Delete “Work”?");
@@ -464,7 +443,7 @@ TEST_F(ManagementWindowTest, DeletingAsksFirstAndKeepsOrTrashesTheData)
     screenshot(box, "delete-confirmation");
     box.button(QMessageBox::Cancel)->click();
     settle();
-    EXPECT_THAT(names(), ElementsAre("Work", "Home", "Spare"));
+    EXPECT_THAT(names(), ElementsAre("Work", "Home"));
     const auto answer = [this](const QString& text) {
         detail().deleteButton()->click();
         for (QAbstractButton* button : detail().deleteConfirmation()->buttons()) {
@@ -473,12 +452,11 @@ TEST_F(ManagementWindowTest, DeletingAsksFirstAndKeepsOrTrashesTheData)
         }
         settle();
     };
-    answer("Delete Profile, Keep Data"); // its folder stays, the next profile is selected
-    EXPECT_THAT(names(), ElementsAre("Home", "Spare"));
-    EXPECT_TRUE(fs::exists(paths.dataDir(work.id)));
-    EXPECT_EQ(detail().profileID(), home.id);
+    answer("Delete Profile, Keep Data");
+    EXPECT_THAT(names(), ElementsAre("Home"));
+    EXPECT_TRUE(fake.trash.trashed.empty()) << "the data stays";
     answer("Delete Profile and Move Data to Trash");
-    EXPECT_THAT(names(), ElementsAre("Spare"));
+    EXPECT_TRUE(model->profiles().empty());
     EXPECT_THAT(fake.trash.trashed, ElementsAre(paths.profileDir(home.id)));
 }
 
@@ -488,8 +466,7 @@ TEST_F(ManagementWindowTest, ErrorsShowInAnAlertThatClearsThemWhenDismissed)
     openWindow();
     model->setErrorMessage("Couldn’t open Claude Work: the disk is full.");
     QMessageBox* alert = window->errorAlert();
-    ASSERT_TRUE(alert);
-    ASSERT_TRUE(waitUntil([alert] { return alert->isVisible(); }));
+    ASSERT_TRUE(alert && waitUntil([alert] { return alert->isVisible(); }));
     EXPECT_EQ(alert->text(), "Something went wrong");
     EXPECT_EQ(alert->informativeText(), "Couldn’t open Claude Work: the disk is full.");
     EXPECT_THAT(texts(alert->buttons()), ElementsAre("OK"));
