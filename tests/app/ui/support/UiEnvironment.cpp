@@ -1,19 +1,17 @@
-// Every interface test program runs on a private X desktop with a real tray: Xvfb on a free display number,
-// openbox as the window manager and trayer as the system tray, so that windows, focus and the tray icon are real.
-// The application object lives for the whole program.
+// Every interface test runs on a private X desktop with a real tray: Xvfb on a free display number, openbox as the
+// window manager and trayer as the system tray, so that windows, focus and the tray icon are real. The application
+// object lives for the whole program.
 
 #include "tests/support/DrawingCacheCleanup.hpp"
+#include "tests/support/TempDir.hpp"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QSystemTrayIcon>
 #include <QThread>
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <cstdlib>
 #include <fcntl.h>
-#include <filesystem>
 #include <memory>
 #include <poll.h>
 #include <spawn.h>
@@ -40,16 +38,14 @@ public:
             display += c;
         ::close(pipe[0]);
         ASSERT_GT(display.size(), 1u) << "Xvfb did not report a display";
-        // Qt wants a private runtime folder; the user's may not exist on a build machine.
-        m_runtime = std::filesystem::temp_directory_path() / ("korvel-ui-runtime-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(m_runtime);
-        std::filesystem::permissions(m_runtime, std::filesystem::perms::owner_all);
-        ::setenv("XDG_RUNTIME_DIR", m_runtime.c_str(), 1);
+        // Qt wants a private runtime folder (a fresh temporary folder is 0700); the user's may not exist here.
+        m_runtime = std::make_unique<korvel::test::TempDir>();
+        ::setenv("XDG_RUNTIME_DIR", m_runtime->path().c_str(), 1);
         ::setenv("DISPLAY", display.c_str(), 1);
         ::unsetenv("WAYLAND_DISPLAY");
         // No session bus, and none started on demand through the X server either: Qt then speaks the X11 tray
         // protocol that trayer implements.
-        ::setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + (m_runtime / "no-bus").string()).c_str(), 1);
+        ::setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + (*m_runtime / "no-bus").string()).c_str(), 1);
         ::setenv("QT_QPA_PLATFORM", "xcb", 1);
         spawn({"openbox", "--sm-disable"});
         spawn({"trayer", "--edge", "top", "--align", "right", "--widthtype", "request", "--height", "28",
@@ -61,9 +57,7 @@ public:
         m_application = std::make_unique<QApplication>(argc, argv);
         QApplication::setQuitOnLastWindowClosed(false);
         // trayer claims the tray selection a moment after it starts.
-        QElapsedTimer clock;
-        clock.start();
-        while (!QSystemTrayIcon::isSystemTrayAvailable() && clock.elapsed() < 15000) {
+        for (int tries = 0; !QSystemTrayIcon::isSystemTrayAvailable() && tries < 300; ++tries) {
             QApplication::processEvents();
             QThread::msleep(50);
         }
@@ -77,18 +71,18 @@ public:
             ::kill(*it, SIGTERM);
             while (::waitpid(*it, nullptr, 0) < 0 && errno == EINTR) { }
         }
-        std::error_code ignored;
-        std::filesystem::remove_all(m_runtime, ignored);
+        m_runtime.reset();
         m_caches.TearDown(); // the fonts Qt and the badges loaded
     }
 
 private:
+    // Starts `arguments` with its output discarded; `displayFd` becomes its descriptor 3.
     void spawn(std::vector<std::string> arguments, int displayFd = -1)
     {
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_adddup2(&actions, 1, 2);
         if (displayFd >= 0)
             posix_spawn_file_actions_adddup2(&actions, displayFd, 3);
         std::vector<char*> argv;
@@ -102,7 +96,7 @@ private:
         m_processes.push_back(pid);
     }
 
-    std::filesystem::path m_runtime;
+    std::unique_ptr<korvel::test::TempDir> m_runtime;
     std::vector<pid_t> m_processes; // in start order
     std::unique_ptr<QApplication> m_application;
     korvel::test::DrawingCacheCleanup m_caches;
