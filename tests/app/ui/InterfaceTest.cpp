@@ -1,4 +1,4 @@
-// The interface on a desktop with a real tray (trayer), over a model on the fake platform: the management window
+// The interface on a desktop with a real tray, over a model on the fake platform: the management window
 // (sidebar, detail, empty state, alerts, reordering), the new-profile sheet, the welcome, the settings window, the
 // application object with its tray item, and the offer to move Korvel into an Applications folder.
 
@@ -19,6 +19,7 @@
 #include "core/building/IconRenderer.hpp"
 #include "tests/app/support/Await.hpp"
 #include "tests/app/support/ModelSandbox.hpp"
+#include "tests/support/DrawingCacheCleanup.hpp"
 #include "tests/support/StandInClaude.hpp"
 
 #include <QApplication>
@@ -29,10 +30,14 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
+#include <QSystemTrayIcon>
+#include <QThread>
 #include <QThreadPool>
 #include <QTimer>
 #include <QtTest/QTest>
 #include <gmock/gmock.h>
+
+#include <cstdlib>
 
 namespace korvel::test {
 namespace {
@@ -40,6 +45,48 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::ElementsAre;
 using namespace std::chrono_literals;
+
+// The tests run on the private X desktop of scripts/virtual-desktop (ctest starts them through it): Xvfb, openbox
+// and trayer, so that windows, focus and the tray icon are real. The application object lives for the whole program.
+class UiEnvironment : public ::testing::Environment
+{
+public:
+    void SetUp() override
+    {
+        ASSERT_TRUE(std::getenv("DISPLAY")) << "no X display: run the tests through scripts/virtual-desktop";
+        // Qt wants a private runtime folder (a fresh temporary folder is 0700); the user's may not exist here.
+        m_runtime = std::make_unique<TempDir>();
+        ::setenv("XDG_RUNTIME_DIR", m_runtime->path().c_str(), 1);
+        // No session bus, and none started on demand through the X server either: Qt then speaks the X11 tray
+        // protocol that trayer implements.
+        ::setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + (*m_runtime / "no-bus").string()).c_str(), 1);
+        ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+        static int argc = 1;
+        static char name[] = "korvel-ui-tests";
+        static char* argv[] = {name, nullptr};
+        m_application = std::make_unique<QApplication>(argc, argv);
+        QApplication::setQuitOnLastWindowClosed(false);
+        // trayer claims the tray selection a moment after it starts.
+        for (int tries = 0; !QSystemTrayIcon::isSystemTrayAvailable() && tries < 300; ++tries) {
+            QApplication::processEvents();
+            QThread::msleep(50);
+        }
+        ASSERT_TRUE(QSystemTrayIcon::isSystemTrayAvailable()) << "the desktop has no tray";
+    }
+
+    void TearDown() override
+    {
+        m_application.reset();
+        m_runtime.reset();
+        m_caches.TearDown(); // the fonts Qt and the badges loaded
+    }
+
+private:
+    std::unique_ptr<TempDir> m_runtime;
+    std::unique_ptr<QApplication> m_application;
+    DrawingCacheCleanup m_caches;
+};
+[[maybe_unused]] const auto* const environment = ::testing::AddGlobalTestEnvironment(new UiEnvironment);
 
 // Menu items or buttons as text: "----" for a separator, " (off)" after a disabled one.
 template<typename T>
