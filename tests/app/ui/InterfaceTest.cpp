@@ -1,0 +1,1052 @@
+// The interface on a desktop with a real tray, over a model on the fake platform: the management window
+// (sidebar, detail, empty state, alerts, reordering), the new-profile sheet, the welcome, the settings window, the
+// application object with its tray item, and the offer to move Korvel into an Applications folder.
+
+#include "app/ui/BadgePixmap.hpp"
+#include "app/ui/ColorPalette.hpp"
+#include "app/ui/ContentView.hpp"
+#include "app/ui/EmptyStateView.hpp"
+#include "app/ui/KorvelApp.hpp"
+#include "app/ui/MenuBarItem.hpp"
+#include "app/ui/NameAndColor.hpp"
+#include "app/ui/OptionCard.hpp"
+#include "app/ui/ProfileBadge.hpp"
+#include "app/ui/ProfileDetailView.hpp"
+#include "app/ui/SettingsView.hpp"
+#include "app/ui/Sidebar.hpp"
+#include "app/ui/SidebarRow.hpp"
+#include "app/ui/StatusDot.hpp"
+#include "core/building/IconRenderer.hpp"
+#include "tests/app/support/Await.hpp"
+#include "tests/app/support/ModelSandbox.hpp"
+#include "tests/support/DrawingCacheCleanup.hpp"
+#include "tests/support/StandInClaude.hpp"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QSystemTrayIcon>
+#include <QThread>
+#include <QThreadPool>
+#include <QTimer>
+#include <QtTest/QTest>
+#include <gmock/gmock.h>
+
+#include <cstdlib>
+
+namespace korvel::test {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::ElementsAre;
+using namespace std::chrono_literals;
+
+// The tests run on the private X desktop of scripts/virtual-desktop (ctest starts them through it): Xvfb, openbox
+// and trayer, so that windows, focus and the tray icon are real. The application object lives for the whole program.
+class UiEnvironment : public ::testing::Environment
+{
+public:
+    void SetUp() override
+    {
+        ASSERT_TRUE(std::getenv("DISPLAY")) << "no X display: run the tests through scripts/virtual-desktop";
+        // Qt wants a private runtime folder (a fresh temporary folder is 0700); the user's may not exist here.
+        m_runtime = std::make_unique<TempDir>();
+        ::setenv("XDG_RUNTIME_DIR", m_runtime->path().c_str(), 1);
+        // No session bus, and none started on demand through the X server either: Qt then speaks the X11 tray
+        // protocol that trayer implements.
+        ::setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + (*m_runtime / "no-bus").string()).c_str(), 1);
+        ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+        static int argc = 1;
+        static char name[] = "korvel-ui-tests";
+        static char* argv[] = {name, nullptr};
+        m_application = std::make_unique<QApplication>(argc, argv);
+        QApplication::setQuitOnLastWindowClosed(false);
+        // trayer claims the tray selection a moment after it starts.
+        for (int tries = 0; !QSystemTrayIcon::isSystemTrayAvailable() && tries < 300; ++tries) {
+            QApplication::processEvents();
+            QThread::msleep(50);
+        }
+        ASSERT_TRUE(QSystemTrayIcon::isSystemTrayAvailable()) << "the desktop has no tray";
+    }
+
+    void TearDown() override
+    {
+        m_application.reset();
+        m_runtime.reset();
+        m_caches.TearDown(); // the fonts Qt and the badges loaded
+    }
+
+private:
+    std::unique_ptr<TempDir> m_runtime;
+    std::unique_ptr<QApplication> m_application;
+    DrawingCacheCleanup m_caches;
+};
+[[maybe_unused]] const auto* const environment = ::testing::AddGlobalTestEnvironment(new UiEnvironment);
+
+// Menu items or buttons as text: "----" for a separator, " (off)" after a disabled one.
+template<typename T>
+std::vector<std::string> texts(const QList<T*>& items)
+{
+    std::vector<std::string> list;
+    for (const T* item : items)
+        list.push_back(
+            item->text().isEmpty() ? "----" : item->text().toStdString() + (item->isEnabled() ? "" : " (off)"));
+    return list;
+}
+
+// Shows `window`, waits until the desktop has drawn it, and gives it the focus.
+void showAndWait(QWidget& window)
+{
+    window.show();
+    window.raise();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    QApplication::processEvents();
+}
+
+// Saves what `widget` shows as <build>/screenshots/<name>.png, for a person to look at.
+void screenshot(QWidget& widget, const std::string& name)
+{
+    const fs::path folder = fs::path(KORVEL_BINARY_DIR) / "screenshots";
+    fs::create_directories(folder);
+    QApplication::processEvents();
+    EXPECT_TRUE(widget.grab().save(QString::fromStdString((folder / (name + ".png")).string())));
+}
+
+// Stand-ins for the signing and registration tools; signing waits until the gate is gone, so that a build is
+// certainly still running while the window is looked at (the pool cannot be blocked: Qt paints with it).
+struct BuildGate
+{
+    explicit BuildGate(const fs::path& folder)
+        : open(folder / "open")
+        , tools("KORVEL_TOOLS_DIR", folder.string())
+    {
+        for (const char* name : {"codesign", "xattr", "lsregister"})
+            writeExecutable(folder / name, "#!/bin/sh\nwhile [ ! -e '" + open.string() + "' ]; do sleep 0.02; done\n");
+    }
+    ~BuildGate() { writeText(open, ""); }
+    fs::path open;
+    ScopedEnvironment tools;
+};
+
+// The model's sandbox (fake desktop services, real files, a stand-in Claude Desktop) with the interface on top:
+// the management window over the sandbox's model, or the whole application object with a model of its own.
+class UiSandbox : public ModelSandbox
+{
+protected:
+    ~UiSandbox() override
+    {
+        window.reset();
+        settle();
+        stopApp();
+    }
+
+    // The whole application on the sandbox; start() it as main() does.
+    KorvelApp& makeApp()
+    {
+        MoveToApplications::System staysPut;
+        staysPut.bundle = ownBundle;
+        app = std::make_unique<KorvelApp>(paths, fake.platform(), launcher, staysPut);
+        return *app;
+    }
+    KorvelApp& startApp(bool tray = true)
+    {
+        makeApp().start(tray);
+        return *app;
+    }
+    // Runs the event loop until nothing is building, importing or syncing in the application's model.
+    void settleApp()
+    {
+        ASSERT_TRUE(app);
+        const auto idle = [this] {
+            return app->model().busy().empty() && !app->model().isSyncingSessions() &&
+                QThreadPool::globalInstance()->activeThreadCount() == 0;
+        };
+        for (int round = 0; round < 3; ++round) {
+            ASSERT_TRUE(waitUntil(idle)) << "the application's model did not settle";
+            spin(30ms); // tasks that were queued start now
+        }
+        ASSERT_TRUE(waitUntil(idle));
+    }
+    void stopApp()
+    {
+        if (!app)
+            return;
+        settleApp();
+        app.reset();
+        QThreadPool::globalInstance()->waitForDone();
+        QCoreApplication::sendPostedEvents();
+    }
+    // The management window over the sandbox's model (started when needed), shown and focused.
+    ContentView& openWindow()
+    {
+        if (!model)
+            start();
+        window = std::make_unique<ContentView>(*model, fake.platform());
+        showAndWait(*window);
+        return *window;
+    }
+
+    ProfileDetailView& detail()
+    {
+        if (!window->profileDetail())
+            throw std::runtime_error("no profile is shown");
+        return *window->profileDetail();
+    }
+    // The detail's shown buttons at a glance.
+    std::string buttons()
+    {
+        std::string line;
+        for (QPushButton* button :
+            {detail().openButton(), detail().quitButton(), detail().rebuildButton(), detail().deleteButton()}) {
+            if (button->isVisible())
+                line += (line.empty() ? "" : ", ") + texts(QList<QPushButton*> {button})[0];
+        }
+        return line;
+    }
+
+    std::vector<std::string> subtitles() const
+    {
+        std::vector<std::string> list;
+        for (int row = 0; row < window->sidebar()->list()->count(); ++row)
+            list.push_back(window->sidebar()->row(row)->subtitleText().toStdString());
+        return list;
+    }
+
+    std::vector<std::string> names() const
+    {
+        std::vector<std::string> list;
+        for (const Profile& profile : model->profiles())
+            list.push_back(profile.name);
+        return list;
+    }
+
+    // Profiles with apps, as an earlier run of Korvel left them, and the window over them.
+    void openWith(const std::vector<Profile>& profiles)
+    {
+        storeProfiles(profiles);
+        for (const Profile& profile : profiles)
+            buildApp(profile);
+        openWindow();
+    }
+
+    NewProfileSheet& newProfileSheet()
+    {
+        model->setShowNewProfile(true);
+        EXPECT_TRUE(waitUntil([this] { return window->newProfileSheet() && window->newProfileSheet()->isVisible(); }));
+        return *window->newProfileSheet();
+    }
+
+    WelcomeView& welcome()
+    {
+        openWindow();
+        EXPECT_TRUE(waitUntil([this] { return window->welcomeView() && window->welcomeView()->isVisible(); }));
+        return *window->welcomeView();
+    }
+
+    void createdIs(const std::string& name, ProfileColor color)
+    {
+        settle();
+        ASSERT_FALSE(model->profiles().empty());
+        EXPECT_EQ(model->profiles().back().name, name);
+        EXPECT_EQ(model->profiles().back().color, color);
+        EXPECT_TRUE(waitUntil([this] { return !window->newProfileSheet() && !window->welcomeView(); }));
+    }
+
+    std::unique_ptr<KorvelApp> app;
+    std::unique_ptr<ContentView> window;
+};
+using ManagementWindowTest = UiSandbox;
+using TrayTest = UiSandbox;
+
+TEST_F(ManagementWindowTest, WithoutProfilesTheWindowInvitesToCreateOne)
+{
+    fake.userDefaults.setBool(AppModel::didCompleteWelcomeKey, true);
+    ContentView& view = openWindow();
+    EXPECT_EQ(view.windowTitle(), "Korvel");
+    EXPECT_EQ(view.size(), QSize(860, 560));
+    EXPECT_EQ(view.emptyState()->title(), "No profiles yet");
+    EXPECT_EQ(view.emptyState()->text(),
+        "Each profile is its own Claude app with its own login,\nDock icon and chat history.");
+    EXPECT_THAT(texts(QList<QAction*> {view.openAllButton()}), ElementsAre("Open All (off)"));
+    EXPECT_EQ(view.openAllButton()->toolTip(), "Open every profile");
+    EXPECT_EQ(view.newProfileButton()->toolTip(), "Create a profile for another Claude account");
+    screenshot(view, "window-empty");
+    view.emptyState()->createButton()->click();
+    EXPECT_TRUE(waitUntil([&view] { return view.newProfileSheet() && view.newProfileSheet()->isVisible(); }));
+}
+
+TEST_F(ManagementWindowTest, SidebarSubtitlesFollowTheFirstRuleThatApplies)
+{
+    const std::vector<Profile> profiles = {makeProfile("Ready", ProfileColor::Green), makeProfile("Fresh"),
+        makeProfile("Running", ProfileColor::Pink), makeProfile("Active", ProfileColor::Purple)};
+    storeProfiles(profiles);
+    for (const int built : {0, 2, 3})
+        buildApp(profiles[built]);
+    fake.userDefaults.setBool(AppModel::autoUpdateKey, false);
+    Sidebar& sidebar = *openWindow().sidebar();
+    launchApp(profiles[2]);
+    fake.workspace.bringToFront(launchApp(profiles[3]));
+    EXPECT_THAT(subtitles(), ElementsAre("Not running", "Needs setup", "Running", "Active"));
+    EXPECT_EQ(sidebar.row(0)->accessibleText(), "Ready, Not running");
+    EXPECT_EQ(sidebar.row(2)->statusDot()->accessibleName(), "Running");
+    EXPECT_FALSE(sidebar.showsMissingClaudeWarning());
+    screenshot(*window, "window-sidebar");
+    setClaudeVersion("2.0.0");
+    model->refreshStatuses();
+    settle();
+    EXPECT_THAT(subtitles(), ElementsAre("Update ready", "Needs setup", "Running", "Active"));
+
+    // Claude Desktop gone: a built app stays ready; only a profile without an app has nothing to build from.
+    removeClaude();
+    model->refreshStatuses();
+    settle();
+    EXPECT_THAT(subtitles(), ElementsAre("Not running", "Claude not installed", "Running", "Active"));
+    EXPECT_TRUE(sidebar.showsMissingClaudeWarning());
+    EXPECT_EQ(sidebar.missingClaudeWarning()->text(), "Claude Desktop isn’t installed in /Applications.");
+    EXPECT_EQ(buttons(), "Open (off), Rebuild App (off), Delete Profile…");
+    screenshot(*window, "window-claude-missing");
+}
+
+TEST_F(ManagementWindowTest, BusyProfilesShowTheirMessageAndASpinnerAndLockTheirButtons)
+{
+    storeProfiles({makeProfile("Work")});
+    openWindow();
+    auto gate = std::make_unique<BuildGate>(temp / "tools");
+    detail().rebuildButton()->click();
+    ASSERT_TRUE(waitUntil([this] { return !model->busy().empty(); }));
+    SidebarRow& row = *window->sidebar()->row(0);
+    EXPECT_EQ(row.subtitleText(), "Creating app…");
+    EXPECT_TRUE(row.showsSpinner() && !row.statusDot()->isVisible());
+    EXPECT_TRUE(detail().busyText()->isVisible() && detail().busyText()->text() == "Creating app…");
+    EXPECT_EQ(buttons(), "Rebuild App (off), Delete Profile… (off)");
+    screenshot(*window, "window-busy");
+    gate.reset();
+    settle();
+    EXPECT_FALSE(row.showsSpinner());
+    EXPECT_EQ(buttons(), "Open, Rebuild App, Delete Profile…");
+    EXPECT_EQ(detail().statusSummary()->text(), "Ready · Claude 1.0.0");
+}
+
+TEST_F(ManagementWindowTest, DetailAndRowMenusOfferWhatFitsTheAppsStateAndAct)
+{
+    const Profile work = makeProfile("Work");
+    const Profile home = makeProfile("Home", ProfileColor::Red);
+    openWith({work, home});
+    ProfileDetailView* shown = &detail();
+    QPushButton& location = *detail().locationButton();
+    EXPECT_EQ(location.toolTip(), "~/Applications/Claude Profiles/Claude Work.app");
+    EXPECT_GE(location.width(), 200);
+    EXPECT_TRUE(location.text().endsWith("Work.app")) << location.text().toStdString();
+    const QImage drawn = location.grab().toImage();
+    bool linkColoured = false;
+    for (int i = 0; i < drawn.width() * drawn.height(); ++i)
+        linkColoured |=
+            drawn.pixel(i % drawn.width(), i / drawn.width()) == location.palette().color(QPalette::Link).rgb();
+    EXPECT_TRUE(linkColoured) << "the path is drawn, in the link colour";
+    EXPECT_EQ(detail().statusText()->text(), "Not running");
+    EXPECT_TRUE(detail().openButton()->toolTip().isEmpty());
+    screenshot(*window, "window-detail");
+
+    // Return in the list and the row menu open the app; the app section and the menu reveal and run things.
+    std::unique_ptr<QMenu> menu(window->sidebar()->makeContextMenu(work, nullptr));
+    EXPECT_THAT(
+        texts(menu->actions()), ElementsAre("Open", "----", "Show App in Finder", "Open Claude Code in Terminal"));
+    QTest::keyClick(window->sidebar()->list(), Qt::Key_Return);
+    menu->actions()[0]->trigger();
+    settle();
+    EXPECT_THAT(fake.workspace.openedApplications, ElementsAre(paths.appURL(work), paths.appURL(work)));
+    location.click();
+    detail().showDataButton()->click();
+    menu->actions()[2]->trigger();
+    EXPECT_THAT(fake.fileViewer.revealed, ElementsAre(paths.appURL(work), paths.dataDir(work.id), paths.appURL(work)));
+    EXPECT_TRUE(fs::is_directory(paths.dataDir(work.id)));
+    menu->actions()[3]->trigger();
+    ASSERT_EQ(fake.terminal.opened.size(), 1u);
+    EXPECT_EQ(fake.terminal.opened[0].parent_path(), paths.profileDir(work.id));
+    detail().copyExportButton()->click();
+    EXPECT_THAT(fake.pasteboard.text, ::testing::HasSubstr("CLAUDE_CONFIG_DIR="));
+
+    const auto app = launchApp(work);
+    EXPECT_EQ(&detail(), shown) << "the same profile keeps its view";
+    EXPECT_EQ(buttons(), "Open, Quit, Rebuild App (off), Delete Profile…") << "a running app is never rebuilt";
+    EXPECT_EQ(detail().openButton()->toolTip(), "Bring Claude Work’s window to the front");
+    EXPECT_EQ(detail().statusText()->text(), "Running");
+    fake.workspace.bringToFront(app);
+    EXPECT_EQ(detail().statusText()->text(), "Running · Active");
+    const auto other = launchApp(home);
+    EXPECT_EQ(detail().openButton()->text(), "Switch To");
+    screenshot(*window, "window-running");
+    detail().openButton()->click();
+    settle();
+    EXPECT_EQ(app->activateRequests, 1) << "Switch To brings the running app forward";
+    detail().quitButton()->click();
+    EXPECT_EQ(app->terminateRequests, 1);
+    menu.reset(window->sidebar()->makeContextMenu(home, nullptr));
+    EXPECT_THAT(texts(menu->actions()),
+        ElementsAre("Switch To", "Quit", "----", "Show App in Finder", "Open Claude Code in Terminal"));
+    menu->actions()[1]->trigger();
+    EXPECT_EQ(other->terminateRequests, 1);
+}
+
+TEST_F(ManagementWindowTest, ColoursAreSavedAtOnceAndNamesOnReturnOrLeavingWithBlankNamesRestored)
+{
+    const Profile work = makeProfile("Work", ProfileColor::Blue);
+    openWith({work, makeProfile("Home")});
+    launchApp(work); // no rebuild while it runs
+    EXPECT_FALSE(waitUntil([this] { return detail().nameField()->hasFocus(); }, 200ms))
+        << "the name field is not focused on arrival";
+    ColorPalette& palette = *detail().colorPalette();
+    EXPECT_EQ(palette.swatch(ProfileColor::Graphite)->toolTip(), "Graphite");
+    EXPECT_FALSE(detail().renameNotice()->isVisible());
+    QTest::mouseClick(palette.swatch(ProfileColor::Green), Qt::LeftButton);
+    EXPECT_EQ(model->profiles()[0].color, ProfileColor::Green) << "no Return needed";
+    EXPECT_EQ(detail().badge()->color(), ProfileColor::Green);
+    EXPECT_FALSE(palette.swatch(ProfileColor::Blue)->isChecked());
+    EXPECT_EQ(window->sidebar()->row(0)->badge()->color(), ProfileColor::Green);
+    EXPECT_TRUE(detail().renameNotice()->isVisible()) << "the running app keeps its old colour until it quits";
+    screenshot(*window, "window-recoloured");
+    const auto saved = fs::last_write_time(paths.profilesFile());
+    QTest::mouseClick(palette.swatch(ProfileColor::Green), Qt::LeftButton);
+    EXPECT_EQ(fs::last_write_time(paths.profilesFile()), saved) << "the same colour again changes nothing";
+
+    model->setSelection(model->profiles()[1].id);
+    QLineEdit& field = *detail().nameField();
+    for (const char* blank : {"   ", ""}) {
+        field.setText(blank);
+        QTest::keyClick(&field, Qt::Key_Return);
+        EXPECT_EQ(field.text(), "Home") << "a blank name puts the stored one back";
+    }
+    field.setText("  Client A ");
+    EXPECT_EQ(detail().badge()->letter(), "C") << "the badge previews the edited name";
+    EXPECT_THAT(names(), ElementsAre("Work", "Home")) << "nothing is saved while typing";
+    QTest::keyClick(&field, Qt::Key_Return);
+    EXPECT_THAT(names(), ElementsAre("Work", "Client A"));
+    EXPECT_EQ(detail().appName()->text(), "Claude Client A");
+    EXPECT_TRUE(fake.workspace.openedApplications.empty()) << "Return in the field does not open the app";
+    field.setText("Acme");
+    model->setSelection(work.id);
+    EXPECT_THAT(names(), ElementsAre("Work", "Acme")) << "selecting another profile commits what was typed";
+    EXPECT_EQ(detail().nameField()->text(), "Work");
+    settle();
+}
+
+TEST_F(ManagementWindowTest, SessionsWaitingForARestartShowWhileTheAppRunsAndRestartNowRestartsIt)
+{
+    EXPECT_EQ(ProfileDetailView::pendingTitle({1, 3}), "1 session and 3 pins ready");
+    EXPECT_EQ(ProfileDetailView::pendingTitle({0, 2}), "2 pins ready");
+    EXPECT_EQ(ProfileDetailView::pendingTitle({2, 1}), "2 sessions and 1 pin ready");
+    EXPECT_EQ(ProfileDetailView::pendingTitle({12, 0}), "12 sessions ready");
+    const Profile work = makeProfile("Work");
+    openWith({work});
+    EXPECT_FALSE(detail().pendingBanner()->isVisible());
+    auto app = launchApp(work);
+    // A Claude Code session in Claude Desktop's own data, of an account the profile knows.
+    const std::string account = "5F3C6A1E-2B7D-4E8A-9C10-7D2E4B6A8F01";
+    writeText(paths.originalDataDir / "claude-code-sessions" / account / "local_one.json", "{}");
+    fs::create_directories(paths.dataDir(work.id) / "claude-code-sessions" / account);
+    tickSessionSyncTimer();
+    settle();
+    ASSERT_TRUE(detail().pendingBanner()->isVisible());
+    EXPECT_EQ(detail().pendingTitleLabel()->text(), "1 session ready");
+    EXPECT_EQ(
+        detail().pendingText()->text(), "Brought over from your main Claude app. Restart Claude Work to see them.");
+    screenshot(*window, "window-pending");
+    EXPECT_EQ(detail().restartButton()->text(), "Restart Now");
+    detail().restartButton()->click();
+    ASSERT_TRUE(waitUntil([&app] { return app->terminateRequests == 1; }));
+    fake.workspace.quit(app);
+    settle();
+    EXPECT_FALSE(detail().pendingBanner()->isVisible()) << "the banner goes with the pending entry";
+}
+
+TEST_F(ManagementWindowTest, DeletingAsksFirstAndKeepsOrTrashesTheData)
+{
+    const Profile home = makeProfile("Home");
+    openWith({makeProfile("Work"), home});
+    detail().deleteButton()->click();
+    QMessageBox& box = *detail().deleteConfirmation();
+    EXPECT_EQ(box.text(), "Delete “Work”?");
+    EXPECT_EQ(box.informativeText(),
+        "This removes Claude Work. Moving its data to the Trash signs this account out "
+        "and removes its local chat history from this Mac.");
+    EXPECT_THAT(texts(box.buttons()),
+        ::testing::UnorderedElementsAre(
+            "Delete Profile and Move Data to Trash", "Delete Profile, Keep Data", ::testing::HasSubstr("Cancel")));
+    for (QAbstractButton* button : box.buttons())
+        EXPECT_EQ(box.buttonRole(button) == QMessageBox::DestructiveRole, button->text().contains("Trash"));
+    screenshot(box, "delete-confirmation");
+    box.button(QMessageBox::Cancel)->click();
+    settle();
+    EXPECT_THAT(names(), ElementsAre("Work", "Home"));
+    const auto answer = [this](const QString& text) {
+        detail().deleteButton()->click();
+        for (QAbstractButton* button : detail().deleteConfirmation()->buttons()) {
+            if (button->text() == text)
+                button->click();
+        }
+        settle();
+    };
+    answer("Delete Profile, Keep Data");
+    EXPECT_THAT(names(), ElementsAre("Home"));
+    EXPECT_TRUE(fake.trash.trashed.empty()) << "the data stays";
+    answer("Delete Profile and Move Data to Trash");
+    EXPECT_TRUE(model->profiles().empty());
+    EXPECT_THAT(fake.trash.trashed, ElementsAre(paths.profileDir(home.id)));
+}
+
+TEST_F(ManagementWindowTest, ErrorsShowInAnAlertThatClearsThemWhenDismissed)
+{
+    storeProfiles({makeProfile("Work")});
+    openWindow();
+    model->setErrorMessage("Couldn’t open Claude Work: the disk is full.");
+    QMessageBox* alert = window->errorAlert();
+    ASSERT_TRUE(alert && waitUntil([alert] { return alert->isVisible(); }));
+    EXPECT_EQ(alert->text(), "Something went wrong");
+    EXPECT_EQ(alert->informativeText(), "Couldn’t open Claude Work: the disk is full.");
+    EXPECT_THAT(texts(alert->buttons()), ElementsAre("OK"));
+    screenshot(*alert, "error-alert");
+    model->setErrorMessage("A newer failure.");
+    EXPECT_EQ(window->errorAlert(), alert) << "one alert, showing the latest message";
+    EXPECT_EQ(alert->informativeText(), "A newer failure.");
+    alert->buttons()[0]->click();
+    EXPECT_FALSE(model->errorMessage());
+    EXPECT_TRUE(waitUntil([this] { return window->errorAlert() == nullptr; }));
+}
+
+TEST_F(ManagementWindowTest, SidebarRowsSelectAndReorderByDragging)
+{
+    storeProfiles({makeProfile("First"), makeProfile("Second"), makeProfile("Third")});
+    Sidebar& sidebar = *openWindow().sidebar();
+    QListWidget& list = *sidebar.list();
+    model->setSelection(std::nullopt);
+    EXPECT_TRUE(!window->profileDetail() && list.selectedItems().isEmpty());
+    EXPECT_EQ(window->emptyState()->title(), "Select a profile");
+    EXPECT_FALSE(window->emptyState()->createButton()->isVisible());
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, Qt::NoModifier, list.visualItemRect(list.item(0)).center());
+    EXPECT_EQ(model->selection(), model->profiles()[0].id) << "a click selects the row's profile";
+
+    // Dropped on the lower half of the last row: the first profile goes to the end.
+    const QRect last = list.visualItemRect(list.item(2));
+    sidebar.dropRows(QPoint(last.center().x(), last.bottom() - 2));
+    ASSERT_TRUE(waitUntil([this] { return names()[0] != "First"; }));
+    EXPECT_THAT(names(), ElementsAre("Second", "Third", "First"));
+    EXPECT_EQ(sidebar.row(2)->name(), "First");
+    EXPECT_EQ(model->selection(), model->profiles()[2].id) << "the moved profile stays selected";
+    // Onto the upper half of the first row: before it.
+    list.setCurrentRow(1);
+    const QRect first = list.visualItemRect(list.item(0));
+    sidebar.dropRows(QPoint(first.center().x(), first.top() + 2));
+    EXPECT_THAT(names(), ElementsAre("Third", "Second", "First"));
+}
+
+// MARK: The new-profile sheet and the welcome
+
+TEST_F(ManagementWindowTest, SuggestionsSkipTakenNamesAndColours)
+{
+    const auto named = [](std::initializer_list<const char*> names) {
+        std::vector<Profile> profiles;
+        for (const char* name : names)
+            profiles.push_back(makeProfile(name));
+        return profiles;
+    };
+    EXPECT_EQ(NewProfileSheet::suggestedName({}), "Work");
+    EXPECT_EQ(NewProfileSheet::suggestedName(named({"work", "Personal"})), "Client") << "case is ignored";
+    EXPECT_EQ(NewProfileSheet::suggestedName(
+                  named({"Work", "PERSONAL", "client", "side project", "TEAM", "research", "Extra"})),
+        "Profile 8");
+    EXPECT_EQ(NewProfileSheet::finalName(" \t\n ", named({"Work"})), "Personal");
+    EXPECT_EQ(NewProfileSheet::finalName("  Acme  ", {}), "Acme");
+
+    std::vector<Profile> everyColour;
+    for (const ProfileColor color : ProfileColor::allCases())
+        everyColour.push_back(makeProfile("X", color));
+    EXPECT_EQ(NewProfileSheet::initialColor(everyColour), ProfileColor::Blue) << "every colour in use";
+}
+
+TEST_F(ManagementWindowTest, NewProfileSheetPreviewsCancelsAndCreatesWithTheSuggestionForABlankName)
+{
+    storeProfiles({makeProfile("work", ProfileColor::Orange), makeProfile("Personal", ProfileColor::Red)});
+    openWindow();
+    NewProfileSheet& sheet = newProfileSheet();
+    EXPECT_EQ(sheet.nameField()->placeholderText(), "Client");
+    EXPECT_EQ(sheet.colorPalette()->selection(), ProfileColor::Pink) << "the first colour no profile uses";
+    EXPECT_EQ(sheet.badge()->letter(), "C") << "the badge shows the suggestion while the name is empty";
+    EXPECT_EQ(sheet.explanation()->text(),
+        "Creates “Claude Client” in ~/Applications/Claude Profiles and opens it. "
+        "Sign in there with the account you want.");
+    screenshot(sheet, "new-profile-sheet");
+    QTest::keyClicks(sheet.nameField(), "  Team Alpha ");
+    EXPECT_EQ(sheet.badge()->letter(), "T");
+    EXPECT_TRUE(sheet.explanation()->text().startsWith("Creates “Claude Team Alpha” in ~/"));
+    QTest::keyClick(sheet.nameField(), Qt::Key_Escape);
+    EXPECT_FALSE(model->showNewProfile());
+    EXPECT_EQ(model->profiles().size(), 2u) << "Escape cancels";
+
+    NewProfileSheet& again = newProfileSheet();
+    EXPECT_TRUE(again.nameField()->text().isEmpty()) << "a fresh sheet each time";
+    QTest::keyClicks(again.nameField(), "   ");
+    QTest::mouseClick(again.colorPalette()->swatch(ProfileColor::Teal), Qt::LeftButton);
+    EXPECT_EQ(again.badge()->color(), ProfileColor::Teal);
+    QTest::keyClick(again.nameField(), Qt::Key_Return); // the sheet's default button
+    EXPECT_FALSE(model->showNewProfile()) << "the sheet closes before the work starts";
+    createdIs("Client", ProfileColor::Teal);
+}
+
+TEST_F(ManagementWindowTest, WelcomeWithoutClaudeDesktopPointsToTheDownloadAndOnlyNotNowClosesIt)
+{
+    removeClaude();
+    WelcomeView& sheet = welcome();
+    EXPECT_TRUE(sheet.installNotice()->isVisible());
+    EXPECT_EQ(sheet.installNotice()->text(),
+        "Install Claude Desktop in /Applications first (https://claude.ai/download), then reopen this app.");
+    EXPECT_FALSE(sheet.choices()->isVisible() || sheet.primaryButton()->isEnabled());
+    screenshot(sheet, "welcome-without-claude");
+    QTest::keyClick(&sheet, Qt::Key_Escape);
+    sheet.close();
+    spin();
+    EXPECT_TRUE(sheet.isVisible()) << "only its own buttons close the welcome";
+    EXPECT_TRUE(model->showWelcome());
+
+    sheet.notNowButton()->click();
+    EXPECT_TRUE(model->didCompleteWelcome());
+    EXPECT_TRUE(waitUntil([this] { return window->welcomeView() == nullptr; }));
+    EXPECT_TRUE(model->profiles().empty());
+}
+
+TEST_F(ManagementWindowTest, WelcomeWithoutDataOffersOnlyANewAccountCalledWorkWhenLeftBlank)
+{
+    WelcomeView& sheet = welcome();
+    EXPECT_FALSE(sheet.installNotice()->isVisible() || sheet.importCard()->isVisible());
+    EXPECT_TRUE(sheet.newAccountCard()->isSelected());
+    EXPECT_EQ(sheet.newAccountCard()->title(), "Add another account");
+    EXPECT_EQ(sheet.newAccountCard()->badge(), "Recommended");
+    EXPECT_EQ(
+        sheet.newAccountCard()->detail(), "Creates a new, empty profile where you sign in with your Claude account.");
+    EXPECT_EQ(sheet.primaryButton()->text(), "Create Profile");
+    EXPECT_EQ(sheet.notNowButton()->toolTip(), "Close this window. You can create profiles any time with Ctrl+N.");
+    NameAndColor& fields = *sheet.newAccountFields();
+    EXPECT_EQ(fields.nameField()->placeholderText(), "Work");
+    EXPECT_EQ(fields.color(), ProfileColor::Blue);
+    EXPECT_EQ(fields.badge()->letter(), "W") << "the placeholder's letter while the name is empty";
+    fields.nameField()->setText(" ");
+    EXPECT_EQ(fields.badge()->letter(), "?") << "a blank name has no letter";
+    QTest::mouseClick(fields.palette()->swatch(ProfileColor::Purple), Qt::LeftButton);
+    EXPECT_EQ(fields.badge()->color(), ProfileColor::Purple);
+    sheet.primaryButton()->click();
+    createdIs("Work", ProfileColor::Purple);
+    EXPECT_FALSE(fs::exists(paths.dataDir(model->profiles()[0].id) / "Local State")) << "nothing copied";
+}
+
+TEST_F(ManagementWindowTest, ImportWaitsUntilClaudeHasQuitThenCopiesTheData)
+{
+    writeText(paths.originalDataDir / "Local State", "{}");
+    const auto claude = fake.workspace.launch(std::string(StandInClaude::bundleIdentifier));
+    WelcomeView& sheet = welcome();
+    ASSERT_TRUE(sheet.importCard()->isVisible());
+    EXPECT_EQ(sheet.newAccountCard()->detail(),
+        "Keep using Claude as you do now for the account it’s signed into. This creates a new, empty profile where "
+        "you sign in with a different account.");
+    EXPECT_EQ(sheet.importCard()->title(), "Move my current Claude into a profile");
+    EXPECT_FALSE(sheet.importCard()->badge() || sheet.quitClaudeRow()->isVisible()) << "no badge; no controls yet";
+    EXPECT_TRUE(sheet.primaryButton()->isEnabled()) << "a new account needs no quitting";
+
+    QTest::mouseClick(sheet.importCard(), Qt::LeftButton, Qt::NoModifier, QPoint(20, 20));
+    EXPECT_EQ(sheet.start(), WelcomeView::Start::ImportCurrent);
+    EXPECT_EQ(sheet.primaryButton()->accessibleName(), "Import & Create Profile");
+    EXPECT_EQ(sheet.primaryButton()->text(), "Import && Create Profile") << "shown with one ampersand, no mnemonic";
+    EXPECT_TRUE(sheet.quitClaudeRow()->isVisible() && !sheet.primaryButton()->isEnabled());
+    EXPECT_EQ(sheet.importFields()->nameField()->text(), "Personal");
+    EXPECT_EQ(sheet.importFields()->color(), ProfileColor::Orange);
+    screenshot(sheet, "welcome-import-claude-running");
+    sheet.quitClaudeButton()->click();
+    EXPECT_EQ(claude->terminateRequests, 1);
+    fake.workspace.quit(claude);
+    EXPECT_TRUE(sheet.primaryButton()->isEnabled() && !sheet.quitClaudeRow()->isVisible())
+        << "enabled again as the running applications change";
+
+    sheet.importFields()->nameField()->setText("   ");
+    QTest::keyClick(&sheet, Qt::Key_Return);
+    EXPECT_TRUE(sheet.isWorking());
+    EXPECT_FALSE(sheet.notNowButton()->isEnabled() || sheet.primaryButton()->isEnabled());
+    createdIs("Personal", ProfileColor::Orange);
+    EXPECT_TRUE(fs::exists(paths.dataDir(model->profiles()[0].id) / "Local State")) << "imported";
+    EXPECT_TRUE(model->didCompleteWelcome());
+}
+
+// MARK: Settings
+
+TEST_F(ManagementWindowTest, SettingsShowTheActualStateSpringBackWhenAChangeFailsAndSeeLinksTakenBack)
+{
+    start();
+    SettingsView view(*model);
+    showAndWait(view);
+    QCheckBox& login = *view.launchAtLoginToggle();
+    EXPECT_EQ(login.text(), "Launch at login");
+    EXPECT_FALSE(login.isChecked());
+    login.click();
+    EXPECT_TRUE(fake.loginItem.enabled && login.isChecked());
+    fake.loginItem.failure = "the session manager refused";
+    login.click();
+    EXPECT_TRUE(login.isChecked()) << "still registered, so still on";
+    EXPECT_EQ(view.autoUpdateToggle()->text(), "Keep profile apps up to date with Claude");
+    view.autoUpdateToggle()->click();
+    EXPECT_FALSE(model->autoUpdateProfileApps());
+    model->setAutoUpdateProfileApps(true);
+    EXPECT_TRUE(view.autoUpdateToggle()->isChecked()) << "follows the model";
+    screenshot(view, "settings");
+
+    EXPECT_EQ(view.profileAppsLocation()->text(), "~/Applications/Claude Profiles");
+    EXPECT_EQ(view.profileDataLocation()->text(), QString::fromStdString(paths.supportDir.string()))
+        << "outside the home folder: the full path";
+    EXPECT_EQ(view.claudeVersion()->text(), "Version 1.0.0");
+    removeClaude();
+    model->refreshStatuses();
+    EXPECT_EQ(view.claudeVersion()->text(), "Not installed");
+
+    QCheckBox& route = *view.routeLinksToggle();
+    EXPECT_EQ(route.text(), "Send claude:// links to the active profile");
+    EXPECT_FALSE(route.isChecked() || view.linksTakenBackRow()->isVisible());
+    route.click();
+    settle();
+    EXPECT_TRUE(model->routeClaudeLinks() && route.isChecked());
+
+    // Claude claims the scheme again behind Korvel's back; the window notices at the next change.
+    fake.linkHandler.handlers["claude"] = paths.sourceApp;
+    model->setSelection(std::nullopt);
+    EXPECT_FALSE(route.isChecked());
+    EXPECT_TRUE(view.linksTakenBackRow()->isVisible());
+    EXPECT_EQ(view.turnOnAgainButton()->text(), "Turn On Again");
+    screenshot(view, "settings-links-taken-back");
+    view.turnOnAgainButton()->click();
+    settle();
+    EXPECT_EQ(fake.linkHandler.handlers["claude"], ownBundle);
+    EXPECT_TRUE(route.isChecked() && !view.linksTakenBackRow()->isVisible());
+
+    // Off again; a refusal to turn it on leaves it off.
+    route.click();
+    settle();
+    fake.linkHandler.refusal = "no handler database";
+    route.click();
+    settle();
+    EXPECT_FALSE(route.isChecked());
+}
+
+// MARK: The application and its tray item
+
+QAction* actionNamed(QMenu& menu, const QString& text)
+{
+    for (QAction* action : menu.actions())
+        if (action->text() == text)
+            return action;
+    throw std::runtime_error("no menu item " + text.toStdString());
+}
+
+// The widget Qt embeds into the X11 tray for the icon.
+QWidget* trayIconWidget()
+{
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (qstrcmp(widget->metaObject()->className(), "QSystemTrayIconSys") == 0)
+            return widget;
+    return nullptr;
+}
+
+TEST_F(TrayTest, StartsInTheTrayUnlessThereIsNoTrayOrTheWelcomeIsDue)
+{
+    fake.userDefaults.setBool(AppModel::didCompleteWelcomeKey, true);
+    KorvelApp& korvel = startApp();
+    settleApp();
+    EXPECT_FALSE(korvel.mainWindow()) << "with a tray and the welcome done, Korvel starts in the tray only";
+    QMenu& menu = korvel.menuBarItem()->menu();
+    EXPECT_THAT(texts(menu.actions()),
+        ElementsAre("No profiles yet (off)", "----", "Open All Profiles (off)", "New Profile…", "Manage Profiles…",
+            "Settings…", "----", "Quit Korvel"));
+    EXPECT_FALSE(korvel.menuBarItem()->label().profile) << "no active profile: Korvel's own symbol";
+    EXPECT_EQ(korvel.menuBarItem()->trayIcon().toolTip(), "Korvel");
+    stopApp();
+
+    KorvelApp& withoutTray = startApp(false);
+    ASSERT_TRUE(withoutTray.mainWindow() && withoutTray.mainWindow()->isVisible());
+    EXPECT_FALSE(withoutTray.menuBarItem()->trayIcon().isVisible());
+    stopApp();
+
+    fake.userDefaults.setBool(AppModel::didCompleteWelcomeKey, false);
+    KorvelApp& firstStart = startApp();
+    ASSERT_TRUE(firstStart.mainWindow() && firstStart.mainWindow()->isVisible());
+    EXPECT_TRUE(waitUntil([&firstStart] { return firstStart.mainWindow()->welcomeView() != nullptr; }));
+}
+
+TEST_F(TrayTest, MenuShowsTheActiveProfileAndOpensTheApps)
+{
+    const Profile work = makeProfile("Work", ProfileColor::Teal);
+    const Profile personal = makeProfile("Personal", ProfileColor::Orange);
+    storeProfiles({work, personal});
+    buildApp(work);
+    buildApp(personal);
+    KorvelApp& korvel = startApp();
+    settleApp();
+    MenuBarItem& item = *korvel.menuBarItem();
+    QMenu& menu = item.menu();
+    EXPECT_THAT(texts(menu.actions()),
+        ElementsAre("Work", "Personal", "----", "Open All Profiles", "New Profile…", "Manage Profiles…", "Settings…",
+            "----", "Quit Korvel"));
+    EXPECT_FALSE(actionNamed(menu, "Personal")->icon().isNull()) << "each row carries its badge";
+
+    // Rebuilt when what it shows changes, and only then: no timer, no unrelated announcement.
+    const int builds = item.menuBuilds();
+    korvel.model().setSelection(std::nullopt);
+    korvel.model().setAutoUpdateProfileApps(false);
+    spin(1500ms);
+    EXPECT_EQ(item.menuBuilds(), builds);
+    const auto app = launchApp(work);
+    EXPECT_EQ(item.menuBuilds(), builds + 1);
+    fake.workspace.bringToFront(app);
+    EXPECT_THAT(texts(menu.actions()),
+        ElementsAre("Active: Work (off)", "Work — Running", "Personal", "----", "Open All Profiles", "New Profile…",
+            "Manage Profiles…", "Settings…", "----", "Quit Korvel"));
+    EXPECT_EQ(item.label().profile, work);
+    EXPECT_EQ(item.trayIcon().toolTip(), "Active Claude account: Work");
+
+    // The app quits: its row goes back to the bare name; it stays the active profile.
+    fake.workspace.quit(app);
+    settleApp();
+    EXPECT_THAT(texts(menu.actions()), testing::IsSupersetOf({"Active: Work (off)", "Work"}));
+
+    actionNamed(menu, "Personal")->trigger();
+    settleApp();
+    EXPECT_THAT(fake.workspace.openedApplications, ElementsAre(paths.appURL(personal)));
+    actionNamed(menu, "Open All Profiles")->trigger();
+    settleApp();
+    EXPECT_THAT(fake.workspace.openedApplications,
+        ElementsAre(paths.appURL(personal), paths.appURL(work), paths.appURL(personal)));
+}
+
+TEST_F(TrayTest, TheIconSitsInTheDesktopsTrayAndOpensTheMenu)
+{
+    const Profile work = makeProfile("Work", ProfileColor::Indigo);
+    storeProfiles({work});
+    KorvelApp& korvel = startApp();
+    settleApp();
+    fake.workspace.bringToFront(launchApp(work));
+    QSystemTrayIcon& tray = korvel.menuBarItem()->trayIcon();
+    ASSERT_TRUE(tray.isVisible());
+    ASSERT_TRUE(waitUntil([&tray] { return tray.geometry().isValid() && trayIconWidget(); }, 10s))
+        << "trayer never embedded the icon";
+    EXPECT_TRUE(QApplication::primaryScreen()->geometry().contains(tray.geometry()) && tray.geometry().top() < 40)
+        << "on screen, in the tray at the top edge";
+
+    // A right click on the embedded icon shows the menu, as the desktop would.
+    QWidget* icon = trayIconWidget();
+    QTest::mouseClick(icon, Qt::RightButton, Qt::NoModifier, icon->rect().center());
+    QMenu& menu = korvel.menuBarItem()->menu();
+    ASSERT_TRUE(waitUntil([&menu] { return menu.isVisible(); }, 10s));
+    screenshot(menu, "tray-menu");
+    EXPECT_TRUE(QApplication::primaryScreen()->grabWindow(0).save(
+        QString(KORVEL_BINARY_DIR) + "/screenshots/tray-desktop.png"));
+    menu.hide();
+
+    // A left click shows the menu as well.
+    QTest::mouseClick(icon, Qt::LeftButton, Qt::NoModifier, icon->rect().center());
+    ASSERT_TRUE(waitUntil([&menu] { return menu.isVisible(); }, 10s));
+    menu.hide();
+}
+
+TEST_F(TrayTest, ClosingTheWindowKeepsKorvelRunningAndItsCommandsWork)
+{
+    fake.userDefaults.setBool(AppModel::didCompleteWelcomeKey, true);
+    QApplication::setQuitOnLastWindowClosed(true);
+    KorvelApp& korvel = startApp();
+    EXPECT_FALSE(QApplication::quitOnLastWindowClosed()) << "Korvel lives on in the tray";
+    QSignalSpy quit(&korvel, &KorvelApp::quitRequested);
+    QMenu& menu = korvel.menuBarItem()->menu();
+    actionNamed(menu, "New Profile…")->trigger(); // opens the window, then the sheet
+    ContentView* window = korvel.mainWindow();
+    ASSERT_TRUE(window && window->isVisible());
+    ASSERT_TRUE(waitUntil([window] { return window->newProfileSheet() && window->newProfileSheet()->isVisible(); }));
+    window->newProfileSheet()->cancelButton()->click();
+    ASSERT_TRUE(waitUntil([window] { return !window->newProfileSheet(); }));
+    window->close();
+    spin();
+    EXPECT_TRUE(!window->isVisible() && korvel.menuBarItem()->trayIcon().isVisible());
+    EXPECT_EQ(quit.count(), 0);
+    actionNamed(menu, "Manage Profiles…")->trigger();
+    EXPECT_TRUE(korvel.mainWindow() == window && window->isVisible()) << "the one window comes back";
+    actionNamed(menu, "Quit Korvel")->trigger();
+    window->quitCommand()->trigger();
+    EXPECT_EQ(quit.count(), 2);
+
+    EXPECT_EQ(window->quitCommand()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+    EXPECT_EQ(window->openAllCommand()->shortcut(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
+    EXPECT_EQ(window->newProfileCommand()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_N));
+    window->newProfileCommand()->trigger();
+    EXPECT_TRUE(korvel.model().showNewProfile()) << "inside the window it only asks for the sheet";
+}
+
+TEST_F(TrayTest, LinksReachTheModelOnlyOnceTheDelegateIsConnected)
+{
+    fake.userDefaults.setBool(AppModel::didCompleteWelcomeKey, true);
+    KorvelApp& korvel = makeApp();
+    const std::vector<std::string> links = {"claude://claude.ai/new", "claude://claude.ai/chat/1"};
+    korvel.delegate().open(links);
+    EXPECT_TRUE(fake.workspace.openedURLs.empty()) << "dropped: the model is not connected yet";
+    korvel.start(true);
+    korvel.delegate().open(links);
+    ASSERT_EQ(fake.workspace.openedURLs.size(), 1u);
+    EXPECT_EQ(fake.workspace.openedURLs[0].urls, links);
+    EXPECT_EQ(fake.workspace.openedURLs[0].application, paths.sourceApp) << "routing is off";
+}
+
+TEST(BadgePixmapTest, QtImagesHoldTheCoresPixelsAndTheTrayBadgeItsColour)
+{
+    const Bitmap bitmap = IconRenderer::badge("K", ProfileColor(ProfileColor::Teal).rgb(), 14).render(2.0);
+    const QImage image = BadgePixmap::image(bitmap);
+    ASSERT_EQ(image.size(), QSize(28, 28));
+    for (int i = 0; i < bitmap.width() * bitmap.height(); ++i) {
+        const Bitmap::Rgba want = bitmap.pixel(i % bitmap.width(), i / bitmap.width());
+        const QColor got = image.pixelColor(i % bitmap.width(), i / bitmap.width());
+        // Straight colour from premultiplied words is equal only up to rounding: compare opaque pixels.
+        ASSERT_EQ(got.alpha(), want.alpha) << "pixel " << i;
+        ASSERT_TRUE(want.alpha != 255 || got.rgb() == qRgb(want.red, want.green, want.blue)) << "pixel " << i;
+    }
+    const QPixmap pixmap = BadgePixmap::render("K", ProfileColor::Teal, 14, 2.0);
+    EXPECT_EQ(pixmap.devicePixelRatio(), 2.0);
+    EXPECT_EQ(pixmap.deviceIndependentSize(), QSizeF(14, 14));
+
+    // The tray's badge is the profile's colour at its rim (the letter is in the middle).
+    const QImage tray = MenuBarLabel {makeProfile("Work", ProfileColor::Red)}.icon().pixmap(32).toImage();
+    const Rgb red = ProfileColor(ProfileColor::Red).rgb();
+    const QColor rim = tray.pixelColor(16, 4);
+    EXPECT_NEAR(rim.redF(), red.red, 0.12);
+    EXPECT_NEAR(rim.greenF(), red.green, 0.12);
+    EXPECT_NEAR(rim.blueF(), red.blue, 0.12);
+}
+
+// MARK: Moving into an Applications folder
+
+TEST(MoveToApplicationsTest, OnlyDiskImagesAndTranslocatedCopiesAreTemporary)
+{
+    for (const char* path :
+        {"/Volumes/Korvel/Korvel.app", "/media/ann/KORVEL/Korvel.app", "/run/media/ann/KORVEL/Korvel.app",
+            "/private/var/folders/x/AppTranslocation/1234/d/Korvel.app", "/tmp/.mount_KorvelXy12/Korvel.app"})
+        EXPECT_TRUE(MoveToApplications::isTemporaryLocation(path)) << path;
+    // A download folder is a normal folder; look-alike prefixes are not mounts.
+    for (const char* path : {"/Applications/Korvel.app", "/home/ann/Applications/Korvel.app",
+             "/home/ann/Downloads/Korvel.app", "/tmp/Korvel.app", "/opt/Volumes/Korvel.app", "/mediaplayer/Korvel.app"})
+        EXPECT_FALSE(MoveToApplications::isTemporaryLocation(path)) << path;
+}
+
+// The offer played with temporary folders and scripted answers; the running copy sits where a self-mounting image
+// would be mounted (/tmp/.mount_<random>).
+class MoveTest : public ::testing::Test
+{
+protected:
+    MoveTest()
+    {
+        system.bundle = fs::path("/tmp") / (".mount_korvel-" + temp.path().filename().string()) / "Korvel.app";
+        writeText(system.bundle / "Contents/MacOS/Korvel", "new");
+        fs::create_directory_symlink("MacOS", system.bundle / "Contents/Link");
+        system.destinations = {temp / "Applications", temp / "home/Applications"};
+        system.askToMove = [this] { return calls.push_back("ask"), answer; };
+        system.tellMoveFailed = [this] { calls.push_back("tell failure"); };
+        system.moveToTrash = [this](const fs::path& item) {
+            calls.push_back("trash " + item.string());
+            fs::rename(item, temp / "trashed");
+            return true;
+        };
+        system.stripQuarantine = [this](const fs::path& target) { calls.push_back("strip " + target.string()); };
+        system.relaunch = [this](const fs::path& target) { calls.push_back("relaunch " + target.string()); };
+    }
+    ~MoveTest() override { fs::remove_all(system.bundle.parent_path()); }
+
+    TempDir temp;
+    MoveToApplications::System system;
+    bool answer = true;
+    std::vector<std::string> calls;
+};
+
+TEST_F(MoveTest, OffersOnlyFromTemporaryPlacesThenReplacesAnOlderCopyAndRelaunches)
+{
+    MoveToApplications::System downloaded = system;
+    downloaded.bundle = temp / "Downloads/Korvel.app";
+    EXPECT_FALSE(MoveToApplications::offerIfNeeded(downloaded));
+    answer = false;
+    EXPECT_FALSE(MoveToApplications::offerIfNeeded(system)) << "Not Now changes nothing";
+    EXPECT_THAT(calls, ElementsAre("ask")) << "asked from the image only";
+    EXPECT_FALSE(fs::exists(temp / "Applications"));
+
+    answer = true;
+    calls.clear();
+    const fs::path target = temp / "Applications/Korvel.app";
+    writeText(target / "Contents/MacOS/Korvel", "old");
+    EXPECT_EQ(MoveToApplications::offerIfNeeded(system), target);
+    EXPECT_THAT(calls,
+        ElementsAre("ask", "trash " + target.string(), "strip " + target.string(), "relaunch " + target.string()));
+    EXPECT_EQ(readText(temp / "trashed/Contents/MacOS/Korvel"), "old") << "the older copy goes to the trash first";
+    EXPECT_EQ(readText(target / "Contents/MacOS/Korvel"), "new");
+    EXPECT_TRUE(fs::is_symlink(target / "Contents/Link")) << "links are copied as links";
+    EXPECT_TRUE(fs::exists(system.bundle)) << "the running copy stays where it was";
+}
+
+TEST_F(MoveTest, FallsBackToTheHomeApplicationsFolderAndReportsWhenBothFail)
+{
+    // /Applications cannot be made: its parent is a file (fails for root too).
+    writeText(temp / "blocked", "a file");
+    system.destinations[0] = temp / "blocked/Applications";
+    EXPECT_EQ(MoveToApplications::offerIfNeeded(system), temp / "home/Applications/Korvel.app")
+        << "~/Applications, created when missing";
+
+    calls.clear();
+    system.destinations[1] = temp / "blocked/home/Applications";
+    EXPECT_FALSE(MoveToApplications::offerIfNeeded(system));
+    EXPECT_THAT(calls, ElementsAre("ask", "tell failure")) << "neither folder: the user is told, nothing relaunched";
+
+    // A trash that refuses the older copy also moves on to the next folder.
+    system.destinations = {temp / "Applications", temp / "home/Applications"};
+    writeText(temp / "Applications/Korvel.app/Contents/MacOS/Korvel", "old");
+    system.moveToTrash = [](const fs::path&) { return false; };
+    fs::remove_all(temp / "home/Applications/Korvel.app");
+    EXPECT_EQ(MoveToApplications::offerIfNeeded(system), temp / "home/Applications/Korvel.app");
+    EXPECT_EQ(readText(temp / "Applications/Korvel.app/Contents/MacOS/Korvel"), "old");
+}
+
+// Answers the next modal message box with the button called `answer` (else its first); returns what it said.
+QStringList answerNextBox(const std::function<void()>& ask, const QString& answer)
+{
+    QStringList said;
+    QTimer::singleShot(200, [&said, answer] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_TRUE(box);
+        said = {box->text(), box->informativeText()};
+        QAbstractButton* chosen = box->buttons().value(0);
+        for (QAbstractButton* button : box->buttons()) {
+            said << button->text();
+            chosen = button->text() == answer ? button : chosen;
+        }
+        chosen->click();
+    });
+    ask();
+    return said;
+}
+
+TEST(MoveAlertTest, TheOfferAsksWithItsOwnWords)
+{
+    TempDir temp;
+    const auto live = MoveToApplications::System::live("/Volumes/Korvel/Korvel.app", temp / "home", {});
+    EXPECT_THAT(live.destinations, ElementsAre("/Applications", temp / "home/Applications"));
+    bool moves = true;
+    EXPECT_EQ(answerNextBox([&] { moves = live.askToMove(); }, "Not Now").join("|"),
+        "Move Korvel to Applications?|It’s running from the download. Moving it to your Applications folder lets it "
+        "keep your profiles up to date and open at login.|Move to Applications|Not Now");
+    EXPECT_FALSE(moves);
+    EXPECT_EQ(answerNextBox(live.tellMoveFailed, {}).mid(0, 2).join("|"),
+        "Couldn’t move the app|Drag Korvel from the disk image into your Applications folder, then open it from "
+        "there.");
+}
+
+} // namespace
+} // namespace korvel::test
