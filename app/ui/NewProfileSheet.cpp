@@ -88,15 +88,7 @@ NewProfileSheet::NewProfileSheet(AppModel& model, QWidget* parent)
     auto* header = new QHBoxLayout;
     header->setSpacing(14);
     header->addWidget(m_badge);
-    auto* titles = new QVBoxLayout;
-    titles->setSpacing(2);
-    auto* title = new QLabel("New Profile", this);
-    TextStyle::apply(title, TextStyle::Font::Title2);
-    titles->addWidget(title);
-    auto* subtitle = new QLabel("One profile per Claude account.", this);
-    TextStyle::apply(subtitle, TextStyle::Font::Body, true);
-    titles->addWidget(subtitle);
-    header->addLayout(titles, 1);
+    header->addLayout(TextStyle::heading("New Profile", "One profile per Claude account.", this), 1);
     layout->addLayout(header);
 
     auto* form = new QFormLayout;

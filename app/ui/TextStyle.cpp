@@ -1,7 +1,9 @@
 #include "app/ui/TextStyle.hpp"
 
 #include <QApplication>
+#include <QLabel>
 #include <QPalette>
+#include <QVBoxLayout>
 #include <QWidget>
 
 namespace korvel {
@@ -77,6 +79,19 @@ void TextStyle::setTextColor(QWidget* widget, const QColor& color)
     palette.setColor(QPalette::ButtonText, color);
     palette.setColor(QPalette::Text, color);
     widget->setPalette(palette);
+}
+
+QVBoxLayout* TextStyle::heading(const QString& title, const QString& subtitle, QWidget* parent)
+{
+    auto* layout = new QVBoxLayout;
+    layout->setSpacing(2);
+    auto* titleLabel = new QLabel(title, parent);
+    apply(titleLabel, Font::Title2);
+    layout->addWidget(titleLabel);
+    auto* subtitleLabel = new QLabel(subtitle, parent);
+    apply(subtitleLabel, Font::Body, true);
+    layout->addWidget(subtitleLabel);
+    return layout;
 }
 
 } // namespace korvel

@@ -4,6 +4,7 @@
 #include <QFont>
 
 class QPalette;
+class QVBoxLayout;
 class QWidget;
 
 namespace korvel {
@@ -26,6 +27,8 @@ QColor green();
 void apply(QWidget* widget, Font style, bool secondaryColor = false);
 // Sets the colour of `widget`'s text.
 void setTextColor(QWidget* widget, const QColor& color);
+// A screen's heading: its title over a secondary subtitle.
+QVBoxLayout* heading(const QString& title, const QString& subtitle, QWidget* parent);
 
 } // namespace TextStyle
 } // namespace korvel

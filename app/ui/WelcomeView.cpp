@@ -110,15 +110,9 @@ QWidget* WelcomeView::makeHeader()
     symbol->setPixmap(
         Symbol::pixmap(Symbol::Name::PersonTwoCircleFill, TextStyle::orange(), 44 * 1.2, devicePixelRatioF()));
     layout->addWidget(symbol);
-    auto* titles = new QVBoxLayout;
-    titles->setSpacing(2);
-    auto* title = new QLabel("Welcome to Korvel", header);
-    TextStyle::apply(title, TextStyle::Font::Title2);
-    titles->addWidget(title);
-    auto* subtitle = new QLabel("Use several Claude accounts on this Mac at the same time.", header);
-    TextStyle::apply(subtitle, TextStyle::Font::Body, true);
-    titles->addWidget(subtitle);
-    layout->addLayout(titles, 1);
+    layout->addLayout(
+        TextStyle::heading("Welcome to Korvel", "Use several Claude accounts on this Mac at the same time.", header),
+        1);
     return header;
 }
 
