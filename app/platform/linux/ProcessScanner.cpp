@@ -153,8 +153,10 @@ void ProcessScanner::classify(pid_t pid, Known& known) const
     if (executable.ends_with(deletedSuffix))
         executable.remove_suffix(deletedSuffix.size()); // replaced on disk while it runs: still that bundle
     known.bundle = AppBundle::containing(std::filesystem::path(executable));
-    if (!known.bundle && isInterpreter(executable))
+    const bool interpreter = !known.bundle && isInterpreter(executable);
+    if (interpreter)
         known.bundle = scriptBundle(m_procFd, pidText);
+    known.unsettled = interpreter && !known.bundle;
     if (!known.bundle)
         return;
     const auto startTime = startTimeFromStat(readProcFile(m_procFd, pidText + "/stat", 1024));
@@ -193,7 +195,7 @@ std::vector<ProcessScanner::Process> ProcessScanner::scan()
         const std::string_view executable(target.data(), static_cast<size_t>(length));
 
         Known& known = m_known[*pid];
-        if (known.lastScan == 0 || known.inode != info.st_ino || known.executable != executable) {
+        if (known.lastScan == 0 || known.unsettled || known.inode != info.st_ino || known.executable != executable) {
             known.inode = info.st_ino;
             known.executable = std::string(executable);
             classify(*pid, known);

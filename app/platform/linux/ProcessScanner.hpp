@@ -43,6 +43,9 @@ private:
         std::string executable;
         std::uint64_t startTime = 0;
         std::optional<std::filesystem::path> bundle;
+        // An interpreter without a bundle is looked at again every scan: its command line can still change
+        // without its executable doing so (read in the middle of an exec, or an exec into a script it runs).
+        bool unsettled = false;
         std::uint64_t lastScan = 0;
     };
 

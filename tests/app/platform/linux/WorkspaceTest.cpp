@@ -105,17 +105,22 @@ TEST_F(LinuxWorkspaceTest, ProgramsAndScriptsFromBundlesAreOneApplicationPerBund
 
 TEST_F(LinuxWorkspaceTest, AProcessThatExecsIntoABundleIsFound)
 {
-    // The same process first runs the shell, then becomes the bundle's program: the scan must notice the exec.
+    // The same process first runs the shell, then becomes the bundle's program, or the same shell running the
+    // bundle's script (same executable, new command line): the scan must notice either exec.
     const auto go = sandbox.root() / "go";
+    const std::string wait = "while [ ! -e '" + go.string() + "' ]; do sleep 0.05; done; exec ";
     BackgroundProcess later("/bin/sh",
-        {.arguments = {"sh", "-c",
-             "while [ ! -e '" + go.string() + "' ]; do sleep 0.05; done; exec '" +
-                 bundleExecutable(bundle("later", sleepProgram())).string() + "' 1000"}});
-    spin(300ms); // several scans see the shell
-    EXPECT_FALSE(saw("launched later"));
+        {.arguments = {
+             "sh", "-c", wait + "'" + bundleExecutable(bundle("later", sleepProgram())).string() + "' 1000"}});
+    BackgroundProcess scripted(
+        "/bin/sh", {.arguments = {"sh", "-c", wait + "sh '" + bundleExecutable(bundle("scripted")).string() + "'"}});
+    spin(300ms); // several scans see the shells
+    EXPECT_FALSE(saw("launched later") || saw("launched scripted"));
     writeText(go, "");
     ASSERT_TRUE(waitFor("launched later"));
     EXPECT_EQ(running("later")->mainProcess().pid, later.pid());
+    ASSERT_TRUE(waitFor("launched scripted"));
+    EXPECT_EQ(running("scripted")->mainProcess().pid, scripted.pid());
 }
 
 TEST_F(LinuxWorkspaceTest, OpenApplicationStartsTheBundleDetachedOnceAndReportsWhatIsWrong)
