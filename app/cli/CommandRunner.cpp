@@ -5,7 +5,6 @@
 #include "app/cli/ProfileReport.hpp"
 #include "app/cli/UsageError.hpp"
 #include "app/model/AppModel.hpp"
-#include "app/ui/NewProfileSheet.hpp"
 #include "core/support/UnicodeText.hpp"
 
 #include <QObject>
@@ -148,7 +147,7 @@ QCoro::Task<Outcome> create(AppModel& model, const Invocation& invocation)
     const auto colorName = invocation.value("--color");
     // Without a colour, the one the new-profile sheet would offer.
     const ProfileColor color =
-        colorName ? *CommandSyntax::color(*colorName) : NewProfileSheet::initialColor(model.profiles());
+        colorName ? *CommandSyntax::color(*colorName) : Profile::firstUnusedColor(model.profiles());
     auto creating = model.createProfile(name, color, invocation.has("--import"));
     const std::optional<Profile> profile = co_await creating;
     if (!profile)

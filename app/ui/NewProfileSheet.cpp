@@ -59,22 +59,12 @@ std::string NewProfileSheet::finalName(const std::string& name, const std::vecto
     return trimmed.empty() ? suggestedName(profiles) : trimmed;
 }
 
-ProfileColor NewProfileSheet::initialColor(const std::vector<Profile>& profiles)
-{
-    for (const ProfileColor color : ProfileColor::allCases()) {
-        if (std::none_of(
-                profiles.begin(), profiles.end(), [color](const Profile& profile) { return profile.color == color; }))
-            return color;
-    }
-    return ProfileColor::Blue;
-}
-
 NewProfileSheet::NewProfileSheet(AppModel& model, QWidget* parent)
     : QDialog(parent)
     , m_model(model)
     , m_badge(new ProfileBadge("?", ProfileColor::Blue, 48, this))
     , m_name(new QLineEdit(this))
-    , m_palette(new ColorPalette(initialColor(model.profiles()), this))
+    , m_palette(new ColorPalette(Profile::firstUnusedColor(model.profiles()), this))
     , m_explanation(new QLabel(this))
     , m_cancel(new QPushButton("Cancel", this))
     , m_create(new QPushButton("Create Profile", this))

@@ -29,8 +29,6 @@ public:
     static std::string suggestedName(const std::vector<Profile>& profiles);
     // The trimmed name, or the suggestion when nothing is left.
     static std::string finalName(const std::string& name, const std::vector<Profile>& profiles);
-    // The first colour no profile uses, else blue.
-    static ProfileColor initialColor(const std::vector<Profile>& profiles);
 
     explicit NewProfileSheet(AppModel& model, QWidget* parent = nullptr);
 

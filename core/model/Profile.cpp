@@ -2,6 +2,8 @@
 
 #include "core/support/UnicodeText.hpp"
 
+#include <algorithm>
+
 namespace korvel {
 
 std::string Profile::bundleIdentifier() const
@@ -33,6 +35,16 @@ std::optional<Uuid> Profile::profileIDFromBundleIdentifier(std::string_view bund
     if (!bundleIdentifier.starts_with(bundleIdentifierPrefix))
         return std::nullopt;
     return Uuid::parse(bundleIdentifier.substr(bundleIdentifierPrefix.size()));
+}
+
+ProfileColor Profile::firstUnusedColor(const std::vector<Profile>& profiles)
+{
+    for (const ProfileColor color : ProfileColor::allCases()) {
+        if (std::none_of(
+                profiles.begin(), profiles.end(), [color](const Profile& profile) { return profile.color == color; }))
+            return color;
+    }
+    return ProfileColor::Blue;
 }
 
 } // namespace korvel

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace korvel {
 
@@ -33,6 +34,8 @@ struct Profile
 
     // The profile UUID a bundle identifier encodes, if it is one of ours.
     static std::optional<Uuid> profileIDFromBundleIdentifier(std::string_view bundleIdentifier);
+    // The colour a new profile starts with: the first one no profile uses, else blue.
+    static ProfileColor firstUnusedColor(const std::vector<Profile>& profiles);
 
     friend bool operator==(const Profile&, const Profile&) = default;
 };

@@ -566,7 +566,7 @@ TEST_F(ManagementWindowTest, SuggestionsSkipTakenNamesAndColours)
     std::vector<Profile> everyColour;
     for (const ProfileColor color : ProfileColor::allCases())
         everyColour.push_back(makeProfile("X", color));
-    EXPECT_EQ(NewProfileSheet::initialColor(everyColour), ProfileColor::Blue) << "every colour in use";
+    EXPECT_EQ(Profile::firstUnusedColor(everyColour), ProfileColor::Blue) << "every colour in use";
 }
 
 TEST_F(ManagementWindowTest, NewProfileSheetPreviewsCancelsAndCreatesWithTheSuggestionForABlankName)
