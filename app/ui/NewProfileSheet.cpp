@@ -42,9 +42,9 @@ const std::vector<std::string>& NewProfileSheet::suggestions()
 std::string NewProfileSheet::suggestedName(const std::vector<Profile>& profiles)
 {
     const auto taken = [&profiles](const std::string& name) {
-        const QString lower = QString::fromStdString(name).toLower();
+        const std::string folded = UnicodeText::toUpper(name);
         return std::any_of(profiles.begin(), profiles.end(),
-            [&lower](const Profile& profile) { return QString::fromStdString(profile.name).toLower() == lower; });
+            [&folded](const Profile& profile) { return UnicodeText::toUpper(profile.name) == folded; });
     };
     for (const std::string& name : suggestions()) {
         if (!taken(name))
