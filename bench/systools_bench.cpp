@@ -2,7 +2,7 @@
 //   korvel-systools-bench clone SOURCE DESTINATION   — one cloneTree
 //   korvel-systools-bench run TOOL [ARGUMENTS…]      — one run; prints how many bytes came back
 
-#include "core/transfer/SystemTools.hpp"
+#include "core/system/SystemTools.hpp"
 
 #include <exception>
 #include <iostream>

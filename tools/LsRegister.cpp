@@ -1,6 +1,6 @@
 #include "tools/LsRegister.hpp"
 
-#include "core/transfer/DesktopRegistration.hpp"
+#include "core/desktop/DesktopRegistration.hpp"
 
 #include <iostream>
 

@@ -9,7 +9,7 @@
 #include "core/building/ProfileBundleKeys.hpp"
 #include "core/support/Directories.hpp"
 #include "core/support/FileError.hpp"
-#include "core/transfer/SystemTools.hpp"
+#include "core/system/SystemTools.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -2,7 +2,7 @@
 
 #include "core/model/ClaudeDesktop.hpp"
 #include "core/support/FileError.hpp"
-#include "core/transfer/SystemTools.hpp"
+#include "core/system/SystemTools.hpp"
 
 #include <cerrno>
 #include <sys/stat.h>

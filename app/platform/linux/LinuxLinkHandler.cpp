@@ -8,7 +8,7 @@
 #include "core/support/AtomicFile.hpp"
 #include "core/support/FileError.hpp"
 #include "core/support/XdgFolders.hpp"
-#include "core/transfer/DesktopRegistration.hpp"
+#include "core/desktop/DesktopRegistration.hpp"
 
 #include <qcoro/qcorotimer.h>
 

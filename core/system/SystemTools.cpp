@@ -1,8 +1,8 @@
-#include "core/transfer/SystemTools.hpp"
+#include "core/system/SystemTools.hpp"
 
 #include "core/support/UnicodeText.hpp"
-#include "core/transfer/CommandError.hpp"
-#include "core/transfer/TreeCloner.hpp"
+#include "core/system/CommandError.hpp"
+#include "core/system/TreeCloner.hpp"
 
 #include <cerrno>
 #include <csignal>

@@ -1,4 +1,4 @@
-#include "core/transfer/DesktopRegistration.hpp"
+#include "core/desktop/DesktopRegistration.hpp"
 
 #include "core/building/AppBundle.hpp"
 #include "core/building/IcnsFile.hpp"

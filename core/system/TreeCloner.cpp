@@ -1,4 +1,4 @@
-#include "core/transfer/TreeCloner.hpp"
+#include "core/system/TreeCloner.hpp"
 
 #include "core/support/FileError.hpp"
 

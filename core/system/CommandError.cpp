@@ -1,4 +1,4 @@
-#include "core/transfer/CommandError.hpp"
+#include "core/system/CommandError.hpp"
 
 #include "core/support/UnicodeText.hpp"
 

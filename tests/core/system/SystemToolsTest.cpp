@@ -1,6 +1,6 @@
-#include "core/transfer/SystemTools.hpp"
+#include "core/system/SystemTools.hpp"
 #include "core/support/FileError.hpp"
-#include "core/transfer/CommandError.hpp"
+#include "core/system/CommandError.hpp"
 #include "tests/support/ScopedEnvironment.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tests/support/Thrown.hpp"

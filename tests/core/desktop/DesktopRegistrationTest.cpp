@@ -1,4 +1,4 @@
-#include "core/transfer/DesktopRegistration.hpp"
+#include "core/desktop/DesktopRegistration.hpp"
 #include "core/building/InfoPlistPatcher.hpp"
 #include "core/support/FileError.hpp"
 #include "tests/support/TempDir.hpp"
