@@ -5,10 +5,10 @@
 #include "app/platform/linux/LinuxLinkHandler.hpp"
 
 #include "core/building/AppBundle.hpp"
+#include "core/desktop/DesktopRegistration.hpp"
 #include "core/support/AtomicFile.hpp"
 #include "core/support/FileError.hpp"
 #include "core/support/XdgFolders.hpp"
-#include "core/desktop/DesktopRegistration.hpp"
 
 #include <qcoro/qcorotimer.h>
 
