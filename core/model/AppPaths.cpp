@@ -1,8 +1,7 @@
 #include "core/model/AppPaths.hpp"
 
+#include "core/model/ClaudeInstall.hpp"
 #include "core/support/XdgFolders.hpp"
-
-#include <cstdlib>
 
 namespace korvel {
 
@@ -19,10 +18,8 @@ AppPaths AppPaths::live()
     const std::filesystem::path home = XdgFolders::home();
     const std::filesystem::path dataHome = XdgFolders::dataHome();
     const std::filesystem::path configHome = XdgFolders::configHome();
-    const char* claude = std::getenv("KORVEL_CLAUDE_APP");
-    return AppPaths(dataHome / "Korvel", home / "Applications" / "Claude Profiles",
-        claude && *claude ? std::filesystem::path(claude) : std::filesystem::path("/Applications/Claude.app"),
-        configHome / "Claude");
+    return AppPaths(
+        dataHome / "Korvel", home / "Applications" / "Claude Profiles", ClaudeInstall::find(), configHome / "Claude");
 }
 
 std::filesystem::path AppPaths::profilesFile() const

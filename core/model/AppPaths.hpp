@@ -12,7 +12,7 @@ struct AppPaths
 {
     std::filesystem::path supportDir; // profiles.json and every profile's folder
     std::filesystem::path appsDir; // the profile apps
-    std::filesystem::path sourceApp; // the installed Claude Desktop bundle
+    std::filesystem::path sourceApp; // the installed Claude Desktop: a bundle or a Linux install (ClaudeInstall)
     std::filesystem::path originalDataDir; // Claude Desktop's own data folder
 
     AppPaths() = default;
@@ -20,9 +20,8 @@ struct AppPaths
         std::filesystem::path originalDataDir);
 
     // The standard configuration on Linux, read from the environment on every call:
-    // $XDG_DATA_HOME/Korvel, ~/Applications/Claude Profiles, $KORVEL_CLAUDE_APP or
-    // /Applications/Claude.app, $XDG_CONFIG_HOME/Claude. Throws std::runtime_error when no home
-    // folder can be found.
+    // $XDG_DATA_HOME/Korvel, ~/Applications/Claude Profiles, ClaudeInstall::find(), $XDG_CONFIG_HOME/Claude.
+    // Throws std::runtime_error when no home folder can be found.
     static AppPaths live();
 
     std::filesystem::path profilesFile() const;
