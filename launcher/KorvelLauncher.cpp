@@ -3,12 +3,14 @@
 // on Claude's command line. Start-up cost is on every app launch, so it stays small: the standard library,
 // POSIX and libplist only.
 
+#include "core/building/ProfileBundleKeys.hpp"
 #include "launcher/Bundle.hpp"
 #include "launcher/DataFolder.hpp"
 #include "launcher/LaunchArguments.hpp"
 #include "launcher/Notice.hpp"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <unistd.h>
 
@@ -30,6 +32,10 @@ int main(int argc, char* argv[])
     const std::string executable = Bundle::claudeExecutable(bundle);
     if (!Bundle::isExecutableFile(executable))
         Notice::fail("Claude's executable is missing from this profile app.");
+
+    // The one thing added to the environment: which profile app this Claude belongs to, for the workspace to find
+    // out when Claude runs from an install outside the bundle.
+    ::setenv(std::string(korvel::ProfileBundleKeys::bundleEnvironment).c_str(), bundle.c_str(), 1);
 
     // Never freed: the process image is replaced, or the process ends.
     std::vector<std::string> arguments = LaunchArguments::build(executable, *dataDir, argc, argv);

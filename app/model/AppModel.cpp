@@ -2,6 +2,7 @@
 
 #include "app/model/AppNameCollision.hpp"
 #include "app/model/BackgroundJob.hpp"
+
 #include "app/model/ModelGone.hpp"
 #include "app/model/MoveToApplications.hpp"
 #include "app/model/SessionSync.hpp"
@@ -13,6 +14,7 @@
 #include "core/support/UnicodeText.hpp"
 #include "core/transfer/ClaudeCodeLauncher.hpp"
 #include "core/transfer/DataImporter.hpp"
+#include <QThreadPool>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -170,6 +172,9 @@ AppModel::AppModel(
     m_sessionSyncTimer.setSingleShot(false);
     connect(&m_sessionSyncTimer, &QTimer::timeout, this, &AppModel::sessionSyncTick);
     m_sessionSyncTimer.start();
+
+    // Hidden bundles of builds that a crash or a kill interrupted (also of profiles deleted since) only take space.
+    QThreadPool::globalInstance()->start([builder = m_builder] { builder.removeLeftovers(); });
 
     refreshRunning();
     refreshStatuses();

@@ -1,6 +1,7 @@
 #include "core/building/Bitmap.hpp"
 
 #include <cairo.h>
+#include <librsvg/rsvg.h>
 
 #include <cstring>
 #include <memory>
@@ -72,6 +73,22 @@ Surface asArgb32(Surface surface)
     return converted;
 }
 
+// A copy of an ARGB32 image surface; nothing when it failed or is empty.
+std::optional<Bitmap> fromSurface(cairo_surface_t* surface)
+{
+    if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS)
+        return std::nullopt;
+    Bitmap image(cairo_image_surface_get_width(surface), cairo_image_surface_get_height(surface));
+    if (image.isEmpty())
+        return std::nullopt;
+    const unsigned char* row = cairo_image_surface_get_data(surface);
+    const int stride = cairo_image_surface_get_stride(surface);
+    for (int y = 0; y < image.height(); ++y, row += stride)
+        std::memcpy(image.pixels() + static_cast<size_t>(y) * static_cast<size_t>(image.width()), row,
+            static_cast<size_t>(image.bytesPerLine()));
+    return image;
+}
+
 } // namespace
 
 Bitmap::Bitmap(int width, int height)
@@ -120,15 +137,27 @@ std::optional<Bitmap> Bitmap::decodePng(std::string_view bytes)
     if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS)
         return std::nullopt;
 
-    Bitmap image(cairo_image_surface_get_width(surface.get()), cairo_image_surface_get_height(surface.get()));
-    if (image.isEmpty())
+    return fromSurface(surface.get());
+}
+
+std::optional<Bitmap> Bitmap::decodeSvg(std::string_view bytes, int side)
+{
+    GError* error = nullptr;
+    RsvgHandle* handle = rsvg_handle_new_from_data(reinterpret_cast<const guint8*>(bytes.data()), bytes.size(), &error);
+    g_clear_error(&error);
+    if (!handle)
         return std::nullopt;
-    const unsigned char* row = cairo_image_surface_get_data(surface.get());
-    const int stride = cairo_image_surface_get_stride(surface.get());
-    for (int y = 0; y < image.height(); ++y, row += stride)
-        std::memcpy(image.pixels() + static_cast<size_t>(y) * static_cast<size_t>(image.width()), row,
-            static_cast<size_t>(image.bytesPerLine()));
-    return image;
+    Surface surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, side, side));
+    cairo_t* context = cairo_create(surface.get());
+    const RsvgRectangle viewport {0, 0, static_cast<double>(side), static_cast<double>(side)};
+    const bool drawn = rsvg_handle_render_document(handle, context, &viewport, &error);
+    g_clear_error(&error);
+    cairo_destroy(context);
+    g_object_unref(handle);
+    if (!drawn)
+        return std::nullopt;
+    cairo_surface_flush(surface.get());
+    return fromSurface(surface.get());
 }
 
 } // namespace korvel

@@ -47,6 +47,8 @@ public:
     std::optional<std::string> encodePng() const;
     // Any PNG that libpng reads; nothing for malformed data or a side over maxSide.
     static std::optional<Bitmap> decodePng(std::string_view bytes);
+    // An SVG document drawn to fill `side` × `side` pixels (librsvg); nothing for malformed data.
+    static std::optional<Bitmap> decodeSvg(std::string_view bytes, int side);
 
     friend bool operator==(const Bitmap&, const Bitmap&) = default;
 

@@ -7,11 +7,18 @@
 #include "core/building/InfoPlistPatcher.hpp"
 #include "core/building/LauncherHash.hpp"
 #include "core/building/ProfileBundleKeys.hpp"
+#include "core/model/ClaudeInstall.hpp"
+#include "core/support/AtomicFile.hpp"
+#include "core/support/DesktopEntry.hpp"
 #include "core/support/Directories.hpp"
 #include "core/support/FileError.hpp"
+#include "core/system/AsarArchive.hpp"
+#include "core/system/DpkgDatabase.hpp"
+#include "core/system/InstalledApplications.hpp"
 #include "core/system/SystemTools.hpp"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -41,14 +48,31 @@ void removeTree(const fs::path& path)
         FileError::throwRemove(path, error.value());
 }
 
+constexpr std::string_view stagingPrefix = ".building-";
+constexpr std::string_view replacedPrefix = ".replaced-";
+
 fs::path stagingBundle(const AppPaths& paths, const Profile& profile)
 {
-    return paths.appsDir / (".building-" + profile.id.toString() + ".app");
+    return paths.appsDir / (std::string(stagingPrefix) + profile.id.toString() + ".app");
 }
 
 fs::path infoPlist(const fs::path& bundle)
 {
     return bundle / "Contents" / "Info.plist";
+}
+
+fs::path linkedExecutable(const fs::path& bundle)
+{
+    return bundle / "Contents" / "MacOS" / std::string(ClaudeDesktop::executableName);
+}
+
+std::optional<fs::path> linkTarget(const fs::path& link)
+{
+    std::error_code error;
+    fs::path target = fs::read_symlink(link, error);
+    if (error)
+        return std::nullopt;
+    return target;
 }
 
 // The icon the desktop shows for a bundle: the largest image of its CFBundleIconFile, else a neutral one.
@@ -62,6 +86,77 @@ Bitmap bundleIcon(const fs::path& bundle)
             return std::move(*image);
     }
     return IconRenderer::placeholderBase();
+}
+
+// The icon menus show for a Linux install: the one its desktop entry names, at the largest size the icon theme
+// has; else a neutral one.
+Bitmap installIcon(const ClaudeInstall& install)
+{
+    const auto entry = InstalledApplications::desktopEntryFor(
+        install.executable, std::string(ClaudeInstall::linuxProgram) + ".desktop");
+    std::optional<std::string> name;
+    try {
+        if (entry)
+            name = DesktopEntry::read(*entry).value("Icon");
+    } catch (const std::exception&) {
+        // an unreadable entry names no icon
+    }
+    if (const auto file = InstalledApplications::largestIcon(name.value_or(ClaudeInstall::linuxProgram))) {
+        try {
+            const std::string bytes = AtomicFile::read(*file);
+            auto image = file->extension() == ".svg" ? Bitmap::decodeSvg(bytes, IconRenderer::baseSize)
+                                                     : Bitmap::decodePng(bytes);
+            if (image)
+                return std::move(*image);
+        } catch (const std::exception&) {
+            // unreadable: the placeholder
+        }
+    }
+    return IconRenderer::placeholderBase();
+}
+
+Bitmap sourceIcon(const ClaudeInstall& install)
+{
+    return install.kind == ClaudeInstall::Kind::Bundle ? bundleIcon(install.location) : installIcon(install);
+}
+
+// What a Linux install would say of itself if it were a bundle: the Info.plist a profile app is patched from.
+PlistDictionary linuxInstallInfo(const std::optional<std::string>& version)
+{
+    PlistDictionary plist;
+    plist[std::string(InfoPlistKeys::bundleIdentifier)] = std::string(ClaudeDesktop::bundleIdentifier);
+    plist[std::string(InfoPlistKeys::bundleName)] = std::string("Claude");
+    plist[std::string(InfoPlistKeys::executable)] = std::string(ClaudeDesktop::executableName);
+    plist["CFBundlePackageType"] = std::string("APPL");
+    plist["CFBundleInfoDictionaryVersion"] = std::string("6.0");
+    if (version)
+        plist[std::string(InfoPlistKeys::shortVersionString)] = *version;
+    return plist;
+}
+
+// A profile app of a Linux install holds no copy of Claude: Contents/MacOS/Claude is a link to the installed
+// program, which then runs from its own place (its sandbox helper and AppArmor profile intact).
+void linkInstall(const ClaudeInstall& install, const std::optional<std::string>& version, const fs::path& staging)
+{
+    const fs::path macos = staging / "Contents" / "MacOS";
+    Directories::create(macos, 0755);
+    Directories::create(staging / "Contents" / "Resources", 0755);
+    std::error_code error;
+    fs::create_symlink(install.executable, linkedExecutable(staging), error);
+    if (error)
+        FileError::throwWrite(linkedExecutable(staging), error.value());
+    InfoPlistPatcher::write(linuxInstallInfo(version), infoPlist(staging));
+}
+
+// The version of a Linux install: what dpkg recorded when the package installed it, else the package.json of its
+// app.asar, else "unknown" (installed, but of no known version).
+std::string linuxInstallVersion(const ClaudeInstall& install)
+{
+    if (auto version = DpkgDatabase::versionOwning(ClaudeInstall::linuxProgram, install.executable))
+        return *version;
+    if (auto version = AsarArchive::packageVersion(install.location / "resources" / "app.asar"))
+        return *version;
+    return "unknown";
 }
 
 void installLauncher(const fs::path& launcherURL, const fs::path& bundle)
@@ -112,10 +207,16 @@ std::filesystem::path CloneBuilder::build(const Profile& profile, const Progress
         if (progress)
             progress(text);
     };
-    if (!itemExists(infoPlist(paths.sourceApp)))
+    // Resolved at the top: a source reached through a link is read where it really is, and nothing built from it
+    // can lead back into it.
+    const std::optional<ClaudeInstall> source = ClaudeInstall::at(paths.sourceApp);
+    if (!source)
         throw CloneError::sourceMissing(paths.sourceApp);
     if (!isExecutableFile(launcherURL))
         throw CloneError::launcherMissing(launcherURL);
+    const fs::path destination = paths.appURL(profile);
+    if (destination.filename().string().size() > NAME_MAX)
+        throw FileError(FileError::Kind::WriteUnknown, destination, ENAMETOOLONG, "the app’s name is too long");
 
     std::error_code error;
     fs::create_directories(paths.appsDir, error);
@@ -128,8 +229,13 @@ std::filesystem::path CloneBuilder::build(const Profile& profile, const Progress
         removeTree(staging);
 
     assembleOrCleanUp(staging, [&] {
-        step("Copying Claude…");
-        SystemTools::cloneTree(paths.sourceApp, staging);
+        if (source->kind == ClaudeInstall::Kind::Bundle) {
+            step("Copying Claude…");
+            SystemTools::cloneTree(source->location, staging);
+        } else {
+            step("Linking Claude…");
+            linkInstall(*source, linuxInstallVersion(*source), staging);
+        }
 
         step("Writing Info.plist…");
         PlistDictionary plist =
@@ -144,7 +250,7 @@ std::filesystem::path CloneBuilder::build(const Profile& profile, const Progress
         installLauncher(launcherURL, staging);
 
         step("Drawing the icon…");
-        IconRenderer::writeICNS(bundleIcon(paths.sourceApp), profile.letter(), profile.color.rgb(),
+        IconRenderer::writeICNS(sourceIcon(*source), profile.letter(), profile.color.rgb(),
             staging / "Contents" / "Resources" / (std::string(ProfileBundleKeys::iconFileName) + ".icns"));
 
         step("Signing…");
@@ -154,23 +260,78 @@ std::filesystem::path CloneBuilder::build(const Profile& profile, const Progress
     });
 
     step("Installing the app…");
-    removeInstalledApps(profile.id);
-    const fs::path destination = paths.appURL(profile);
-    if (itemExists(destination)) {
-        SystemTools::unregisterFromLaunchServices(destination);
-        removeTree(destination);
-    }
-    fs::rename(staging, destination, error);
-    if (error)
-        FileError::throwWrite(destination, error.value());
+    replaceApps(profile, staging, destination);
     touch(destination);
     SystemTools::registerWithLaunchServices(destination);
     return destination;
 }
 
+void CloneBuilder::replaceApps(const Profile& profile, const fs::path& staging, const fs::path& destination) const
+{
+    // The old apps are moved aside and removed only once the new one is in place: an interruption leaves either
+    // the old app or the new one, never none or half of one (hidden leftovers go at the next start).
+    std::vector<std::pair<fs::path, fs::path>> aside;
+    const auto moveAside = [&](const fs::path& bundle) {
+        SystemTools::unregisterFromLaunchServices(bundle);
+        const fs::path parked = paths.appsDir /
+            (std::string(replacedPrefix) + profile.id.toString() + "-" + std::to_string(aside.size()) + ".app");
+        if (itemExists(parked))
+            removeTree(parked);
+        std::error_code error;
+        fs::rename(bundle, parked, error);
+        if (error)
+            FileError::throwRemove(bundle, error.value());
+        aside.emplace_back(bundle, parked);
+    };
+    const auto putBack = [&aside] {
+        for (const auto& [bundle, parked] : aside) {
+            std::error_code ignored;
+            fs::rename(parked, bundle, ignored);
+        }
+    };
+    try {
+        if (const auto apps = installedApps(); apps.contains(profile.id))
+            for (const fs::path& bundle : apps.at(profile.id))
+                moveAside(bundle);
+        if (itemExists(destination))
+            moveAside(destination);
+        std::error_code error;
+        fs::rename(staging, destination, error);
+        if (error)
+            FileError::throwWrite(destination, error.value());
+    } catch (...) {
+        putBack();
+        throw;
+    }
+    for (const auto& [bundle, parked] : aside) {
+        std::error_code ignored;
+        fs::remove_all(parked, ignored); // a failure leaves a hidden leftover, removed at the next start
+    }
+}
+
+void CloneBuilder::removeLeftovers(std::chrono::seconds olderThan) const
+{
+    std::error_code error;
+    const auto now = fs::file_time_type::clock::now();
+    for (const fs::directory_entry& entry : fs::directory_iterator(paths.appsDir, error)) {
+        const std::string name = entry.path().filename().string();
+        if (!(name.starts_with(stagingPrefix) || name.starts_with(replacedPrefix)) || !name.ends_with(".app"))
+            continue;
+        std::error_code ignored;
+        // A build running in another Korvel process right now keeps its staging bundle fresh.
+        if (now - fs::last_write_time(entry.path(), ignored) >= olderThan)
+            fs::remove_all(entry.path(), ignored);
+    }
+}
+
 std::optional<std::string> CloneBuilder::sourceVersion() const
 {
-    return InfoPlistPatcher::readStringValue(infoPlist(paths.sourceApp), InfoPlistKeys::shortVersionString);
+    const auto source = ClaudeInstall::at(paths.sourceApp);
+    if (!source)
+        return std::nullopt;
+    if (source->kind == ClaudeInstall::Kind::Linux)
+        return linuxInstallVersion(*source);
+    return InfoPlistPatcher::readStringValue(infoPlist(source->location), InfoPlistKeys::shortVersionString);
 }
 
 std::map<Uuid, std::vector<std::filesystem::path>> CloneBuilder::installedApps() const
@@ -244,6 +405,14 @@ CloneStatus CloneBuilder::status(const Profile& profile) const
         return CloneStatus::damaged("name changed");
     if (!matches(ProfileBundleKeys::appearance, InfoPlistPatcher::appearance(profile)))
         return CloneStatus::damaged("color changed");
+
+    const auto linkedTo = linkTarget(linkedExecutable(app));
+    if (const auto install = ClaudeInstall::at(paths.sourceApp);
+        install && install->kind == ClaudeInstall::Kind::Linux && linkedTo != install->executable)
+        return CloneStatus::damaged("linked to another Claude Desktop");
+    // A linked app cannot run without the Claude it starts, unlike a clone, which carries its own copy.
+    if (!source && linkedTo && !isExecutableFile(linkedExecutable(app)))
+        return CloneStatus::sourceMissing();
 
     const std::string installed =
         InfoPlistPatcher::stringValue(plist, ProfileBundleKeys::sourceVersion).value_or("unknown");

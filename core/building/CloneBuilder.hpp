@@ -6,6 +6,7 @@
 #include "core/model/AppPaths.hpp"
 #include "core/model/Profile.hpp"
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -39,6 +40,13 @@ struct CloneBuilder
     void removeInstalledApps(const Uuid& id) const;
     // The health of the profile's app. Never throws.
     CloneStatus status(const Profile& profile) const;
+    // Deletes hidden bundles that interrupted builds left in appsDir (of any profile, deleted ones included) when
+    // they have not changed for `olderThan`: younger ones may belong to a build running now. Never throws.
+    void removeLeftovers(std::chrono::seconds olderThan = std::chrono::hours(1)) const;
+
+private:
+    void replaceApps(
+        const Profile& profile, const std::filesystem::path& staging, const std::filesystem::path& destination) const;
 };
 
 } // namespace korvel

@@ -17,6 +17,8 @@ namespace IconRenderer {
 
 // Pixel sides of the images in a profile icon file, in the order they are written.
 inline constexpr std::array<int, 7> icnsSizes = {16, 32, 64, 128, 256, 512, 1024};
+// The side a base image is drawn at when it has to be rendered first (a vector icon).
+inline constexpr int baseSize = 1024;
 
 // The base stretched over a square of size × size pixels with the badge on top (white ring from 64 pixels
 // up). An empty base leaves the background transparent. Nothing when the bitmap cannot be made (a size

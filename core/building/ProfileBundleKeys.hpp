@@ -23,5 +23,9 @@ inline constexpr std::string_view launcherExecutable = "KorvelLauncher";
 // The value of CFBundleIconFile; the icon is Contents/Resources/ProfileIcon.icns.
 inline constexpr std::string_view iconFileName = "ProfileIcon";
 
+// The environment variable in which the launcher hands Claude its profile app's path. Claude of a Linux install
+// runs from its own place, not from inside the bundle; this is how the workspace tells whose it is.
+inline constexpr std::string_view bundleEnvironment = "KORVEL_PROFILE_APP";
+
 } // namespace ProfileBundleKeys
 } // namespace korvel

@@ -3,6 +3,7 @@
 #include "core/building/AppBundle.hpp"
 #include "core/building/IcnsFile.hpp"
 #include "core/building/InfoPlistPatcher.hpp"
+#include "core/model/Profile.hpp"
 #include "core/support/AtomicFile.hpp"
 #include "core/support/FileError.hpp"
 
@@ -141,6 +142,11 @@ DesktopEntry entryFrom(const PlistDictionary& plist, const std::filesystem::path
     if (const std::string types = schemeTypes(plist); !types.empty())
         entry.set("MimeType", types);
     entry.set("Terminal", "false");
+    // Korvel names a profile app's windows after its identifier (they would carry Claude's name otherwise), so
+    // that docks group them under this entry.
+    if (const auto identifier = InfoPlistPatcher::stringValue(plist, "CFBundleIdentifier");
+        identifier && Profile::profileIDFromBundleIdentifier(*identifier))
+        entry.set("StartupWMClass", *identifier);
     entry.set(std::string(bundleKey), location(bundle));
     return entry;
 }

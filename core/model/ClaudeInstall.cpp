@@ -1,6 +1,7 @@
 #include "core/model/ClaudeInstall.hpp"
 
 #include "core/model/ClaudeDesktop.hpp"
+#include "core/support/SearchPath.hpp"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -37,24 +38,6 @@ std::optional<fs::path> resolved(const fs::path& place)
     return path;
 }
 
-// The program `name` as the shell would find it on PATH.
-std::optional<fs::path> onPath(std::string_view name)
-{
-    const char* path = std::getenv("PATH");
-    std::string_view folders = path ? path : "";
-    while (!folders.empty()) {
-        const size_t end = std::min(folders.find(':'), folders.size());
-        const std::string_view folder = folders.substr(0, end);
-        folders.remove_prefix(std::min(end + 1, folders.size()));
-        if (folder.empty() || folder.front() != '/')
-            continue; // the working folder is no place to find an installed program
-        const fs::path candidate = fs::path(folder) / name;
-        if (isExecutableFile(candidate))
-            return candidate;
-    }
-    return std::nullopt;
-}
-
 std::optional<std::string> environmentPlace()
 {
     const char* value = std::getenv("KORVEL_CLAUDE_APP");
@@ -73,9 +56,13 @@ std::optional<ClaudeInstall> ClaudeInstall::at(const fs::path& place)
     if (isFile(*location / "Contents" / "Info.plist"))
         return ClaudeInstall {
             Kind::Bundle, *location, *location / "Contents" / "MacOS" / std::string(ClaudeDesktop::executableName)};
+    // The program is kept resolved as well: it is what /proc shows of a running Claude.
     if (isExecutableFile(*location / linuxProgram))
-        return ClaudeInstall {Kind::Linux, *location, *location / linuxProgram};
-    if (isExecutableFile(*location))
+        return ClaudeInstall {Kind::Linux, *location, resolved(*location / linuxProgram).value()};
+    // The program itself: the package's name, or an Electron app's beside its resources (anything else is some
+    // other program).
+    if (isExecutableFile(*location) &&
+        (location->filename() == linuxProgram || isFile(location->parent_path() / "resources" / "app.asar")))
         return ClaudeInstall {Kind::Linux, location->parent_path(), *location};
     return std::nullopt;
 }
@@ -85,7 +72,7 @@ std::vector<fs::path> ClaudeInstall::searchPlaces()
     if (const auto place = environmentPlace())
         return {fs::path(*place)};
     std::vector<fs::path> places {fs::path(linuxPackageFolder)};
-    if (const auto program = onPath(linuxProgram))
+    if (const auto program = SearchPath::find(linuxProgram))
         places.push_back(resolved(*program).value_or(*program));
     places.emplace_back(macBundle);
     return places;
@@ -95,8 +82,8 @@ fs::path ClaudeInstall::find()
 {
     const std::vector<fs::path> places = searchPlaces();
     for (const fs::path& place : places)
-        if (at(place))
-            return place;
+        if (const auto install = at(place))
+            return install->location;
     return places.front();
 }
 

@@ -23,7 +23,8 @@ struct ClaudeInstall
     // Where the Linux package installs itself.
     static constexpr const char* linuxPackageFolder = "/usr/lib/claude-desktop";
 
-    // What is installed at `place` (a bundle, an install folder, or the installed program itself), with links
+    // What is installed at `place` (a bundle, an install folder holding claude-desktop, or the program itself when
+    // it is named claude-desktop or lies beside resources/app.asar), with links
     // at the top resolved so that nothing built from it leads back into it. Nothing when neither kind is there.
     // Never throws.
     static std::optional<ClaudeInstall> at(const std::filesystem::path& place);
@@ -31,7 +32,7 @@ struct ClaudeInstall
     // Where Claude Desktop is looked for, in order: $KORVEL_CLAUDE_APP alone when it is set; otherwise
     // /usr/lib/claude-desktop, the program claude-desktop on PATH (links resolved), /Applications/Claude.app.
     static std::vector<std::filesystem::path> searchPlaces();
-    // The first searched place that holds Claude Desktop; the first place searched when none does.
+    // The location of the first searched place that holds Claude Desktop; the first place searched when none does.
     static std::filesystem::path find();
     // The searched places for messages: "/usr/lib/claude-desktop, claude-desktop on your PATH or …".
     static std::string placesLooked();

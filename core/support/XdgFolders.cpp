@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <pwd.h>
 #include <stdexcept>
+#include <string_view>
 #include <unistd.h>
 
 namespace korvel::XdgFolders {
@@ -38,6 +39,20 @@ std::filesystem::path configHome()
     if (auto folder = absoluteVariable("XDG_CONFIG_HOME"))
         return *folder;
     return home() / ".config";
+}
+
+std::vector<std::filesystem::path> dataDirs()
+{
+    std::vector<std::filesystem::path> folders {dataHome()};
+    const char* value = std::getenv("XDG_DATA_DIRS");
+    std::string_view list = value && *value ? value : "/usr/local/share:/usr/share";
+    while (!list.empty()) {
+        const size_t end = std::min(list.find(':'), list.size());
+        if (list.front() == '/')
+            folders.emplace_back(list.substr(0, end));
+        list.remove_prefix(std::min(end + 1, list.size()));
+    }
+    return folders;
 }
 
 std::optional<std::filesystem::path> runtimeDir()

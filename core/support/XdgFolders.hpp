@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <vector>
 
 namespace korvel {
 
@@ -16,6 +17,9 @@ std::filesystem::path home();
 std::filesystem::path dataHome();
 // $XDG_CONFIG_HOME, else ~/.config.
 std::filesystem::path configHome();
+// The data folders in the order they are searched: dataHome(), then $XDG_DATA_DIRS (else /usr/local/share and
+// /usr/share).
+std::vector<std::filesystem::path> dataDirs();
 // $XDG_RUNTIME_DIR when set; there is no fallback in the rules.
 std::optional<std::filesystem::path> runtimeDir();
 

@@ -6,9 +6,13 @@
 
 #include "core/building/AppBundle.hpp"
 #include "core/desktop/DesktopRegistration.hpp"
+#include "core/model/ClaudeDesktop.hpp"
+#include "core/model/ClaudeInstall.hpp"
 #include "core/support/AtomicFile.hpp"
 #include "core/support/FileError.hpp"
+#include "core/support/SearchPath.hpp"
 #include "core/support/XdgFolders.hpp"
+#include "core/system/InstalledApplications.hpp"
 
 #include <qcoro/qcorotimer.h>
 
@@ -41,6 +45,21 @@ std::optional<std::string> schemeOf(const std::string& url)
     return url.substr(0, colon);
 }
 
+std::optional<ClaudeInstall> linuxInstall(const std::filesystem::path& place)
+{
+    auto install = ClaudeInstall::at(place);
+    if (!install || install->kind != ClaudeInstall::Kind::Linux)
+        return std::nullopt;
+    return install;
+}
+
+// The desktop entry that Claude of a Linux install brought along, if any.
+std::optional<std::filesystem::path> ownEntry(const ClaudeInstall& install)
+{
+    return InstalledApplications::desktopEntryFor(
+        install.executable, std::string(ClaudeInstall::linuxProgram) + ".desktop");
+}
+
 std::optional<std::filesystem::path> bundleOf(GAppInfo* info)
 {
     if (G_IS_DESKTOP_APP_INFO(info)) {
@@ -49,12 +68,17 @@ std::optional<std::filesystem::path> bundleOf(GAppInfo* info)
         if (bundle && *bundle)
             return std::filesystem::path(bundle.get());
     }
-    const char* executable = g_app_info_get_executable(info);
-    if (!executable || executable[0] != '/')
+    const char* name = g_app_info_get_executable(info);
+    const auto executable = name ? SearchPath::find(name) : std::nullopt;
+    if (!executable || !executable->is_absolute())
         return std::nullopt;
-    if (auto bundle = AppBundle::containing(executable))
+    if (auto bundle = AppBundle::containing(*executable))
         return bundle;
-    return AppBundle::containing(AppBundle::resolvedLocation(executable));
+    if (auto bundle = AppBundle::containing(AppBundle::resolvedLocation(*executable)))
+        return bundle;
+    if (const auto install = linuxInstall(*executable))
+        return install->location;
+    return std::nullopt;
 }
 
 } // namespace
@@ -83,6 +107,11 @@ std::filesystem::path LinuxLinkHandler::entryFile(const std::filesystem::path& a
     const std::filesystem::path applications = m_dataHome / "applications";
     if (isOwn(application))
         return applications / "korvel.desktop";
+    if (const auto install = linuxInstall(application)) {
+        if (auto entry = ownEntry(*install))
+            return *entry;
+        return applications / DesktopRegistration::fileName(ClaudeDesktop::bundleIdentifier);
+    }
     const auto identifier = AppBundle::identifier(application);
     if (!identifier || identifier->empty())
         throw std::runtime_error(application.string() + ": Info.plist lacks CFBundleIdentifier");
@@ -91,6 +120,19 @@ std::filesystem::path LinuxLinkHandler::entryFile(const std::filesystem::path& a
 
 bool LinuxLinkHandler::writeEntry(const std::filesystem::path& application, const std::string& scheme) const
 {
+    if (const auto install = linuxInstall(application)) {
+        // Claude's own entry takes its links back; only an install without one gets an entry of ours.
+        if (ownEntry(*install))
+            return false;
+        DesktopEntry entry;
+        entry.set("Type", "Application");
+        entry.set("Name", "Claude");
+        entry.set("Exec", DesktopEntry::execLine({install->executable.string()}, "%u"));
+        entry.set("MimeType", "x-scheme-handler/" + scheme + ";");
+        entry.set("NoDisplay", "true");
+        entry.set(std::string(DesktopRegistration::bundleKey), DesktopRegistration::location(install->location));
+        return writeIfChanged(entry, entryFile(application));
+    }
     // GLib ignores an entry whose program is missing; say so plainly instead.
     const auto executable = AppBundle::executable(application);
     if (!executable)
@@ -99,13 +141,13 @@ bool LinuxLinkHandler::writeEntry(const std::filesystem::path& application, cons
         FileError::throwRead(*executable, errno);
 
     const std::filesystem::path file = entryFile(application);
-    std::optional<std::string> before;
-    try {
-        before = AtomicFile::read(file);
-    } catch (const FileError&) {
-        // not written yet
-    }
     if (!isOwn(application)) {
+        std::optional<std::string> before;
+        try {
+            before = AtomicFile::read(file);
+        } catch (const FileError&) {
+            // not written yet
+        }
         DesktopRegistration::registerBundle(application, m_dataHome);
         return AtomicFile::read(file) != before;
     }
@@ -115,8 +157,17 @@ bool LinuxLinkHandler::writeEntry(const std::filesystem::path& application, cons
     const std::string types = entry.value("MimeType").value_or("");
     if (types.find(type) == std::string::npos)
         entry.set("MimeType", types + type);
-    if (before == entry.format())
-        return false;
+    return writeIfChanged(entry, file);
+}
+
+bool LinuxLinkHandler::writeIfChanged(const DesktopEntry& entry, const std::filesystem::path& file)
+{
+    try {
+        if (AtomicFile::read(file) == entry.format())
+            return false;
+    } catch (const FileError&) {
+        // not written yet
+    }
     entry.write(file);
     return true;
 }

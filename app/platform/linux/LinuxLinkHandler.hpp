@@ -7,6 +7,8 @@
 
 namespace korvel {
 
+class DesktopEntry;
+
 // Default URL-scheme handlers through GIO: desktop entries in the user's applications folder and the
 // x-scheme-handler/<scheme> defaults of mimeapps.list. A handler's bundle is the entry's X-Korvel-Bundle, else
 // the bundle its Exec program lies in. Main thread only.
@@ -25,7 +27,8 @@ public:
     // missing or the entry cannot be written, std::runtime_error with GLib's message when GLib refuses.
     QCoro::Task<> setDefaultApplication(std::filesystem::path application, std::string scheme) override;
 
-    // The desktop entry file that stands for `application`; korvel.desktop for Korvel itself.
+    // The desktop entry file that stands for `application`; korvel.desktop for Korvel itself; for Claude of a
+    // Linux install the entry it came with (else one of ours).
     std::filesystem::path entryFile(const std::filesystem::path& application) const;
 
 private:
@@ -33,6 +36,7 @@ private:
     bool writeEntry(const std::filesystem::path& application, const std::string& scheme) const;
 
     bool isOwn(const std::filesystem::path& application) const;
+    static bool writeIfChanged(const DesktopEntry& entry, const std::filesystem::path& file);
 
     std::filesystem::path m_ownBundle;
     std::filesystem::path m_dataHome;

@@ -3,6 +3,9 @@
 #include "app/platform/linux/DetachedProcess.hpp"
 #include "app/platform/linux/X11Desktop.hpp"
 #include "core/building/AppBundle.hpp"
+#include "core/model/ClaudeDesktop.hpp"
+#include "core/model/ClaudeInstall.hpp"
+#include "core/model/Profile.hpp"
 #include "core/support/FileError.hpp"
 
 #include <QMetaObject>
@@ -49,6 +52,9 @@ LinuxWorkspace::LinuxWorkspace(std::shared_ptr<X11Desktop> desktop, std::chrono:
     , m_scanning(std::make_shared<Scanning>())
 {
     m_scanning->owner = this;
+    // Claude of a Linux install runs outside any bundle; the scan has to know its program to see it.
+    if (const auto claude = ClaudeInstall::at(ClaudeInstall::find()))
+        m_scanning->scan.recognise(*claude);
     refresh();
     {
         std::unique_lock lock(m_scanning->mutex);
@@ -60,6 +66,7 @@ LinuxWorkspace::LinuxWorkspace(std::shared_ptr<X11Desktop> desktop, std::chrono:
     m_timer.start();
     if (m_desktop) {
         QObject::connect(m_desktop.get(), &X11Desktop::activeWindowChanged, this, &LinuxWorkspace::activeWindowChanged);
+        QObject::connect(m_desktop.get(), &X11Desktop::windowsChanged, this, &LinuxWorkspace::claimWindows);
         if (const auto pid = m_desktop->activeWindowProcess())
             m_front = applicationOwning(*pid);
     }
@@ -117,6 +124,7 @@ void LinuxWorkspace::collect()
 
 void LinuxWorkspace::apply(WorkspaceScan::Result scan, bool initial)
 {
+    bool appeared = false;
     for (auto it = m_running.begin(); it != m_running.end();) {
         const auto found = scan.find(it->first);
         if (found != scan.end() && continues(*it->second, found->second.processes)) {
@@ -135,8 +143,24 @@ void LinuxWorkspace::apply(WorkspaceScan::Result scan, bool initial)
         auto application = std::make_shared<LinuxRunningApplication>(
             bundle, std::move(found.bundleIdentifier), std::move(found.processes), m_desktop);
         m_running.emplace(bundle, application);
+        appeared = true;
         if (!initial) // what runs already at start was not launched now
             queue(Event::DidLaunchApplication, application);
+    }
+    if (appeared)
+        claimWindows(); // their windows may have come before the scan found them
+}
+
+void LinuxWorkspace::claimWindows()
+{
+    if (!m_desktop)
+        return;
+    // A profile app's windows carry its identifier, the StartupWMClass of its desktop entry: docks then show
+    // them under the profile's name and badge, not under Claude's (Claude names its windows after itself).
+    for (const auto& [bundle, application] : m_running) {
+        const auto identifier = application->bundleIdentifier();
+        if (identifier && Profile::profileIDFromBundleIdentifier(*identifier))
+            m_desktop->claimWindows(application->pids(), *identifier);
     }
 }
 
@@ -234,7 +258,7 @@ QCoro::Task<> LinuxWorkspace::openApplication(std::filesystem::path bundle)
         running->activate();
         co_return;
     }
-    const auto executable = AppBundle::executable(bundle);
+    const auto executable = executableOf(bundle);
     if (!executable) {
         const std::filesystem::path infoPlist = AppBundle::infoPlist(bundle);
         if (::access(infoPlist.c_str(), F_OK) != 0)
@@ -250,7 +274,7 @@ QCoro::Task<> LinuxWorkspace::openApplication(std::filesystem::path bundle)
 
 void LinuxWorkspace::openURLs(const std::vector<std::string>& urls, const std::filesystem::path& application)
 {
-    const auto executable = AppBundle::executable(application);
+    const auto executable = executableOf(application);
     if (!executable)
         return;
     try {
@@ -262,7 +286,16 @@ void LinuxWorkspace::openURLs(const std::vector<std::string>& urls, const std::f
 
 std::optional<std::string> LinuxWorkspace::bundleIdentifier(const std::filesystem::path& bundle) const
 {
+    if (const auto install = ClaudeInstall::at(bundle); install && install->kind == ClaudeInstall::Kind::Linux)
+        return std::string(ClaudeDesktop::bundleIdentifier);
     return m_identifiers.identifier(bundle);
+}
+
+std::optional<std::filesystem::path> LinuxWorkspace::executableOf(const std::filesystem::path& application)
+{
+    if (const auto install = ClaudeInstall::at(application); install && install->kind == ClaudeInstall::Kind::Linux)
+        return install->executable;
+    return AppBundle::executable(application);
 }
 
 } // namespace korvel

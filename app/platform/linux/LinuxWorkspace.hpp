@@ -62,6 +62,9 @@ private:
     std::shared_ptr<LinuxRunningApplication> applicationOwning(pid_t pid) const;
     std::shared_ptr<LinuxRunningApplication> applicationAt(const std::filesystem::path& bundle) const;
     void activeWindowChanged();
+    void claimWindows();
+    // The program that opens `application`: a bundle's CFBundleExecutable, or a Linux install's program.
+    static std::optional<std::filesystem::path> executableOf(const std::filesystem::path& application);
     void queue(Event event, std::shared_ptr<RunningApplication> application);
     void deliver();
 

@@ -1,6 +1,8 @@
 #include "app/platform/linux/ProcessScanner.hpp"
 
 #include "core/building/AppBundle.hpp"
+#include "core/building/ProfileBundleKeys.hpp"
+#include "core/model/ClaudeDesktop.hpp"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -123,7 +125,46 @@ std::optional<std::filesystem::path> scriptBundle(int procFd, const std::string&
     return std::nullopt;
 }
 
+// One NUL-separated entry of /proc/PID/cmdline or environ that begins with `prefix`, without the prefix.
+std::optional<std::string_view> entryStarting(std::string_view entries, std::string_view prefix)
+{
+    while (!entries.empty()) {
+        const size_t end = std::min(entries.find('\0'), entries.size());
+        if (const std::string_view entry = entries.substr(0, end); entry.starts_with(prefix))
+            return entry.substr(prefix.size());
+        entries.remove_prefix(std::min(end + 1, entries.size()));
+    }
+    return std::nullopt;
+}
+
+// The profile app whose launcher started this process: named in its environment, and the process runs on a data
+// folder of its own (children it starts without one, a tool server for instance, are not the app).
+std::optional<std::filesystem::path> launchedBundle(int procFd, const std::string& pidText)
+{
+    const std::string commandLine = readProcFile(procFd, pidText + "/cmdline", 65536);
+    if (!entryStarting(commandLine, std::string(ClaudeDesktop::userDataDirSwitch)))
+        return std::nullopt;
+    const std::string environment = readProcFile(procFd, pidText + "/environ", 262144);
+    const auto bundle = entryStarting(environment, std::string(ProfileBundleKeys::bundleEnvironment) + "=");
+    if (!bundle || !bundle->starts_with('/') || !bundle->ends_with(".app"))
+        return std::nullopt;
+    return AppBundle::resolvedLocation(std::filesystem::path(*bundle));
+}
+
 } // namespace
+
+void ProcessScanner::recognise(const std::filesystem::path& executable, const std::filesystem::path& location)
+{
+    m_installs[executable.string()] = location;
+}
+
+bool ProcessScanner::isInstall(const std::filesystem::path& bundle) const
+{
+    for (const auto& [executable, location] : m_installs)
+        if (location == bundle)
+            return true;
+    return false;
+}
 
 ProcessScanner::ProcessScanner()
     : m_procFd(::open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC))
@@ -153,6 +194,10 @@ void ProcessScanner::classify(pid_t pid, Known& known) const
     if (executable.ends_with(deletedSuffix))
         executable.remove_suffix(deletedSuffix.size()); // replaced on disk while it runs: still that bundle
     known.bundle = AppBundle::containing(std::filesystem::path(executable));
+    if (!known.bundle)
+        known.bundle = launchedBundle(m_procFd, pidText);
+    if (const auto install = m_installs.find(std::string(executable)); !known.bundle && install != m_installs.end())
+        known.bundle = install->second;
     const bool interpreter = !known.bundle && isInterpreter(executable);
     if (interpreter)
         known.bundle = scriptBundle(m_procFd, pidText);

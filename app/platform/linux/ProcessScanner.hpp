@@ -12,7 +12,10 @@
 namespace korvel {
 
 // Finds the processes of this user that run from an application bundle: the executable (/proc/PID/exe) lies
-// in X.app/Contents/MacOS/, or, for a script run by an interpreter, argv[0] or argv[1] does. Runs every second,
+// in X.app/Contents/MacOS/, or, for a script run by an interpreter, argv[0] or argv[1] does. Claude of a Linux
+// install runs from its own folder for every profile: a process that a profile app's launcher started (it names
+// the bundle in its environment and has a data folder on its command line) is that bundle's; any other process of
+// a recognised install's program is the install's. Runs every second,
 // so a scan reads as little as it can: one stat and one readlink per process, the rest only once per process.
 class ProcessScanner
 {
@@ -29,6 +32,12 @@ public:
     ~ProcessScanner();
     ProcessScanner(const ProcessScanner&) = delete;
     ProcessScanner& operator=(const ProcessScanner&) = delete;
+
+    // Processes of `executable` (a path as /proc shows it, links resolved) count as `location`'s. Call before
+    // the first scan.
+    void recognise(const std::filesystem::path& executable, const std::filesystem::path& location);
+    // Whether `bundle` is the location of a recognised install.
+    bool isInstall(const std::filesystem::path& bundle) const;
 
     // Every such process alive now, in no particular order.
     std::vector<Process> scan();
@@ -55,6 +64,7 @@ private:
     uid_t m_uid;
     std::uint64_t m_scans = 0;
     std::unordered_map<pid_t, Known> m_known;
+    std::unordered_map<std::string, std::filesystem::path> m_installs; // executable → location
 };
 
 } // namespace korvel

@@ -2,6 +2,7 @@
 
 #include "app/platform/linux/BundleIdentifierCache.hpp"
 #include "app/platform/linux/ProcessScanner.hpp"
+#include "core/model/ClaudeInstall.hpp"
 
 #include <chrono>
 #include <filesystem>
@@ -26,6 +27,10 @@ public:
 
     // The bundles running now; with `scope`, only those inside that (resolved) folder.
     Result run(const std::optional<std::filesystem::path>& scope);
+
+    // Counts the processes of a Linux install of Claude as its own application (identifier Claude's). Call before
+    // the first run.
+    void recognise(const ClaudeInstall& install);
 
     // Whether `bundle` lies inside `scope`.
     static bool isInside(const std::filesystem::path& bundle, const std::optional<std::filesystem::path>& scope);

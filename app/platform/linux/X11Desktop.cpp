@@ -69,6 +69,25 @@ struct X11Desktop::Connection
         return windows;
     }
 
+    // WM_CLASS as stored: the instance name and the class name, each ending in a NUL.
+    std::string windowClass(xcb_window_t window)
+    {
+        const auto cookie = xcb_get_property(connection, 0, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 256);
+        xcb_get_property_reply_t* reply = xcb_get_property_reply(connection, cookie, nullptr);
+        if (!reply)
+            return {};
+        std::string value(static_cast<const char*>(xcb_get_property_value(reply)),
+            static_cast<size_t>(xcb_get_property_value_length(reply)));
+        std::free(reply);
+        return value;
+    }
+
+    void setWindowClass(xcb_window_t window, const std::string& value)
+    {
+        xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8,
+            static_cast<uint32_t>(value.size()), value.data());
+    }
+
     bool isHidden(xcb_window_t window)
     {
         xcb_ewmh_get_atoms_reply_t state {};
@@ -127,11 +146,13 @@ void X11Desktop::readEvents()
 {
     m_readScheduled = false;
     bool changed = false;
+    bool windowsChanged = false;
     while (xcb_generic_event_t* event = xcb_poll_for_event(m_connection->connection)) {
         if ((event->response_type & 0x7f) == XCB_PROPERTY_NOTIFY) {
             const auto* notify = reinterpret_cast<const xcb_property_notify_event_t*>(event);
-            changed = changed ||
-                (notify->window == m_connection->root && notify->atom == m_connection->ewmh._NET_ACTIVE_WINDOW);
+            const bool root = notify->window == m_connection->root;
+            changed = changed || (root && notify->atom == m_connection->ewmh._NET_ACTIVE_WINDOW);
+            windowsChanged = windowsChanged || (root && notify->atom == m_connection->ewmh._NET_CLIENT_LIST);
         }
         std::free(event);
     }
@@ -139,6 +160,8 @@ void X11Desktop::readEvents()
         m_notifier->setEnabled(false); // the display went away: no more events, queries answer nothing
     if (changed)
         emit activeWindowChanged();
+    if (windowsChanged)
+        emit this->windowsChanged();
 }
 
 void X11Desktop::scheduleReadEvents()
@@ -170,6 +193,24 @@ bool X11Desktop::activate(const std::set<pid_t>& processes)
         m_connection->requestActivation(windows.back());
     scheduleReadEvents();
     return !windows.empty();
+}
+
+int X11Desktop::claimWindows(const std::set<pid_t>& processes, const std::string& windowClass)
+{
+    if (m_connection->broken())
+        return 0;
+    const std::string value = windowClass + '\0' + windowClass + '\0';
+    int changed = 0;
+    for (const xcb_window_t window : m_connection->windowsOf(processes)) {
+        if (m_connection->windowClass(window) != value) {
+            m_connection->setWindowClass(window, value);
+            ++changed;
+        }
+    }
+    if (changed)
+        xcb_flush(m_connection->connection);
+    scheduleReadEvents();
+    return changed;
 }
 
 bool X11Desktop::unhide(const std::set<pid_t>& processes)

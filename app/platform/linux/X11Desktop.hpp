@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <string>
 
 class QSocketNotifier;
 
@@ -31,12 +32,18 @@ public:
     // Asks the window manager to activate the topmost window of any of `processes` (un-minimising it);
     // false when none of them has a window.
     bool activate(const std::set<pid_t>& processes);
+    // Gives the managed windows of `processes` the WM_CLASS `windowClass` (as instance and class name), so that task
+    // bars and docks match them to the desktop entry whose StartupWMClass it is rather than to the program that
+    // made them. Returns how many windows it changed.
+    int claimWindows(const std::set<pid_t>& processes, const std::string& windowClass);
     // Asks the window manager to show the minimised windows of `processes` again; false when there were none.
     bool unhide(const std::set<pid_t>& processes);
 
 signals:
     // The active window changed (or may have: the window manager set the property again).
     void activeWindowChanged();
+    // The window manager's list of managed windows changed.
+    void windowsChanged();
 
 private:
     struct Connection;

@@ -141,9 +141,15 @@ TEST_F(CloneBuilderTest, PreconditionsFailBeforeAnythingIsCreated)
     EXPECT_FALSE(fs::exists(paths.appsDir));
     EXPECT_FALSE(fs::exists(paths.supportDir));
 
-    EXPECT_STREQ(CloneError::sourceMissing("/Applications/Claude.app").what(),
-        "Claude Desktop wasn’t found at /Applications/Claude.app. Install it from https://claude.ai/download "
-        "first.");
+    ScopedEnvironment env("KORVEL_CLAUDE_APP", std::nullopt);
+    env.set("PATH", "/nowhere");
+    EXPECT_STREQ(CloneError::sourceMissing("/usr/lib/claude-desktop").what(),
+        "Claude Desktop wasn’t found in /usr/lib/claude-desktop, claude-desktop on your PATH or "
+        "/Applications/Claude.app. Install it from https://claude.ai/download first.")
+        << "where Korvel searched, every place is named";
+    env.set("KORVEL_CLAUDE_APP", "/opt/Claude.app");
+    EXPECT_STREQ(CloneError::sourceMissing("/opt/Claude.app").what(),
+        "Claude Desktop wasn’t found at /opt/Claude.app. Install it from https://claude.ai/download first.");
     EXPECT_STREQ(CloneError::launcherMissing("/K.app/Contents/MacOS/KorvelLauncher").what(),
         "The profile launcher is missing from Korvel (/K.app/Contents/MacOS/KorvelLauncher). Reinstall the "
         "app.");

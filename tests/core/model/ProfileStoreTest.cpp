@@ -1,5 +1,6 @@
 #include "core/model/ProfileStore.hpp"
 #include "core/model/AppPaths.hpp"
+#include "core/model/ClaudeInstall.hpp"
 #include "core/support/FileError.hpp"
 #include "tests/support/ScopedEnvironment.hpp"
 #include "tests/support/TempDir.hpp"
@@ -116,7 +117,7 @@ TEST(AppPaths, LiveFollowsTheXdgEnvironmentAndDerivesTheProfileFolders)
     env.set("KORVEL_CLAUDE_APP", std::nullopt);
     const AppPaths paths = AppPaths::live();
     EXPECT_EQ(paths,
-        AppPaths("/home/ada/.local/share/Korvel", "/home/ada/Applications/Claude Profiles", "/Applications/Claude.app",
+        AppPaths("/home/ada/.local/share/Korvel", "/home/ada/Applications/Claude Profiles", ClaudeInstall::find(),
             "/home/ada/.config/Claude"));
 
     Profile slash = work();

@@ -1,0 +1,121 @@
+#include "core/system/InstalledApplications.hpp"
+
+#include "core/support/DesktopEntry.hpp"
+#include "core/support/SearchPath.hpp"
+#include "core/support/XdgFolders.hpp"
+
+#include <charconv>
+
+namespace korvel::InstalledApplications {
+namespace {
+
+namespace fs = std::filesystem;
+
+bool isFile(const fs::path& path)
+{
+    std::error_code error;
+    return fs::is_regular_file(path, error);
+}
+
+std::optional<fs::path> resolvedPath(const fs::path& path)
+{
+    std::error_code error;
+    fs::path resolved = fs::canonical(path, error);
+    if (error)
+        return std::nullopt;
+    return resolved;
+}
+
+// The first word of an Exec line, unquoted.
+std::string program(std::string_view exec)
+{
+    std::string word;
+    bool quoted = false;
+    for (size_t index = 0; index < exec.size(); ++index) {
+        const char c = exec[index];
+        if (c == '"') {
+            quoted = !quoted;
+        } else if (c == '\\' && quoted && index + 1 < exec.size()) {
+            word += exec[++index];
+        } else if (c == ' ' && !quoted) {
+            if (!word.empty())
+                break;
+        } else {
+            word += c;
+        }
+    }
+    return word;
+}
+
+bool runs(const fs::path& entryFile, const fs::path& executable)
+{
+    try {
+        const auto exec = DesktopEntry::read(entryFile).value("Exec");
+        const auto found = exec ? SearchPath::find(program(*exec)) : std::nullopt;
+        return found && resolvedPath(*found) == executable;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+// Pixel size of a hicolor folder name such as "256x256" or "256x256@2"; 0 for anything else.
+int folderSize(const std::string& name)
+{
+    int size = 0;
+    const auto [end, error] = std::from_chars(name.data(), name.data() + name.size(), size);
+    return error == std::errc() && end != name.data() + name.size() && *end == 'x' ? size : 0;
+}
+
+} // namespace
+
+std::optional<fs::path> desktopEntryFor(const fs::path& executable, std::string_view preferred)
+{
+    const auto target = resolvedPath(executable);
+    if (!target)
+        return std::nullopt;
+    const auto folders = XdgFolders::dataDirs();
+    if (!preferred.empty())
+        for (const fs::path& folder : folders)
+            if (const fs::path file = folder / "applications" / preferred; isFile(file) && runs(file, *target))
+                return file;
+    for (const fs::path& folder : folders) {
+        std::error_code error;
+        for (const auto& item : fs::directory_iterator(folder / "applications", error))
+            if (item.path().extension() == ".desktop" && isFile(item.path()) && runs(item.path(), *target))
+                return item.path();
+    }
+    return std::nullopt;
+}
+
+std::optional<fs::path> largestIcon(std::string_view name)
+{
+    if (name.empty())
+        return std::nullopt;
+    if (name.front() == '/')
+        return isFile(fs::path(name)) ? std::optional<fs::path>(fs::path(name)) : std::nullopt;
+    const std::string png = std::string(name) + ".png";
+    const std::string svg = std::string(name) + ".svg";
+    std::optional<fs::path> best;
+    int bestSize = 0;
+    for (const fs::path& folder : XdgFolders::dataDirs()) {
+        const fs::path theme = folder / "icons" / "hicolor";
+        if (const fs::path file = theme / "scalable" / "apps" / svg; isFile(file))
+            return file;
+        std::error_code error;
+        for (const auto& sizeFolder : fs::directory_iterator(theme, error)) {
+            const int size = folderSize(sizeFolder.path().filename().string());
+            if (const fs::path file = sizeFolder.path() / "apps" / png; size > bestSize && isFile(file)) {
+                best = file;
+                bestSize = size;
+            }
+        }
+    }
+    if (best)
+        return best;
+    for (const std::string& file : {png, svg})
+        if (isFile(fs::path("/usr/share/pixmaps") / file))
+            return fs::path("/usr/share/pixmaps") / file;
+    return std::nullopt;
+}
+
+} // namespace korvel::InstalledApplications
