@@ -3,18 +3,26 @@
 #include "core/building/CloneStatus.hpp"
 #include "core/building/IcnsFile.hpp"
 #include "core/building/InfoPlistPatcher.hpp"
+#include "core/desktop/DesktopRegistration.hpp"
+#include "core/support/DesktopEntry.hpp"
 #include "core/support/Sha256.hpp"
 #include "core/system/CommandError.hpp"
 #include "core/system/SystemTools.hpp"
+#include "tests/support/ChildProcess.hpp"
 #include "tests/support/DrawingCacheCleanup.hpp"
 #include "tests/support/ScopedEnvironment.hpp"
 #include "tests/support/StandInClaude.hpp"
+#include "tests/support/StandInLinuxClaude.hpp"
+#include "tests/support/StandInRecord.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tests/support/Thrown.hpp"
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+
+#include <fstream>
+#include <map>
 
 using namespace korvel;
 using namespace korvel::test;
@@ -260,4 +268,78 @@ TEST(CloneStatus, SummariesAndNeedsBuild)
         EXPECT_EQ(status.needsBuild(), needsBuild) << summary;
     }
     EXPECT_NE(CloneStatus::outdated("1", "2"), CloneStatus::outdated("1", "3"));
+}
+
+namespace {
+
+// Every entry below `root` with its size and change time: what must stay as it is.
+std::map<std::string, std::pair<std::uintmax_t, long long>> snapshot(const fs::path& root)
+{
+    std::map<std::string, std::pair<std::uintmax_t, long long>> entries;
+    for (const auto& item : fs::recursive_directory_iterator(root)) {
+        struct stat info
+        { };
+        ::lstat(item.path().c_str(), &info);
+        entries[item.path().string()] = {static_cast<std::uintmax_t>(info.st_size), info.st_ctim.tv_nsec};
+    }
+    return entries;
+}
+
+} // namespace
+
+TEST_F(CloneBuilderTest, ALinuxInstallGetsLinkedAppsThatFollowItsUpgradesAndRemoval)
+{
+    const fs::path root = dir / "root";
+    const fs::path install = StandInLinuxClaude::create(root, "1.46388.2");
+    env.set("KORVEL_DPKG_ADMINDIR", StandInLinuxClaude::adminDir(root).string());
+    env.set("XDG_DATA_DIRS", (root / "usr/share").string());
+    paths.sourceApp = root / "usr/bin/claude-desktop"; // a link, as PATH finds it
+    const CloneBuilder linux(paths, builder.launcherURL);
+    const auto before = snapshot(root);
+
+    const Profile work = profile("Work");
+    const fs::path app = linux.build(work);
+    EXPECT_EQ(fs::read_symlink(app / "Contents/MacOS/Claude"), fs::canonical(StandInLinuxClaude::program(root)));
+    EXPECT_EQ(std::distance(fs::recursive_directory_iterator(app), {}), 9) << "no copy of Claude in the app";
+    const PlistDictionary info = InfoPlistPatcher::read(app / "Contents/Info.plist");
+    EXPECT_EQ(InfoPlistPatcher::stringValue(info, "KVLSourceVersion"), "1.46388.2") << "dpkg's record";
+    EXPECT_EQ(InfoPlistPatcher::stringValue(info, "CFBundleDisplayName"), "Claude Work");
+    EXPECT_EQ(linux.status(work), CloneStatus::ready("1.46388.2"));
+    const auto icon = IcnsFile::largestImageInFile(app / "Contents/Resources/ProfileIcon.icns");
+    ASSERT_TRUE(icon);
+    EXPECT_EQ(icon->pixel(10, 10), (Bitmap::Rgba {0xd9, 0x77, 0x57, 0xff})) << "the theme's largest icon as the base";
+    EXPECT_EQ(DesktopEntry::read(dir / "data/applications" / DesktopRegistration::fileName(work.bundleIdentifier()))
+                  .value("StartupWMClass"),
+        work.bundleIdentifier());
+
+    // Started as the desktop starts it: the installed program runs on the profile's folder, marked as this app's.
+    const fs::path record = dir / "record";
+    const auto run = ChildProcess::run(app / "Contents/MacOS/KorvelLauncher",
+        {{(app / "Contents/MacOS/KorvelLauncher").string(), "claude://x"}, {{"KORVEL_STANDIN_RECORD", record.string()}}});
+    ASSERT_EQ(run.exitStatus, 0) << run.standardError;
+    const StandInRecord started = StandInRecord::readOne(record);
+    EXPECT_EQ(started.arguments, (std::vector<std::string> {(app / "Contents/MacOS/Claude").string(),
+                                     "--user-data-dir=" + paths.dataDir(work.id).string(), "claude://x"}));
+    EXPECT_EQ(started.environment.at("KORVEL_PROFILE_APP"), app.string());
+    EXPECT_EQ(snapshot(root), before) << "nothing was written into the install";
+
+    StandInLinuxClaude::upgrade(root, "1.47000.0");
+    EXPECT_EQ(linux.status(work), CloneStatus::outdated("1.46388.2", "1.47000.0"));
+    linux.build(work);
+    EXPECT_EQ(linux.status(work), CloneStatus::ready("1.47000.0"));
+
+    env.set("KORVEL_DPKG_ADMINDIR", (dir / "no-dpkg").string());
+    EXPECT_EQ(linux.sourceVersion(), "1.47000.0") << "app.asar's package.json without a dpkg record";
+    std::ofstream(install / "resources/app.asar", std::ios::trunc) << "not an archive";
+    EXPECT_EQ(linux.sourceVersion(), "unknown") << "installed, version unknown";
+
+    const fs::path other = dir / "other";
+    StandInLinuxClaude::create(other, "1.47000.0");
+    EXPECT_EQ(CloneBuilder(AppPaths(paths.supportDir, paths.appsDir, StandInLinuxClaude::installFolder(other),
+                               paths.originalDataDir),
+                  builder.launcherURL)
+                  .status(work),
+        CloneStatus::damaged("linked to another Claude Desktop"));
+    fs::remove_all(root);
+    EXPECT_EQ(linux.status(work), CloneStatus::sourceMissing()) << "a linked app cannot run without Claude";
 }

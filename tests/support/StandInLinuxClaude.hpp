@@ -1,0 +1,37 @@
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <string>
+
+namespace korvel::test {
+
+// Claude Desktop as the claude-desktop Debian package lays it out, under a root folder of its own:
+// root/usr/lib/claude-desktop/{claude-desktop, resources/app.asar}, root/usr/bin/claude-desktop (a link),
+// root/usr/share/applications/claude-desktop.desktop, a 256-pixel icon in root/usr/share/icons/hicolor, and dpkg's
+// record of the package in root/var/lib/dpkg. The program is the recording stand-in of StandInClaude. Point
+// XDG_DATA_DIRS at root/usr/share and KORVEL_DPKG_ADMINDIR at adminDir(root) to make the desktop and dpkg see it.
+struct StandInLinuxClaude
+{
+    static std::filesystem::path installFolder(const std::filesystem::path& root)
+    {
+        return root / "usr/lib/claude-desktop";
+    }
+    static std::filesystem::path program(const std::filesystem::path& root)
+    {
+        return installFolder(root) / "claude-desktop";
+    }
+    static std::filesystem::path adminDir(const std::filesystem::path& root) { return root / "var/lib/dpkg"; }
+
+    // Lays out the package at `version`; returns the install folder. `program` replaces the stand-in program
+    // (a link to it is made) when given.
+    static std::filesystem::path create(const std::filesystem::path& root, const std::string& version,
+        const std::filesystem::path& program = {});
+    // What apt does on an upgrade: every file replaced by a new one (new inodes), the record raised to `version`.
+    static void upgrade(const std::filesystem::path& root, const std::string& version);
+
+    // An asar archive holding `files` (path inside the archive → bytes).
+    static std::string asar(const std::map<std::string, std::string>& files);
+};
+
+} // namespace korvel::test
