@@ -30,8 +30,8 @@ std::string readFile(const fs::path& file)
 
 std::string littleEndian(std::uint32_t value)
 {
-    return {static_cast<char>(value & 0xff), static_cast<char>(value >> 8 & 0xff), static_cast<char>(value >> 16 & 0xff),
-        static_cast<char>(value >> 24 & 0xff)};
+    return {static_cast<char>(value & 0xff), static_cast<char>(value >> 8 & 0xff),
+        static_cast<char>(value >> 16 & 0xff), static_cast<char>(value >> 24 & 0xff)};
 }
 
 void writeRecord(const fs::path& root, const std::string& version)
@@ -58,8 +58,8 @@ void writeFiles(const fs::path& root, const std::string& version)
             " %u\nIcon=claude-desktop\nMimeType=x-scheme-handler/claude;\n");
     writeFile(root / "usr/share/icons/hicolor/256x256/apps/claude-desktop.png",
         *solidBitmap(256, 256, 0xffd97757).encodePng());
-    writeFile(root / "usr/share/icons/hicolor/32x32/apps/claude-desktop.png",
-        *solidBitmap(32, 32, 0xff000000).encodePng());
+    writeFile(
+        root / "usr/share/icons/hicolor/32x32/apps/claude-desktop.png", *solidBitmap(32, 32, 0xff000000).encodePng());
     writeRecord(root, version);
 }
 

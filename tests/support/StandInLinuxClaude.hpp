@@ -25,8 +25,8 @@ struct StandInLinuxClaude
 
     // Lays out the package at `version`; returns the install folder. `program` replaces the stand-in program
     // (a link to it is made) when given.
-    static std::filesystem::path create(const std::filesystem::path& root, const std::string& version,
-        const std::filesystem::path& program = {});
+    static std::filesystem::path create(
+        const std::filesystem::path& root, const std::string& version, const std::filesystem::path& program = {});
     // What apt does on an upgrade: every file replaced by a new one (new inodes), the record raised to `version`.
     static void upgrade(const std::filesystem::path& root, const std::string& version);
 

@@ -137,13 +137,15 @@ std::optional<std::string_view> entryStarting(std::string_view entries, std::str
     return std::nullopt;
 }
 
-// The profile app whose launcher started this process: named in its environment, and the process runs on a data
-// folder of its own (children it starts without one, a tool server for instance, are not the app).
-std::optional<std::filesystem::path> launchedBundle(int procFd, const std::string& pidText)
+// The profile app whose launcher started this process: named in its environment, and the process is Claude's
+// program or runs on a data folder of its own (other children, a tool server for instance, are not the app).
+std::optional<std::filesystem::path> launchedBundle(int procFd, const std::string& pidText, bool claudeProgram)
 {
-    const std::string commandLine = readProcFile(procFd, pidText + "/cmdline", 65536);
-    if (!entryStarting(commandLine, std::string(ClaudeDesktop::userDataDirSwitch)))
-        return std::nullopt;
+    if (!claudeProgram) {
+        const std::string commandLine = readProcFile(procFd, pidText + "/cmdline", 65536);
+        if (!entryStarting(commandLine, std::string(ClaudeDesktop::userDataDirSwitch)))
+            return std::nullopt;
+    }
     const std::string environment = readProcFile(procFd, pidText + "/environ", 262144);
     const auto bundle = entryStarting(environment, std::string(ProfileBundleKeys::bundleEnvironment) + "=");
     if (!bundle || !bundle->starts_with('/') || !bundle->ends_with(".app"))
@@ -194,9 +196,10 @@ void ProcessScanner::classify(pid_t pid, Known& known) const
     if (executable.ends_with(deletedSuffix))
         executable.remove_suffix(deletedSuffix.size()); // replaced on disk while it runs: still that bundle
     known.bundle = AppBundle::containing(std::filesystem::path(executable));
+    const auto install = m_installs.find(std::string(executable));
     if (!known.bundle)
-        known.bundle = launchedBundle(m_procFd, pidText);
-    if (const auto install = m_installs.find(std::string(executable)); !known.bundle && install != m_installs.end())
+        known.bundle = launchedBundle(m_procFd, pidText, install != m_installs.end());
+    if (!known.bundle && install != m_installs.end())
         known.bundle = install->second;
     const bool interpreter = !known.bundle && isInterpreter(executable);
     if (interpreter)

@@ -315,11 +315,13 @@ TEST_F(CloneBuilderTest, ALinuxInstallGetsLinkedAppsThatFollowItsUpgradesAndRemo
     // Started as the desktop starts it: the installed program runs on the profile's folder, marked as this app's.
     const fs::path record = dir / "record";
     const auto run = ChildProcess::run(app / "Contents/MacOS/KorvelLauncher",
-        {{(app / "Contents/MacOS/KorvelLauncher").string(), "claude://x"}, {{"KORVEL_STANDIN_RECORD", record.string()}}});
+        {{(app / "Contents/MacOS/KorvelLauncher").string(), "claude://x"},
+            {{"KORVEL_STANDIN_RECORD", record.string()}}});
     ASSERT_EQ(run.exitStatus, 0) << run.standardError;
     const StandInRecord started = StandInRecord::readOne(record);
-    EXPECT_EQ(started.arguments, (std::vector<std::string> {(app / "Contents/MacOS/Claude").string(),
-                                     "--user-data-dir=" + paths.dataDir(work.id).string(), "claude://x"}));
+    EXPECT_EQ(started.arguments,
+        (std::vector<std::string> {(app / "Contents/MacOS/Claude").string(),
+            "--user-data-dir=" + paths.dataDir(work.id).string(), "claude://x"}));
     EXPECT_EQ(started.environment.at("KORVEL_PROFILE_APP"), app.string());
     EXPECT_EQ(snapshot(root), before) << "nothing was written into the install";
 

@@ -212,3 +212,37 @@ TEST_F(LinuxWorkspaceTest, ApplicationsRunningAtStartAreNotLaunchesAndARestricte
     spin(300ms);
     EXPECT_EQ(seen, std::vector<std::string> {"launched in"}) << "known at start; forgotten, not quit";
 }
+
+TEST_F(LinuxWorkspaceTest, ClaudeOfALinuxInstallIsTheOriginalUnlessAProfileAppStartedIt)
+{
+    // One program for the original Claude and every profile's: the launcher's mark tells them apart.
+    const auto install = sandbox.root() / "usr/lib/claude-desktop";
+    writeExecutable(install / "claude-desktop", readText("/bin/dash")); // takes any arguments after its script
+    ScopedEnvironment env("KORVEL_CLAUDE_APP", install.string());
+    workspace = std::make_unique<LinuxWorkspace>(nullptr, 50ms);
+    record(*workspace, seen);
+    const auto work = bundle("Work", sleepProgram());
+    const auto program = install / "claude-desktop";
+    const std::map<std::string, std::optional<std::string>> marked {{"KORVEL_PROFILE_APP", work.string()}};
+
+    const std::string wait = stayingScript();
+    BackgroundProcess original(program, {{"claude-desktop", "-c", wait}});
+    BackgroundProcess profile(program, {{"claude-desktop", "-c", wait, "--user-data-dir=/w"}, marked});
+    BackgroundProcess helper(program, {{"claude-desktop", "-c", wait, "--type=gpu-process"}, marked});
+    BackgroundProcess toolServer("/bin/sleep", {{"sleep", "1000"}, marked});
+    ASSERT_TRUE(waitFor("launched com.anthropic.claudefordesktop"));
+    ASSERT_TRUE(waitUntil([&] { return running("Work") && running("Work")->pids().size() == 2; }));
+    EXPECT_EQ(running("Work")->pids(), (std::set<pid_t> {profile.pid(), helper.pid()}));
+    EXPECT_EQ(workspace->runningApplications().size(), 2u) << "the tool server belongs to no app";
+    EXPECT_EQ(workspace->bundleIdentifier(install), "com.anthropic.claudefordesktop");
+
+    std::shared_ptr<RunningApplication> claude;
+    for (const auto& application : workspace->runningApplications())
+        if (application->bundleIdentifier() == "com.anthropic.claudefordesktop")
+            claude = application;
+    ASSERT_TRUE(claude);
+    claude->terminate(); // "Quit Claude" ends the original only
+    ASSERT_TRUE(waitFor("quit com.anthropic.claudefordesktop"));
+    EXPECT_FALSE(saw("quit Work"));
+    EXPECT_EQ(original.wait(), std::optional<int>(0));
+}
