@@ -1,5 +1,5 @@
 // Draws the stand-in Claude's icon — a terracotta rounded square with a white starburst — and writes it as an
-// ICNS file with our own encoder:  korvel-demo-icns <file.icns>
+// ICNS file with our own encoder:  korvel-demo-icns <file.icns>  (or a PNG of it: <file.png>)
 
 #include "core/building/Bitmap.hpp"
 #include "core/building/IcnsFile.hpp"
@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <numbers>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -71,13 +72,15 @@ Bitmap icon(int side)
 int main(int argc, char** argv)
 {
     if (argc != 2) {
-        std::fprintf(stderr, "usage: korvel-demo-icns <file.icns>\n");
+        std::fprintf(stderr, "usage: korvel-demo-icns <file.icns | file.png>\n");
         return 2;
     }
+    // A .png is the 512-pixel image alone, as an icon theme holds it.
+    const bool png = std::string_view(argv[1]).ends_with(".png");
     std::vector<Bitmap> images;
     for (const int side : {16, 32, 64, 128, 256, 512})
         images.push_back(icon(side));
-    const auto data = korvel::IcnsFile::encode(images);
+    const auto data = png ? images.back().encodePng() : korvel::IcnsFile::encode(images);
     if (!data) {
         std::fprintf(stderr, "korvel-demo-icns: the icon could not be encoded\n");
         return 1;
