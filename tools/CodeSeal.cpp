@@ -2,6 +2,7 @@
 
 #include "core/support/AtomicFile.hpp"
 #include "core/support/FileError.hpp"
+#include "core/support/JsonText.hpp"
 #include "core/support/JsonWriter.hpp"
 
 #include <openssl/evp.h>
@@ -42,9 +43,7 @@ std::string hex(const unsigned char* bytes, unsigned size)
 // SHA-256 of a file's contents, streamed through one reusable buffer.
 std::string sha256(const std::filesystem::path& file, std::vector<char>& buffer)
 {
-    const int fd = ::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        FileError::throwRead(file, errno);
+    const int fd = AtomicFile::openForReading(file, O_NOFOLLOW);
     std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
     if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) {
         ::close(fd);
@@ -132,7 +131,7 @@ nlohmann::json toJson(const CodeSeal::Entries& entries)
 
 std::optional<CodeSeal::Entries> fromJson(const std::string& text)
 {
-    const nlohmann::json seal = nlohmann::json::parse(text, nullptr, false);
+    const nlohmann::json seal = JsonText::parse(text);
     if (!seal.is_object() || seal.value("format", 0) != sealFormat || !seal.contains("files") ||
         !seal["files"].is_object())
         return std::nullopt;

@@ -1,4 +1,6 @@
 #include "tests/support/ChildProcess.hpp"
+#include "tests/support/DeepNesting.hpp"
+#include "tests/support/Fifo.hpp"
 #include "tests/support/StandInClaude.hpp"
 #include "tests/support/StandInRecord.hpp"
 #include "tests/support/TempDir.hpp"
@@ -143,6 +145,9 @@ TEST_F(LauncherTest, EachFailureEndsAtOnceWithItsLineAndTheSameNotice)
         {[&] { StandInClaude::setInfo(bundle, "KVLUserDataDir", std::nullopt); }, noFolder, false},
         {[&] { StandInClaude::setInfo(bundle, "KVLUserDataDir", 7); }, noFolder, false},
         {[&] { writeText(bundle / "Contents/Info.plist", "KVLUserDataDir=/tmp/x\n"); }, noFolder, false},
+        {[&] { writeText(bundle / "Contents/Info.plist", DeepNesting::binaryPlist(500000)); }, noFolder, false},
+        {[&] { fs::remove(bundle / "Contents/Info.plist"), Fifo::make(bundle / "Contents/Info.plist"); }, noFolder,
+            false},
         {[&] { moveTo("Claude Work.APP"); }, "The launcher must run from inside a profile app bundle.", false},
         {[&] { moveTo("Claude Work"); }, "The launcher must run from inside a profile app bundle.", false},
         {[&] { fs::remove(claude()); }, noClaude, true},

@@ -2,6 +2,8 @@
 #include "core/building/AppBundle.hpp"
 #include "core/support/FileError.hpp"
 #include "tests/support/ChildProcess.hpp"
+#include "tests/support/DeepNesting.hpp"
+#include "tests/support/Fifo.hpp"
 #include "tests/support/StandInClaude.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tests/support/Thrown.hpp"
@@ -141,6 +143,35 @@ TEST(InfoPlistPatcher, ReadFailuresNameTheFileAndTheirKindButReadStringValueNeve
     for (const auto& [file, key] :
         {std::pair {"Info.plist", "Count"}, {"Missing.plist", "Name"}, {"Array.plist", "Name"}})
         EXPECT_EQ(InfoPlistPatcher::readStringValue(dir / file, key), std::nullopt) << file;
+}
+
+// Any .app in the profile apps folder is read: its Info.plist must not take Korvel down, nor keep it waiting.
+TEST(InfoPlistPatcher, DeepNestingAndSpecialFilesFailNamingTheFile)
+{
+    TempDir dir;
+    const std::vector<std::pair<std::string, std::string>> deep = {{"XML arrays", DeepNesting::xmlPlist(100000)},
+        {"XML dictionaries", DeepNesting::xmlPlist(100000, true)}, {"binary", DeepNesting::binaryPlist(100000)}};
+    for (const auto& [what, bytes] : deep) {
+        writeText(dir / "Info.plist", bytes);
+        const auto error = thrown<FileError>([&] { InfoPlistPatcher::read(dir / "Info.plist"); });
+        EXPECT_EQ(error.kind(), FileError::Kind::PropertyListCorrupt) << what;
+        EXPECT_EQ(error.path(), dir / "Info.plist") << what;
+        EXPECT_NE(error.detail().find("nested more than"), std::string::npos) << what << ": " << error.detail();
+    }
+    // Nesting a bundle could have reads.
+    writeText(dir / "Info.plist", DeepNesting::xmlPlist(100, true));
+    EXPECT_EQ(InfoPlistPatcher::read(dir / "Info.plist").size(), 1u);
+    writeText(dir / "Info.plist", DeepNesting::binaryPlist(100));
+    EXPECT_THROW(InfoPlistPatcher::read(dir / "Info.plist"), FileError); // an array at the top
+
+    Fifo::make(dir / "Pipe.plist");
+    std::optional<FileError> error;
+    EXPECT_TRUE(Fifo::readsWithoutWaiting(
+        dir / "Pipe.plist", [&] { error = thrown<FileError>([&] { InfoPlistPatcher::read(dir / "Pipe.plist"); }); }));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind(), FileError::Kind::ReadUnknown);
+    EXPECT_EQ(error->path(), dir / "Pipe.plist");
+    EXPECT_NE(error->description().find("isn’t a regular file"), std::string::npos) << error->description();
 }
 
 // Write failures in general are AtomicFile's; what is the patcher's own: values the XML form cannot hold.
