@@ -76,11 +76,16 @@ TEST_F(SingleInstanceTest, LaterStartsHandTheirLinksOrAShowRequestToTheFirstAndE
 {
     const auto primary = start();
     ASSERT_EQ(firstLine(*primary), "primary");
-    const Lines urls = {"claude://claude.ai/new?q=a b", "claude://login/callback?code=\"x\"&y=1"};
+    const Lines urls = {"claude://claude.ai/new?q=a b", "claude://login/callback?code=\"x\"&y=1", "CLAUDE://x"};
     EXPECT_TRUE(handOver(urls));
     EXPECT_EQ(primary->waitForLine("urls "), "urls " + json(urls).dump());
+    // Only claude: links are handed on: anything else could reach Claude as a switch or open another address.
+    EXPECT_TRUE(handOver({"--renderer-cmd-prefix=/tmp/x", "file:///etc/shadow", "claude://kept", "javascript:x"}));
+    EXPECT_EQ(primary->waitForLine("urls "), "urls [\"claude://kept\"]");
+    EXPECT_TRUE(handOver({"--gpu-launcher=x"}));
     EXPECT_TRUE(handOver({}));
     EXPECT_EQ(primary->waitForLine("show"), "show");
+    EXPECT_EQ(primary->lines().end()[-2], "urls [\"claude://kept\"]") << "nothing for a hand-over without links";
     EXPECT_FALSE(primary->hasExited());
 }
 
