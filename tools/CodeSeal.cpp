@@ -132,8 +132,9 @@ nlohmann::json toJson(const CodeSeal::Entries& entries)
 std::optional<CodeSeal::Entries> fromJson(const std::string& text)
 {
     const nlohmann::json seal = JsonText::parse(text);
-    if (!seal.is_object() || seal.value("format", 0) != sealFormat || !seal.contains("files") ||
-        !seal["files"].is_object())
+    // The format number exactly: value() would throw for a string and round 1.5 down to a format we know.
+    if (!seal.is_object() || !seal.contains("format") || !seal["format"].is_number_integer() ||
+        seal["format"].get<int64_t>() != sealFormat || !seal.contains("files") || !seal["files"].is_object())
         return std::nullopt;
     CodeSeal::Entries entries;
     for (const auto& [path, entry] : seal["files"].items()) {
