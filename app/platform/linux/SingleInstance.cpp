@@ -63,12 +63,12 @@ std::vector<std::string> strings(const nlohmann::json& value)
 
 } // namespace
 
-std::filesystem::path SingleInstance::defaultSocketPath()
+std::filesystem::path SingleInstance::defaultSocketPath(const std::filesystem::path& sharedTemporary)
 {
     const std::string uid = std::to_string(::geteuid());
     if (const auto runtime = XdgFolders::runtimeDir())
         return *runtime / ("korvel-" + uid + ".socket");
-    const std::filesystem::path folder = std::filesystem::path("/tmp") / ("korvel-" + uid);
+    const std::filesystem::path folder = sharedTemporary / ("korvel-" + uid);
     ensurePrivateFolder(folder);
     return folder / "korvel.socket";
 }

@@ -75,8 +75,9 @@ public:
     using ProgressLine = std::function<void(const std::string& line)>;
 
     // $XDG_RUNTIME_DIR/korvel-<uid>.socket; without XDG_RUNTIME_DIR, /tmp/korvel-<uid>/korvel.socket (a folder
-    // of this user with mode 0700, created when missing).
-    static std::filesystem::path defaultSocketPath();
+    // of this user with mode 0700, created when missing; anything else there throws std::runtime_error, for in a
+    // folder everyone shares someone else could have put it there first). `sharedTemporary` stands for /tmp.
+    static std::filesystem::path defaultSocketPath(const std::filesystem::path& sharedTemporary = "/tmp");
 
     explicit SingleInstance(std::filesystem::path socketPath = defaultSocketPath(), QObject* parent = nullptr);
     ~SingleInstance() override;
