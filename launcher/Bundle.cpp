@@ -1,6 +1,6 @@
 #include "launcher/Bundle.hpp"
 
-#include "core/building/PlistNesting.hpp"
+#include "core/building/PlistScreening.hpp"
 #include "core/building/ProfileBundleKeys.hpp"
 #include "core/model/ClaudeDesktop.hpp"
 #include "core/support/AtomicFile.hpp"
@@ -79,8 +79,8 @@ bool isApp(const std::string& bundle)
 std::optional<std::string> dataDir(const std::string& bundle)
 {
     const auto bytes = readFile(bundle + "/Contents/Info.plist");
-    // libplist builds and frees its tree recursively.
-    if (!bytes || bytes->empty() || bytes->size() > UINT32_MAX || !PlistNesting::within(*bytes))
+    // libplist recurses through its tree, and asserts on keys that are not plain text.
+    if (!bytes || bytes->empty() || bytes->size() > UINT32_MAX || PlistScreening::problem(*bytes))
         return std::nullopt;
     plist_t parsed = nullptr;
     plist_from_memory(bytes->data(), static_cast<uint32_t>(bytes->size()), &parsed);

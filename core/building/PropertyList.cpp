@@ -1,6 +1,6 @@
 #include "core/building/PropertyList.hpp"
 
-#include "core/building/PlistNesting.hpp"
+#include "core/building/PlistScreening.hpp"
 
 #include <plist/plist.h>
 
@@ -238,9 +238,8 @@ PlistValue parse(std::string_view bytes)
 {
     if (bytes.size() > std::numeric_limits<uint32_t>::max())
         throw std::invalid_argument("it is too large for a property list");
-    if (!PlistNesting::within(bytes))
-        throw std::invalid_argument(
-            "its arrays and dictionaries are nested more than " + std::to_string(PlistNesting::limit) + " deep");
+    if (const auto problem = PlistScreening::problem(bytes))
+        throw std::invalid_argument(*problem);
     plist_t root = nullptr;
     plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
     if (!root)

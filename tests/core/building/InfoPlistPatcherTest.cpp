@@ -156,8 +156,16 @@ TEST(InfoPlistPatcher, DeepNestingAndSpecialFilesFailNamingTheFile)
         const auto error = thrown<FileError>([&] { InfoPlistPatcher::read(dir / "Info.plist"); });
         EXPECT_EQ(error.kind(), FileError::Kind::PropertyListCorrupt) << what;
         EXPECT_EQ(error.path(), dir / "Info.plist") << what;
-        EXPECT_NE(error.detail().find("nested more than"), std::string::npos) << what << ": " << error.detail();
+        EXPECT_EQ(error.detail(), "its arrays and dictionaries are nested more than 512 deep") << what;
     }
+    // A binary dictionary whose key, U+0000 U+0061 in UTF-16, holds a NUL: libplist asserts when it reads the key.
+    using namespace std::string_literals;
+    writeText(dir / "Info.plist",
+        "bplist00\xD1\x01\x02\x62\0a\0\0\x51x\x08\x0b\x10"s + std::string(6, '\0') + "\x01\x01"s +
+            std::string(7, '\0') + "\x03"s + std::string(15, '\0') + "\x12"s);
+    const auto key = thrown<FileError>([&] { InfoPlistPatcher::read(dir / "Info.plist"); });
+    EXPECT_EQ(key.detail(), "a dictionary key is not plain text");
+
     // Nesting a bundle could have reads.
     writeText(dir / "Info.plist", DeepNesting::xmlPlist(100, true));
     EXPECT_EQ(InfoPlistPatcher::read(dir / "Info.plist").size(), 1u);

@@ -1,14 +1,15 @@
-#include "core/building/PlistNesting.hpp"
+#include "core/building/PlistScreening.hpp"
 
 #include <algorithm>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
-namespace korvel::PlistNesting {
+namespace korvel::PlistScreening {
 namespace {
 
-// ---- XML: count the open <array> and <dict> elements ----
+// ---- XML: count the open <array> and <dict> elements (libplist refuses a NUL character in XML) ----
 
 bool xmlWithin(std::string_view text, size_t limit)
 {
@@ -69,10 +70,51 @@ struct Binary
         return binary;
     }
 
-    // The objects that container `index` holds (keys too, for a dictionary); none for other objects.
-    std::vector<uint64_t> children(uint64_t index) const
+    uint64_t offsetOf(uint64_t index) const { return number(bytes, tableOffset + index * offsetSize, offsetSize); }
+
+    // Whether object `index` is a string libplist can take as a key: ASCII without NUL, or UTF-16 without a zero.
+    bool plainKey(uint64_t index) const
     {
-        const uint64_t start = number(bytes, tableOffset + index * offsetSize, offsetSize);
+        const uint64_t start = offsetOf(index), end = bytes.size() - 32;
+        if (start >= end)
+            return true; // libplist refuses it on its own
+        const auto marker = static_cast<unsigned char>(bytes[start]);
+        uint64_t size = marker & 0xF, at = start + 1;
+        if (size == 0xF && !sizeAt(at, end, size))
+            return true;
+        const unsigned type = marker >> 4;
+        if (type != 0x5 && type != 0x6)
+            return false; // libplist takes data or a number as a key too, and then reads it as text
+        const uint64_t width = type == 0x6 ? 2 : 1;
+        if (size > (end - at) / width)
+            return true;
+        for (uint64_t i = 0; i < size; ++i) {
+            const auto high = static_cast<unsigned char>(bytes[at + i * width]);
+            const auto low = static_cast<unsigned char>(bytes[at + i * width + width - 1]);
+            if (type == 0x5 ? (low == 0 || low > 0x7F) : (high == 0 && low == 0))
+                return false;
+        }
+        return true;
+    }
+
+    // A size above 14 follows the marker as an integer object; false when it does not fit the bytes.
+    bool sizeAt(uint64_t& at, uint64_t end, uint64_t& size) const
+    {
+        if (at >= end || (static_cast<unsigned char>(bytes[at]) >> 4) != 0x1)
+            return false;
+        const size_t width = size_t {1} << (static_cast<unsigned char>(bytes[at]) & 0x3);
+        if (at + 1 + width > end)
+            return false;
+        size = number(bytes, at + 1, width);
+        at += 1 + width;
+        return true;
+    }
+
+    // The objects that container `index` holds (keys too, for a dictionary); none for other objects.
+    // `plainKeys` turns false when one of a dictionary's keys is not plainKey.
+    std::vector<uint64_t> children(uint64_t index, bool& plainKeys) const
+    {
+        const uint64_t start = offsetOf(index);
         const uint64_t end = bytes.size() - 32;
         if (start >= end)
             return {};
@@ -82,15 +124,8 @@ struct Binary
             return {};
         uint64_t size = marker & 0xF;
         uint64_t at = start + 1;
-        if (size == 0xF) { // the size follows as an integer object
-            if (at >= end || (static_cast<unsigned char>(bytes[at]) >> 4) != 0x1)
-                return {};
-            const size_t width = size_t {1} << (static_cast<unsigned char>(bytes[at]) & 0x3);
-            if (at + 1 + width > end)
-                return {};
-            size = number(bytes, at + 1, width);
-            at += 1 + width;
-        }
+        if (size == 0xF && !sizeAt(at, end, size))
+            return {};
         const uint64_t references = type == 0xD ? 2 * size : size;
         if (size > end || references > (end - at) / referenceSize)
             return {};
@@ -98,18 +133,29 @@ struct Binary
         list.reserve(references);
         for (uint64_t i = 0; i < references; ++i) {
             const uint64_t child = number(bytes, at + i * referenceSize, referenceSize);
-            if (child < count)
-                list.push_back(child);
+            if (child >= count)
+                continue;
+            if (type == 0xD && i < size && !plainKey(child))
+                plainKeys = false;
+            list.push_back(child);
         }
         return list;
     }
 };
 
-bool binaryWithin(std::string_view bytes, size_t limit)
+constexpr std::string_view notPlain = "a dictionary key is not plain text";
+
+std::string deep(size_t limit)
+{
+    return "its arrays and dictionaries are nested more than " + std::to_string(limit) + " deep";
+}
+
+std::optional<std::string> binaryProblem(std::string_view bytes, size_t limit)
 {
     const auto binary = Binary::of(bytes);
     if (!binary)
-        return true;
+        return std::nullopt;
+    bool plainKeys = true;
     // Depth-first with our own stack; the height below every finished object is kept, so that an object many
     // containers share is walked once.
     enum class State : uint8_t { New, Open, Done };
@@ -122,8 +168,10 @@ bool binaryWithin(std::string_view bytes, size_t limit)
         size_t next = 0;
     };
     std::vector<Frame> stack;
-    stack.push_back({binary->top, binary->children(binary->top)});
+    stack.push_back({binary->top, binary->children(binary->top, plainKeys)});
     state[binary->top] = State::Open;
+    if (!plainKeys)
+        return std::string(notPlain);
     while (!stack.empty()) {
         Frame& frame = stack.back();
         if (frame.next == frame.children.size()) {
@@ -136,28 +184,32 @@ bool binaryWithin(std::string_view bytes, size_t limit)
         }
         const uint64_t child = frame.children[frame.next++];
         if (state[child] == State::Open)
-            return false; // a circle
+            return deep(limit); // a circle
         if (state[child] == State::Done) {
             if (stack.size() + 1 + height[child] > limit)
-                return false;
+                return deep(limit);
             height[frame.index] = std::max(height[frame.index], height[child] + 1);
             continue;
         }
         if (stack.size() >= limit)
-            return false;
+            return deep(limit);
         state[child] = State::Open;
-        stack.push_back({child, binary->children(child)});
+        stack.push_back({child, binary->children(child, plainKeys)});
+        if (!plainKeys)
+            return std::string(notPlain);
     }
-    return true;
+    return std::nullopt;
 }
 
 } // namespace
 
-bool within(std::string_view bytes, size_t limit)
+std::optional<std::string> problem(std::string_view bytes, size_t depthLimit)
 {
     if (bytes.starts_with("bplist00"))
-        return binaryWithin(bytes, limit);
-    return xmlWithin(bytes, limit);
+        return binaryProblem(bytes, depthLimit);
+    if (!xmlWithin(bytes, depthLimit))
+        return deep(depthLimit);
+    return std::nullopt;
 }
 
-} // namespace korvel::PlistNesting
+} // namespace korvel::PlistScreening
