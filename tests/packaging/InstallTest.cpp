@@ -19,7 +19,7 @@ bool isElf(const fs::path& file)
 {
     std::ifstream in(file, std::ios::binary);
     char magic[4] = {};
-    return in.read(magic, 4) && std::string_view(magic, 4) == "\x7f" "ELF";
+    return in.read(magic, 4) && magic[0] == 0x7f && std::string_view(magic + 1, 3) == "ELF";
 }
 
 // RUNPATH and RPATH entries of every ELF file under `folder` that the loader would take relative to the current
