@@ -1,7 +1,10 @@
 #include "launcher/Bundle.hpp"
 
+#include "core/building/PlistScreening.hpp"
 #include "core/building/ProfileBundleKeys.hpp"
 #include "core/model/ClaudeDesktop.hpp"
+#include "core/support/AtomicFile.hpp"
+#include "core/support/FileError.hpp"
 
 #include <cerrno>
 #include <climits>
@@ -30,26 +33,14 @@ std::string nameOf(const std::string& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// The whole file, or nothing when it cannot be read. Info.plist files are small.
+// The whole file, or nothing when it cannot be read (a named pipe is not waited on).
 std::optional<std::string> readFile(const std::string& path)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    try {
+        return AtomicFile::read(path);
+    } catch (const FileError&) {
         return std::nullopt;
-    std::string bytes;
-    char buffer[16384];
-    ssize_t count = 0;
-    while ((count = ::read(fd, buffer, sizeof buffer)) != 0) {
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count < 0) {
-            ::close(fd);
-            return std::nullopt;
-        }
-        bytes.append(buffer, static_cast<size_t>(count));
     }
-    ::close(fd);
-    return bytes;
 }
 
 struct PlistFree
@@ -88,7 +79,8 @@ bool isApp(const std::string& bundle)
 std::optional<std::string> dataDir(const std::string& bundle)
 {
     const auto bytes = readFile(bundle + "/Contents/Info.plist");
-    if (!bytes || bytes->empty() || bytes->size() > UINT32_MAX)
+    // libplist recurses through its tree, and asserts on keys that are not plain text.
+    if (!bytes || bytes->empty() || bytes->size() > UINT32_MAX || PlistScreening::problem(*bytes))
         return std::nullopt;
     plist_t parsed = nullptr;
     plist_from_memory(bytes->data(), static_cast<uint32_t>(bytes->size()), &parsed);

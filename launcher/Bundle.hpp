@@ -6,7 +6,8 @@
 namespace korvel::launcher {
 
 // The profile app the launcher runs in, and what the launcher reads from its Info.plist (the key
-// ProfileBundleKeys::userDataDir). The launcher links nothing of Korvel's; it shares only header constants.
+// ProfileBundleKeys::userDataDir). The launcher links no library of Korvel's; it shares header constants and the
+// file reading of the core.
 namespace Bundle {
 
 // The path of the running program, links resolved; empty when the system cannot tell.

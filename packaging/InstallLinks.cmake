@@ -9,8 +9,13 @@ file(CREATE_LINK "${target}" "${root}/bin/korvel" SYMBOLIC)
 message(STATUS "Installing: ${root}/bin/korvel -> ${target}")
 
 # The rules of DesktopEntry::execLine and DesktopEntry::format: inside double quotes \ " ` $ take a
-# backslash and % is doubled; then every backslash of the value is doubled.
+# backslash and % is doubled; then every backslash of the value is doubled. A path with a % is started through
+# /bin/sh, for GLib looks for the program as written.
 set(exec "${bundle}/Contents/MacOS/Korvel")
+set(shell "")
+if(exec MATCHES "%")
+    set(shell [=[/bin/sh -c "exec \\"\\$0\\" \\"\\$@\\"" ]=])
+endif()
 foreach(special "\\" "\"" "`" "$")
     string(REPLACE "${special}" "\\${special}" exec "${exec}")
 endforeach()
@@ -22,7 +27,7 @@ file(WRITE "${root}/share/applications/korvel.desktop" "[Desktop Entry]
 Type=Application
 Name=Korvel
 Comment=Several Claude accounts side by side
-Exec=\"${exec}\" %u
+Exec=${shell}\"${exec}\" %u
 MimeType=x-scheme-handler/claude;
 Categories=Utility;
 Terminal=false

@@ -2,6 +2,7 @@
 
 #include "core/support/AtomicFile.hpp"
 #include "core/support/FileError.hpp"
+#include "core/support/JsonText.hpp"
 #include "core/support/JsonWriter.hpp"
 
 #include <openssl/evp.h>
@@ -42,9 +43,7 @@ std::string hex(const unsigned char* bytes, unsigned size)
 // SHA-256 of a file's contents, streamed through one reusable buffer.
 std::string sha256(const std::filesystem::path& file, std::vector<char>& buffer)
 {
-    const int fd = ::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        FileError::throwRead(file, errno);
+    const int fd = AtomicFile::openForReading(file, O_NOFOLLOW);
     std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
     if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) {
         ::close(fd);
@@ -132,9 +131,10 @@ nlohmann::json toJson(const CodeSeal::Entries& entries)
 
 std::optional<CodeSeal::Entries> fromJson(const std::string& text)
 {
-    const nlohmann::json seal = nlohmann::json::parse(text, nullptr, false);
-    if (!seal.is_object() || seal.value("format", 0) != sealFormat || !seal.contains("files") ||
-        !seal["files"].is_object())
+    const nlohmann::json seal = JsonText::parse(text);
+    // The format number exactly: value() would throw for a string and round 1.5 down to a format we know.
+    if (!seal.is_object() || !seal.contains("format") || !seal["format"].is_number_integer() ||
+        seal["format"].get<int64_t>() != sealFormat || !seal.contains("files") || !seal["files"].is_object())
         return std::nullopt;
     CodeSeal::Entries entries;
     for (const auto& [path, entry] : seal["files"].items()) {

@@ -1,5 +1,7 @@
 #include "core/building/PropertyList.hpp"
 
+#include "core/building/PlistScreening.hpp"
+
 #include <plist/plist.h>
 
 #include <cstdlib>
@@ -236,6 +238,8 @@ PlistValue parse(std::string_view bytes)
 {
     if (bytes.size() > std::numeric_limits<uint32_t>::max())
         throw std::invalid_argument("it is too large for a property list");
+    if (const auto problem = PlistScreening::problem(bytes))
+        throw std::invalid_argument(*problem);
     plist_t root = nullptr;
     plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
     if (!root)

@@ -12,7 +12,7 @@ namespace korvel {
 namespace PropertyList {
 
 // Parses XML or binary property-list bytes; any top-level type. Throws std::invalid_argument with a short
-// reason when the bytes are not a property list we can keep whole.
+// reason when the bytes are not a property list we can keep whole, or PlistScreening finds a problem.
 PlistValue parse(std::string_view bytes);
 
 // The standard XML property-list document (version 1.0) of `root`. Throws std::out_of_range for a value the

@@ -2,6 +2,7 @@
 
 #include "core/support/AtomicFile.hpp"
 #include "core/support/FileError.hpp"
+#include "core/support/JsonText.hpp"
 #include "core/support/JsonWriter.hpp"
 
 #include <cerrno>
@@ -71,9 +72,10 @@ std::string ProfileStore::encode(const std::vector<Profile>& profiles)
 
 std::vector<Profile> ProfileStore::decode(const std::string& text, const std::filesystem::path& file)
 {
-    const json root = json::parse(text, nullptr, false);
+    std::string problem;
+    const json root = JsonText::parse(text, &problem);
     if (root.is_discarded())
-        corrupt(file, "it is not valid JSON");
+        corrupt(file, problem);
     if (!root.is_object())
         corrupt(file, "the top level is not an object");
     const json& version = requireKey(root, "version", "", file);

@@ -84,11 +84,32 @@ void write(const std::filesystem::path& target, std::string_view bytes)
     syncFolder(folder);
 }
 
-std::string read(const std::filesystem::path& path)
+int openForReading(const std::filesystem::path& path, int flags)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | flags);
     if (fd < 0)
         FileError::throwRead(path, errno);
+    struct stat info
+    { };
+    if (::fstat(fd, &info) != 0) {
+        const int error = errno;
+        ::close(fd);
+        FileError::throwRead(path, error);
+    }
+    if (S_ISDIR(info.st_mode)) {
+        ::close(fd);
+        FileError::throwRead(path, EISDIR);
+    }
+    if (!S_ISREG(info.st_mode)) {
+        ::close(fd);
+        throw FileError(FileError::Kind::ReadUnknown, path, 0, "it isn’t a regular file");
+    }
+    return fd;
+}
+
+std::string read(const std::filesystem::path& path)
+{
+    const int fd = openForReading(path);
     std::string bytes;
     char buffer[65536];
     for (;;) {

@@ -170,8 +170,14 @@ void DesktopEntry::write(const std::filesystem::path& file) const
     AtomicFile::write(file, format());
 }
 
-std::string DesktopEntry::execLine(const std::vector<std::string>& arguments, std::string_view fieldCode)
+std::string DesktopEntry::execLine(const std::vector<std::string>& given, std::string_view fieldCode)
 {
+    std::vector<std::string> arguments = given;
+    // GLib looks for the program under the Exec value's first word as written, before it turns %% into %: a
+    // program whose path holds a % would never be found and the whole entry is refused. A shell started by its
+    // fixed path runs it instead.
+    if (!arguments.empty() && arguments.front().find('%') != std::string::npos)
+        arguments.insert(arguments.begin(), {"/bin/sh", "-c", "exec \"$0\" \"$@\""});
     std::string line;
     for (const std::string& argument : arguments) {
         if (!line.empty())

@@ -32,7 +32,7 @@ public:
 
     // An Exec value that runs `arguments` exactly as given: arguments with characters a desktop would
     // interpret are double-quoted with their specials escaped, and % is doubled. `fieldCode` (e.g. "%u") is
-    // appended unquoted.
+    // appended unquoted. A program whose path holds a % is started through /bin/sh (GLib would not find it).
     static std::string execLine(const std::vector<std::string>& arguments, std::string_view fieldCode = {});
 
 private:

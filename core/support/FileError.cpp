@@ -33,7 +33,7 @@ std::string describe(
     case FileError::Kind::ReadUnknown:
         break;
     }
-    return "The file " + quoted + " couldn’t be read: " + reason(errorNumber) + ".";
+    return "The file " + quoted + " couldn’t be read: " + (detail.empty() ? reason(errorNumber) : detail) + ".";
 }
 
 } // namespace

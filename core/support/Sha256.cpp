@@ -1,4 +1,6 @@
 #include "core/support/Sha256.hpp"
+#include "core/support/AtomicFile.hpp"
+#include "core/support/FileError.hpp"
 
 #include <fcntl.h>
 #include <openssl/evp.h>
@@ -46,9 +48,12 @@ std::string hexOf(std::string_view bytes)
 
 std::optional<std::string> hexOfFile(const std::filesystem::path& file) noexcept
 {
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    int fd = -1;
+    try {
+        fd = AtomicFile::openForReading(file);
+    } catch (const FileError&) {
         return std::nullopt;
+    }
     Context context = newContext();
     std::array<char, 1 << 16> buffer {};
     for (;;) {

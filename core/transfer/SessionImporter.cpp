@@ -5,6 +5,7 @@
 #include "core/support/AtomicFile.hpp"
 #include "core/support/Directories.hpp"
 #include "core/support/FileError.hpp"
+#include "core/support/JsonText.hpp"
 #include "core/support/JsonWriter.hpp"
 
 #include <nlohmann/json.hpp>
@@ -86,7 +87,7 @@ json sorted(const StringSet& strings)
 Ledger loadLedger(const fs::path& file)
 {
     try {
-        json root = json::parse(AtomicFile::read(file), nullptr, false);
+        json root = JsonText::parse(AtomicFile::read(file));
         if (!root.is_object())
             return {};
         auto files = stringSet(root, "files");
@@ -237,9 +238,10 @@ json readConfig(const fs::path& file)
             FileError::throwRead(file, error.value());
         return json::object();
     }
-    json config = json::parse(AtomicFile::read(file), nullptr, false);
+    std::string problem;
+    json config = JsonText::parse(AtomicFile::read(file), &problem);
     if (config.is_discarded())
-        throw FileError(FileError::Kind::ReadCorrupt, file, 0, "it is not valid JSON");
+        throw FileError(FileError::Kind::ReadCorrupt, file, 0, problem);
     if (!config.is_object())
         throw FileError(FileError::Kind::ReadCorrupt, file, 0, "the top level is not an object");
     return config;

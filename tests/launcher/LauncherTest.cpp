@@ -1,4 +1,6 @@
 #include "tests/support/ChildProcess.hpp"
+#include "tests/support/DeepNesting.hpp"
+#include "tests/support/Fifo.hpp"
 #include "tests/support/StandInClaude.hpp"
 #include "tests/support/StandInRecord.hpp"
 #include "tests/support/TempDir.hpp"
@@ -103,16 +105,18 @@ TEST_F(LauncherTest, BecomesClaudeInTheSameProcessWithThePrivateProfileFolderFro
 {
     const mode_t previous = ::umask(0222);
     const auto result = run({"--user-data-dir=/elsewhere", "--foo", "--user-data-dir", "value after a bare switch",
-                                "--user-data-dirt", "", "claude://open a link", "-user-data-dir=/kept"},
+                                "--user-data-dirt", "", "claude://open a link", "-user-data-dir=/elsewhere", "-",
+                                "--enable-features=UseOzonePlatform", "--", "--gpu-launcher=/tmp/x"},
         {.environment = {{"KORVEL_PROBE", "a value with blanks"}}});
     ::umask(previous);
 
     EXPECT_EQ(result.exitStatus, 0) << result.standardError;
     const auto record = claudeRecord();
-    // Claude's own path first; only data folder switches are dropped; the profile's is one argument.
+    // Claude's own path first; switches that change what runs are dropped (Chromium reads one dash as well as
+    // two, and a value only after "="); the profile's folder is one argument.
     EXPECT_EQ(record.arguments,
         (std::vector<std::string> {claude().string(), "--user-data-dir=" + dataDir, "--foo",
-            "value after a bare switch", "", "claude://open a link", "-user-data-dir=/kept"}));
+            "value after a bare switch", "", "claude://open a link", "-", "--enable-features=UseOzonePlatform", "--"}));
     EXPECT_EQ(record.pid, result.pid) << "Claude must replace the launcher, not run as its child";
     EXPECT_EQ(record.workingDirectory, (temp / "work dir").string());
     EXPECT_EQ(record.environment.at("KORVEL_PROBE"), "a value with blanks");
@@ -143,6 +147,9 @@ TEST_F(LauncherTest, EachFailureEndsAtOnceWithItsLineAndTheSameNotice)
         {[&] { StandInClaude::setInfo(bundle, "KVLUserDataDir", std::nullopt); }, noFolder, false},
         {[&] { StandInClaude::setInfo(bundle, "KVLUserDataDir", 7); }, noFolder, false},
         {[&] { writeText(bundle / "Contents/Info.plist", "KVLUserDataDir=/tmp/x\n"); }, noFolder, false},
+        {[&] { writeText(bundle / "Contents/Info.plist", DeepNesting::binaryPlist(500000)); }, noFolder, false},
+        {[&] { fs::remove(bundle / "Contents/Info.plist"), Fifo::make(bundle / "Contents/Info.plist"); }, noFolder,
+            false},
         {[&] { moveTo("Claude Work.APP"); }, "The launcher must run from inside a profile app bundle.", false},
         {[&] { moveTo("Claude Work"); }, "The launcher must run from inside a profile app bundle.", false},
         {[&] { fs::remove(claude()); }, noClaude, true},

@@ -6,9 +6,55 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
+
 using namespace korvel;
 using namespace korvel::test;
 namespace fs = std::filesystem;
+
+namespace {
+
+bool isElf(const fs::path& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    char magic[4] = {};
+    return in.read(magic, 4) && magic[0] == 0x7f && std::string_view(magic + 1, 3) == "ELF";
+}
+
+// RUNPATH and RPATH entries of every ELF file under `folder` that the loader would take relative to the current
+// folder: empty ones and those neither absolute nor starting with $ORIGIN, as "file: [entries]".
+std::vector<std::string> unsafeLibraryPaths(const fs::path& folder)
+{
+    std::vector<std::string> unsafe;
+    for (auto item = fs::recursive_directory_iterator(folder); item != fs::recursive_directory_iterator(); ++item) {
+        if (item->path().filename() == "CMakeFiles") {
+            item.disable_recursion_pending(); // the compiler checks' own programs
+            continue;
+        }
+        if (!item->is_regular_file() || item->is_symlink() || !isElf(item->path()))
+            continue;
+        const auto dynamic = ChildProcess::run("/usr/bin/readelf", {{"readelf", "-d", item->path().string()}});
+        EXPECT_EQ(dynamic.exitStatus, 0) << item->path();
+        std::istringstream lines(dynamic.standardOutput);
+        for (std::string line; std::getline(lines, line);) {
+            const size_t open = line.find("path: [");
+            if (open == std::string::npos)
+                continue;
+            const std::string list = line.substr(open + 7, line.rfind(']') - open - 7);
+            std::istringstream entries(list + ":");
+            for (std::string entry; std::getline(entries, entry, ':');) {
+                if (entry.empty() || !(entry.starts_with('/') || entry.starts_with("$ORIGIN"))) {
+                    unsafe.push_back(item->path().string() + ": [" + list + "]");
+                    break;
+                }
+            }
+        }
+    }
+    return unsafe;
+}
+
+} // namespace
 
 TEST(Install, TheBuildAndTheInstallLayKorvelOutAsABundle)
 {
@@ -41,6 +87,8 @@ TEST(Install, TheBuildAndTheInstallLayKorvelOutAsABundle)
     }
     EXPECT_EQ(InfoPlistPatcher::read(AppBundle::infoPlist(bundle)), plist);
 
+    EXPECT_EQ(unsafeLibraryPaths(bundle), std::vector<std::string> {});
+
     const auto executable = bundle / "Contents" / "MacOS" / "Korvel";
     EXPECT_EQ(fs::read_symlink(prefix / "bin" / "korvel"), "../lib/korvel/Korvel.app/Contents/MacOS/Korvel");
     EXPECT_EQ(AppBundle::containing(executable), bundle);
@@ -54,4 +102,10 @@ TEST(Install, TheBuildAndTheInstallLayKorvelOutAsABundle)
     EXPECT_EQ(entry.value("Exec"), DesktopEntry::execLine({executable.string()}, "%u"));
     EXPECT_EQ(entry.value("MimeType"), "x-scheme-handler/claude;");
     EXPECT_EQ(entry.value("X-Korvel-Bundle"), bundle.string());
+}
+
+// An empty or relative entry would load libraries from whatever folder a program is started in.
+TEST(Install, NoProgramOfTheBuildLooksForLibrariesInTheCurrentFolder)
+{
+    EXPECT_EQ(unsafeLibraryPaths(KORVEL_BINARY_DIR), std::vector<std::string> {});
 }

@@ -2,6 +2,7 @@
 #include "core/building/InfoPlistPatcher.hpp"
 #include "core/system/CommandError.hpp"
 #include "core/system/SystemTools.hpp"
+#include "tests/support/Fifo.hpp"
 #include "tests/support/ScopedEnvironment.hpp"
 #include "tests/support/SolidBitmap.hpp"
 #include "tests/support/TempDir.hpp"
@@ -119,6 +120,36 @@ TEST(KorvelToolCodesign, SealsEveryFileAndLinkAndVerifyNamesTheFirstDifference)
         EXPECT_EQ(
             verify(copy), std::pair(1, copy.string() + ": a sealed resource is missing or invalid: " + reason + "\n"));
     }
+}
+
+// A seal of another format, or no number at all, is damaged however its digests read; so is a seal nested
+// without end. A named pipe among the bundle's files is never waited on.
+TEST(KorvelToolCodesign, OnlyASealOfTheKnownFormatIsAccepted)
+{
+    TempDir dir;
+    ScopedEnvironment environment("KORVEL_TOOLS_DIR", std::nullopt);
+    const auto app = makeBundle(dir / "Signed.app");
+    SystemTools::adHocSign(app);
+    const fs::path sealFile = app / "Contents/_CodeSignature/CodeResources";
+    const auto seal = nlohmann::json::parse(readText(sealFile));
+    for (const nlohmann::json& format : {nlohmann::json(2), nlohmann::json(0), nlohmann::json("1"), nlohmann::json(1.5),
+             nlohmann::json(nullptr), nlohmann::json(-1)}) {
+        auto altered = seal;
+        altered["format"] = format;
+        writeText(sealFile, altered.dump());
+        EXPECT_EQ(verify(app), std::pair(1, app.string() + ": the signature seal is damaged\n")) << format;
+    }
+    auto unnumbered = seal;
+    unnumbered.erase("format");
+    writeText(sealFile, unnumbered.dump());
+    EXPECT_EQ(verify(app).first, 1);
+    writeText(sealFile, std::string(100000, '[') + std::string(100000, ']'));
+    EXPECT_EQ(verify(app), std::pair(1, app.string() + ": the signature seal is damaged\n"));
+
+    writeText(sealFile, seal.dump());
+    ASSERT_EQ(verify(app).first, 0);
+    Fifo::make(app / "Contents/Resources/pipe");
+    EXPECT_TRUE(Fifo::readsWithoutWaiting(app / "Contents/Resources/pipe", [&] { verify(app); }));
 }
 
 TEST(KorvelTool, HelpersRefuseOtherArgumentsAndUnusableInput)

@@ -1,5 +1,6 @@
 #include "app/platform/linux/InstanceMessage.hpp"
 
+#include "core/support/JsonText.hpp"
 #include "core/support/JsonWriter.hpp"
 
 #include <stdexcept>
@@ -30,7 +31,7 @@ std::optional<nlohmann::json> take(std::string& buffer)
         throw std::runtime_error("A message on the Korvel socket is too large.");
     if (buffer.size() < 4 + size)
         return std::nullopt;
-    nlohmann::json message = nlohmann::json::parse(buffer.begin() + 4, buffer.begin() + 4 + size, nullptr, false);
+    nlohmann::json message = JsonText::parse(std::string_view(buffer).substr(4, size));
     buffer.erase(0, 4 + size);
     if (!message.is_object() || !message.contains("type") || !message["type"].is_string())
         throw std::runtime_error("A message on the Korvel socket is not a request Korvel knows.");

@@ -53,7 +53,7 @@ TEST(CommandSyntax, OptionsMayComeAnywhereAndTakeTheirValueEitherWay)
     // "--" ends the options, so that a name may begin with a dash; a lone "-" is a name too.
     EXPECT_EQ(parsed({"rename", "Work", "--", "--json"}).operands, (Arguments {"Work", "--json"}));
     EXPECT_EQ(parsed({"rename", "-", "x"}).operands, (Arguments {"-", "x"}));
-    EXPECT_EQ(parsed({"link", "claude://a", "claude://b", "claude://c"}).operands.size(), 3u);
+    EXPECT_EQ(parsed({"link", "claude://a", "CLAUDE://b", "Claude:c"}).operands.size(), 3u);
 }
 
 TEST(CommandSyntax, RejectsWhatNoCommandTakes)
@@ -69,6 +69,10 @@ TEST(CommandSyntax, RejectsWhatNoCommandTakes)
         {{"open"}, "Name one profile, or --all."}, {{"open", "Work", "--all"}, "Name one profile, or --all."},
         {{"claude-code", "Work", "--export", "--script"}, "Choose --export or --script, not both."},
         {{"route-links", "yes"}, "Say “on” or “off”."},
+        {{"link", "--", "--gpu-launcher=x"}, "“--gpu-launcher=x” isn’t a claude:// link."},
+        {{"link", "claude://a", "file:///etc/shadow"}, "“file:///etc/shadow” isn’t a claude:// link."},
+        {{"link", "javascript:alert(1)"}, "“javascript:alert(1)” isn’t a claude:// link."},
+        {{"link", "claudex://a"}, "“claudex://a” isn’t a claude:// link."},
         {{"recolor", "Work", "mauve"}, "There is no color “mauve”" + colors},
         {{"create", "Work", "--color=gray"}, "There is no color “gray”" + colors}};
     for (const auto& [arguments, message] : cases)
@@ -130,6 +134,10 @@ TEST(TextTable, AlignsColumnsByCharactersNotBytes)
         "Wo      App not created yet\n");
     // An empty last cell leaves no trailing blanks.
     EXPECT_EQ(TextTable::format({{"a", ""}, {"bbb", "x"}}), "a\nbbb  x\n");
+    // A name's control characters are shown, not obeyed by the terminal; the columns count what is shown.
+    EXPECT_EQ(TextTable::format({{"\x1b[2J\tW\x7f\u0085", "x"}, {"a", "\ab\xff"}}),
+        "\\x1B[2J\\x09W\\x7F\\u0085  x\n"
+        "a                       \\x07b\uFFFD\n");
 }
 
 } // namespace

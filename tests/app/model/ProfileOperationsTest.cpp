@@ -7,7 +7,12 @@
 
 #include <QCoreApplication>
 #include <QThread>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace korvel::test {
 namespace {
@@ -16,6 +21,42 @@ using namespace std::chrono_literals;
 using Paths = std::vector<std::filesystem::path>;
 
 using ProfileOperations = ModelTest;
+
+// A file that nobody may delete while this lives, root included: immutable for root, in a read-only folder for
+// anyone else. ok() is false where the system allows neither.
+class Undeletable
+{
+public:
+    explicit Undeletable(std::filesystem::path file)
+        : m_file(std::move(file))
+    {
+        m_ok = ::geteuid() == 0 ? setImmutable(true) : ::chmod(m_file.parent_path().c_str(), 0555) == 0;
+    }
+    ~Undeletable()
+    {
+        if (::geteuid() == 0)
+            setImmutable(false);
+        else
+            ::chmod(m_file.parent_path().c_str(), 0755);
+    }
+    bool ok() const { return m_ok; }
+
+private:
+    bool setImmutable(bool immutable) const
+    {
+        const int fd = ::open(m_file.c_str(), O_RDONLY | O_CLOEXEC);
+        int flags = 0;
+        const bool done = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 &&
+            ::ioctl(fd, FS_IOC_SETFLAGS, &(flags = immutable ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL)) ==
+                0;
+        if (fd >= 0)
+            ::close(fd);
+        return done;
+    }
+
+    std::filesystem::path m_file;
+    bool m_ok = false;
+};
 
 TEST_F(ProfileOperations, createProfileImportsSavesSelectsAndBuildsEvenWhenTheImportFailsButNotForABlankName)
 {
@@ -245,6 +286,24 @@ TEST_F(ProfileOperations, deleteRemovesTheAppTrashesOrKeepsTheDataAndMovesSelect
     EXPECT_FALSE(m.selection());
     EXPECT_FALSE(std::filesystem::exists(paths.appURL(play)));
     EXPECT_TRUE(std::filesystem::exists(paths.dataDir(play.id)));
+}
+
+// Only a profile whose app is gone may go: else its app would stay behind without a profile that owns it.
+TEST_F(ProfileOperations, deleteStopsWhenTheAppCannotBeRemoved)
+{
+    const auto [work, home] = built("Work", "Home");
+    AppModel& m = start();
+    const Undeletable stuck(paths.appURL(work) / "Contents" / "Info.plist");
+    if (!stuck.ok())
+        GTEST_SKIP() << "no file can be made undeletable here";
+
+    await(m.deleteProfile(work, true));
+    ASSERT_TRUE(m.errorMessage());
+    EXPECT_TRUE(m.errorMessage()->starts_with("Couldn’t fully remove Work: ")) << *m.errorMessage();
+    EXPECT_EQ(m.profiles(), (std::vector<Profile> {work, home}));
+    EXPECT_EQ(ProfileStore(paths.profilesFile()).load(), m.profiles());
+    EXPECT_TRUE(fake.trash.trashed.empty());
+    EXPECT_TRUE(std::filesystem::exists(paths.profileDir(work.id)));
 }
 
 TEST_F(ProfileOperations, deleteAndRestartGiveUpOnAnAppThatWontQuitThenRestartRebuildsAnOutdatedAppAndOpensIt)

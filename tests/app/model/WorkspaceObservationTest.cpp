@@ -80,6 +80,8 @@ TEST_F(WorkspaceObservation, outdatedAppsAreRebuiltOnlyWhileStoppedAndWithAutoma
     settle();
     EXPECT_EQ(buildsStarted(home.id), 1) << "at start";
     EXPECT_EQ(buildsStarted(work.id), 0) << "running apps are never rebuilt";
+    // Nor tried: a rebuild that reaches a running app refuses with an error the user never asked for.
+    EXPECT_EQ(m.errorMessage(), std::nullopt);
     EXPECT_EQ(m.status(work), CloneStatus::outdated("1.0.0", "2.0.0"));
     fake.workspace.quit(workApp);
     settle();
@@ -102,6 +104,7 @@ TEST_F(WorkspaceObservation, outdatedAppsAreRebuiltOnlyWhileStoppedAndWithAutoma
     settle();
     EXPECT_EQ(buildsStarted(home.id), 2);
     EXPECT_EQ(buildsStarted(work.id), 1);
+    EXPECT_EQ(m.errorMessage(), std::nullopt);
     fake.workspace.quit(again);
     settle();
     EXPECT_EQ(buildsStarted(work.id), 2);

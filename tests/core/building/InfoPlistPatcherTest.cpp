@@ -2,6 +2,8 @@
 #include "core/building/AppBundle.hpp"
 #include "core/support/FileError.hpp"
 #include "tests/support/ChildProcess.hpp"
+#include "tests/support/DeepNesting.hpp"
+#include "tests/support/Fifo.hpp"
 #include "tests/support/StandInClaude.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tests/support/Thrown.hpp"
@@ -141,6 +143,43 @@ TEST(InfoPlistPatcher, ReadFailuresNameTheFileAndTheirKindButReadStringValueNeve
     for (const auto& [file, key] :
         {std::pair {"Info.plist", "Count"}, {"Missing.plist", "Name"}, {"Array.plist", "Name"}})
         EXPECT_EQ(InfoPlistPatcher::readStringValue(dir / file, key), std::nullopt) << file;
+}
+
+// Any .app in the profile apps folder is read: its Info.plist must not take Korvel down, nor keep it waiting.
+TEST(InfoPlistPatcher, DeepNestingAndSpecialFilesFailNamingTheFile)
+{
+    TempDir dir;
+    const std::vector<std::pair<std::string, std::string>> deep = {{"XML arrays", DeepNesting::xmlPlist(100000)},
+        {"XML dictionaries", DeepNesting::xmlPlist(100000, true)}, {"binary", DeepNesting::binaryPlist(100000)}};
+    for (const auto& [what, bytes] : deep) {
+        writeText(dir / "Info.plist", bytes);
+        const auto error = thrown<FileError>([&] { InfoPlistPatcher::read(dir / "Info.plist"); });
+        EXPECT_EQ(error.kind(), FileError::Kind::PropertyListCorrupt) << what;
+        EXPECT_EQ(error.path(), dir / "Info.plist") << what;
+        EXPECT_EQ(error.detail(), "its arrays and dictionaries are nested more than 512 deep") << what;
+    }
+    // A binary dictionary whose key, U+0000 U+0061 in UTF-16, holds a NUL: libplist asserts when it reads the key.
+    using namespace std::string_literals;
+    writeText(dir / "Info.plist",
+        "bplist00\xD1\x01\x02\x62\0a\0\0\x51x\x08\x0b\x10"s + std::string(6, '\0') + "\x01\x01"s +
+            std::string(7, '\0') + "\x03"s + std::string(15, '\0') + "\x12"s);
+    const auto key = thrown<FileError>([&] { InfoPlistPatcher::read(dir / "Info.plist"); });
+    EXPECT_EQ(key.detail(), "a dictionary key is not plain text");
+
+    // Nesting a bundle could have reads.
+    writeText(dir / "Info.plist", DeepNesting::xmlPlist(100, true));
+    EXPECT_EQ(InfoPlistPatcher::read(dir / "Info.plist").size(), 1u);
+    writeText(dir / "Info.plist", DeepNesting::binaryPlist(100));
+    EXPECT_THROW(InfoPlistPatcher::read(dir / "Info.plist"), FileError); // an array at the top
+
+    Fifo::make(dir / "Pipe.plist");
+    std::optional<FileError> error;
+    EXPECT_TRUE(Fifo::readsWithoutWaiting(
+        dir / "Pipe.plist", [&] { error = thrown<FileError>([&] { InfoPlistPatcher::read(dir / "Pipe.plist"); }); }));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind(), FileError::Kind::ReadUnknown);
+    EXPECT_EQ(error->path(), dir / "Pipe.plist");
+    EXPECT_NE(error->description().find("isn’t a regular file"), std::string::npos) << error->description();
 }
 
 // Write failures in general are AtomicFile's; what is the patcher's own: values the XML form cannot hold.

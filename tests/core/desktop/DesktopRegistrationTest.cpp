@@ -37,7 +37,10 @@ TEST(DesktopRegistration, EntriesCarryNameExecutableSchemesAndLocation)
     const auto entry = DesktopEntry::read(file);
     EXPECT_EQ(entry.value("Type"), "Application");
     EXPECT_EQ(entry.value("Name"), "Claude Desktop");
-    EXPECT_EQ(entry.value("Exec"), "\"" + folder.path().string() + "/Apps 100%%/Claude.app/Contents/MacOS/Claude\" %U");
+    // A program path with a % is started through sh: GLib would look for the program before undoing the %%.
+    EXPECT_EQ(entry.value("Exec"),
+        "/bin/sh -c \"exec \\\"\\$0\\\" \\\"\\$@\\\"\" \"" + folder.path().string() +
+            "/Apps 100%%/Claude.app/Contents/MacOS/Claude\" %U");
     EXPECT_EQ(entry.value("MimeType"), "x-scheme-handler/claude;x-scheme-handler/x-c;");
     EXPECT_EQ(entry.value(DesktopRegistration::bundleKey), claude.string()) << "without the trailing slash";
 

@@ -2,6 +2,8 @@
 #include "core/model/AppPaths.hpp"
 #include "core/model/ClaudeInstall.hpp"
 #include "core/support/FileError.hpp"
+#include "tests/support/DeepNesting.hpp"
+#include "tests/support/Fifo.hpp"
 #include "tests/support/ScopedEnvironment.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tests/support/Thrown.hpp"
@@ -100,6 +102,14 @@ TEST(ProfileStore, StrictReadingFailsTheWholeFileAndLeavesItAlone)
         EXPECT_NE(std::string(error.what()).find((dir / "profiles.json").string()), std::string::npos) << what;
         EXPECT_EQ(readText(dir / "profiles.json"), text) << what;
     }
+    TempDir dir;
+    Fifo::make(dir / "profiles.json");
+    EXPECT_TRUE(Fifo::readsWithoutWaiting(dir / "profiles.json", [&] {
+        const auto error = thrown<FileError>([&] { ProfileStore(dir / "profiles.json").load(); });
+        EXPECT_EQ(error.path(), dir / "profiles.json");
+    }));
+    const auto deep = thrown<FileError>([] { ProfileStore::decode(DeepNesting::json(100000), "/x/profiles.json"); });
+    EXPECT_NE(std::string(deep.what()).find("nested more than"), std::string::npos) << deep.what();
     const auto missing = thrown<FileError>([] { ProfileStore::decode(R"({"profiles": []})", "/x/profiles.json"); });
     EXPECT_NE(std::string(missing.what()).find("“version”"), std::string::npos) << missing.what();
 }

@@ -5,10 +5,15 @@
 #include "tests/support/ScopedEnvironment.hpp"
 #include "tests/support/TempDir.hpp"
 
+#include <gio/gdesktopappinfo.h>
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
 
 using namespace korvel;
 using namespace korvel::test;
+namespace fs = std::filesystem;
 
 TEST(DesktopEntry, ValuesAreEscapedOnTheWayOutAndBackOnTheWayIn)
 {
@@ -47,7 +52,7 @@ TEST(DesktopEntry, ExecLinesQuoteArgumentsSoThatTheyComeBackUnchanged)
     EXPECT_EQ(DesktopEntry::execLine({"/opt/Korvel.app/Contents/MacOS/Korvel"}, "%u"),
         "/opt/Korvel.app/Contents/MacOS/Korvel %u");
     EXPECT_EQ(DesktopEntry::execLine({"/a b/c"}), "\"/a b/c\"");
-    EXPECT_EQ(DesktopEntry::execLine({"100%"}), "100%%");
+    EXPECT_EQ(DesktopEntry::execLine({"/bin/echo", "100%"}), "/bin/echo 100%%");
     EXPECT_EQ(DesktopEntry::execLine({""}), "\"\"");
 
     // Inside double quotes the desktop's rules are the shell's: sh reads the words back.
@@ -58,6 +63,40 @@ TEST(DesktopEntry, ExecLinesQuoteArgumentsSoThatTheyComeBackUnchanged)
         expected += argument + '\0';
     const auto sh = ChildProcess::run("/bin/sh", {{"sh", "-c", "printf '%s\\0' " + DesktopEntry::execLine(arguments)}});
     EXPECT_EQ(sh.standardOutput, expected);
+}
+
+// A profile's name becomes its app's name and folder, so its entry names both. GLib, which the desktop and
+// Korvel's link handling read entries with, must load the entry with the name intact and start the very program.
+TEST(DesktopEntry, GLibLoadsAndStartsEntriesForEveryName)
+{
+    const std::vector<std::string> names = {"100% Work", "Work %U %f", "%%", "a\"b'c", "back\\slash \\n",
+        "$HOME `id` $(id)", "new\nline", " lead", "trail ", "tab\there", "semi;colon=equals", "[Group] #hash",
+        "esc\x1b[31m bell\a", "Straße 🚀", "-dash", "~tilde*?<>|&"};
+    TempDir folder;
+    for (const std::string& name : names) {
+        SCOPED_TRACE(name);
+        const auto program = writeExecutable(folder / (name + ".app") / "Contents/MacOS/Claude",
+            "#!/bin/sh\nprintf '%s\\0' \"$0\" \"$@\" > \"$0.record.part\" && mv \"$0.record.part\" \"$0.record\"\n");
+        DesktopEntry entry;
+        entry.set("Type", "Application");
+        entry.set("Name", name);
+        entry.set("Exec", DesktopEntry::execLine({program.string()}, "%U"));
+        entry.write(folder / "entry.desktop");
+
+        g_autoptr(GDesktopAppInfo) info = g_desktop_app_info_new_from_filename((folder / "entry.desktop").c_str());
+        ASSERT_NE(info, nullptr) << readText(folder / "entry.desktop");
+        EXPECT_EQ(g_app_info_get_name(G_APP_INFO(info)), name);
+        GList* links = g_list_append(nullptr, const_cast<char*>("claude://a%20b"));
+        g_autoptr(GError) error = nullptr;
+        EXPECT_TRUE(g_app_info_launch_uris(G_APP_INFO(info), links, nullptr, &error)) << error->message;
+        g_list_free(links);
+        const fs::path record = program.string() + ".record";
+        for (int wait = 0; wait < 400 && !fs::exists(record); ++wait)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        EXPECT_EQ(
+            fs::exists(record) ? readText(record) : "not started", program.string() + '\0' + "claude://a%20b" + '\0');
+        fs::remove_all(folder / (name + ".app"));
+    }
 }
 
 // The data and configuration homes are pinned through AppPaths::live.

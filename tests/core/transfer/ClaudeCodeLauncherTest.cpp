@@ -119,6 +119,9 @@ TEST_F(ClaudeCodeLauncherRun, HostileNamesArePrintedAsTheyAreAndNeverRun)
         {"multi\nline\r\nname\u2028x $(touch " + trap + "e)", "multi line  name x $(touch " + trap + "e)",
             "multi line  name x $(touch " + trap + "e)"},
         {"-n", "", ""},
+        // An escape or a BEL would end the title early and reach the terminal as a command.
+        {"Work\x1b]0;owned\x07\x1b[2J\u009b1m", "Work\\x1B]0;owned\\x07\\x1B[2J\\u009B1m",
+            "Work\\x1B]0;owned\\x07\\x1B[2J\\u009B1m"},
     };
     int index = 0;
     for (const auto& [name, printed, title] : names) {

@@ -1,5 +1,7 @@
 #include "core/transfer/SessionImporter.hpp"
 #include "core/support/FileError.hpp"
+#include "tests/support/DeepNesting.hpp"
+#include "tests/support/Fifo.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tests/support/Thrown.hpp"
 
@@ -264,4 +266,32 @@ TEST(SessionImporterPins, MisshapenConfigurationsGetThePinsAndUnreadableOnesGive
         EXPECT_EQ(readText(box.config), text);
         EXPECT_FALSE(fs::exists(box.ledger));
     }
+}
+
+// Claude's files are anyone's to shape: nesting without end or a named pipe must neither crash nor stall a round.
+TEST(SessionImporter, DeepOrSpecialFilesAreUnreadableAndNeverWaitedOn)
+{
+    Sandbox box;
+    writeText(box.source / code / alice / "local_a.json", "");
+    writeText(box.destination / code / alice / "local_b.json", "");
+    Fifo::make(box.ledger);
+    EXPECT_TRUE(Fifo::readsWithoutWaiting(box.ledger, [&] { EXPECT_EQ(box.summary(), (Summary {1, 1})); }));
+
+    const fs::path sourceConfig = box.source / "claude_desktop_config.json";
+    writeText(sourceConfig, DeepNesting::json(100000));
+    EXPECT_TRUE(box.pinsToMerge().empty());
+    fs::remove(sourceConfig);
+    Fifo::make(sourceConfig);
+    EXPECT_TRUE(Fifo::readsWithoutWaiting(sourceConfig, [&] { EXPECT_TRUE(box.pinsToMerge().empty()); }));
+    fs::remove(sourceConfig);
+
+    writeText(sourceConfig, configWithPins({"local_b"}));
+    writeText(box.config, DeepNesting::json(100000));
+    const auto deep = thrown<FileError>([&] { box.mergePins(); });
+    EXPECT_EQ(deep.path(), box.config);
+    EXPECT_NE(deep.description().find("nested more than"), std::string::npos) << deep.description();
+    fs::remove(box.config);
+    Fifo::make(box.config);
+    EXPECT_TRUE(Fifo::readsWithoutWaiting(
+        box.config, [&] { EXPECT_EQ(thrown<FileError>([&] { box.mergePins(); }).path(), box.config); }));
 }

@@ -5,6 +5,7 @@
 #include <QLocalSocket>
 
 #include <future>
+#include <sys/stat.h>
 
 using namespace korvel;
 using namespace korvel::test;
@@ -76,11 +77,16 @@ TEST_F(SingleInstanceTest, LaterStartsHandTheirLinksOrAShowRequestToTheFirstAndE
 {
     const auto primary = start();
     ASSERT_EQ(firstLine(*primary), "primary");
-    const Lines urls = {"claude://claude.ai/new?q=a b", "claude://login/callback?code=\"x\"&y=1"};
+    const Lines urls = {"claude://claude.ai/new?q=a b", "claude://login/callback?code=\"x\"&y=1", "CLAUDE://x"};
     EXPECT_TRUE(handOver(urls));
     EXPECT_EQ(primary->waitForLine("urls "), "urls " + json(urls).dump());
+    // Only claude: links are handed on: anything else could reach Claude as a switch or open another address.
+    EXPECT_TRUE(handOver({"--renderer-cmd-prefix=/tmp/x", "file:///etc/shadow", "claude://kept", "javascript:x"}));
+    EXPECT_EQ(primary->waitForLine("urls "), "urls [\"claude://kept\"]");
+    EXPECT_TRUE(handOver({"--gpu-launcher=x"}));
     EXPECT_TRUE(handOver({}));
     EXPECT_EQ(primary->waitForLine("show"), "show");
+    EXPECT_EQ(primary->lines().end()[-2], "urls [\"claude://kept\"]") << "nothing for a hand-over without links";
     EXPECT_FALSE(primary->hasExited());
 }
 
@@ -121,6 +127,44 @@ TEST_F(SingleInstanceTest, WithoutAnyInstanceAHandOverFailsInsteadOfWaitingForev
     EXPECT_EQ(SingleInstance::defaultSocketPath(),
         sandbox.runtimeDir() / ("korvel-" + std::to_string(::geteuid()) + ".socket"));
     EXPECT_THROW(SingleInstance(socket).send({{"type", "show"}}, 500ms), std::runtime_error);
+}
+
+// Without a runtime folder the socket lives in a folder of its own in the folder everyone shares, where anyone
+// could have made that folder first: only a real folder of ours that no one else may enter will do.
+TEST_F(SingleInstanceTest, WithoutARuntimeFolderTheSocketFolderInTmpMustBePrivate)
+{
+    sandbox.set("XDG_RUNTIME_DIR", std::nullopt);
+    const std::filesystem::path tmp = sandbox.root() / "tmp";
+    std::filesystem::create_directories(tmp);
+    const std::filesystem::path folder = tmp / ("korvel-" + std::to_string(::geteuid()));
+    const mode_t umask = ::umask(0);
+    const auto made = SingleInstance::defaultSocketPath(tmp);
+    ::umask(umask);
+    EXPECT_EQ(made, folder / "korvel.socket");
+    EXPECT_EQ(std::filesystem::status(folder).permissions(), std::filesystem::perms::owner_all);
+    EXPECT_EQ(SingleInstance::defaultSocketPath(tmp), made) << "an existing private folder is fine";
+
+    const auto refused = [&](const std::string& what) {
+        SCOPED_TRACE(what);
+        try {
+            SingleInstance::defaultSocketPath(tmp);
+            ADD_FAILURE() << "accepted";
+        } catch (const std::runtime_error& error) {
+            EXPECT_NE(std::string(error.what()).find(folder.string()), std::string::npos) << error.what();
+        }
+    };
+    for (const auto mode : {0750, 0701, 0707}) {
+        ::chmod(folder.c_str(), static_cast<mode_t>(mode));
+        refused("mode " + std::to_string(mode));
+    }
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directory(tmp / "elsewhere", tmp);
+    std::filesystem::permissions(tmp / "elsewhere", std::filesystem::perms::owner_all);
+    std::filesystem::create_directory_symlink(tmp / "elsewhere", folder);
+    refused("a link to a private folder");
+    std::filesystem::remove(folder);
+    writeText(folder, "");
+    refused("a file");
 }
 
 TEST_F(SingleInstanceTest, RequestsAreAnsweredInOrderCommandsWhenTheirWorkIsDoneAndGarbageEndsOnlyItsConnection)

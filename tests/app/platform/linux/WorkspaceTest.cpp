@@ -106,7 +106,8 @@ TEST_F(LinuxWorkspaceTest, ProgramsAndScriptsFromBundlesAreOneApplicationPerBund
 TEST_F(LinuxWorkspaceTest, AProcessThatExecsIntoABundleIsFound)
 {
     // The same process first runs the shell, then becomes the bundle's program, or the same shell running the
-    // bundle's script (same executable, new command line): the scan must notice either exec.
+    // bundle's script (same executable, new command line), or a compiled wrapper becomes the bundle's program
+    // (a new executable for a process the scan had settled as no app): the scan must notice every exec.
     const auto go = sandbox.root() / "go";
     const std::string wait = "while [ ! -e '" + go.string() + "' ]; do sleep 0.05; done; exec ";
     BackgroundProcess later("/bin/sh",
@@ -114,13 +115,18 @@ TEST_F(LinuxWorkspaceTest, AProcessThatExecsIntoABundleIsFound)
              "sh", "-c", wait + "'" + bundleExecutable(bundle("later", sleepProgram())).string() + "' 1000"}});
     BackgroundProcess scripted(
         "/bin/sh", {.arguments = {"sh", "-c", wait + "sh '" + bundleExecutable(bundle("scripted")).string() + "'"}});
-    spin(300ms); // several scans see the shells
-    EXPECT_FALSE(saw("launched later") || saw("launched scripted"));
+    BackgroundProcess wrapped(KORVEL_EXEC_WHEN_PRESENT,
+        {.arguments = {
+             "ExecWhenPresent", go.string(), bundleExecutable(bundle("wrapped", sleepProgram())).string(), "1000"}});
+    spin(300ms); // several scans see the shells and the wrapper
+    EXPECT_FALSE(saw("launched later") || saw("launched scripted") || saw("launched wrapped"));
     writeText(go, "");
     ASSERT_TRUE(waitFor("launched later"));
     EXPECT_EQ(running("later")->mainProcess().pid, later.pid());
     ASSERT_TRUE(waitFor("launched scripted"));
     EXPECT_EQ(running("scripted")->mainProcess().pid, scripted.pid());
+    ASSERT_TRUE(waitFor("launched wrapped"));
+    EXPECT_EQ(running("wrapped")->mainProcess().pid, wrapped.pid());
 }
 
 TEST_F(LinuxWorkspaceTest, OpenApplicationStartsTheBundleDetachedOnceAndReportsWhatIsWrong)
