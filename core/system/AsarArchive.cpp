@@ -1,10 +1,13 @@
 #include "core/system/AsarArchive.hpp"
 
-#include <nlohmann/json.hpp>
+#include "core/support/AtomicFile.hpp"
+#include "core/support/JsonText.hpp"
 
-#include <array>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdint>
-#include <fstream>
 
 namespace korvel::AsarArchive {
 namespace {
@@ -13,28 +16,37 @@ namespace fs = std::filesystem;
 
 // The index of a large app runs to a few megabytes; anything far beyond is not an archive.
 constexpr std::uint32_t indexLimit = 64u << 20;
-// Deeper than any real folder tree, and shallow enough to keep the parser's recursion small.
-constexpr int depthLimit = 64;
 
-std::uint32_t littleEndian(const std::array<unsigned char, 16>& bytes, size_t offset)
+std::optional<nlohmann::json> parse(const std::string& text)
 {
-    return static_cast<std::uint32_t>(bytes[offset]) | static_cast<std::uint32_t>(bytes[offset + 1]) << 8 |
-        static_cast<std::uint32_t>(bytes[offset + 2]) << 16 | static_cast<std::uint32_t>(bytes[offset + 3]) << 24;
-}
-
-std::optional<nlohmann::json> parseShallow(const std::string& text)
-{
-    bool tooDeep = false;
-    const nlohmann::json::parser_callback_t limit = [&tooDeep](
-                                                        int depth, nlohmann::json::parse_event_t, nlohmann::json&) {
-        if (depth > depthLimit)
-            tooDeep = true;
-        return !tooDeep;
-    };
-    nlohmann::json value = nlohmann::json::parse(text, limit, false);
-    if (tooDeep || value.is_discarded())
+    nlohmann::json value = JsonText::parse(text);
+    if (value.is_discarded() || !value.is_object())
         return std::nullopt;
     return value;
+}
+
+// Exactly `length` bytes at `offset` of the open file, or nothing.
+std::optional<std::string> readAt(int fd, std::uint64_t offset, std::uint64_t length)
+{
+    std::string bytes(length, '\0');
+    size_t done = 0;
+    while (done < length) {
+        const ssize_t n = ::pread(fd, bytes.data() + done, length - done, static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return std::nullopt;
+        done += static_cast<size_t>(n);
+    }
+    return bytes;
+}
+
+std::uint32_t littleEndian(std::string_view bytes, size_t offset)
+{
+    const auto byte = [&bytes, offset](size_t index) {
+        return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[offset + index]));
+    };
+    return byte(0) | byte(1) << 8 | byte(2) << 16 | byte(3) << 24;
 }
 
 struct Index
@@ -45,20 +57,18 @@ struct Index
 
 // Header: a pickle holding the index pickle's size, then the index pickle: its payload size, the JSON text's
 // length and the text. File data begins right after the index pickle.
-std::optional<Index> readIndex(std::ifstream& in)
+std::optional<Index> readIndex(int fd)
 {
-    std::array<unsigned char, 16> header {};
-    if (!in.read(reinterpret_cast<char*>(header.data()), header.size()))
+    const auto header = readAt(fd, 0, 16);
+    if (!header)
         return std::nullopt;
-    const std::uint32_t indexPickleSize = littleEndian(header, 4);
-    const std::uint32_t textLength = littleEndian(header, 12);
-    if (littleEndian(header, 0) != 4 || textLength > indexLimit || textLength + 8u > indexPickleSize)
+    const std::uint32_t indexPickleSize = littleEndian(*header, 4);
+    const std::uint32_t textLength = littleEndian(*header, 12);
+    if (littleEndian(*header, 0) != 4 || textLength > indexLimit || textLength + 8u > indexPickleSize)
         return std::nullopt;
-    std::string text(textLength, '\0');
-    if (!in.read(text.data(), textLength))
-        return std::nullopt;
-    auto index = parseShallow(text);
-    if (!index || !index->is_object())
+    const auto text = readAt(fd, 16, textLength);
+    auto index = text ? parse(*text) : std::nullopt;
+    if (!index)
         return std::nullopt;
     return Index {std::move(*index), 8u + static_cast<std::uint64_t>(indexPickleSize)};
 }
@@ -81,17 +91,35 @@ const nlohmann::json* entry(const nlohmann::json& root, const std::string& membe
     return node;
 }
 
+// The open file's descriptor, closed when it goes.
+struct OpenFile
+{
+    int fd = -1;
+    explicit OpenFile(const fs::path& path)
+    {
+        try {
+            fd = AtomicFile::openForReading(path);
+        } catch (const std::exception&) {
+            // fd stays -1: not there, not readable or no regular file
+        }
+    }
+    ~OpenFile()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    OpenFile(const OpenFile&) = delete;
+    OpenFile& operator=(const OpenFile&) = delete;
+};
+
 std::optional<std::string> readFile(const fs::path& file, std::size_t limit)
 {
-    std::ifstream in(file, std::ios::binary);
-    std::error_code error;
-    const auto size = fs::file_size(file, error);
-    if (!in || error || size > limit)
+    const OpenFile in(file);
+    struct stat info
+    { };
+    if (in.fd < 0 || ::fstat(in.fd, &info) != 0 || static_cast<std::uint64_t>(info.st_size) > limit)
         return std::nullopt;
-    std::string bytes(size, '\0');
-    if (!in.read(bytes.data(), static_cast<std::streamsize>(size)))
-        return std::nullopt;
-    return bytes;
+    return readAt(in.fd, 0, static_cast<std::uint64_t>(info.st_size));
 }
 
 } // namespace
@@ -99,8 +127,8 @@ std::optional<std::string> readFile(const fs::path& file, std::size_t limit)
 std::optional<std::string> read(const fs::path& archive, const std::string& member, std::size_t limit)
 {
     try {
-        std::ifstream in(archive, std::ios::binary);
-        const auto index = in ? readIndex(in) : std::nullopt;
+        const OpenFile in(archive);
+        const auto index = in.fd >= 0 ? readIndex(in.fd) : std::nullopt;
         const nlohmann::json* found = index ? entry(index->files, member) : nullptr;
         if (!found)
             return std::nullopt;
@@ -114,11 +142,7 @@ std::optional<std::string> read(const fs::path& archive, const std::string& memb
         const std::uint64_t start = std::stoull(offset->get<std::string>());
         if (length > limit)
             return std::nullopt;
-        std::string bytes(length, '\0');
-        in.seekg(static_cast<std::streamoff>(index->dataStart + start));
-        if (!in.read(bytes.data(), static_cast<std::streamsize>(length)))
-            return std::nullopt;
-        return bytes;
+        return readAt(in.fd, index->dataStart + start, length);
     } catch (const std::exception&) {
         return std::nullopt; // a malformed offset or a failing stream
     }
@@ -127,8 +151,8 @@ std::optional<std::string> read(const fs::path& archive, const std::string& memb
 std::optional<std::string> packageVersion(const fs::path& archive)
 {
     const auto text = read(archive, "package.json");
-    const auto package = text ? parseShallow(*text) : std::nullopt;
-    if (!package || !package->is_object())
+    const auto package = text ? parse(*text) : std::nullopt;
+    if (!package)
         return std::nullopt;
     const auto version = package->find("version");
     if (version == package->end() || !version->is_string() || version->get<std::string>().empty())
