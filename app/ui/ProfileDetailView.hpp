@@ -19,6 +19,7 @@ namespace korvel {
 
 class BusyIndicator;
 class ColorPalette;
+class ElidedLabel;
 
 class ProfileBadge;
 class StatusDot;
@@ -45,11 +46,11 @@ public:
 
     // The parts, for tests and screenshots.
     ProfileBadge* badge() const { return m_badge; }
-    QLabel* appName() const { return m_appName; }
+    ElidedLabel* appName() const { return m_appName; }
     StatusDot* statusDot() const { return m_dot; }
     QLabel* statusText() const { return m_statusText; }
     BusyIndicator* spinner() const { return m_spinner; }
-    QLabel* busyText() const { return m_busyText; }
+    ElidedLabel* busyText() const { return m_busyText; }
     QPushButton* quitButton() const { return m_quit; }
     QPushButton* openButton() const { return m_open; }
     QLineEdit* nameField() const { return m_nameField; }
@@ -59,7 +60,7 @@ public:
     QLabel* pendingTitleLabel() const { return m_pendingTitle; }
     QLabel* pendingText() const { return m_pendingText; }
     QPushButton* restartButton() const { return m_restart; }
-    QLabel* statusSummary() const { return m_summary; }
+    ElidedLabel* statusSummary() const { return m_summary; }
     QPushButton* locationButton() const { return m_location; }
     QPushButton* showDataButton() const { return m_showData; }
     QPushButton* rebuildButton() const { return m_rebuild; }
@@ -92,11 +93,11 @@ private:
     Profile m_shown; // the stored profile at the last render
 
     ProfileBadge* m_badge = nullptr;
-    QLabel* m_appName = nullptr;
+    ElidedLabel* m_appName = nullptr;
     StatusDot* m_dot = nullptr;
     QLabel* m_statusText = nullptr;
     BusyIndicator* m_spinner = nullptr;
-    QLabel* m_busyText = nullptr;
+    ElidedLabel* m_busyText = nullptr;
     QPushButton* m_quit = nullptr;
     QPushButton* m_open = nullptr;
     QLineEdit* m_nameField = nullptr;
@@ -106,7 +107,7 @@ private:
     QLabel* m_pendingTitle = nullptr;
     QLabel* m_pendingText = nullptr;
     QPushButton* m_restart = nullptr;
-    QLabel* m_summary = nullptr;
+    ElidedLabel* m_summary = nullptr;
     QPushButton* m_location = nullptr;
     QPushButton* m_showData = nullptr;
     QPushButton* m_rebuild = nullptr;

@@ -9,6 +9,7 @@
 #include "app/ui/Symbol.hpp"
 #include "app/ui/TextStyle.hpp"
 #include "app/ui/UiTask.hpp"
+#include "core/building/Wording.hpp"
 #include "core/model/ClaudeDesktop.hpp"
 #include "core/support/UnicodeText.hpp"
 #include "core/transfer/DataImporter.hpp"
@@ -72,9 +73,8 @@ WelcomeView::WelcomeView(AppModel& model, Platform platform, QWidget* parent)
     layout->addWidget(makeSteps());
 
     m_installRow = symbolRow(Symbol::Name::ExclamationTriangleFill,
-        QString::fromStdString("Install Claude Desktop in /Applications first (" +
-            std::string(ClaudeDesktop::downloadPage) + "), then reopen this app."),
-        TextStyle::Font::Body, TextStyle::orange(), this);
+        QString::fromStdString(Wording::text(Wording::Text::InstallClaudeFirst)), TextStyle::Font::Body,
+        TextStyle::orange(), this);
     m_installNotice = m_installRow->findChild<QLabel*>("text");
     layout->addWidget(m_installRow);
     layout->addWidget(makeChoices());
@@ -110,8 +110,8 @@ QWidget* WelcomeView::makeHeader()
     symbol->setPixmap(
         Symbol::pixmap(Symbol::Name::PersonTwoCircleFill, TextStyle::orange(), 44 * 1.2, devicePixelRatioF()));
     layout->addWidget(symbol);
-    layout->addLayout(
-        TextStyle::heading("Welcome to Korvel", "Use several Claude accounts on this Mac at the same time.", header),
+    layout->addLayout(TextStyle::heading("Welcome to Korvel",
+                          QString::fromStdString(Wording::text(Wording::Text::WelcomeSubtitle)), header),
         1);
     return header;
 }
@@ -122,8 +122,7 @@ QWidget* WelcomeView::makeSteps()
     auto* layout = new QVBoxLayout(steps);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(8);
-    layout->addWidget(
-        new Step(1, "Each profile is its own Claude app, with its own Dock icon, login and chat history.", steps));
+    layout->addWidget(new Step(1, QString::fromStdString(Wording::text(Wording::Text::OwnAppStep)), steps));
     layout->addWidget(new Step(2, "Sign in to a different account in each profile.", steps));
     layout->addWidget(new Step(3, "Keep them all open and switch with Alt-Tab. Nothing gets mixed up.", steps));
     return steps;
@@ -186,12 +185,8 @@ QWidget* WelcomeView::makeTips()
     layout->setSpacing(6);
     const QColor secondary = TextStyle::secondary(palette());
     layout->addWidget(symbolRow(Symbol::Name::PersonBadgeKey,
-        "Sign in with Google or email. Google opens Apple’s secure sign-in window and returns to the profile that "
-        "asked for it.",
-        TextStyle::Font::Callout, secondary, tips));
-    layout->addWidget(symbolRow(Symbol::Name::Key,
-        "The first time a profile opens, macOS may ask to let it use “Claude Safe Storage” in your keychain. Choose "
-        "Always Allow so it stays signed in.",
+        QString::fromStdString(Wording::text(Wording::Text::SignInTip)), TextStyle::Font::Callout, secondary, tips));
+    layout->addWidget(symbolRow(Symbol::Name::Key, QString::fromStdString(Wording::text(Wording::Text::SafeStorageTip)),
         TextStyle::Font::Callout, secondary, tips));
     return tips;
 }

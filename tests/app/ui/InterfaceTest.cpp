@@ -5,6 +5,7 @@
 #include "app/ui/BadgePixmap.hpp"
 #include "app/ui/ColorPalette.hpp"
 #include "app/ui/ContentView.hpp"
+#include "app/ui/ElidedLabel.hpp"
 #include "app/ui/EmptyStateView.hpp"
 #include "app/ui/KorvelApp.hpp"
 #include "app/ui/MenuBarItem.hpp"
@@ -27,6 +28,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QProcess>
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
@@ -272,7 +274,7 @@ TEST_F(ManagementWindowTest, WithoutProfilesTheWindowInvitesToCreateOne)
     EXPECT_EQ(view.size(), QSize(860, 560));
     EXPECT_EQ(view.emptyState()->title(), "No profiles yet");
     EXPECT_EQ(view.emptyState()->text(),
-        "Each profile is its own Claude app with its own login,\nDock icon and chat history.");
+        "Each profile is its own Claude app with its own login,\ntask bar icon and chat history.");
     EXPECT_THAT(texts(QList<QAction*> {view.openAllButton()}), ElementsAre("Open All (off)"));
     EXPECT_EQ(view.openAllButton()->toolTip(), "Open every profile");
     EXPECT_EQ(view.newProfileButton()->toolTip(), "Create a profile for another Claude account");
@@ -304,11 +306,13 @@ TEST_F(ManagementWindowTest, SidebarSubtitlesFollowTheFirstRuleThatApplies)
 
     // Claude Desktop gone: a built app stays ready; only a profile without an app has nothing to build from.
     removeClaude();
+    const ScopedEnvironment claude("KORVEL_CLAUDE_APP", paths.sourceApp.string());
     model->refreshStatuses();
     settle();
     EXPECT_THAT(subtitles(), ElementsAre("Not running", "Claude not installed", "Running", "Active"));
     EXPECT_TRUE(sidebar.showsMissingClaudeWarning());
-    EXPECT_EQ(sidebar.missingClaudeWarning()->text(), "Claude Desktop isn’t installed in /Applications.");
+    EXPECT_EQ(sidebar.missingClaudeWarning()->text().toStdString(),
+        "Claude Desktop isn’t installed. Korvel looked in " + paths.sourceApp.string() + ".");
     EXPECT_EQ(buttons(), "Open (off), Rebuild App (off), Delete Profile…");
     screenshot(*window, "window-claude-missing");
 }
@@ -323,14 +327,24 @@ TEST_F(ManagementWindowTest, BusyProfilesShowTheirMessageAndASpinnerAndLockTheir
     SidebarRow& row = *window->sidebar()->row(0);
     EXPECT_EQ(row.subtitleText(), "Creating app…");
     EXPECT_TRUE(row.showsSpinner() && !row.statusDot()->isVisible());
-    EXPECT_TRUE(detail().busyText()->isVisible() && detail().busyText()->text() == "Creating app…");
+    EXPECT_TRUE(detail().busyText()->isVisible() && detail().busyText()->fullText() == "Creating app…");
     EXPECT_EQ(buttons(), "Rebuild App (off), Delete Profile… (off)");
+    // Coloured text (the red delete button, orange warnings, secondary labels) greys out like any other when off.
+    const QPalette desktop = QApplication::palette();
+    for (const QWidget* widget : window->findChildren<QWidget*>()) {
+        for (const QPalette::ColorRole role : {QPalette::WindowText, QPalette::ButtonText, QPalette::Text})
+            EXPECT_EQ(widget->palette().color(QPalette::Disabled, role), desktop.color(QPalette::Disabled, role))
+                << widget->metaObject()->className() << " " << widget->accessibleName().toStdString();
+    }
+    EXPECT_NE(detail().deleteButton()->palette().color(QPalette::Active, QPalette::ButtonText),
+        desktop.color(QPalette::Active, QPalette::ButtonText))
+        << "red while it can be used";
     screenshot(*window, "window-busy");
     gate.reset();
     settle();
     EXPECT_FALSE(row.showsSpinner());
     EXPECT_EQ(buttons(), "Open, Rebuild App, Delete Profile…");
-    EXPECT_EQ(detail().statusSummary()->text(), "Ready · Claude 1.0.0");
+    EXPECT_EQ(detail().statusSummary()->fullText(), "Ready · Claude 1.0.0");
 }
 
 TEST_F(ManagementWindowTest, DetailAndRowMenusOfferWhatFitsTheAppsStateAndAct)
@@ -355,8 +369,8 @@ TEST_F(ManagementWindowTest, DetailAndRowMenusOfferWhatFitsTheAppsStateAndAct)
 
     // Return in the list and the row menu open the app; the app section and the menu reveal and run things.
     std::unique_ptr<QMenu> menu(window->sidebar()->makeContextMenu(work, nullptr));
-    EXPECT_THAT(
-        texts(menu->actions()), ElementsAre("Open", "----", "Show App in Finder", "Open Claude Code in Terminal"));
+    EXPECT_THAT(texts(menu->actions()),
+        ElementsAre("Open", "----", "Show App in File Manager", "Open Claude Code in Terminal"));
     QTest::keyClick(window->sidebar()->list(), Qt::Key_Return);
     menu->actions()[0]->trigger();
     settle();
@@ -389,7 +403,7 @@ TEST_F(ManagementWindowTest, DetailAndRowMenusOfferWhatFitsTheAppsStateAndAct)
     EXPECT_EQ(app->terminateRequests, 1);
     menu.reset(window->sidebar()->makeContextMenu(home, nullptr));
     EXPECT_THAT(texts(menu->actions()),
-        ElementsAre("Switch To", "Quit", "----", "Show App in Finder", "Open Claude Code in Terminal"));
+        ElementsAre("Switch To", "Quit", "----", "Show App in File Manager", "Open Claude Code in Terminal"));
     menu->actions()[1]->trigger();
     EXPECT_EQ(other->terminateRequests, 1);
 }
@@ -427,7 +441,7 @@ TEST_F(ManagementWindowTest, ColoursAreSavedAtOnceAndNamesOnReturnOrLeavingWithB
     EXPECT_THAT(names(), ElementsAre("Work", "Home")) << "nothing is saved while typing";
     QTest::keyClick(&field, Qt::Key_Return);
     EXPECT_THAT(names(), ElementsAre("Work", "Client A"));
-    EXPECT_EQ(detail().appName()->text(), "Claude Client A");
+    EXPECT_EQ(detail().appName()->fullText(), "Claude Client A");
     EXPECT_TRUE(fake.workspace.openedApplications.empty()) << "Return in the field does not open the app";
     field.setText("Acme");
     model->setSelection(work.id);
@@ -474,7 +488,7 @@ TEST_F(ManagementWindowTest, DeletingAsksFirstAndKeepsOrTrashesTheData)
     EXPECT_EQ(box.text(), "Delete “Work”?");
     EXPECT_EQ(box.informativeText(),
         "This removes Claude Work. Moving its data to the Trash signs this account out "
-        "and removes its local chat history from this Mac.");
+        "and removes its local chat history from this computer.");
     EXPECT_THAT(texts(box.buttons()),
         ::testing::UnorderedElementsAre(
             "Delete Profile and Move Data to Trash", "Delete Profile, Keep Data", ::testing::HasSubstr("Cancel")));
@@ -519,6 +533,74 @@ TEST_F(ManagementWindowTest, ErrorsShowInAnAlertThatClearsThemWhenDismissed)
     EXPECT_TRUE(waitUntil([this] { return window->errorAlert() == nullptr; }));
 }
 
+// Widgets of `window` that reach past its left or right edge (a scrolled form may run past the bottom).
+std::vector<std::string> widgetsPastTheEdges(QWidget& window)
+{
+    std::vector<std::string> past;
+    for (QWidget* widget : window.findChildren<QWidget*>()) {
+        if (!widget->isVisible() || widget->isWindow())
+            continue;
+        const QRect inWindow(widget->mapTo(&window, QPoint(0, 0)), widget->size());
+        if (inWindow.left() < 0 || inWindow.right() >= window.width())
+            past.push_back(widget->metaObject()->className() + (" " + widget->accessibleName().toStdString()));
+    }
+    return past;
+}
+
+TEST_F(ManagementWindowTest, LongNamesAreCutWithAnEllipsisAndPushNothingOutOfTheWindow)
+{
+    const std::string longName = "An account whose name goes on and on " + std::string(70, 'x') + " past any width";
+    const Profile medium = makeProfile("Twenty-seven letters long!!");
+    const Profile longest = makeProfile(longName);
+    openWith({medium, longest});
+    fake.workspace.bringToFront(launchApp(medium));
+    fake.workspace.bringToFront(launchApp(longest));
+    settle();
+    for (const Profile& profile : {medium, longest}) {
+        model->setSelection(profile.id);
+        settle();
+        EXPECT_EQ(window->size(), QSize(860, 560));
+        EXPECT_THAT(widgetsPastTheEdges(*window), ::testing::IsEmpty()) << profile.name;
+        EXPECT_TRUE(detail().openButton()->isVisible() && detail().openButton()->text() == "Switch To");
+        EXPECT_GE(detail().openButton()->width(), detail().openButton()->sizeHint().width());
+        EXPECT_TRUE(detail().colorPalette()->isVisible());
+    }
+    screenshot(*window, "window-long-name");
+    const ElidedLabel& title = *detail().appName();
+    EXPECT_TRUE(title.isElided() && title.text().endsWith("…"));
+    EXPECT_EQ(title.toolTip().toStdString(), "Claude " + longName);
+    SidebarRow& row = *window->sidebar()->row(1);
+    EXPECT_EQ(row.name().toStdString(), longName);
+    EXPECT_TRUE(row.findChildren<ElidedLabel*>().front()->text().endsWith("…")) << "cut with an ellipsis";
+    EXPECT_TRUE(detail().locationButton()->text().contains("…")) << "the location loses its middle";
+
+    window->showMaximized();
+    ASSERT_TRUE(waitUntil([this] { return window->isMaximized() && window->width() > 860; }));
+    settle();
+    EXPECT_THAT(widgetsPastTheEdges(*window), ::testing::IsEmpty());
+}
+
+// Drags with the desktop's own mouse (xdotool on the virtual desktop) from `from` to `to` in `list`'s viewport, the
+// way a hand would: press, a few moves past the drag distance, hold, release. Returns once the button is up.
+void dragWithMouse(QListWidget& list, QPoint from, QPoint to)
+{
+    const QPoint start = list.viewport()->mapToGlobal(from);
+    const QPoint end = list.viewport()->mapToGlobal(to);
+    const QPoint middle = (start + end) / 2;
+    QStringList steps {"mousemove", QString::number(start.x()), QString::number(start.y()), "sleep", "0.2", "mousedown",
+        "1", "sleep", "0.2"};
+    for (const QPoint& point : {start + QPoint(0, 4), start + QPoint(0, 12), middle, end, end + QPoint(1, 0)})
+        steps << "mousemove" << QString::number(point.x()) << QString::number(point.y()) << "sleep"
+              << "0.25";
+    steps << "mouseup"
+          << "1";
+    QProcess xdotool;
+    xdotool.start("xdotool", steps);
+    ASSERT_TRUE(xdotool.waitForStarted()) << "xdotool is missing (scripts/setup installs it)";
+    ASSERT_TRUE(waitUntil([&xdotool] { return xdotool.state() == QProcess::NotRunning; }, 20s));
+    EXPECT_EQ(xdotool.exitCode(), 0) << xdotool.readAllStandardError().toStdString();
+}
+
 TEST_F(ManagementWindowTest, SidebarRowsSelectAndReorderByDragging)
 {
     storeProfiles({makeProfile("First"), makeProfile("Second"), makeProfile("Third")});
@@ -531,18 +613,33 @@ TEST_F(ManagementWindowTest, SidebarRowsSelectAndReorderByDragging)
     QTest::mouseClick(list.viewport(), Qt::LeftButton, Qt::NoModifier, list.visualItemRect(list.item(0)).center());
     EXPECT_EQ(model->selection(), model->profiles()[0].id) << "a click selects the row's profile";
 
-    // Dropped on the lower half of the last row: the first profile goes to the end.
-    const QRect last = list.visualItemRect(list.item(2));
-    sidebar.dropRows(QPoint(last.center().x(), last.bottom() - 2));
-    ASSERT_TRUE(waitUntil([this] { return names()[0] != "First"; }));
+    // A real drag with the desktop's mouse, from the first row onto the lower half of the last: the first profile
+    // goes to the end, and while the mouse is held a line shows where it will land.
+    bool indicatorSeen = false;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (!indicatorSeen && sidebar.dropIndicator()->isVisible()) {
+            indicatorSeen = true;
+            screenshot(*window, "sidebar-drag");
+        }
+    });
+    watch.start(20);
+    dragWithMouse(list, list.visualItemRect(list.item(0)).center(),
+        list.visualItemRect(list.item(2)).bottomLeft() + QPoint(list.width() / 2, -3));
+    ASSERT_TRUE(waitUntil([this] { return names()[0] != "First"; }, 20s));
     EXPECT_THAT(names(), ElementsAre("Second", "Third", "First"));
+    EXPECT_TRUE(indicatorSeen) << "the drop indicator showed during the drag";
+    EXPECT_TRUE(waitUntil([&sidebar] { return !sidebar.dropIndicator()->isVisible(); }));
+    for (int index = 0; index < list.count(); ++index)
+        ASSERT_TRUE(sidebar.row(index)) << "every row keeps its widget after the drop";
     EXPECT_EQ(sidebar.row(2)->name(), "First");
     EXPECT_EQ(model->selection(), model->profiles()[2].id) << "the moved profile stays selected";
-    // Onto the upper half of the first row: before it.
-    list.setCurrentRow(1);
-    const QRect first = list.visualItemRect(list.item(0));
-    sidebar.dropRows(QPoint(first.center().x(), first.top() + 2));
+    // An unselected row dragged onto the upper half of the first row: that row goes first, not the selected one.
+    dragWithMouse(list, list.visualItemRect(list.item(1)).center(),
+        list.visualItemRect(list.item(0)).topLeft() + QPoint(list.width() / 2, 3));
+    ASSERT_TRUE(waitUntil([this] { return names()[0] != "Second"; }, 20s));
     EXPECT_THAT(names(), ElementsAre("Third", "Second", "First"));
+    EXPECT_EQ(sidebar.row(0)->name(), "Third");
 }
 
 // MARK: The new-profile sheet and the welcome
@@ -601,10 +698,12 @@ TEST_F(ManagementWindowTest, NewProfileSheetPreviewsCancelsAndCreatesWithTheSugg
 TEST_F(ManagementWindowTest, WelcomeWithoutClaudeDesktopPointsToTheDownloadAndOnlyNotNowClosesIt)
 {
     removeClaude();
+    const ScopedEnvironment claude("KORVEL_CLAUDE_APP", paths.sourceApp.string());
     WelcomeView& sheet = welcome();
     EXPECT_TRUE(sheet.installNotice()->isVisible());
-    EXPECT_EQ(sheet.installNotice()->text(),
-        "Install Claude Desktop in /Applications first (https://claude.ai/download), then reopen this app.");
+    EXPECT_EQ(sheet.installNotice()->text().toStdString(),
+        "Install Claude Desktop first (https://claude.ai/download), then reopen this app. Korvel looks in " +
+            paths.sourceApp.string() + ".");
     EXPECT_FALSE(sheet.choices()->isVisible() || sheet.primaryButton()->isEnabled());
     screenshot(sheet, "welcome-without-claude");
     QTest::keyClick(&sheet, Qt::Key_Escape);
