@@ -1,6 +1,7 @@
 #include "app/ui/ContentView.hpp"
 
 #include "app/model/AppModel.hpp"
+#include "app/ui/DialogWindow.hpp"
 #include "app/ui/EmptyStateView.hpp"
 #include "app/ui/NewProfileSheet.hpp"
 #include "app/ui/ProfileDetailView.hpp"
@@ -16,6 +17,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSplitter>
+#include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
 
@@ -128,7 +130,6 @@ void ContentView::renderSheets()
     if (m_model.showWelcome() && !m_welcome) {
         m_welcome = new WelcomeView(m_model, m_platform, this);
         m_welcome->setAttribute(Qt::WA_DeleteOnClose);
-        m_welcome->setWindowModality(Qt::WindowModal);
         m_welcome->open();
     } else if (!m_model.showWelcome() && m_welcome) {
         WelcomeView* welcome = m_welcome;
@@ -141,7 +142,7 @@ void ContentView::renderSheets()
     if (m_model.showNewProfile() && !m_newProfileSheet && !m_welcome) {
         m_newProfileSheet = new NewProfileSheet(m_model, this);
         m_newProfileSheet->setAttribute(Qt::WA_DeleteOnClose);
-        m_newProfileSheet->setWindowModality(Qt::WindowModal);
+        DialogWindow::prepare(*m_newProfileSheet);
         connect(m_newProfileSheet, &QDialog::finished, this, [this] {
             m_newProfileSheet = nullptr;
             if (m_model.showNewProfile())
@@ -177,17 +178,18 @@ void ContentView::renderAlert()
     }
     if (m_alert) {
         m_alert->setInformativeText(qText(*message));
+        DialogWindow::fitInformativeText(*m_alert);
         return;
     }
     if (!isVisible())
         return;
     auto* alert = new QMessageBox(topmostSheet());
     alert->setAttribute(Qt::WA_DeleteOnClose);
-    alert->setWindowModality(Qt::WindowModal);
+    DialogWindow::prepareAlert(*alert);
     alert->setIcon(QMessageBox::Warning);
-    alert->setWindowTitle("Something went wrong");
     alert->setText("Something went wrong");
     alert->setInformativeText(qText(*message));
+    DialogWindow::fitInformativeText(*alert);
     QPushButton* ok = alert->addButton("OK", QMessageBox::RejectRole);
     alert->setDefaultButton(ok);
     alert->setEscapeButton(ok);
@@ -212,6 +214,22 @@ void ContentView::hideEvent(QHideEvent* event)
     QMainWindow::hideEvent(event);
     if (m_detail)
         m_detail->commitName();
+}
+
+void ContentView::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    // A sheet stays in front of its window: one opened while the window was still being mapped, or the window
+    // brought forward from the tray, would otherwise sit behind it.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
+        QTimer::singleShot(0, this, [this] {
+            QWidget* front = m_alert ? m_alert.data() : topmostSheet();
+            if (front != this && isActiveWindow()) {
+                front->raise();
+                front->activateWindow();
+            }
+        });
+    }
 }
 
 void ContentView::keyPressEvent(QKeyEvent* event)

@@ -2,6 +2,7 @@
 
 #include "app/ui/BusyIndicator.hpp"
 #include "app/ui/ColorPalette.hpp"
+#include "app/ui/DialogWindow.hpp"
 #include "app/ui/ElidedLabel.hpp"
 #include "app/ui/FormSection.hpp"
 #include "app/ui/PathText.hpp"
@@ -452,12 +453,13 @@ void ProfileDetailView::confirmDelete()
         return;
     auto* box = new QMessageBox(this);
     box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowModality(Qt::WindowModal);
+    DialogWindow::prepare(*box);
     box->setIcon(QMessageBox::Warning);
     box->setWindowTitle("Delete Profile");
     box->setText(qText("Delete “" + profile->name + "”?"));
     box->setInformativeText(
         qText("This removes " + profile->appDisplayName() + ". " + Wording::text(Wording::Text::DeletedDataLeaves)));
+    DialogWindow::fitInformativeText(*box);
     QPushButton* trash = box->addButton("Delete Profile and Move Data to Trash", QMessageBox::DestructiveRole);
     QPushButton* keep = box->addButton("Delete Profile, Keep Data", QMessageBox::AcceptRole);
     box->addButton(QMessageBox::Cancel);

@@ -2,6 +2,7 @@
 
 #include "app/model/AppModel.hpp"
 #include "app/ui/BusyIndicator.hpp"
+#include "app/ui/DialogWindow.hpp"
 #include "app/ui/NameAndColor.hpp"
 #include "app/ui/OptionCard.hpp"
 #include "app/ui/SheetHeight.hpp"
@@ -64,7 +65,9 @@ WelcomeView::WelcomeView(AppModel& model, Platform platform, QWidget* parent)
     , m_platform(platform)
 {
     setWindowTitle("Welcome to Korvel");
-    setWindowFlag(Qt::WindowCloseButtonHint, false);
+    // Closing the window is "Not Now": a desktop may show a close button whatever a window asks, and Alt+F4 is how
+    // Linux users dismiss a dialog.
+    DialogWindow::prepare(*this);
     setFixedWidth(620);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(26, 26, 26, 26);
@@ -87,10 +90,7 @@ WelcomeView::WelcomeView(AppModel& model, Platform platform, QWidget* parent)
     m_notNow = new QPushButton("Not Now", this);
     m_notNow->setAutoDefault(false);
     m_notNow->setToolTip("Close this window. You can create profiles any time with Ctrl+N.");
-    connect(m_notNow, &QPushButton::clicked, this, [this] {
-        m_model.setDidCompleteWelcome(true);
-        dismiss();
-    });
+    connect(m_notNow, &QPushButton::clicked, this, &WelcomeView::notNow);
     buttons->addWidget(m_notNow);
     m_primary = new QPushButton("Create Profile", this);
     m_primary->setDefault(true);
@@ -232,6 +232,8 @@ void WelcomeView::render()
     m_primary->setAccessibleName(title);
     m_primary->setEnabled(primaryEnabled());
     SheetHeight::fit(*this);
+    if (isVisible())
+        DialogWindow::keepOnScreen(*this);
 }
 
 void WelcomeView::choose(Start start)
@@ -274,6 +276,12 @@ QCoro::Task<> WelcomeView::finishing(
     }
 }
 
+void WelcomeView::notNow()
+{
+    m_model.setDidCompleteWelcome(true);
+    dismiss();
+}
+
 void WelcomeView::dismiss()
 {
     m_model.setShowWelcome(false);
@@ -289,10 +297,13 @@ void WelcomeView::closeSheet()
 
 void WelcomeView::closeEvent(QCloseEvent* event)
 {
-    if (m_closing)
+    if (m_closing) {
         event->accept(); // not QDialog's: it would reject, which does nothing here
-    else
-        event->ignore();
+        return;
+    }
+    event->ignore(); // the model closes the sheet
+    if (!m_working)
+        notNow();
 }
 
 } // namespace korvel

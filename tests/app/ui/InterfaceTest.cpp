@@ -120,6 +120,41 @@ void screenshot(QWidget& widget, const std::string& name)
     EXPECT_TRUE(widget.grab().save(QString::fromStdString((folder / (name + ".png")).string())));
 }
 
+// A sheet or alert as a Linux dialog: modal to `owner`'s window, with a title bar that offers no minimise or maximise
+// (and a close button only when `closable`).
+void expectDialogOf(QWidget& owner, const QWidget& dialog, bool closable = true)
+{
+    const Qt::WindowFlags flags = dialog.windowFlags();
+    EXPECT_EQ(dialog.windowType(), Qt::Dialog);
+    EXPECT_EQ(dialog.windowModality(), Qt::WindowModal);
+    EXPECT_EQ(dialog.parentWidget() ? dialog.parentWidget()->window() : nullptr, owner.window());
+    EXPECT_TRUE(flags.testFlag(Qt::CustomizeWindowHint) && flags.testFlag(Qt::WindowTitleHint))
+        << "only the title bar parts asked for";
+    EXPECT_FALSE(flags.testFlag(Qt::WindowMinimizeButtonHint) || flags.testFlag(Qt::WindowMaximizeButtonHint));
+    EXPECT_EQ(flags.testFlag(Qt::WindowCloseButtonHint), closable);
+}
+
+// How many lines the alert's informative text takes.
+int informativeLines(const QMessageBox& box)
+{
+    const auto* label = box.findChild<QLabel*>("qt_msgbox_informativelabel");
+    if (!label)
+        return 0;
+    const QRect wrapped = label->fontMetrics().boundingRect(
+        QRect(0, 0, label->contentsRect().width(), 10000), Qt::TextWordWrap, label->text());
+    return wrapped.height() / label->fontMetrics().lineSpacing();
+}
+
+// Saves the whole virtual desktop as <build>/screenshots/<name>.png: windows with the window manager's frames.
+void desktopScreenshot(const std::string& name)
+{
+    QApplication::processEvents();
+    QThread::msleep(100); // the window manager draws its frames in its own time
+    QApplication::processEvents();
+    EXPECT_TRUE(QApplication::primaryScreen()->grabWindow(0).save(
+        QString::fromStdString((fs::path(KORVEL_BINARY_DIR) / "screenshots" / (name + ".png")).string())));
+}
+
 // Stand-ins for the signing and registration tools; signing waits until the gate is gone, so that a build is
 // certainly still running while the window is looked at (the pool cannot be blocked: Qt paints with it).
 struct BuildGate
@@ -494,6 +529,8 @@ TEST_F(ManagementWindowTest, DeletingAsksFirstAndKeepsOrTrashesTheData)
             "Delete Profile and Move Data to Trash", "Delete Profile, Keep Data", ::testing::HasSubstr("Cancel")));
     for (QAbstractButton* button : box.buttons())
         EXPECT_EQ(box.buttonRole(button) == QMessageBox::DestructiveRole, button->text().contains("Trash"));
+    expectDialogOf(*window, box);
+    EXPECT_LE(informativeLines(box), 3);
     screenshot(box, "delete-confirmation");
     box.button(QMessageBox::Cancel)->click();
     settle();
@@ -524,7 +561,11 @@ TEST_F(ManagementWindowTest, ErrorsShowInAnAlertThatClearsThemWhenDismissed)
     EXPECT_EQ(alert->text(), "Something went wrong");
     EXPECT_EQ(alert->informativeText(), "Couldn’t open Claude Work: the disk is full.");
     EXPECT_THAT(texts(alert->buttons()), ElementsAre("OK"));
+    expectDialogOf(*window, *alert);
+    EXPECT_EQ(alert->windowTitle(), "Korvel") << "the title bar does not repeat the alert's title";
+    EXPECT_EQ(informativeLines(*alert), 1) << "a short message stays on one line";
     screenshot(*alert, "error-alert");
+    desktopScreenshot("error-alert-desktop");
     model->setErrorMessage("A newer failure.");
     EXPECT_EQ(window->errorAlert(), alert) << "one alert, showing the latest message";
     EXPECT_EQ(alert->informativeText(), "A newer failure.");
@@ -677,6 +718,7 @@ TEST_F(ManagementWindowTest, NewProfileSheetPreviewsCancelsAndCreatesWithTheSugg
     EXPECT_EQ(sheet.explanation()->text(),
         "Creates “Claude Client” in ~/Applications/Claude Profiles and opens it. "
         "Sign in there with the account you want.");
+    expectDialogOf(*window, sheet);
     screenshot(sheet, "new-profile-sheet");
     QTest::keyClicks(sheet.nameField(), "  Team Alpha ");
     EXPECT_EQ(sheet.badge()->letter(), "T");
@@ -706,14 +748,15 @@ TEST_F(ManagementWindowTest, WelcomeWithoutClaudeDesktopPointsToTheDownloadAndOn
             paths.sourceApp.string() + ".");
     EXPECT_FALSE(sheet.choices()->isVisible() || sheet.primaryButton()->isEnabled());
     screenshot(sheet, "welcome-without-claude");
+    expectDialogOf(*window, sheet);
+    EXPECT_TRUE(QApplication::primaryScreen()->availableGeometry().contains(sheet.frameGeometry()));
     QTest::keyClick(&sheet, Qt::Key_Escape);
-    sheet.close();
     spin();
-    EXPECT_TRUE(sheet.isVisible()) << "only its own buttons close the welcome";
+    EXPECT_TRUE(sheet.isVisible()) << "Escape does not dismiss the welcome";
     EXPECT_TRUE(model->showWelcome());
 
-    sheet.notNowButton()->click();
-    EXPECT_TRUE(model->didCompleteWelcome());
+    sheet.close(); // the title bar's close button, or Alt+F4
+    EXPECT_TRUE(model->didCompleteWelcome()) << "closing the window is Not Now";
     EXPECT_TRUE(waitUntil([this] { return window->welcomeView() == nullptr; }));
     EXPECT_TRUE(model->profiles().empty());
 }
@@ -768,6 +811,8 @@ TEST_F(ManagementWindowTest, ImportWaitsUntilClaudeHasQuitThenCopiesTheData)
     fake.workspace.quit(claude);
     EXPECT_TRUE(sheet.primaryButton()->isEnabled() && !sheet.quitClaudeRow()->isVisible())
         << "enabled again as the running applications change";
+    EXPECT_TRUE(waitUntil([&sheet] { return sheet.isActiveWindow(); })) << "the sheet in front of its window";
+    desktopScreenshot("welcome-import-claude-quit");
 
     sheet.importFields()->nameField()->setText("   ");
     QTest::keyClick(&sheet, Qt::Key_Return);
