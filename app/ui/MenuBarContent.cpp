@@ -32,7 +32,10 @@ std::vector<MenuBarContent::Entry> MenuBarContent::entries(const AppModel& model
         list.push_back({Kind::Text, "Active: " + active->name, false, std::nullopt});
     if (model.profiles().empty())
         list.push_back({Kind::Text, "No profiles yet", false, std::nullopt});
+    int rows = 0;
     for (const Profile& profile : model.profiles()) {
+        if (rows++ == profileRowsPerMenu)
+            list.push_back({Kind::MoreProfiles, "More Profiles", true, std::nullopt});
         std::string text = profile.name;
         if (model.running().contains(profile.id))
             text += runningSuffix;
@@ -53,9 +56,12 @@ void MenuBarContent::fill(QMenu& menu, const std::vector<Entry>& entries, const 
     // Deleted later, not now: the menu may be rebuilt from inside one of its own actions.
     for (QAction* old : menu.actions()) {
         menu.removeAction(old);
+        if (auto* submenu = old->menu<QMenu*>(); submenu && submenu->parent() == &menu)
+            submenu->deleteLater();
         if (old->parent() == &menu)
             old->deleteLater();
     }
+    QMenu* rows = &menu; // where Profile rows go
     for (const Entry& entry : entries) {
         switch (entry.kind) {
         case Kind::Text:
@@ -63,7 +69,7 @@ void MenuBarContent::fill(QMenu& menu, const std::vector<Entry>& entries, const 
             break;
         case Kind::Profile: {
             const Profile profile = *entry.profile;
-            QAction* row = command(menu, entry, [open = actions.open, profile] {
+            QAction* row = command(*rows, entry, [open = actions.open, profile] {
                 if (open)
                     open(profile);
             });
@@ -71,7 +77,11 @@ void MenuBarContent::fill(QMenu& menu, const std::vector<Entry>& entries, const 
             row->setIconVisibleInMenu(true);
             break;
         }
+        case Kind::MoreProfiles:
+            rows = menu.addMenu(QString::fromStdString(entry.text));
+            break;
         case Kind::Separator:
+            rows = &menu;
             menu.addSeparator();
             break;
         case Kind::OpenAll:

@@ -8,6 +8,7 @@
 #include "app/ui/ElidedLabel.hpp"
 #include "app/ui/EmptyStateView.hpp"
 #include "app/ui/KorvelApp.hpp"
+#include "app/ui/MenuBarContent.hpp"
 #include "app/ui/MenuBarItem.hpp"
 #include "app/ui/NameAndColor.hpp"
 #include "app/ui/OptionCard.hpp"
@@ -968,6 +969,37 @@ TEST_F(TrayTest, MenuShowsTheActiveProfileAndOpensTheApps)
     settleApp();
     EXPECT_THAT(fake.workspace.openedApplications,
         ElementsAre(paths.appURL(personal), paths.appURL(work), paths.appURL(personal)));
+}
+
+TEST_F(TrayTest, ManyProfilesKeepTheMenuInOneColumnWithTheRestInASubmenu)
+{
+    std::vector<Profile> profiles;
+    for (int index = 1; index <= 30; ++index)
+        profiles.push_back(makeProfile("Profile " + std::to_string(index)));
+    storeProfiles(profiles);
+    KorvelApp& korvel = startApp();
+    settleApp();
+    QMenu& menu = korvel.menuBarItem()->menu();
+    menu.popup(QPoint(1000, 30));
+    ASSERT_TRUE(waitUntil([&menu] { return menu.isVisible(); }));
+    screenshot(menu, "tray-menu-many");
+    std::set<int> columns;
+    for (QAction* action : menu.actions())
+        columns.insert(menu.actionGeometry(action).left());
+    EXPECT_EQ(columns.size(), 1u) << "one column";
+    EXPECT_EQ(menu.actions().back()->text(), "Quit Korvel");
+    EXPECT_TRUE(QApplication::primaryScreen()->availableGeometry().contains(menu.geometry()));
+    const std::vector<std::string> shown = texts(menu.actions());
+    EXPECT_EQ(std::count_if(shown.begin(), shown.end(), [](const std::string& t) { return t.starts_with("Profile "); }),
+        MenuBarContent::profileRowsPerMenu);
+    QAction* more = actionNamed(menu, "More Profiles");
+    ASSERT_TRUE(more && more->menu());
+    EXPECT_EQ(more->menu()->actions().front()->text(), "Profile 15");
+    EXPECT_EQ(more->menu()->actions().back()->text(), "Profile 30");
+    more->menu()->actions().back()->trigger();
+    settleApp();
+    EXPECT_THAT(fake.workspace.openedApplications, ElementsAre(paths.appURL(profiles.back())));
+    menu.hide();
 }
 
 TEST_F(TrayTest, TheIconSitsInTheDesktopsTrayAndOpensTheMenu)
