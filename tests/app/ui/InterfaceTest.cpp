@@ -594,7 +594,7 @@ TEST_F(ManagementWindowTest, LongNamesAreCutWithAnEllipsisAndPushNothingOutOfThe
     const std::string longName = "An account whose name goes on and on " + std::string(70, 'x') + " past any width";
     const Profile medium = makeProfile("Twenty-seven letters long!!");
     const Profile longest = makeProfile(longName);
-    openWith({medium, longest});
+    openWith({medium, longest, makeProfile("日本語")});
     fake.workspace.bringToFront(launchApp(medium));
     fake.workspace.bringToFront(launchApp(longest));
     settle();
