@@ -298,8 +298,10 @@ FormSection* ProfileDetailView::makeClaudeCodeSection()
     });
     m_copyExport = new QPushButton("Copy Export Command", this);
     connect(m_copyExport, &QPushButton::clicked, this, [this] {
-        if (const auto profile = m_model.profile(m_id))
+        if (const auto profile = m_model.profile(m_id)) {
             m_model.copyClaudeCodeExport(*profile);
+            confirmCopied();
+        }
     });
     for (QPushButton* button : {m_terminal, m_copyExport}) {
         button->setAutoDefault(false);
@@ -381,6 +383,18 @@ void ProfileDetailView::render()
     m_rebuild->setEnabled(!running && !isBusy && claudeInstalled);
     m_delete->setEnabled(!isBusy);
     updateBadge();
+}
+
+void ProfileDetailView::confirmCopied()
+{
+    // "Copied" with a check mark for a moment, in the button's own width so that nothing beside it moves.
+    m_copyExport->setMinimumWidth(m_copyExport->width());
+    m_copyExport->setText("Copied");
+    m_copyExport->setIcon(Symbol::icon(Symbol::Name::Checkmark, TextStyle::green()));
+    QTimer::singleShot(copiedConfirmation, m_copyExport, [button = m_copyExport] {
+        button->setText("Copy Export Command");
+        button->setIcon({});
+    });
 }
 
 void ProfileDetailView::updateBadge()

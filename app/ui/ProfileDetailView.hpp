@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QScrollArea>
 
+#include <chrono>
 #include <string>
 
 class QLabel;
@@ -33,6 +34,9 @@ class ProfileDetailView : public QScrollArea
 
 public:
     ProfileDetailView(AppModel& model, Platform platform, const Uuid& id, QWidget* parent = nullptr);
+
+    // How long "Copy Export Command" says "Copied" after a click.
+    static constexpr std::chrono::milliseconds copiedConfirmation {1500};
 
     // "1 session and 3 pins ready", "2 pins ready".
     static std::string pendingTitle(const AppModel::PendingImport& pending);
@@ -82,6 +86,7 @@ private:
     FormSection* makeDeleteSection();
     void colorChosen(ProfileColor color);
     void updateBadge();
+    void confirmCopied();
     void confirmDelete();
     void quitApp();
     template<typename Operation>

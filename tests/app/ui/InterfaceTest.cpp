@@ -421,6 +421,9 @@ TEST_F(ManagementWindowTest, DetailAndRowMenusOfferWhatFitsTheAppsStateAndAct)
     EXPECT_EQ(fake.terminal.opened[0].parent_path(), paths.profileDir(work.id));
     detail().copyExportButton()->click();
     EXPECT_THAT(fake.pasteboard.text, ::testing::HasSubstr("CLAUDE_CONFIG_DIR="));
+    EXPECT_EQ(detail().copyExportButton()->text(), "Copied") << "the button says it copied";
+    screenshot(*detail().copyExportButton()->parentWidget(), "copy-export-copied");
+    EXPECT_TRUE(waitUntil([this] { return detail().copyExportButton()->text() == "Copy Export Command"; }, 5s));
 
     const auto app = launchApp(work);
     EXPECT_EQ(&detail(), shown) << "the same profile keeps its view";
