@@ -1,6 +1,7 @@
 #include "app/ui/ContentView.hpp"
 
 #include "app/model/AppModel.hpp"
+#include "app/ui/CommandIcon.hpp"
 #include "app/ui/DialogWindow.hpp"
 #include "app/ui/EmptyStateView.hpp"
 #include "app/ui/NewProfileSheet.hpp"
@@ -76,6 +77,10 @@ void ContentView::makeCommands()
     file->addSeparator();
     m_quitCommand = file->addAction("Quit Korvel", this, &ContentView::quitRequested);
     m_quitCommand->setShortcut(QKeySequence::Quit);
+    const QColor ink = palette().color(QPalette::WindowText);
+    m_newProfileCommand->setIcon(CommandIcon::icon(CommandIcon::Command::NewProfile, ink));
+    m_openAllCommand->setIcon(CommandIcon::icon(CommandIcon::Command::OpenAll, ink));
+    m_quitCommand->setIcon(CommandIcon::icon(CommandIcon::Command::Quit, ink));
 }
 
 void ContentView::makeToolbar()
@@ -85,11 +90,11 @@ void ContentView::makeToolbar()
     toolbar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     const QColor ink = palette().color(QPalette::ButtonText);
     AppModel& model = m_model;
-    m_openAllButton = toolbar->addAction(Symbol::icon(Symbol::Name::SquareStackUp, ink), "Open All", this,
+    m_openAllButton = toolbar->addAction(CommandIcon::icon(CommandIcon::Command::OpenAll, ink), "Open All", this,
         [&model] { UiTask::start(&model, [&model] { return model.openAll(); }); });
     m_openAllButton->setToolTip("Open every profile");
-    m_newProfileButton = toolbar->addAction(
-        Symbol::icon(Symbol::Name::Plus, ink), "New Profile", this, [this] { m_model.setShowNewProfile(true); });
+    m_newProfileButton = toolbar->addAction(CommandIcon::icon(CommandIcon::Command::NewProfile, ink), "New Profile",
+        this, [this] { m_model.setShowNewProfile(true); });
     m_newProfileButton->setToolTip("Create a profile for another Claude account");
 }
 

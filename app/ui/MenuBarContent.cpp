@@ -2,6 +2,7 @@
 
 #include "app/model/AppModel.hpp"
 #include "app/ui/BadgePixmap.hpp"
+#include "app/ui/CommandIcon.hpp"
 
 #include <QAction>
 #include <QKeySequence>
@@ -62,6 +63,7 @@ void MenuBarContent::fill(QMenu& menu, const std::vector<Entry>& entries, const 
             old->deleteLater();
     }
     QMenu* rows = &menu; // where Profile rows go
+    const QColor ink = menu.palette().color(QPalette::WindowText);
     for (const Entry& entry : entries) {
         switch (entry.kind) {
         case Kind::Text:
@@ -85,19 +87,24 @@ void MenuBarContent::fill(QMenu& menu, const std::vector<Entry>& entries, const 
             menu.addSeparator();
             break;
         case Kind::OpenAll:
-            command(menu, entry, actions.openAll);
+            command(menu, entry, actions.openAll)->setIcon(CommandIcon::icon(CommandIcon::Command::OpenAll, ink));
             break;
         case Kind::NewProfile:
-            command(menu, entry, actions.newProfile);
+            command(menu, entry, actions.newProfile)->setIcon(CommandIcon::icon(CommandIcon::Command::NewProfile, ink));
             break;
         case Kind::ManageProfiles:
-            command(menu, entry, actions.manageProfiles);
+            command(menu, entry, actions.manageProfiles)
+                ->setIcon(CommandIcon::icon(CommandIcon::Command::ManageProfiles, ink));
             break;
-        case Kind::Settings:
-            command(menu, entry, actions.settings)->setMenuRole(QAction::PreferencesRole);
+        case Kind::Settings: {
+            QAction* settings = command(menu, entry, actions.settings);
+            settings->setMenuRole(QAction::PreferencesRole);
+            settings->setIcon(CommandIcon::icon(CommandIcon::Command::Settings, ink));
             break;
+        }
         case Kind::Quit: {
             QAction* quit = command(menu, entry, actions.quit);
+            quit->setIcon(CommandIcon::icon(CommandIcon::Command::Quit, ink));
             quit->setShortcut(QKeySequence::Quit);
             quit->setMenuRole(QAction::QuitRole);
             break;

@@ -4,6 +4,7 @@
 
 #include "app/ui/BadgePixmap.hpp"
 #include "app/ui/ColorPalette.hpp"
+#include "app/ui/CommandIcon.hpp"
 #include "app/ui/ContentView.hpp"
 #include "app/ui/ElidedLabel.hpp"
 #include "app/ui/EmptyStateView.hpp"
@@ -113,12 +114,19 @@ void showAndWait(QWidget& window)
 }
 
 // Saves what `widget` shows as <build>/screenshots/<name>.png, for a person to look at.
-void screenshot(QWidget& widget, const std::string& name)
+// Runs at a scale factor of 2 (QT_SCALE_FACTOR) save theirs as <name>-scale2.png.
+fs::path screenshotPath(const std::string& name)
 {
     const fs::path folder = fs::path(KORVEL_BINARY_DIR) / "screenshots";
     fs::create_directories(folder);
+    const bool doubled = qApp->devicePixelRatio() > 1.5;
+    return folder / (name + (doubled ? "-scale2" : "") + ".png");
+}
+
+void screenshot(QWidget& widget, const std::string& name)
+{
     QApplication::processEvents();
-    EXPECT_TRUE(widget.grab().save(QString::fromStdString((folder / (name + ".png")).string())));
+    EXPECT_TRUE(widget.grab().save(QString::fromStdString(screenshotPath(name).string())));
 }
 
 // A sheet or alert as a Linux dialog: modal to `owner`'s window, with a title bar that offers no minimise or maximise
@@ -152,8 +160,8 @@ void desktopScreenshot(const std::string& name)
     QApplication::processEvents();
     QThread::msleep(100); // the window manager draws its frames in its own time
     QApplication::processEvents();
-    EXPECT_TRUE(QApplication::primaryScreen()->grabWindow(0).save(
-        QString::fromStdString((fs::path(KORVEL_BINARY_DIR) / "screenshots" / (name + ".png")).string())));
+    EXPECT_TRUE(
+        QApplication::primaryScreen()->grabWindow(0).save(QString::fromStdString(screenshotPath(name).string())));
 }
 
 // Stand-ins for the signing and registration tools; signing waits until the gate is gone, so that a build is
@@ -685,6 +693,108 @@ TEST_F(ManagementWindowTest, SidebarRowsSelectAndReorderByDragging)
     ASSERT_TRUE(waitUntil([this] { return names()[0] != "Second"; }, 20s));
     EXPECT_THAT(names(), ElementsAre("Third", "Second", "First"));
     EXPECT_EQ(sidebar.row(0)->name(), "Third");
+}
+
+// MARK: The desktop's look
+
+// A dark desktop palette, as a dark theme hands it to Qt.
+QPalette darkPalette()
+{
+    QPalette dark(QColor(45, 45, 48), QColor(37, 37, 40));
+    dark.setColor(QPalette::Base, QColor(30, 30, 32));
+    dark.setColor(QPalette::AlternateBase, QColor(45, 45, 48));
+    for (const QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        dark.setColor(role, QColor(230, 230, 230));
+    for (const QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        dark.setColor(QPalette::Disabled, role, QColor(120, 120, 120));
+    dark.setColor(QPalette::Highlight, QColor(38, 110, 200));
+    dark.setColor(QPalette::HighlightedText, Qt::white);
+    dark.setColor(QPalette::Link, QColor(110, 170, 255));
+    return dark;
+}
+
+// How far apart in lightness `label`'s text and the window behind it are, with the text's transparency.
+double textContrast(const QLabel& label, const QColor& background)
+{
+    const QColor text = label.palette().color(QPalette::Active, label.foregroundRole());
+    const double shown = background.lightnessF() + (text.lightnessF() - background.lightnessF()) * text.alphaF();
+    return std::abs(shown - background.lightnessF());
+}
+
+TEST_F(ManagementWindowTest, EveryScreenFollowsTheDesktopPaletteLightOrDark)
+{
+    const QPalette light = QApplication::palette();
+    storeProfiles({makeProfile("Work"), makeProfile("Personal", ProfileColor::Orange)});
+    start();
+    for (const auto& [look, palette] :
+        std::vector<std::pair<std::string, QPalette>> {{"light", light}, {"dark", darkPalette()}}) {
+        QApplication::setPalette(palette);
+        openWindow();
+        model->setSelection(model->profiles()[0].id);
+        settle();
+        const QColor background = palette.color(QPalette::Window);
+        for (const QLabel* label : window->findChildren<QLabel*>()) {
+            if (label->isVisible() && !label->text().isEmpty()) {
+                EXPECT_GT(textContrast(*label, background), 0.25) << look << ": " << label->text().toStdString();
+            }
+        }
+        EXPECT_EQ(window->sidebar()->list()->palette().color(QPalette::Base), palette.color(QPalette::Base));
+        const double scale = std::getenv("QT_SCALE_FACTOR") ? std::atof(std::getenv("QT_SCALE_FACTOR")) : 1.0;
+        EXPECT_EQ(window->grab().size(), window->size() * scale) << "drawn at the screen's own resolution";
+        screenshot(*window, look + "-window");
+        NewProfileSheet& sheet = newProfileSheet();
+        screenshot(sheet, look + "-new-profile-sheet");
+        model->setShowNewProfile(false);
+        ASSERT_TRUE(waitUntil([this] { return !window->newProfileSheet(); }));
+        model->setSelection(std::nullopt);
+        settle();
+        screenshot(*window, look + "-window-no-selection");
+        model->setShowWelcome(true);
+        ASSERT_TRUE(waitUntil([this] { return window->welcomeView() && window->welcomeView()->isVisible(); }));
+        screenshot(*window->welcomeView(), look + "-welcome");
+        model->setShowWelcome(false);
+        ASSERT_TRUE(waitUntil([this] { return !window->welcomeView(); }));
+        {
+            SettingsView settings(*model);
+            showAndWait(settings);
+            screenshot(settings, look + "-settings");
+        }
+        QMenu menu;
+        MenuBarContent::fill(menu, MenuBarContent::entries(*model), {}, qApp->devicePixelRatio());
+        menu.popup(QPoint(900, 40));
+        ASSERT_TRUE(waitUntil([&menu] { return menu.isVisible(); }));
+        screenshot(menu, look + "-tray-menu");
+        menu.hide();
+        window.reset();
+    }
+    QApplication::setPalette(light);
+}
+
+// Toolbar and menu icons are the icon theme's where it has them, ours where it does not.
+TEST(CommandIconTest, TheIconThemesIconsComeFirstWithOurDrawingsAsFallback)
+{
+    TempDir icons;
+    const fs::path theme = icons.path() / "korvel-test";
+    fs::create_directories(theme / "16x16" / "actions");
+    writeText(theme / "index.theme",
+        "[Icon Theme]\nName=korvel-test\nDirectories=16x16/actions\n\n[16x16/actions]\nSize=16\nType=Fixed\n");
+    QImage image(16, 16, QImage::Format_ARGB32);
+    image.fill(Qt::red);
+    ASSERT_TRUE(image.save(QString::fromStdString((theme / "16x16" / "actions" / "list-add.png").string())));
+    const QStringList searchPaths = QIcon::themeSearchPaths();
+    const QString themeName = QIcon::themeName();
+    QIcon::setThemeSearchPaths({QString::fromStdString(icons.path().string())});
+    QIcon::setThemeName("korvel-test");
+
+    const QIcon themed = CommandIcon::icon(CommandIcon::Command::NewProfile, Qt::black);
+    EXPECT_EQ(themed.name(), "list-add");
+    EXPECT_EQ(themed.pixmap(16).toImage().pixelColor(8, 8), QColor(Qt::red));
+    const QIcon ours = CommandIcon::icon(CommandIcon::Command::OpenAll, Qt::black);
+    EXPECT_TRUE(ours.name().isEmpty() && !ours.isNull()) << "our drawing where the theme has none";
+    EXPECT_TRUE(CommandIcon::icon(CommandIcon::Command::Quit, Qt::black).isNull()) << "no icon rather than a blank";
+
+    QIcon::setThemeSearchPaths(searchPaths);
+    QIcon::setThemeName(themeName);
 }
 
 // MARK: The new-profile sheet and the welcome
