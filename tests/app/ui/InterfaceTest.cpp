@@ -627,6 +627,13 @@ TEST_F(ManagementWindowTest, LongNamesAreCutWithAnEllipsisAndPushNothingOutOfThe
     EXPECT_TRUE(row.findChildren<ElidedLabel*>().front()->text().endsWith("…")) << "cut with an ellipsis";
     EXPECT_TRUE(detail().locationButton()->text().contains("…")) << "the location loses its middle";
 
+    detail().deleteButton()->click();
+    QMessageBox& confirmation = *detail().deleteConfirmation();
+    ASSERT_TRUE(waitUntil([&confirmation] { return confirmation.isVisible(); }));
+    EXPECT_TRUE(QApplication::primaryScreen()->availableGeometry().contains(confirmation.frameGeometry()));
+    screenshot(confirmation, "delete-confirmation-long-name");
+    confirmation.button(QMessageBox::Cancel)->click();
+
     window->showMaximized();
     ASSERT_TRUE(waitUntil([this] { return window->isMaximized() && window->width() > 860; }));
     settle();
