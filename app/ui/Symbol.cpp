@@ -128,11 +128,7 @@ QPainterPath shape(Symbol::Name name)
         QPainterPath front;
         front.addRoundedRect(QRectF(3.5, 8.5, 12, 12), 2, 2);
         QPainterPath back;
-        back.moveTo(8.5, 8.5);
-        back.lineTo(8.5, 3.5);
-        back.lineTo(20.5, 3.5);
-        back.lineTo(20.5, 15.5);
-        back.lineTo(15.5, 15.5);
+        back.addPolygon(QPolygonF({{8.5, 8.5}, {8.5, 3.5}, {20.5, 3.5}, {20.5, 15.5}, {15.5, 15.5}})); // left open
         return stroked(front, 1.6).united(stroked(back, 1.6));
     }
     case Name::Plus: {
