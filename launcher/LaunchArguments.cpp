@@ -2,18 +2,9 @@
 
 #include "core/model/ClaudeDesktop.hpp"
 
-#include <algorithm>
+#include <cstring>
 
 namespace korvel::launcher::LaunchArguments {
-
-bool isDropped(std::string_view argument)
-{
-    if (!argument.starts_with('-'))
-        return false;
-    const std::string_view name = argument.substr(argument.starts_with("--") ? 2 : 1);
-    return std::any_of(droppedSwitches.begin(), droppedSwitches.end(),
-        [name](std::string_view dropped) { return name.starts_with(dropped); });
-}
 
 std::vector<std::string> build(
     const std::string& executable, const std::string& dataDir, int argc, const char* const argv[])
@@ -22,8 +13,9 @@ std::vector<std::string> build(
     arguments.reserve(static_cast<size_t>(argc) + 2);
     arguments.push_back(executable);
     arguments.push_back(std::string(ClaudeDesktop::userDataDirSwitch) + dataDir);
+    const size_t switchLength = std::strlen(dataDirSwitch);
     for (int index = 1; index < argc; ++index) {
-        if (!isDropped(argv[index]))
+        if (std::strncmp(argv[index], dataDirSwitch, switchLength) != 0)
             arguments.emplace_back(argv[index]);
     }
     return arguments;

@@ -1,8 +1,6 @@
 #pragma once
 
-#include <array>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace korvel::launcher {
@@ -10,22 +8,12 @@ namespace korvel::launcher {
 // The command line Claude is started with.
 namespace LaunchArguments {
 
-// Switches of Chromium, Electron and Node that Claude never gets from the launcher, after one dash or two (Chromium
-// reads both) and whatever name continues them, bare or with a value: each changes what runs or with which rights.
-// Another data folder than the profile's; a program run in place of, or in front of, one of Claude's processes;
-// the sandbox turned off; code injected through a debugger, V8 or an extension; a log file that appends to any
-// file (a shell's start-up file, say); a process type that makes the main process act as a child.
-inline constexpr std::array<std::string_view, 20> droppedSwitches = {"user-data-dir", "renderer-cmd-prefix",
-    "utility-cmd-prefix", "gpu-launcher", "zygote-cmd-prefix", "ppapi-plugin-launcher", "browser-subprocess-path",
-    "no-sandbox", "no-zygote", "disable-setuid-sandbox", "disable-namespace-sandbox", "disable-seccomp-filter-sandbox",
-    "disable-gpu-sandbox", "single-process", "inspect", "remote-debugging", "js-flags", "load-extension", "log-file",
-    "type"};
+// Any of the launcher's own arguments that begin with this are dropped, the bare switch as well as the one
+// with a value, so that only the profile's folder reaches Claude.
+inline constexpr const char* dataDirSwitch = "--user-data-dir";
 
-// Whether `argument` is one of those switches.
-bool isDropped(std::string_view argument);
-
-// `executable`, "--user-data-dir=" + `dataDir`, then the launcher's arguments after argument zero except the
-// dropped switches (a separate value after a bare switch stays: Chromium takes values only after "=").
+// `executable`, "--user-data-dir=" + `dataDir`, then the launcher's arguments after argument zero except
+// those beginning with "--user-data-dir" (a separate value after a bare switch stays).
 std::vector<std::string> build(
     const std::string& executable, const std::string& dataDir, int argc, const char* const argv[]);
 

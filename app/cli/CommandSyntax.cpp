@@ -2,7 +2,6 @@
 
 #include "app/cli/TextTable.hpp"
 #include "app/cli/UsageError.hpp"
-#include "core/model/ClaudeDesktop.hpp"
 
 #include <algorithm>
 #include <cctype>
@@ -132,11 +131,6 @@ void checkValues(const CommandSyntax::Command& command, const Invocation& invoca
         throw misuse("Choose --export or --script, not both.", command);
     if (name == "route-links" && invocation.operands[0] != "on" && invocation.operands[0] != "off")
         throw misuse("Say “on” or “off”.", command);
-    if (name == "link") {
-        for (const std::string& link : invocation.operands)
-            if (!ClaudeDesktop::isLink(link))
-                throw misuse("“" + link + "” isn’t a claude:// link.", command);
-    }
 }
 
 std::string lowerAscii(std::string_view text)

@@ -13,15 +13,8 @@ size_t TextTable::width(const std::string& text)
     return count;
 }
 
-std::string TextTable::format(const std::vector<std::vector<std::string>>& cells)
+std::string TextTable::format(const std::vector<std::vector<std::string>>& rows)
 {
-    // Names are anyone's text: a terminal shows their control characters instead of obeying them.
-    std::vector<std::vector<std::string>> rows;
-    for (const auto& row : cells) {
-        rows.emplace_back();
-        for (const std::string& cell : row)
-            rows.back().push_back(UnicodeText::escapingControls(cell));
-    }
     std::vector<size_t> widths;
     for (const auto& row : rows) {
         widths.resize(std::max(widths.size(), row.size()), 0);

@@ -22,7 +22,7 @@ namespace {
 
 using namespace korvel;
 
-// Every argument that is not an option is a link the desktop asked Korvel to open; only claude: links count.
+// Every argument that is not an option is a link the desktop asked Korvel to open.
 std::vector<std::string> linksIn(const QStringList& arguments)
 {
     std::vector<std::string> links;
@@ -30,7 +30,7 @@ std::vector<std::string> linksIn(const QStringList& arguments)
         if (!arguments[i].startsWith('-'))
             links.push_back(arguments[i].toStdString());
     }
-    return SingleInstance::claudeLinks(links);
+    return links;
 }
 
 int fail(const std::exception& error)

@@ -15,19 +15,6 @@ inline constexpr std::string_view userDataDirSwitch = "--user-data-dir=";
 inline constexpr std::string_view urlScheme = "claude";
 inline constexpr std::string_view downloadPage = "https://claude.ai/download";
 
-// Whether `text` is a claude: link, the scheme in any letter case: the only arguments Korvel hands to Claude as
-// links. Anything else could reach Claude as a switch ("--gpu-launcher=…") or open another kind of address.
-inline bool isLink(std::string_view text)
-{
-    if (text.size() <= urlScheme.size() || text[urlScheme.size()] != ':')
-        return false;
-    for (size_t i = 0; i < urlScheme.size(); ++i) {
-        if ((text[i] | 0x20) != urlScheme[i]) // ASCII letters only: the scheme has no other characters
-            return false;
-    }
-    return true;
-}
-
 // Markers of real data in a data folder.
 inline constexpr std::string_view localState = "Local State";
 inline constexpr std::string_view configJson = "config.json";

@@ -5,7 +5,6 @@
 #include <unicode/unistr.h>
 #include <unicode/utf8.h>
 
-#include <cstdio>
 #include <memory>
 
 namespace korvel::UnicodeText {
@@ -47,26 +46,6 @@ std::string replacingInvalidUtf8(std::string_view bytes)
         text += c == U'\uFFFD' && sequence != replacement ? replacement : sequence;
     }
     return text;
-}
-
-std::string escapingControls(std::string_view text)
-{
-    const std::string valid = replacingInvalidUtf8(text);
-    std::string shown;
-    shown.reserve(valid.size());
-    for (size_t offset = 0; offset < valid.size();) {
-        const size_t start = offset;
-        const char32_t c = decodeAt(valid, offset);
-        const bool c0 = c < 0x20 || c == 0x7F, c1 = c >= 0x80 && c <= 0x9F;
-        if (!c0 && !c1) {
-            shown.append(valid, start, offset - start);
-            continue;
-        }
-        char escape[8];
-        std::snprintf(escape, sizeof escape, c0 ? "\\x%02X" : "\\u%04X", static_cast<unsigned>(c));
-        shown += escape;
-    }
-    return shown;
 }
 
 std::string firstLetterOrNumberCluster(std::string_view text)

@@ -35,10 +35,6 @@ char32_t decodeAt(std::string_view text, size_t& offset);
 // `bytes` as valid UTF-8: every ill-formed sequence (as decodeAt delimits it) becomes U+FFFD.
 std::string replacingInvalidUtf8(std::string_view bytes);
 
-// Text for a terminal: valid UTF-8 (as replacingInvalidUtf8) whose control characters are shown, not obeyed:
-// C0 and DEL as \x1B, C1 as \u009B. An escape sequence in a name then cannot move the cursor or set a title.
-std::string escapingControls(std::string_view text);
-
 } // namespace UnicodeText
 
 template<typename Predicate>

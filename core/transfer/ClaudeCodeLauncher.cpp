@@ -15,14 +15,12 @@ namespace {
 // would end a comment or an echo early or move the terminal's cursor to another line.
 constexpr std::string_view lineBreaks[] = {"\n", "\v", "\f", "\r", "\u0085", "\u2028", "\u2029"};
 
-// The name on one line, its other control characters shown escaped: an escape or a BEL would otherwise end the
-// title sequence early and reach the terminal as a command of its own.
 std::string oneLine(std::string_view text)
 {
     std::string result(text);
     for (const std::string_view lineBreak : lineBreaks)
         result = UnicodeText::replaceAll(std::move(result), lineBreak, " ");
-    return UnicodeText::escapingControls(result);
+    return result;
 }
 
 // Inside double quotes the shell still expands $, ` and \; echo may also read backslash escapes.

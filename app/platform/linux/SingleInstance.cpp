@@ -1,12 +1,9 @@
 #include "app/platform/linux/SingleInstance.hpp"
 
 #include "app/platform/linux/InstanceMessage.hpp"
-#include "core/model/ClaudeDesktop.hpp"
-#include "core/support/UnicodeText.hpp"
 #include "core/support/XdgFolders.hpp"
 
 #include <QDeadlineTimer>
-#include <QDebug>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QPointer>
@@ -214,8 +211,7 @@ nlohmann::json SingleInstance::answer(const nlohmann::json& request)
 {
     const std::string type = request["type"].get<std::string>();
     if (type == "urls") {
-        if (const auto links = claudeLinks(strings(request.value("urls", nlohmann::json::array()))); !links.empty())
-            emit urlsReceived(links);
+        emit urlsReceived(strings(request.value("urls", nlohmann::json::array())));
         return {{"type", "ack"}};
     }
     if (type == "show") {
@@ -225,19 +221,6 @@ nlohmann::json SingleInstance::answer(const nlohmann::json& request)
     if (type == "command")
         return error("This Korvel doesn’t take commands.");
     return error("Korvel doesn’t know the request “" + type + "”.");
-}
-
-std::vector<std::string> SingleInstance::claudeLinks(const std::vector<std::string>& candidates)
-{
-    std::vector<std::string> links;
-    for (const std::string& candidate : candidates) {
-        if (ClaudeDesktop::isLink(candidate))
-            links.push_back(candidate);
-        else
-            qWarning("Korvel: ignored “%s”: only claude:// links are handed on.",
-                UnicodeText::escapingControls(candidate).c_str());
-    }
-    return links;
 }
 
 void SingleInstance::startCommand(QLocalSocket* socket, const nlohmann::json& request)

@@ -31,8 +31,7 @@ namespace korvel {
 // Protocol: each message is a 4-byte big-endian length followed by that many bytes of UTF-8 JSON holding one
 // object with a "type" (InstanceMessage). A connection carries any number of requests; each gets one reply,
 // in order.
-//     {"type": "urls", "urls": ["claude://…", …]}   → {"type": "ack"}; urlsReceived was emitted with the claude:
-//                                                      links among them (claudeLinks), unless there were none
+//     {"type": "urls", "urls": ["claude://…", …]}   → {"type": "ack"}; urlsReceived was emitted
 //     {"type": "show"}                               → {"type": "ack"}; showRequested was emitted
 //     {"type": "command", "argv": ["…", …],         → {"type": "progress", "line": "…"} any number of times, only
 //      "progress": true}                               when asked for, while the command runs; then
@@ -103,9 +102,6 @@ public:
         std::chrono::milliseconds connectTimeout = std::chrono::seconds(10)) const;
 
     void setCommandHandler(CommandHandler handler) { m_commandHandler = std::move(handler); }
-
-    // The claude: links among `candidates`, in order; every other one is left out with a warning in the log.
-    static std::vector<std::string> claudeLinks(const std::vector<std::string>& candidates);
 
 signals:
     void urlsReceived(const std::vector<std::string>& urls);
