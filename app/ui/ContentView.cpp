@@ -1,6 +1,8 @@
 #include "app/ui/ContentView.hpp"
 
 #include "app/model/AppModel.hpp"
+#include "app/ui/CommandIcon.hpp"
+#include "app/ui/DialogWindow.hpp"
 #include "app/ui/EmptyStateView.hpp"
 #include "app/ui/NewProfileSheet.hpp"
 #include "app/ui/ProfileDetailView.hpp"
@@ -16,6 +18,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSplitter>
+#include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
 
@@ -74,6 +77,10 @@ void ContentView::makeCommands()
     file->addSeparator();
     m_quitCommand = file->addAction("Quit Korvel", this, &ContentView::quitRequested);
     m_quitCommand->setShortcut(QKeySequence::Quit);
+    const QColor ink = palette().color(QPalette::WindowText);
+    m_newProfileCommand->setIcon(CommandIcon::icon(CommandIcon::Command::NewProfile, ink));
+    m_openAllCommand->setIcon(CommandIcon::icon(CommandIcon::Command::OpenAll, ink));
+    m_quitCommand->setIcon(CommandIcon::icon(CommandIcon::Command::Quit, ink));
 }
 
 void ContentView::makeToolbar()
@@ -83,11 +90,11 @@ void ContentView::makeToolbar()
     toolbar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     const QColor ink = palette().color(QPalette::ButtonText);
     AppModel& model = m_model;
-    m_openAllButton = toolbar->addAction(Symbol::icon(Symbol::Name::SquareStackUp, ink), "Open All", this,
+    m_openAllButton = toolbar->addAction(CommandIcon::icon(CommandIcon::Command::OpenAll, ink), "Open All", this,
         [&model] { UiTask::start(&model, [&model] { return model.openAll(); }); });
     m_openAllButton->setToolTip("Open every profile");
-    m_newProfileButton = toolbar->addAction(
-        Symbol::icon(Symbol::Name::Plus, ink), "New Profile", this, [this] { m_model.setShowNewProfile(true); });
+    m_newProfileButton = toolbar->addAction(CommandIcon::icon(CommandIcon::Command::NewProfile, ink), "New Profile",
+        this, [this] { m_model.setShowNewProfile(true); });
     m_newProfileButton->setToolTip("Create a profile for another Claude account");
 }
 
@@ -128,7 +135,6 @@ void ContentView::renderSheets()
     if (m_model.showWelcome() && !m_welcome) {
         m_welcome = new WelcomeView(m_model, m_platform, this);
         m_welcome->setAttribute(Qt::WA_DeleteOnClose);
-        m_welcome->setWindowModality(Qt::WindowModal);
         m_welcome->open();
     } else if (!m_model.showWelcome() && m_welcome) {
         WelcomeView* welcome = m_welcome;
@@ -141,7 +147,7 @@ void ContentView::renderSheets()
     if (m_model.showNewProfile() && !m_newProfileSheet && !m_welcome) {
         m_newProfileSheet = new NewProfileSheet(m_model, this);
         m_newProfileSheet->setAttribute(Qt::WA_DeleteOnClose);
-        m_newProfileSheet->setWindowModality(Qt::WindowModal);
+        DialogWindow::prepare(*m_newProfileSheet);
         connect(m_newProfileSheet, &QDialog::finished, this, [this] {
             m_newProfileSheet = nullptr;
             if (m_model.showNewProfile())
@@ -177,17 +183,18 @@ void ContentView::renderAlert()
     }
     if (m_alert) {
         m_alert->setInformativeText(qText(*message));
+        DialogWindow::fitInformativeText(*m_alert);
         return;
     }
     if (!isVisible())
         return;
     auto* alert = new QMessageBox(topmostSheet());
     alert->setAttribute(Qt::WA_DeleteOnClose);
-    alert->setWindowModality(Qt::WindowModal);
+    DialogWindow::prepareAlert(*alert);
     alert->setIcon(QMessageBox::Warning);
-    alert->setWindowTitle("Something went wrong");
     alert->setText("Something went wrong");
     alert->setInformativeText(qText(*message));
+    DialogWindow::fitInformativeText(*alert);
     QPushButton* ok = alert->addButton("OK", QMessageBox::RejectRole);
     alert->setDefaultButton(ok);
     alert->setEscapeButton(ok);
@@ -212,6 +219,22 @@ void ContentView::hideEvent(QHideEvent* event)
     QMainWindow::hideEvent(event);
     if (m_detail)
         m_detail->commitName();
+}
+
+void ContentView::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    // A sheet stays in front of its window: one opened while the window was still being mapped, or the window
+    // brought forward from the tray, would otherwise sit behind it.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
+        QTimer::singleShot(0, this, [this] {
+            QWidget* front = m_alert ? m_alert.data() : topmostSheet();
+            if (front != this && isActiveWindow()) {
+                front->raise();
+                front->activateWindow();
+            }
+        });
+    }
 }
 
 void ContentView::keyPressEvent(QKeyEvent* event)

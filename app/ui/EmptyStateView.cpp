@@ -3,6 +3,7 @@
 #include "app/model/AppModel.hpp"
 #include "app/ui/Symbol.hpp"
 #include "app/ui/TextStyle.hpp"
+#include "core/building/Wording.hpp"
 
 #include <QLabel>
 #include <QPushButton>
@@ -14,7 +15,7 @@ EmptyStateView::EmptyStateView(AppModel& model, QWidget* parent)
     : QWidget(parent)
     , m_model(model)
     , m_title(new QLabel(this))
-    , m_text(new QLabel("Each profile is its own Claude app with its own login,\nDock icon and chat history.", this))
+    , m_text(new QLabel(QString::fromStdString(Wording::text(Wording::Text::OwnAppEmptyState)), this))
     , m_create(new QPushButton("Create a Profile", this))
 {
     auto* layout = new QVBoxLayout(this);

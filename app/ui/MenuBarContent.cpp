@@ -2,6 +2,7 @@
 
 #include "app/model/AppModel.hpp"
 #include "app/ui/BadgePixmap.hpp"
+#include "app/ui/CommandIcon.hpp"
 
 #include <QAction>
 #include <QKeySequence>
@@ -32,7 +33,10 @@ std::vector<MenuBarContent::Entry> MenuBarContent::entries(const AppModel& model
         list.push_back({Kind::Text, "Active: " + active->name, false, std::nullopt});
     if (model.profiles().empty())
         list.push_back({Kind::Text, "No profiles yet", false, std::nullopt});
+    int rows = 0;
     for (const Profile& profile : model.profiles()) {
+        if (rows++ == profileRowsPerMenu)
+            list.push_back({Kind::MoreProfiles, "More Profiles", true, std::nullopt});
         std::string text = profile.name;
         if (model.running().contains(profile.id))
             text += runningSuffix;
@@ -53,9 +57,13 @@ void MenuBarContent::fill(QMenu& menu, const std::vector<Entry>& entries, const 
     // Deleted later, not now: the menu may be rebuilt from inside one of its own actions.
     for (QAction* old : menu.actions()) {
         menu.removeAction(old);
+        if (auto* submenu = old->menu<QMenu*>(); submenu && submenu->parent() == &menu)
+            submenu->deleteLater();
         if (old->parent() == &menu)
             old->deleteLater();
     }
+    QMenu* rows = &menu; // where Profile rows go
+    const QColor ink = menu.palette().color(QPalette::WindowText);
     for (const Entry& entry : entries) {
         switch (entry.kind) {
         case Kind::Text:
@@ -63,7 +71,7 @@ void MenuBarContent::fill(QMenu& menu, const std::vector<Entry>& entries, const 
             break;
         case Kind::Profile: {
             const Profile profile = *entry.profile;
-            QAction* row = command(menu, entry, [open = actions.open, profile] {
+            QAction* row = command(*rows, entry, [open = actions.open, profile] {
                 if (open)
                     open(profile);
             });
@@ -71,23 +79,32 @@ void MenuBarContent::fill(QMenu& menu, const std::vector<Entry>& entries, const 
             row->setIconVisibleInMenu(true);
             break;
         }
+        case Kind::MoreProfiles:
+            rows = menu.addMenu(QString::fromStdString(entry.text));
+            break;
         case Kind::Separator:
+            rows = &menu;
             menu.addSeparator();
             break;
         case Kind::OpenAll:
-            command(menu, entry, actions.openAll);
+            command(menu, entry, actions.openAll)->setIcon(CommandIcon::icon(CommandIcon::Command::OpenAll, ink));
             break;
         case Kind::NewProfile:
-            command(menu, entry, actions.newProfile);
+            command(menu, entry, actions.newProfile)->setIcon(CommandIcon::icon(CommandIcon::Command::NewProfile, ink));
             break;
         case Kind::ManageProfiles:
-            command(menu, entry, actions.manageProfiles);
+            command(menu, entry, actions.manageProfiles)
+                ->setIcon(CommandIcon::icon(CommandIcon::Command::ManageProfiles, ink));
             break;
-        case Kind::Settings:
-            command(menu, entry, actions.settings)->setMenuRole(QAction::PreferencesRole);
+        case Kind::Settings: {
+            QAction* settings = command(menu, entry, actions.settings);
+            settings->setMenuRole(QAction::PreferencesRole);
+            settings->setIcon(CommandIcon::icon(CommandIcon::Command::Settings, ink));
             break;
+        }
         case Kind::Quit: {
             QAction* quit = command(menu, entry, actions.quit);
+            quit->setIcon(CommandIcon::icon(CommandIcon::Command::Quit, ink));
             quit->setShortcut(QKeySequence::Quit);
             quit->setMenuRole(QAction::QuitRole);
             break;

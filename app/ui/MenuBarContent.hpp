@@ -19,7 +19,8 @@ namespace MenuBarContent {
 
 struct Entry
 {
-    enum class Kind { Text, Profile, Separator, OpenAll, NewProfile, ManageProfiles, Settings, Quit };
+    // MoreProfiles opens a submenu that holds the Profile rows after it, up to the next separator.
+    enum class Kind { Text, Profile, MoreProfiles, Separator, OpenAll, NewProfile, ManageProfiles, Settings, Quit };
     Kind kind;
     std::string text;
     bool enabled = true;
@@ -40,6 +41,9 @@ struct Actions
 };
 
 inline constexpr double rowBadgeSize = 14;
+// Profile rows in the menu itself; with more profiles, the rest go into "More Profiles". A menu taller than the
+// screen would otherwise be split into columns, with "Quit Korvel" at the top of the last one.
+inline constexpr int profileRowsPerMenu = 14;
 inline constexpr std::string_view runningSuffix = " — Running";
 
 // The entries for the model's state, top to bottom.

@@ -2,6 +2,8 @@
 
 #include "app/ui/BusyIndicator.hpp"
 #include "app/ui/ColorPalette.hpp"
+#include "app/ui/DialogWindow.hpp"
+#include "app/ui/ElidedLabel.hpp"
 #include "app/ui/FormSection.hpp"
 #include "app/ui/PathText.hpp"
 #include "app/ui/ProfileBadge.hpp"
@@ -9,6 +11,7 @@
 #include "app/ui/Symbol.hpp"
 #include "app/ui/TextStyle.hpp"
 #include "app/ui/UiTask.hpp"
+#include "core/building/Wording.hpp"
 #include "core/support/UnicodeText.hpp"
 
 #include <QHBoxLayout>
@@ -170,7 +173,7 @@ QWidget* ProfileDetailView::makeHeader()
 
     auto* texts = new QVBoxLayout;
     texts->setSpacing(4);
-    m_appName = plainLabel({}, this);
+    m_appName = new ElidedLabel(this);
     TextStyle::apply(m_appName, TextStyle::Font::Title2);
     texts->addWidget(m_appName);
     auto* statusRow = new QHBoxLayout;
@@ -186,7 +189,7 @@ QWidget* ProfileDetailView::makeHeader()
 
     m_spinner = new BusyIndicator(14, this);
     row->addWidget(m_spinner);
-    m_busyText = plainLabel({}, this);
+    m_busyText = new ElidedLabel(this);
     TextStyle::apply(m_busyText, TextStyle::Font::Body, true);
     row->addWidget(m_busyText);
     m_quit = new QPushButton("Quit", this);
@@ -252,8 +255,9 @@ FormSection* ProfileDetailView::makePendingSection()
 FormSection* ProfileDetailView::makeAppSection()
 {
     auto* section = new FormSection("App", this);
-    m_summary = plainLabel({}, this);
+    m_summary = new ElidedLabel(this);
     m_summary->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    m_summary->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     TextStyle::apply(m_summary, TextStyle::Font::Body, true);
     section->addRow("Status", m_summary);
     auto* location = new PathLinkButton(this);
@@ -294,8 +298,10 @@ FormSection* ProfileDetailView::makeClaudeCodeSection()
     });
     m_copyExport = new QPushButton("Copy Export Command", this);
     connect(m_copyExport, &QPushButton::clicked, this, [this] {
-        if (const auto profile = m_model.profile(m_id))
+        if (const auto profile = m_model.profile(m_id)) {
             m_model.copyClaudeCodeExport(*profile);
+            confirmCopied();
+        }
     });
     for (QPushButton* button : {m_terminal, m_copyExport}) {
         button->setAutoDefault(false);
@@ -339,7 +345,7 @@ void ProfileDetailView::render()
     const bool claudeInstalled = m_model.builder().sourceVersion().has_value();
     const CloneStatus status = m_model.status(profile);
 
-    m_appName->setText(qText(profile.appDisplayName()));
+    m_appName->setFullText(qText(profile.appDisplayName()));
     m_dot->setRunning(running);
     m_statusText->setText(!running              ? "Not running"
             : m_model.activeProfileID() == m_id ? "Running · Active"
@@ -348,7 +354,7 @@ void ProfileDetailView::render()
     m_spinner->setVisible(isBusy);
     m_busyText->setVisible(isBusy);
     if (isBusy)
-        m_busyText->setText(qText(busy->second));
+        m_busyText->setFullText(qText(busy->second));
     m_quit->setVisible(!isBusy && running);
     m_open->setVisible(!isBusy);
     if (running) {
@@ -372,11 +378,23 @@ void ProfileDetailView::render()
             qText("Brought over from your main Claude app. Restart " + profile.appDisplayName() + " to see them."));
     }
 
-    m_summary->setText(qText(status.summary()));
+    m_summary->setFullText(qText(status.summary()));
     static_cast<PathLinkButton*>(m_location)->setPath(PathText::abbreviatingWithTilde(m_model.paths().appURL(profile)));
     m_rebuild->setEnabled(!running && !isBusy && claudeInstalled);
     m_delete->setEnabled(!isBusy);
     updateBadge();
+}
+
+void ProfileDetailView::confirmCopied()
+{
+    // "Copied" with a check mark for a moment, in the button's own width so that nothing beside it moves.
+    m_copyExport->setMinimumWidth(m_copyExport->width());
+    m_copyExport->setText("Copied");
+    m_copyExport->setIcon(Symbol::icon(Symbol::Name::Checkmark, TextStyle::green()));
+    QTimer::singleShot(copiedConfirmation, m_copyExport, [button = m_copyExport] {
+        button->setText("Copy Export Command");
+        button->setIcon({});
+    });
 }
 
 void ProfileDetailView::updateBadge()
@@ -449,12 +467,13 @@ void ProfileDetailView::confirmDelete()
         return;
     auto* box = new QMessageBox(this);
     box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowModality(Qt::WindowModal);
+    DialogWindow::prepare(*box);
     box->setIcon(QMessageBox::Warning);
     box->setWindowTitle("Delete Profile");
     box->setText(qText("Delete “" + profile->name + "”?"));
-    box->setInformativeText(qText("This removes " + profile->appDisplayName() +
-        ". Moving its data to the Trash signs this account out and removes its local chat history from this Mac."));
+    box->setInformativeText(
+        qText("This removes " + profile->appDisplayName() + ". " + Wording::text(Wording::Text::DeletedDataLeaves)));
+    DialogWindow::fitInformativeText(*box);
     QPushButton* trash = box->addButton("Delete Profile and Move Data to Trash", QMessageBox::DestructiveRole);
     QPushButton* keep = box->addButton("Delete Profile, Keep Data", QMessageBox::AcceptRole);
     box->addButton(QMessageBox::Cancel);

@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QScrollArea>
 
+#include <chrono>
 #include <string>
 
 class QLabel;
@@ -19,6 +20,7 @@ namespace korvel {
 
 class BusyIndicator;
 class ColorPalette;
+class ElidedLabel;
 
 class ProfileBadge;
 class StatusDot;
@@ -33,6 +35,9 @@ class ProfileDetailView : public QScrollArea
 public:
     ProfileDetailView(AppModel& model, Platform platform, const Uuid& id, QWidget* parent = nullptr);
 
+    // How long "Copy Export Command" says "Copied" after a click.
+    static constexpr std::chrono::milliseconds copiedConfirmation {1500};
+
     // "1 session and 3 pins ready", "2 pins ready".
     static std::string pendingTitle(const AppModel::PendingImport& pending);
 
@@ -45,11 +50,11 @@ public:
 
     // The parts, for tests and screenshots.
     ProfileBadge* badge() const { return m_badge; }
-    QLabel* appName() const { return m_appName; }
+    ElidedLabel* appName() const { return m_appName; }
     StatusDot* statusDot() const { return m_dot; }
     QLabel* statusText() const { return m_statusText; }
     BusyIndicator* spinner() const { return m_spinner; }
-    QLabel* busyText() const { return m_busyText; }
+    ElidedLabel* busyText() const { return m_busyText; }
     QPushButton* quitButton() const { return m_quit; }
     QPushButton* openButton() const { return m_open; }
     QLineEdit* nameField() const { return m_nameField; }
@@ -59,7 +64,7 @@ public:
     QLabel* pendingTitleLabel() const { return m_pendingTitle; }
     QLabel* pendingText() const { return m_pendingText; }
     QPushButton* restartButton() const { return m_restart; }
-    QLabel* statusSummary() const { return m_summary; }
+    ElidedLabel* statusSummary() const { return m_summary; }
     QPushButton* locationButton() const { return m_location; }
     QPushButton* showDataButton() const { return m_showData; }
     QPushButton* rebuildButton() const { return m_rebuild; }
@@ -81,6 +86,7 @@ private:
     FormSection* makeDeleteSection();
     void colorChosen(ProfileColor color);
     void updateBadge();
+    void confirmCopied();
     void confirmDelete();
     void quitApp();
     template<typename Operation>
@@ -92,11 +98,11 @@ private:
     Profile m_shown; // the stored profile at the last render
 
     ProfileBadge* m_badge = nullptr;
-    QLabel* m_appName = nullptr;
+    ElidedLabel* m_appName = nullptr;
     StatusDot* m_dot = nullptr;
     QLabel* m_statusText = nullptr;
     BusyIndicator* m_spinner = nullptr;
-    QLabel* m_busyText = nullptr;
+    ElidedLabel* m_busyText = nullptr;
     QPushButton* m_quit = nullptr;
     QPushButton* m_open = nullptr;
     QLineEdit* m_nameField = nullptr;
@@ -106,7 +112,7 @@ private:
     QLabel* m_pendingTitle = nullptr;
     QLabel* m_pendingText = nullptr;
     QPushButton* m_restart = nullptr;
-    QLabel* m_summary = nullptr;
+    ElidedLabel* m_summary = nullptr;
     QPushButton* m_location = nullptr;
     QPushButton* m_showData = nullptr;
     QPushButton* m_rebuild = nullptr;

@@ -6,6 +6,7 @@
 #include "app/ui/Symbol.hpp"
 #include "app/ui/TextStyle.hpp"
 #include "app/ui/UiTask.hpp"
+#include "core/building/Wording.hpp"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -48,8 +49,7 @@ SettingsView::SettingsView(AppModel& model, QWidget* parent)
     auto* general = new FormSection({}, this);
     general->addRow(m_launchAtLogin);
     general->addRow(m_autoUpdate);
-    general->setFooter("When Claude Desktop updates, each profile app is recreated from the new version the next time "
-                       "it isn’t running. You may be asked to allow keychain access again.");
+    general->setFooter(QString::fromStdString(Wording::text(Wording::Text::AutoUpdateFooter)));
     layout->addWidget(general);
 
     auto* links = new FormSection({}, this);

@@ -5,12 +5,16 @@
 #include "app/ui/Symbol.hpp"
 #include "app/ui/TextStyle.hpp"
 #include "app/ui/UiTask.hpp"
+#include "core/building/Wording.hpp"
 
+#include <QDrag>
 #include <QDropEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
+#include <QMimeData>
+#include <QMouseEvent>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -20,34 +24,123 @@ namespace korvel {
 namespace {
 
 constexpr int idRole = Qt::UserRole;
+constexpr const char* rowMimeType = "application/x-korvel-profile-id";
 
-// A list whose drops of its own rows only report where they landed; the model moves the profiles and the
-// sidebar re-renders.
+// A list whose rows are dragged by our own code: Qt's drag of an item view removes the dragged rows itself after a
+// move, under the row widgets the sidebar still renders. A drop only reports which profile landed in which gap; the
+// model moves it and the sidebar re-renders. While a drag hovers, a line shows the gap.
 class ProfileList : public QListWidget
 {
 public:
-    std::function<void(QPoint)> dropped;
+    std::function<void(const QString& id, size_t gap)> dropped;
 
     explicit ProfileList(QWidget* parent)
         : QListWidget(parent)
-    { }
+        , m_indicator(new QWidget(viewport()))
+    {
+        m_indicator->setAutoFillBackground(true);
+        m_indicator->setBackgroundRole(QPalette::Highlight);
+        m_indicator->hide();
+        setDragEnabled(true);
+        setAcceptDrops(true);
+        setDropIndicatorShown(false); // ours is drawn above the row widgets
+    }
+
+    QWidget* indicator() const { return m_indicator; }
 
 protected:
+    void mousePressEvent(QMouseEvent* event) override
+    {
+        m_pressed = event->position().toPoint();
+        QListWidget::mousePressEvent(event);
+    }
+
+    void startDrag(Qt::DropActions) override
+    {
+        // The row under the press, whatever the selection says by now.
+        QListWidgetItem* dragged = itemAt(m_pressed);
+        if (!dragged)
+            return;
+        auto* mime = new QMimeData;
+        mime->setData(rowMimeType, dragged->data(idRole).toString().toUtf8());
+        auto* drag = new QDrag(this);
+        drag->setMimeData(mime);
+        if (QWidget* rowWidget = itemWidget(dragged)) {
+            drag->setPixmap(rowWidget->grab());
+            drag->setHotSpot(m_pressed - visualItemRect(dragged).topLeft());
+        }
+        drag->exec(Qt::MoveAction);
+        m_indicator->hide();
+    }
+
+    void dragEnterEvent(QDragEnterEvent* event) override
+    {
+        if (!accepts(event))
+            return event->ignore();
+        event->acceptProposedAction();
+        showGap(gapAt(event->position().toPoint()));
+    }
+
+    void dragMoveEvent(QDragMoveEvent* event) override
+    {
+        QListWidget::dragMoveEvent(event); // scrolls near the edges
+        if (!accepts(event))
+            return event->ignore();
+        event->setDropAction(Qt::MoveAction);
+        event->accept();
+        showGap(gapAt(event->position().toPoint()));
+    }
+
+    void dragLeaveEvent(QDragLeaveEvent* event) override
+    {
+        QListWidget::dragLeaveEvent(event);
+        m_indicator->hide();
+    }
+
     void dropEvent(QDropEvent* event) override
     {
-        if (event->source() != this) {
-            event->ignore();
-            return;
-        }
-        // Copy, not move: a move would make the view remove the dragged rows itself.
-        event->setDropAction(Qt::CopyAction);
+        m_indicator->hide();
+        if (!accepts(event))
+            return event->ignore();
+        event->setDropAction(Qt::MoveAction);
         event->accept();
-        const QPoint position = event->position().toPoint();
-        QTimer::singleShot(0, this, [this, position] {
+        const QString id = QString::fromUtf8(event->mimeData()->data(rowMimeType));
+        const size_t gap = gapAt(event->position().toPoint());
+        // After the drag has ended: moving re-creates the rows, the dragged one among them.
+        QTimer::singleShot(0, this, [this, id, gap] {
             if (dropped)
-                dropped(position);
+                dropped(id, gap);
         });
     }
+
+private:
+    bool accepts(const QDropEvent* event) const
+    {
+        return event->source() == this && event->mimeData()->hasFormat(rowMimeType);
+    }
+
+    // Onto the upper half of a row: before it; onto the lower half: after it; below the rows: at the end.
+    size_t gapAt(const QPoint& position) const
+    {
+        const QModelIndex target = indexAt(position);
+        if (!target.isValid())
+            return static_cast<size_t>(count());
+        return static_cast<size_t>(target.row()) + (position.y() > visualRect(target).center().y() ? 1 : 0);
+    }
+
+    void showGap(size_t gap)
+    {
+        if (count() == 0)
+            return;
+        const int index = static_cast<int>(gap);
+        const int y = index < count() ? visualItemRect(item(index)).top() : visualItemRect(item(count() - 1)).bottom();
+        m_indicator->setGeometry(6, y - 1, viewport()->width() - 12, 3);
+        m_indicator->raise();
+        m_indicator->show();
+    }
+
+    QWidget* m_indicator;
+    QPoint m_pressed;
 };
 
 } // namespace
@@ -70,12 +163,12 @@ Sidebar::Sidebar(AppModel& model, Platform platform, QWidget* parent)
 
     m_list->setAccessibleName("Profiles");
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
-    m_list->setDragDropMode(QAbstractItemView::InternalMove);
-    m_list->setDefaultDropAction(Qt::MoveAction);
     m_list->setFrameShape(QFrame::NoFrame);
     m_list->setContextMenuPolicy(Qt::CustomContextMenu);
     m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    static_cast<ProfileList*>(m_list)->dropped = [this](QPoint position) { dropRows(position); };
+    auto* profileList = static_cast<ProfileList*>(m_list);
+    m_dropIndicator = profileList->indicator();
+    profileList->dropped = [this](const QString& id, size_t gap) { dropRow(id, gap); };
     connect(m_list, &QListWidget::itemSelectionChanged, this, &Sidebar::selectionEdited);
     connect(m_list, &QWidget::customContextMenuRequested, this, &Sidebar::showContextMenu);
     layout->addWidget(m_list, 1);
@@ -92,7 +185,6 @@ Sidebar::Sidebar(AppModel& model, Platform platform, QWidget* parent)
     icon->setPixmap(Symbol::pixmap(
         Symbol::Name::ExclamationTriangleFill, orange, QFontMetricsF(caption).height(), devicePixelRatioF()));
     warningLayout->addWidget(icon, 0, Qt::AlignTop);
-    m_warning->setText("Claude Desktop isn’t installed in /Applications.");
     m_warning->setWordWrap(true);
     m_warning->setFont(caption);
     TextStyle::setTextColor(m_warning, orange);
@@ -130,6 +222,8 @@ void Sidebar::render()
     else
         m_list->clearSelection();
     m_warningRow->setVisible(!m_model.builder().sourceVersion());
+    if (!m_warningRow->isHidden())
+        m_warning->setText(QString::fromStdString(Wording::text(Wording::Text::ClaudeMissingWarning)));
     m_rendering = false;
 }
 
@@ -168,21 +262,11 @@ void Sidebar::moveRows(const std::set<size_t>& from, size_t to)
     m_model.moveProfiles(from, to);
 }
 
-void Sidebar::dropRows(const QPoint& position)
+void Sidebar::dropRow(const QString& id, size_t gap)
 {
-    std::set<size_t> from;
-    for (const QListWidgetItem* item : m_list->selectedItems())
-        from.insert(static_cast<size_t>(m_list->row(item)));
-    if (from.empty() && m_list->currentRow() >= 0)
-        from.insert(static_cast<size_t>(m_list->currentRow()));
-    if (from.empty())
-        return;
-    // Onto the upper half of a row: before it; onto the lower half: after it; below the rows: at the end.
-    const QModelIndex target = m_list->indexAt(position);
-    size_t to = static_cast<size_t>(m_list->count());
-    if (target.isValid())
-        to = static_cast<size_t>(target.row()) + (position.y() > m_list->visualRect(target).center().y() ? 1 : 0);
-    moveRows(from, to);
+    const auto dragged = std::find(m_ids.begin(), m_ids.end(), Uuid::parse(id.toStdString()).value_or(Uuid()));
+    if (dragged != m_ids.end())
+        moveRows({static_cast<size_t>(dragged - m_ids.begin())}, gap);
 }
 
 QMenu* Sidebar::makeContextMenu(const Profile& profile, QWidget* parent)
@@ -200,7 +284,7 @@ QMenu* Sidebar::makeContextMenu(const Profile& profile, QWidget* parent)
     }
     menu->addSeparator();
     FileViewer& fileViewer = m_platform.fileViewer;
-    menu->addAction("Show App in Finder", this,
+    menu->addAction(QString::fromStdString(Wording::text(Wording::Text::ShowAppInFileViewer)), this,
         [&model, &fileViewer, profile] { fileViewer.reveal(model.paths().appURL(profile)); });
     menu->addAction("Open Claude Code in Terminal", this, [&model, profile] { model.openClaudeCode(profile); });
     return menu;

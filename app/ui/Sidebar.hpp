@@ -33,11 +33,11 @@ public:
     // The warning pinned below the list; its row is hidden while Claude Desktop is installed.
     QLabel* missingClaudeWarning() const { return m_warning; }
     bool showsMissingClaudeWarning() const;
+    // The line that shows where dragged rows would land; visible only during a drag over the list.
+    QWidget* dropIndicator() const { return m_dropIndicator; }
 
     // The context menu of a profile's row, as a right click shows it.
     QMenu* makeContextMenu(const Profile& profile, QWidget* parent);
-    // Where a drag of the selected rows ends, at `position` in the list's viewport.
-    void dropRows(const QPoint& position);
     // Moves the rows at `from` before the row at `to`.
     void moveRows(const std::set<size_t>& from, size_t to);
 
@@ -45,12 +45,15 @@ private:
     void rebuildRows();
     void selectionEdited();
     void showContextMenu(const QPoint& position);
+    // A dragged row, by its profile's id, dropped into the gap before row `gap`.
+    void dropRow(const QString& id, size_t gap);
 
     AppModel& m_model;
     Platform m_platform;
     QListWidget* m_list;
     QLabel* m_warning;
     QWidget* m_warningRow = nullptr;
+    QWidget* m_dropIndicator = nullptr;
     std::vector<Uuid> m_ids; // the profiles the rows show, in order
     bool m_rendering = false;
 };

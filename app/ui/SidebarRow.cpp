@@ -2,12 +2,12 @@
 
 #include "app/model/AppModel.hpp"
 #include "app/ui/BusyIndicator.hpp"
+#include "app/ui/ElidedLabel.hpp"
 #include "app/ui/ProfileBadge.hpp"
 #include "app/ui/StatusDot.hpp"
 #include "app/ui/TextStyle.hpp"
 
 #include <QHBoxLayout>
-#include <QLabel>
 #include <QVBoxLayout>
 
 namespace korvel {
@@ -35,8 +35,8 @@ std::string SidebarRow::subtitle(const AppModel& model, const Profile& profile)
 SidebarRow::SidebarRow(const Profile& profile, QWidget* parent)
     : QWidget(parent)
     , m_badge(new ProfileBadge(profile.letter(), profile.color, 26, this))
-    , m_name(new QLabel(this))
-    , m_subtitle(new QLabel(this))
+    , m_name(new ElidedLabel(this))
+    , m_subtitle(new ElidedLabel(this))
     , m_spinner(new BusyIndicator(12, this))
     , m_dot(new StatusDot(false, this))
 {
@@ -50,11 +50,9 @@ SidebarRow::SidebarRow(const Profile& profile, QWidget* parent)
     QFont nameFont = font();
     nameFont.setWeight(QFont::Medium);
     m_name->setFont(nameFont);
-    m_name->setTextFormat(Qt::PlainText);
     TextStyle::apply(m_subtitle, TextStyle::Font::Caption, true);
-    m_subtitle->setTextFormat(Qt::PlainText);
-    for (QLabel* label : {m_name, m_subtitle}) {
-        label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred); // one line, cut at the row's end
+    for (ElidedLabel* label : {m_name, m_subtitle}) {
+        label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred); // one line, ending in "…" when cut
         texts->addWidget(label);
     }
     layout->addLayout(texts, 1);
@@ -67,8 +65,8 @@ SidebarRow::SidebarRow(const Profile& profile, QWidget* parent)
 void SidebarRow::render(const AppModel& model, const Profile& profile)
 {
     m_badge->setBadge(profile.letter(), profile.color);
-    m_name->setText(QString::fromStdString(profile.name));
-    m_subtitle->setText(QString::fromStdString(subtitle(model, profile)));
+    m_name->setFullText(QString::fromStdString(profile.name));
+    m_subtitle->setFullText(QString::fromStdString(subtitle(model, profile)));
     const bool busy = model.busy().contains(profile.id);
     m_spinner->setVisible(busy);
     m_dot->setVisible(!busy);
@@ -78,12 +76,12 @@ void SidebarRow::render(const AppModel& model, const Profile& profile)
 
 QString SidebarRow::name() const
 {
-    return m_name->text();
+    return m_name->fullText();
 }
 
 QString SidebarRow::subtitleText() const
 {
-    return m_subtitle->text();
+    return m_subtitle->fullText();
 }
 
 bool SidebarRow::showsSpinner() const
@@ -93,7 +91,7 @@ bool SidebarRow::showsSpinner() const
 
 QString SidebarRow::accessibleText() const
 {
-    return m_name->text() + ", " + m_subtitle->text();
+    return m_name->fullText() + ", " + m_subtitle->fullText();
 }
 
 } // namespace korvel

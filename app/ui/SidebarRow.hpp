@@ -6,12 +6,11 @@
 
 #include <string>
 
-class QLabel;
-
 namespace korvel {
 
 class AppModel;
 class BusyIndicator;
+class ElidedLabel;
 class ProfileBadge;
 class StatusDot;
 
@@ -39,8 +38,8 @@ public:
 
 private:
     ProfileBadge* m_badge;
-    QLabel* m_name;
-    QLabel* m_subtitle;
+    ElidedLabel* m_name;
+    ElidedLabel* m_subtitle;
     BusyIndicator* m_spinner;
     StatusDot* m_dot;
 };

@@ -124,15 +124,12 @@ QPainterPath shape(Symbol::Name name)
         return tray.subtracted(slot).united(stroked(arrow, 2.2));
     }
     case Name::SquareStackUp: {
-        QPainterPath layers;
-        layers.addRoundedRect(QRectF(5, 9, 14, 12), 2.5, 2.5);
-        QPainterPath middle;
-        middle.moveTo(6.5, 6.5);
-        middle.lineTo(17.5, 6.5);
-        QPainterPath top;
-        top.moveTo(8.5, 3.5);
-        top.lineTo(15.5, 3.5);
-        return stroked(layers, 1.6).united(stroked(middle, 1.6)).united(stroked(top, 1.6));
+        // Two windows, one behind the other: the front one whole, the back one showing above and to the right.
+        QPainterPath front;
+        front.addRoundedRect(QRectF(3.5, 8.5, 12, 12), 2, 2);
+        QPainterPath back;
+        back.addPolygon(QPolygonF({{8.5, 8.5}, {8.5, 3.5}, {20.5, 3.5}, {20.5, 15.5}, {15.5, 15.5}})); // left open
+        return stroked(front, 1.6).united(stroked(back, 1.6));
     }
     case Name::Plus: {
         QPainterPath cross;

@@ -74,10 +74,12 @@ void TextStyle::apply(QWidget* widget, Font style, bool secondaryColor)
 
 void TextStyle::setTextColor(QWidget* widget, const QColor& color)
 {
+    // Active and inactive only: a disabled widget keeps the desktop's disabled look.
     QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, color);
-    palette.setColor(QPalette::ButtonText, color);
-    palette.setColor(QPalette::Text, color);
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+        for (const QPalette::ColorRole role : {QPalette::WindowText, QPalette::ButtonText, QPalette::Text})
+            palette.setColor(group, role, color);
+    }
     widget->setPalette(palette);
 }
 

@@ -2,6 +2,7 @@
 
 #include "app/model/AppModel.hpp"
 #include "app/ui/BusyIndicator.hpp"
+#include "app/ui/DialogWindow.hpp"
 #include "app/ui/NameAndColor.hpp"
 #include "app/ui/OptionCard.hpp"
 #include "app/ui/SheetHeight.hpp"
@@ -9,6 +10,7 @@
 #include "app/ui/Symbol.hpp"
 #include "app/ui/TextStyle.hpp"
 #include "app/ui/UiTask.hpp"
+#include "core/building/Wording.hpp"
 #include "core/model/ClaudeDesktop.hpp"
 #include "core/support/UnicodeText.hpp"
 #include "core/transfer/DataImporter.hpp"
@@ -63,7 +65,9 @@ WelcomeView::WelcomeView(AppModel& model, Platform platform, QWidget* parent)
     , m_platform(platform)
 {
     setWindowTitle("Welcome to Korvel");
-    setWindowFlag(Qt::WindowCloseButtonHint, false);
+    // Closing the window is "Not Now": a desktop may show a close button whatever a window asks, and Alt+F4 is how
+    // Linux users dismiss a dialog.
+    DialogWindow::prepare(*this);
     setFixedWidth(620);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(26, 26, 26, 26);
@@ -72,9 +76,8 @@ WelcomeView::WelcomeView(AppModel& model, Platform platform, QWidget* parent)
     layout->addWidget(makeSteps());
 
     m_installRow = symbolRow(Symbol::Name::ExclamationTriangleFill,
-        QString::fromStdString("Install Claude Desktop in /Applications first (" +
-            std::string(ClaudeDesktop::downloadPage) + "), then reopen this app."),
-        TextStyle::Font::Body, TextStyle::orange(), this);
+        QString::fromStdString(Wording::text(Wording::Text::InstallClaudeFirst)), TextStyle::Font::Body,
+        TextStyle::orange(), this);
     m_installNotice = m_installRow->findChild<QLabel*>("text");
     layout->addWidget(m_installRow);
     layout->addWidget(makeChoices());
@@ -87,10 +90,7 @@ WelcomeView::WelcomeView(AppModel& model, Platform platform, QWidget* parent)
     m_notNow = new QPushButton("Not Now", this);
     m_notNow->setAutoDefault(false);
     m_notNow->setToolTip("Close this window. You can create profiles any time with Ctrl+N.");
-    connect(m_notNow, &QPushButton::clicked, this, [this] {
-        m_model.setDidCompleteWelcome(true);
-        dismiss();
-    });
+    connect(m_notNow, &QPushButton::clicked, this, &WelcomeView::notNow);
     buttons->addWidget(m_notNow);
     m_primary = new QPushButton("Create Profile", this);
     m_primary->setDefault(true);
@@ -110,8 +110,8 @@ QWidget* WelcomeView::makeHeader()
     symbol->setPixmap(
         Symbol::pixmap(Symbol::Name::PersonTwoCircleFill, TextStyle::orange(), 44 * 1.2, devicePixelRatioF()));
     layout->addWidget(symbol);
-    layout->addLayout(
-        TextStyle::heading("Welcome to Korvel", "Use several Claude accounts on this Mac at the same time.", header),
+    layout->addLayout(TextStyle::heading("Welcome to Korvel",
+                          QString::fromStdString(Wording::text(Wording::Text::WelcomeSubtitle)), header),
         1);
     return header;
 }
@@ -122,8 +122,7 @@ QWidget* WelcomeView::makeSteps()
     auto* layout = new QVBoxLayout(steps);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(8);
-    layout->addWidget(
-        new Step(1, "Each profile is its own Claude app, with its own Dock icon, login and chat history.", steps));
+    layout->addWidget(new Step(1, QString::fromStdString(Wording::text(Wording::Text::OwnAppStep)), steps));
     layout->addWidget(new Step(2, "Sign in to a different account in each profile.", steps));
     layout->addWidget(new Step(3, "Keep them all open and switch with Alt-Tab. Nothing gets mixed up.", steps));
     return steps;
@@ -186,12 +185,8 @@ QWidget* WelcomeView::makeTips()
     layout->setSpacing(6);
     const QColor secondary = TextStyle::secondary(palette());
     layout->addWidget(symbolRow(Symbol::Name::PersonBadgeKey,
-        "Sign in with Google or email. Google opens Apple’s secure sign-in window and returns to the profile that "
-        "asked for it.",
-        TextStyle::Font::Callout, secondary, tips));
-    layout->addWidget(symbolRow(Symbol::Name::Key,
-        "The first time a profile opens, macOS may ask to let it use “Claude Safe Storage” in your keychain. Choose "
-        "Always Allow so it stays signed in.",
+        QString::fromStdString(Wording::text(Wording::Text::SignInTip)), TextStyle::Font::Callout, secondary, tips));
+    layout->addWidget(symbolRow(Symbol::Name::Key, QString::fromStdString(Wording::text(Wording::Text::SafeStorageTip)),
         TextStyle::Font::Callout, secondary, tips));
     return tips;
 }
@@ -237,6 +232,8 @@ void WelcomeView::render()
     m_primary->setAccessibleName(title);
     m_primary->setEnabled(primaryEnabled());
     SheetHeight::fit(*this);
+    if (isVisible())
+        DialogWindow::keepOnScreen(*this);
 }
 
 void WelcomeView::choose(Start start)
@@ -279,6 +276,12 @@ QCoro::Task<> WelcomeView::finishing(
     }
 }
 
+void WelcomeView::notNow()
+{
+    m_model.setDidCompleteWelcome(true);
+    dismiss();
+}
+
 void WelcomeView::dismiss()
 {
     m_model.setShowWelcome(false);
@@ -294,10 +297,13 @@ void WelcomeView::closeSheet()
 
 void WelcomeView::closeEvent(QCloseEvent* event)
 {
-    if (m_closing)
+    if (m_closing) {
         event->accept(); // not QDialog's: it would reject, which does nothing here
-    else
-        event->ignore();
+        return;
+    }
+    event->ignore(); // the model closes the sheet
+    if (!m_working)
+        notNow();
 }
 
 } // namespace korvel

@@ -21,8 +21,8 @@ class OptionCard;
 class Step;
 
 // The first-run sheet: what Korvel does in three steps and two ways to start — a new, empty profile for another
-// account, or moving the account Claude Desktop is signed into now into a profile. Only its own buttons close
-// it; both mark the welcome as done.
+// account, or moving the account Claude Desktop is signed into now into a profile. Its own buttons close it, and
+// closing its window counts as "Not Now"; each marks the welcome as done.
 class WelcomeView : public QDialog
 {
     Q_OBJECT
@@ -56,8 +56,8 @@ public:
     QPushButton* notNowButton() const { return m_notNow; }
     QPushButton* primaryButton() const { return m_primary; }
 
-    // Escape and the window's close button do nothing: the welcome closes only through its buttons, which ask
-    // the model to hide it; the window then closes it with this.
+    // Escape does nothing and closing the window means "Not Now": the welcome closes through its buttons, which
+    // ask the model to hide it; the window then closes it with this.
     void reject() override;
     void closeSheet();
 
@@ -71,6 +71,7 @@ private:
     QWidget* makeTips();
     void choose(Start start);
     void finish();
+    void notNow();
     void dismiss();
     static QCoro::Task<> finishing(QPointer<WelcomeView> view, QPointer<AppModel> model, std::string name,
         ProfileColor color, bool importOriginalData);

@@ -1,5 +1,10 @@
 #include "core/building/CairoCanvas.hpp"
 
+#include "core/support/UnicodeText.hpp"
+
+#include <cairo-ft.h>
+#include <fontconfig/fontconfig.h>
+
 #include <numbers>
 #include <string>
 
@@ -20,6 +25,48 @@ void useExactFontMetrics(cairo_t* cairo)
     cairo_font_options_set_antialias(options, CAIRO_ANTIALIAS_GRAY);
     cairo_set_font_options(cairo, options);
     cairo_font_options_destroy(options);
+}
+
+constexpr const char* letterFont = "DejaVu Sans";
+
+bool hasAll(FcPattern* font, const FcCharSet* wanted)
+{
+    FcCharSet* has = nullptr;
+    return FcPatternGetCharSet(font, FC_CHARSET, 0, &has) == FcResultMatch && FcCharSetIsSubset(wanted, has);
+}
+
+// The first font in fontconfig's order for bold DejaVu Sans that has every character of `letter`: the font the
+// desktop falls back to for a Chinese or Japanese letter. Nothing when bold DejaVu Sans (or what stands in for it)
+// has them all, since cairo's own font selection draws those, or when no font has them.
+cairo_font_face_t* fallbackFace(std::string_view letter)
+{
+    FcCharSet* wanted = FcCharSetCreate();
+    for (size_t offset = 0; offset < letter.size();)
+        FcCharSetAddChar(wanted, UnicodeText::decodeAt(letter, offset));
+    const std::string name = std::string(letterFont) + ":bold";
+    FcPattern* pattern = FcNameParse(reinterpret_cast<const FcChar8*>(name.c_str()));
+    FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
+    FcDefaultSubstitute(pattern);
+    cairo_font_face_t* face = nullptr;
+    FcResult result = FcResultNoMatch;
+    FcPattern* first = FcFontMatch(nullptr, pattern, &result);
+    if (!first || !hasAll(first, wanted)) {
+        FcFontSet* fonts = FcFontSort(nullptr, pattern, FcFalse, nullptr, &result);
+        for (int index = 0; fonts && index < fonts->nfont && !face; ++index) {
+            if (hasAll(fonts->fonts[index], wanted)) {
+                FcPattern* chosen = FcFontRenderPrepare(nullptr, pattern, fonts->fonts[index]);
+                face = cairo_ft_font_face_create_for_pattern(chosen);
+                FcPatternDestroy(chosen);
+            }
+        }
+        if (fonts)
+            FcFontSetDestroy(fonts);
+    }
+    if (first)
+        FcPatternDestroy(first);
+    FcPatternDestroy(pattern);
+    FcCharSetDestroy(wanted);
+    return face;
 }
 
 // cairo's filter looks at no more than 16 source pixels per output pixel and would alias beyond that,
@@ -131,7 +178,12 @@ void CairoCanvas::drawLetter(std::string_view letter, const Rect& disc)
     if (!isValid() || letter.empty())
         return;
     const std::string text(letter);
-    cairo_select_font_face(m_cairo, "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_BOLD);
+    if (cairo_font_face_t* fallback = fallbackFace(letter)) {
+        cairo_set_font_face(m_cairo, fallback);
+        cairo_font_face_destroy(fallback); // the context holds it now
+    } else {
+        cairo_select_font_face(m_cairo, letterFont, CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_BOLD);
+    }
     cairo_set_font_size(m_cairo, 0.6 * disc.height);
     cairo_font_extents_t font;
     cairo_font_extents(m_cairo, &font);

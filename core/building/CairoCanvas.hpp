@@ -40,7 +40,8 @@ public:
     void fillEllipse(const Rect& rect, Rgb color);
     // A vertical gradient from `top` to `bottom`.
     void fillRoundedRect(const Rect& rect, double radius, Rgb top, Rgb bottom);
-    // The badge letter: bold DejaVu Sans at 0.6 × the disc's height, white, on one line centred horizontally
+    // The badge letter: bold DejaVu Sans (for a letter it lacks, the font fontconfig falls back to) at 0.6 × the
+    // disc's height, white, on one line centred horizontally
     // by its advance; the line box (ascent + descent) is centred on the disc's centre, then lowered by
     // a tenth of the descent.
     void drawLetter(std::string_view letter, const Rect& disc);

@@ -1,5 +1,7 @@
 #include "core/building/CloneStatus.hpp"
 
+#include "core/building/Wording.hpp"
+
 namespace korvel {
 
 std::string CloneStatus::summary() const
@@ -12,7 +14,7 @@ std::string CloneStatus::summary() const
     case Kind::Damaged:
         return "Needs rebuild: " + m_first;
     case Kind::SourceMissing:
-        return "Claude Desktop not found in /Applications";
+        return Wording::text(Wording::Text::ClaudeMissingSummary);
     case Kind::NotBuilt:
         break;
     }

@@ -4,9 +4,12 @@
 
 #include "app/ui/BadgePixmap.hpp"
 #include "app/ui/ColorPalette.hpp"
+#include "app/ui/CommandIcon.hpp"
 #include "app/ui/ContentView.hpp"
+#include "app/ui/ElidedLabel.hpp"
 #include "app/ui/EmptyStateView.hpp"
 #include "app/ui/KorvelApp.hpp"
+#include "app/ui/MenuBarContent.hpp"
 #include "app/ui/MenuBarItem.hpp"
 #include "app/ui/NameAndColor.hpp"
 #include "app/ui/OptionCard.hpp"
@@ -27,6 +30,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QProcess>
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
@@ -110,12 +114,54 @@ void showAndWait(QWidget& window)
 }
 
 // Saves what `widget` shows as <build>/screenshots/<name>.png, for a person to look at.
-void screenshot(QWidget& widget, const std::string& name)
+// Runs at a scale factor of 2 (QT_SCALE_FACTOR) save theirs as <name>-scale2.png.
+fs::path screenshotPath(const std::string& name)
 {
     const fs::path folder = fs::path(KORVEL_BINARY_DIR) / "screenshots";
     fs::create_directories(folder);
+    const bool doubled = qApp->devicePixelRatio() > 1.5;
+    return folder / (name + (doubled ? "-scale2" : "") + ".png");
+}
+
+void screenshot(QWidget& widget, const std::string& name)
+{
     QApplication::processEvents();
-    EXPECT_TRUE(widget.grab().save(QString::fromStdString((folder / (name + ".png")).string())));
+    EXPECT_TRUE(widget.grab().save(QString::fromStdString(screenshotPath(name).string())));
+}
+
+// A sheet or alert as a Linux dialog: modal to `owner`'s window, with a title bar that offers no minimise or maximise
+// (and a close button only when `closable`).
+void expectDialogOf(QWidget& owner, const QWidget& dialog, bool closable = true)
+{
+    const Qt::WindowFlags flags = dialog.windowFlags();
+    EXPECT_EQ(dialog.windowType(), Qt::Dialog);
+    EXPECT_EQ(dialog.windowModality(), Qt::WindowModal);
+    EXPECT_EQ(dialog.parentWidget() ? dialog.parentWidget()->window() : nullptr, owner.window());
+    EXPECT_TRUE(flags.testFlag(Qt::CustomizeWindowHint) && flags.testFlag(Qt::WindowTitleHint))
+        << "only the title bar parts asked for";
+    EXPECT_FALSE(flags.testFlag(Qt::WindowMinimizeButtonHint) || flags.testFlag(Qt::WindowMaximizeButtonHint));
+    EXPECT_EQ(flags.testFlag(Qt::WindowCloseButtonHint), closable);
+}
+
+// How many lines the alert's informative text takes.
+int informativeLines(const QMessageBox& box)
+{
+    const auto* label = box.findChild<QLabel*>("qt_msgbox_informativelabel");
+    if (!label)
+        return 0;
+    const QRect wrapped = label->fontMetrics().boundingRect(
+        QRect(0, 0, label->contentsRect().width(), 10000), Qt::TextWordWrap, label->text());
+    return wrapped.height() / label->fontMetrics().lineSpacing();
+}
+
+// Saves the whole virtual desktop as <build>/screenshots/<name>.png: windows with the window manager's frames.
+void desktopScreenshot(const std::string& name)
+{
+    QApplication::processEvents();
+    QThread::msleep(100); // the window manager draws its frames in its own time
+    QApplication::processEvents();
+    EXPECT_TRUE(
+        QApplication::primaryScreen()->grabWindow(0).save(QString::fromStdString(screenshotPath(name).string())));
 }
 
 // Stand-ins for the signing and registration tools; signing waits until the gate is gone, so that a build is
@@ -272,7 +318,7 @@ TEST_F(ManagementWindowTest, WithoutProfilesTheWindowInvitesToCreateOne)
     EXPECT_EQ(view.size(), QSize(860, 560));
     EXPECT_EQ(view.emptyState()->title(), "No profiles yet");
     EXPECT_EQ(view.emptyState()->text(),
-        "Each profile is its own Claude app with its own login,\nDock icon and chat history.");
+        "Each profile is its own Claude app with its own login,\ntask bar icon and chat history.");
     EXPECT_THAT(texts(QList<QAction*> {view.openAllButton()}), ElementsAre("Open All (off)"));
     EXPECT_EQ(view.openAllButton()->toolTip(), "Open every profile");
     EXPECT_EQ(view.newProfileButton()->toolTip(), "Create a profile for another Claude account");
@@ -304,11 +350,13 @@ TEST_F(ManagementWindowTest, SidebarSubtitlesFollowTheFirstRuleThatApplies)
 
     // Claude Desktop gone: a built app stays ready; only a profile without an app has nothing to build from.
     removeClaude();
+    const ScopedEnvironment claude("KORVEL_CLAUDE_APP", paths.sourceApp.string());
     model->refreshStatuses();
     settle();
     EXPECT_THAT(subtitles(), ElementsAre("Not running", "Claude not installed", "Running", "Active"));
     EXPECT_TRUE(sidebar.showsMissingClaudeWarning());
-    EXPECT_EQ(sidebar.missingClaudeWarning()->text(), "Claude Desktop isn’t installed in /Applications.");
+    EXPECT_EQ(sidebar.missingClaudeWarning()->text().toStdString(),
+        "Claude Desktop isn’t installed. Korvel looked in " + paths.sourceApp.string() + ".");
     EXPECT_EQ(buttons(), "Open (off), Rebuild App (off), Delete Profile…");
     screenshot(*window, "window-claude-missing");
 }
@@ -323,14 +371,24 @@ TEST_F(ManagementWindowTest, BusyProfilesShowTheirMessageAndASpinnerAndLockTheir
     SidebarRow& row = *window->sidebar()->row(0);
     EXPECT_EQ(row.subtitleText(), "Creating app…");
     EXPECT_TRUE(row.showsSpinner() && !row.statusDot()->isVisible());
-    EXPECT_TRUE(detail().busyText()->isVisible() && detail().busyText()->text() == "Creating app…");
+    EXPECT_TRUE(detail().busyText()->isVisible() && detail().busyText()->fullText() == "Creating app…");
     EXPECT_EQ(buttons(), "Rebuild App (off), Delete Profile… (off)");
+    // Coloured text (the red delete button, orange warnings, secondary labels) greys out like any other when off.
+    const QPalette desktop = QApplication::palette();
+    for (const QWidget* widget : window->findChildren<QWidget*>()) {
+        for (const QPalette::ColorRole role : {QPalette::WindowText, QPalette::ButtonText, QPalette::Text})
+            EXPECT_EQ(widget->palette().color(QPalette::Disabled, role), desktop.color(QPalette::Disabled, role))
+                << widget->metaObject()->className() << " " << widget->accessibleName().toStdString();
+    }
+    EXPECT_NE(detail().deleteButton()->palette().color(QPalette::Active, QPalette::ButtonText),
+        desktop.color(QPalette::Active, QPalette::ButtonText))
+        << "red while it can be used";
     screenshot(*window, "window-busy");
     gate.reset();
     settle();
     EXPECT_FALSE(row.showsSpinner());
     EXPECT_EQ(buttons(), "Open, Rebuild App, Delete Profile…");
-    EXPECT_EQ(detail().statusSummary()->text(), "Ready · Claude 1.0.0");
+    EXPECT_EQ(detail().statusSummary()->fullText(), "Ready · Claude 1.0.0");
 }
 
 TEST_F(ManagementWindowTest, DetailAndRowMenusOfferWhatFitsTheAppsStateAndAct)
@@ -355,8 +413,8 @@ TEST_F(ManagementWindowTest, DetailAndRowMenusOfferWhatFitsTheAppsStateAndAct)
 
     // Return in the list and the row menu open the app; the app section and the menu reveal and run things.
     std::unique_ptr<QMenu> menu(window->sidebar()->makeContextMenu(work, nullptr));
-    EXPECT_THAT(
-        texts(menu->actions()), ElementsAre("Open", "----", "Show App in Finder", "Open Claude Code in Terminal"));
+    EXPECT_THAT(texts(menu->actions()),
+        ElementsAre("Open", "----", "Show App in File Manager", "Open Claude Code in Terminal"));
     QTest::keyClick(window->sidebar()->list(), Qt::Key_Return);
     menu->actions()[0]->trigger();
     settle();
@@ -371,6 +429,9 @@ TEST_F(ManagementWindowTest, DetailAndRowMenusOfferWhatFitsTheAppsStateAndAct)
     EXPECT_EQ(fake.terminal.opened[0].parent_path(), paths.profileDir(work.id));
     detail().copyExportButton()->click();
     EXPECT_THAT(fake.pasteboard.text, ::testing::HasSubstr("CLAUDE_CONFIG_DIR="));
+    EXPECT_EQ(detail().copyExportButton()->text(), "Copied") << "the button says it copied";
+    screenshot(*detail().copyExportButton()->parentWidget(), "copy-export-copied");
+    EXPECT_TRUE(waitUntil([this] { return detail().copyExportButton()->text() == "Copy Export Command"; }, 5s));
 
     const auto app = launchApp(work);
     EXPECT_EQ(&detail(), shown) << "the same profile keeps its view";
@@ -389,7 +450,7 @@ TEST_F(ManagementWindowTest, DetailAndRowMenusOfferWhatFitsTheAppsStateAndAct)
     EXPECT_EQ(app->terminateRequests, 1);
     menu.reset(window->sidebar()->makeContextMenu(home, nullptr));
     EXPECT_THAT(texts(menu->actions()),
-        ElementsAre("Switch To", "Quit", "----", "Show App in Finder", "Open Claude Code in Terminal"));
+        ElementsAre("Switch To", "Quit", "----", "Show App in File Manager", "Open Claude Code in Terminal"));
     menu->actions()[1]->trigger();
     EXPECT_EQ(other->terminateRequests, 1);
 }
@@ -427,7 +488,7 @@ TEST_F(ManagementWindowTest, ColoursAreSavedAtOnceAndNamesOnReturnOrLeavingWithB
     EXPECT_THAT(names(), ElementsAre("Work", "Home")) << "nothing is saved while typing";
     QTest::keyClick(&field, Qt::Key_Return);
     EXPECT_THAT(names(), ElementsAre("Work", "Client A"));
-    EXPECT_EQ(detail().appName()->text(), "Claude Client A");
+    EXPECT_EQ(detail().appName()->fullText(), "Claude Client A");
     EXPECT_TRUE(fake.workspace.openedApplications.empty()) << "Return in the field does not open the app";
     field.setText("Acme");
     model->setSelection(work.id);
@@ -474,12 +535,14 @@ TEST_F(ManagementWindowTest, DeletingAsksFirstAndKeepsOrTrashesTheData)
     EXPECT_EQ(box.text(), "Delete “Work”?");
     EXPECT_EQ(box.informativeText(),
         "This removes Claude Work. Moving its data to the Trash signs this account out "
-        "and removes its local chat history from this Mac.");
+        "and removes its local chat history from this computer.");
     EXPECT_THAT(texts(box.buttons()),
         ::testing::UnorderedElementsAre(
             "Delete Profile and Move Data to Trash", "Delete Profile, Keep Data", ::testing::HasSubstr("Cancel")));
     for (QAbstractButton* button : box.buttons())
         EXPECT_EQ(box.buttonRole(button) == QMessageBox::DestructiveRole, button->text().contains("Trash"));
+    expectDialogOf(*window, box);
+    EXPECT_LE(informativeLines(box), 3);
     screenshot(box, "delete-confirmation");
     box.button(QMessageBox::Cancel)->click();
     settle();
@@ -510,13 +573,92 @@ TEST_F(ManagementWindowTest, ErrorsShowInAnAlertThatClearsThemWhenDismissed)
     EXPECT_EQ(alert->text(), "Something went wrong");
     EXPECT_EQ(alert->informativeText(), "Couldn’t open Claude Work: the disk is full.");
     EXPECT_THAT(texts(alert->buttons()), ElementsAre("OK"));
+    expectDialogOf(*window, *alert);
+    EXPECT_EQ(alert->windowTitle(), "Korvel") << "the title bar does not repeat the alert's title";
+    EXPECT_EQ(informativeLines(*alert), 1) << "a short message stays on one line";
     screenshot(*alert, "error-alert");
+    desktopScreenshot("error-alert-desktop");
     model->setErrorMessage("A newer failure.");
     EXPECT_EQ(window->errorAlert(), alert) << "one alert, showing the latest message";
     EXPECT_EQ(alert->informativeText(), "A newer failure.");
     alert->buttons()[0]->click();
     EXPECT_FALSE(model->errorMessage());
     EXPECT_TRUE(waitUntil([this] { return window->errorAlert() == nullptr; }));
+}
+
+// Widgets of `window` that reach past its left or right edge (a scrolled form may run past the bottom).
+std::vector<std::string> widgetsPastTheEdges(QWidget& window)
+{
+    std::vector<std::string> past;
+    for (QWidget* widget : window.findChildren<QWidget*>()) {
+        if (!widget->isVisible() || widget->isWindow())
+            continue;
+        const QRect inWindow(widget->mapTo(&window, QPoint(0, 0)), widget->size());
+        if (inWindow.left() < 0 || inWindow.right() >= window.width())
+            past.push_back(widget->metaObject()->className() + (" " + widget->accessibleName().toStdString()));
+    }
+    return past;
+}
+
+TEST_F(ManagementWindowTest, LongNamesAreCutWithAnEllipsisAndPushNothingOutOfTheWindow)
+{
+    const std::string longName = "An account whose name goes on and on " + std::string(70, 'x') + " past any width";
+    const Profile medium = makeProfile("Twenty-seven letters long!!");
+    const Profile longest = makeProfile(longName);
+    openWith({medium, longest, makeProfile("日本語")});
+    fake.workspace.bringToFront(launchApp(medium));
+    fake.workspace.bringToFront(launchApp(longest));
+    settle();
+    for (const Profile& profile : {medium, longest}) {
+        model->setSelection(profile.id);
+        settle();
+        EXPECT_EQ(window->size(), QSize(860, 560));
+        EXPECT_THAT(widgetsPastTheEdges(*window), ::testing::IsEmpty()) << profile.name;
+        EXPECT_TRUE(detail().openButton()->isVisible() && detail().openButton()->text() == "Switch To");
+        EXPECT_GE(detail().openButton()->width(), detail().openButton()->sizeHint().width());
+        EXPECT_TRUE(detail().colorPalette()->isVisible());
+    }
+    screenshot(*window, "window-long-name");
+    const ElidedLabel& title = *detail().appName();
+    EXPECT_TRUE(title.isElided() && title.text().endsWith("…"));
+    EXPECT_EQ(title.toolTip().toStdString(), "Claude " + longName);
+    SidebarRow& row = *window->sidebar()->row(1);
+    EXPECT_EQ(row.name().toStdString(), longName);
+    EXPECT_TRUE(row.findChildren<ElidedLabel*>().front()->text().endsWith("…")) << "cut with an ellipsis";
+    EXPECT_TRUE(detail().locationButton()->text().contains("…")) << "the location loses its middle";
+
+    detail().deleteButton()->click();
+    QMessageBox& confirmation = *detail().deleteConfirmation();
+    ASSERT_TRUE(waitUntil([&confirmation] { return confirmation.isVisible(); }));
+    EXPECT_TRUE(QApplication::primaryScreen()->availableGeometry().contains(confirmation.frameGeometry()));
+    screenshot(confirmation, "delete-confirmation-long-name");
+    confirmation.button(QMessageBox::Cancel)->click();
+
+    window->showMaximized();
+    ASSERT_TRUE(waitUntil([this] { return window->isMaximized() && window->width() > 860; }));
+    settle();
+    EXPECT_THAT(widgetsPastTheEdges(*window), ::testing::IsEmpty());
+}
+
+// Drags with the desktop's own mouse (xdotool on the virtual desktop) from `from` to `to` in `list`'s viewport, the
+// way a hand would: press, a few moves past the drag distance, hold, release. Returns once the button is up.
+void dragWithMouse(QListWidget& list, QPoint from, QPoint to)
+{
+    const QPoint start = list.viewport()->mapToGlobal(from);
+    const QPoint end = list.viewport()->mapToGlobal(to);
+    const QPoint middle = (start + end) / 2;
+    QStringList steps {"mousemove", QString::number(start.x()), QString::number(start.y()), "sleep", "0.2", "mousedown",
+        "1", "sleep", "0.2"};
+    for (const QPoint& point : {start + QPoint(0, 4), start + QPoint(0, 12), middle, end, end + QPoint(1, 0)})
+        steps << "mousemove" << QString::number(point.x()) << QString::number(point.y()) << "sleep"
+              << "0.25";
+    steps << "mouseup"
+          << "1";
+    QProcess xdotool;
+    xdotool.start("xdotool", steps);
+    ASSERT_TRUE(xdotool.waitForStarted()) << "xdotool is missing (scripts/setup installs it)";
+    ASSERT_TRUE(waitUntil([&xdotool] { return xdotool.state() == QProcess::NotRunning; }, 20s));
+    EXPECT_EQ(xdotool.exitCode(), 0) << xdotool.readAllStandardError().toStdString();
 }
 
 TEST_F(ManagementWindowTest, SidebarRowsSelectAndReorderByDragging)
@@ -531,18 +673,135 @@ TEST_F(ManagementWindowTest, SidebarRowsSelectAndReorderByDragging)
     QTest::mouseClick(list.viewport(), Qt::LeftButton, Qt::NoModifier, list.visualItemRect(list.item(0)).center());
     EXPECT_EQ(model->selection(), model->profiles()[0].id) << "a click selects the row's profile";
 
-    // Dropped on the lower half of the last row: the first profile goes to the end.
-    const QRect last = list.visualItemRect(list.item(2));
-    sidebar.dropRows(QPoint(last.center().x(), last.bottom() - 2));
-    ASSERT_TRUE(waitUntil([this] { return names()[0] != "First"; }));
+    // A real drag with the desktop's mouse, from the first row onto the lower half of the last: the first profile
+    // goes to the end, and while the mouse is held a line shows where it will land.
+    bool indicatorSeen = false;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (!indicatorSeen && sidebar.dropIndicator()->isVisible()) {
+            indicatorSeen = true;
+            screenshot(*window, "sidebar-drag");
+        }
+    });
+    watch.start(20);
+    dragWithMouse(list, list.visualItemRect(list.item(0)).center(),
+        list.visualItemRect(list.item(2)).bottomLeft() + QPoint(list.width() / 2, -3));
+    ASSERT_TRUE(waitUntil([this] { return names()[0] != "First"; }, 20s));
     EXPECT_THAT(names(), ElementsAre("Second", "Third", "First"));
+    EXPECT_TRUE(indicatorSeen) << "the drop indicator showed during the drag";
+    EXPECT_TRUE(waitUntil([&sidebar] { return !sidebar.dropIndicator()->isVisible(); }));
+    for (int index = 0; index < list.count(); ++index)
+        ASSERT_TRUE(sidebar.row(index)) << "every row keeps its widget after the drop";
     EXPECT_EQ(sidebar.row(2)->name(), "First");
     EXPECT_EQ(model->selection(), model->profiles()[2].id) << "the moved profile stays selected";
-    // Onto the upper half of the first row: before it.
-    list.setCurrentRow(1);
-    const QRect first = list.visualItemRect(list.item(0));
-    sidebar.dropRows(QPoint(first.center().x(), first.top() + 2));
+    // An unselected row dragged onto the upper half of the first row: that row goes first, not the selected one.
+    dragWithMouse(list, list.visualItemRect(list.item(1)).center(),
+        list.visualItemRect(list.item(0)).topLeft() + QPoint(list.width() / 2, 3));
+    ASSERT_TRUE(waitUntil([this] { return names()[0] != "Second"; }, 20s));
     EXPECT_THAT(names(), ElementsAre("Third", "Second", "First"));
+    EXPECT_EQ(sidebar.row(0)->name(), "Third");
+}
+
+// MARK: The desktop's look
+
+// A dark desktop palette, as a dark theme hands it to Qt.
+QPalette darkPalette()
+{
+    QPalette dark(QColor(45, 45, 48), QColor(37, 37, 40));
+    dark.setColor(QPalette::Base, QColor(30, 30, 32));
+    dark.setColor(QPalette::AlternateBase, QColor(45, 45, 48));
+    for (const QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        dark.setColor(role, QColor(230, 230, 230));
+    for (const QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        dark.setColor(QPalette::Disabled, role, QColor(120, 120, 120));
+    dark.setColor(QPalette::Highlight, QColor(38, 110, 200));
+    dark.setColor(QPalette::HighlightedText, Qt::white);
+    dark.setColor(QPalette::Link, QColor(110, 170, 255));
+    return dark;
+}
+
+// How far apart in lightness `label`'s text and the window behind it are, with the text's transparency.
+double textContrast(const QLabel& label, const QColor& background)
+{
+    const QColor text = label.palette().color(QPalette::Active, label.foregroundRole());
+    const double shown = background.lightnessF() + (text.lightnessF() - background.lightnessF()) * text.alphaF();
+    return std::abs(shown - background.lightnessF());
+}
+
+TEST_F(ManagementWindowTest, EveryScreenFollowsTheDesktopPaletteLightOrDark)
+{
+    const QPalette light = QApplication::palette();
+    storeProfiles({makeProfile("Work"), makeProfile("Personal", ProfileColor::Orange)});
+    start();
+    for (const auto& [look, palette] :
+        std::vector<std::pair<std::string, QPalette>> {{"light", light}, {"dark", darkPalette()}}) {
+        QApplication::setPalette(palette);
+        openWindow();
+        model->setSelection(model->profiles()[0].id);
+        settle();
+        const QColor background = palette.color(QPalette::Window);
+        for (const QLabel* label : window->findChildren<QLabel*>()) {
+            if (label->isVisible() && !label->text().isEmpty()) {
+                EXPECT_GT(textContrast(*label, background), 0.25) << look << ": " << label->text().toStdString();
+            }
+        }
+        EXPECT_EQ(window->sidebar()->list()->palette().color(QPalette::Base), palette.color(QPalette::Base));
+        const double scale = std::getenv("QT_SCALE_FACTOR") ? std::atof(std::getenv("QT_SCALE_FACTOR")) : 1.0;
+        EXPECT_EQ(window->grab().size(), window->size() * scale) << "drawn at the screen's own resolution";
+        screenshot(*window, look + "-window");
+        NewProfileSheet& sheet = newProfileSheet();
+        screenshot(sheet, look + "-new-profile-sheet");
+        model->setShowNewProfile(false);
+        ASSERT_TRUE(waitUntil([this] { return !window->newProfileSheet(); }));
+        model->setSelection(std::nullopt);
+        settle();
+        screenshot(*window, look + "-window-no-selection");
+        model->setShowWelcome(true);
+        ASSERT_TRUE(waitUntil([this] { return window->welcomeView() && window->welcomeView()->isVisible(); }));
+        screenshot(*window->welcomeView(), look + "-welcome");
+        model->setShowWelcome(false);
+        ASSERT_TRUE(waitUntil([this] { return !window->welcomeView(); }));
+        {
+            SettingsView settings(*model);
+            showAndWait(settings);
+            screenshot(settings, look + "-settings");
+        }
+        QMenu menu;
+        MenuBarContent::fill(menu, MenuBarContent::entries(*model), {}, qApp->devicePixelRatio());
+        menu.popup(QPoint(900, 40));
+        ASSERT_TRUE(waitUntil([&menu] { return menu.isVisible(); }));
+        screenshot(menu, look + "-tray-menu");
+        menu.hide();
+        window.reset();
+    }
+    QApplication::setPalette(light);
+}
+
+// Toolbar and menu icons are the icon theme's where it has them, ours where it does not.
+TEST(CommandIconTest, TheIconThemesIconsComeFirstWithOurDrawingsAsFallback)
+{
+    TempDir icons;
+    const fs::path theme = icons.path() / "korvel-test";
+    fs::create_directories(theme / "16x16" / "actions");
+    writeText(theme / "index.theme",
+        "[Icon Theme]\nName=korvel-test\nDirectories=16x16/actions\n\n[16x16/actions]\nSize=16\nType=Fixed\n");
+    QImage image(16, 16, QImage::Format_ARGB32);
+    image.fill(Qt::red);
+    ASSERT_TRUE(image.save(QString::fromStdString((theme / "16x16" / "actions" / "list-add.png").string())));
+    const QStringList searchPaths = QIcon::themeSearchPaths();
+    const QString themeName = QIcon::themeName();
+    QIcon::setThemeSearchPaths({QString::fromStdString(icons.path().string())});
+    QIcon::setThemeName("korvel-test");
+
+    const QIcon themed = CommandIcon::icon(CommandIcon::Command::NewProfile, Qt::black);
+    EXPECT_EQ(themed.name(), "list-add");
+    EXPECT_EQ(themed.pixmap(16).toImage().pixelColor(8, 8), QColor(Qt::red));
+    const QIcon ours = CommandIcon::icon(CommandIcon::Command::OpenAll, Qt::black);
+    EXPECT_TRUE(ours.name().isEmpty() && !ours.isNull()) << "our drawing where the theme has none";
+    EXPECT_TRUE(CommandIcon::icon(CommandIcon::Command::Quit, Qt::black).isNull()) << "no icon rather than a blank";
+
+    QIcon::setThemeSearchPaths(searchPaths);
+    QIcon::setThemeName(themeName);
 }
 
 // MARK: The new-profile sheet and the welcome
@@ -580,6 +839,7 @@ TEST_F(ManagementWindowTest, NewProfileSheetPreviewsCancelsAndCreatesWithTheSugg
     EXPECT_EQ(sheet.explanation()->text(),
         "Creates “Claude Client” in ~/Applications/Claude Profiles and opens it. "
         "Sign in there with the account you want.");
+    expectDialogOf(*window, sheet);
     screenshot(sheet, "new-profile-sheet");
     QTest::keyClicks(sheet.nameField(), "  Team Alpha ");
     EXPECT_EQ(sheet.badge()->letter(), "T");
@@ -601,20 +861,23 @@ TEST_F(ManagementWindowTest, NewProfileSheetPreviewsCancelsAndCreatesWithTheSugg
 TEST_F(ManagementWindowTest, WelcomeWithoutClaudeDesktopPointsToTheDownloadAndOnlyNotNowClosesIt)
 {
     removeClaude();
+    const ScopedEnvironment claude("KORVEL_CLAUDE_APP", paths.sourceApp.string());
     WelcomeView& sheet = welcome();
     EXPECT_TRUE(sheet.installNotice()->isVisible());
-    EXPECT_EQ(sheet.installNotice()->text(),
-        "Install Claude Desktop in /Applications first (https://claude.ai/download), then reopen this app.");
+    EXPECT_EQ(sheet.installNotice()->text().toStdString(),
+        "Install Claude Desktop first (https://claude.ai/download), then reopen this app. Korvel looks in " +
+            paths.sourceApp.string() + ".");
     EXPECT_FALSE(sheet.choices()->isVisible() || sheet.primaryButton()->isEnabled());
     screenshot(sheet, "welcome-without-claude");
+    expectDialogOf(*window, sheet);
+    EXPECT_TRUE(QApplication::primaryScreen()->availableGeometry().contains(sheet.frameGeometry()));
     QTest::keyClick(&sheet, Qt::Key_Escape);
-    sheet.close();
     spin();
-    EXPECT_TRUE(sheet.isVisible()) << "only its own buttons close the welcome";
+    EXPECT_TRUE(sheet.isVisible()) << "Escape does not dismiss the welcome";
     EXPECT_TRUE(model->showWelcome());
 
-    sheet.notNowButton()->click();
-    EXPECT_TRUE(model->didCompleteWelcome());
+    sheet.close(); // the title bar's close button, or Alt+F4
+    EXPECT_TRUE(model->didCompleteWelcome()) << "closing the window is Not Now";
     EXPECT_TRUE(waitUntil([this] { return window->welcomeView() == nullptr; }));
     EXPECT_TRUE(model->profiles().empty());
 }
@@ -669,6 +932,8 @@ TEST_F(ManagementWindowTest, ImportWaitsUntilClaudeHasQuitThenCopiesTheData)
     fake.workspace.quit(claude);
     EXPECT_TRUE(sheet.primaryButton()->isEnabled() && !sheet.quitClaudeRow()->isVisible())
         << "enabled again as the running applications change";
+    EXPECT_TRUE(waitUntil([&sheet] { return sheet.isActiveWindow(); })) << "the sheet in front of its window";
+    desktopScreenshot("welcome-import-claude-quit");
 
     sheet.importFields()->nameField()->setText("   ");
     QTest::keyClick(&sheet, Qt::Key_Return);
@@ -824,6 +1089,37 @@ TEST_F(TrayTest, MenuShowsTheActiveProfileAndOpensTheApps)
     settleApp();
     EXPECT_THAT(fake.workspace.openedApplications,
         ElementsAre(paths.appURL(personal), paths.appURL(work), paths.appURL(personal)));
+}
+
+TEST_F(TrayTest, ManyProfilesKeepTheMenuInOneColumnWithTheRestInASubmenu)
+{
+    std::vector<Profile> profiles;
+    for (int index = 1; index <= 30; ++index)
+        profiles.push_back(makeProfile("Profile " + std::to_string(index)));
+    storeProfiles(profiles);
+    KorvelApp& korvel = startApp();
+    settleApp();
+    QMenu& menu = korvel.menuBarItem()->menu();
+    menu.popup(QPoint(1000, 30));
+    ASSERT_TRUE(waitUntil([&menu] { return menu.isVisible(); }));
+    screenshot(menu, "tray-menu-many");
+    std::set<int> columns;
+    for (QAction* action : menu.actions())
+        columns.insert(menu.actionGeometry(action).left());
+    EXPECT_EQ(columns.size(), 1u) << "one column";
+    EXPECT_EQ(menu.actions().back()->text(), "Quit Korvel");
+    EXPECT_TRUE(QApplication::primaryScreen()->availableGeometry().contains(menu.geometry()));
+    const std::vector<std::string> shown = texts(menu.actions());
+    EXPECT_EQ(std::count_if(shown.begin(), shown.end(), [](const std::string& t) { return t.starts_with("Profile "); }),
+        MenuBarContent::profileRowsPerMenu);
+    QAction* more = actionNamed(menu, "More Profiles");
+    ASSERT_TRUE(more && more->menu());
+    EXPECT_EQ(more->menu()->actions().front()->text(), "Profile 15");
+    EXPECT_EQ(more->menu()->actions().back()->text(), "Profile 30");
+    more->menu()->actions().back()->trigger();
+    settleApp();
+    EXPECT_THAT(fake.workspace.openedApplications, ElementsAre(paths.appURL(profiles.back())));
+    menu.hide();
 }
 
 TEST_F(TrayTest, TheIconSitsInTheDesktopsTrayAndOpensTheMenu)

@@ -258,11 +258,12 @@ TEST_F(CloneBuilderTest, SameAppNameReplacesTheOtherProfilesApp)
 
 TEST(CloneStatus, SummariesAndNeedsBuild)
 {
+    const ScopedEnvironment claude("KORVEL_CLAUDE_APP", "/opt/Claude.app");
     for (const auto& [status, summary, needsBuild] : std::vector<std::tuple<CloneStatus, std::string, bool>> {
              {CloneStatus::ready("1.2.3"), "Ready · Claude 1.2.3", false},
              {CloneStatus::outdated("1.2.3", "1.3.0"), "Update available (1.2.3 → 1.3.0)", true},
              {CloneStatus::damaged("profile was renamed"), "Needs rebuild: profile was renamed", true},
-             {CloneStatus::sourceMissing(), "Claude Desktop not found in /Applications", false},
+             {CloneStatus::sourceMissing(), "Claude Desktop not found in /opt/Claude.app", false},
              {CloneStatus::notBuilt(), "App not created yet", true}}) {
         EXPECT_EQ(status.summary(), summary);
         EXPECT_EQ(status.needsBuild(), needsBuild) << summary;

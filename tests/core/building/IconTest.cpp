@@ -314,6 +314,31 @@ TEST(IconRenderer, MenuBadgePlaceholderAndSizesThatCannotBeMade)
     EXPECT_FALSE(IconRenderer::appIcon(Bitmap(), "\xff\xfe", blue, 64).has_value()) << "not UTF-8";
 }
 
+// Letters DejaVu Sans lacks are drawn with the font fontconfig falls back to (the setup installs a small CJK font):
+// a glyph has ink well inside the box its ink spans, where the empty box of a missing glyph has none.
+TEST(IconRenderer, LettersInAnyScriptAreDrawnNotBoxed)
+{
+    for (const char* letter : {"字", "あ", "W", "É"}) {
+        const Bitmap badge = IconRenderer::badge(letter, blue, 64).render(2);
+        int left = badge.width(), right = -1, top = badge.height(), bottom = -1;
+        for (int y = 0; y < badge.height(); ++y) {
+            for (int x = 0; x < badge.width(); ++x) {
+                if (isWhite(badge.pixel(x, y))) {
+                    left = std::min(left, x), right = std::max(right, x);
+                    top = std::min(top, y), bottom = std::max(bottom, y);
+                }
+            }
+        }
+        ASSERT_GT(right - left, 10) << letter << ": drawn at all";
+        int inner = 0; // ink in the middle half of the box, both ways
+        for (int y = top + (bottom - top) / 4; y <= bottom - (bottom - top) / 4; ++y) {
+            for (int x = left + (right - left) / 4; x <= right - (right - left) / 4; ++x)
+                inner += isWhite(badge.pixel(x, y)) ? 1 : 0;
+        }
+        EXPECT_GT(inner, 20) << letter;
+    }
+}
+
 TEST(IconRenderer, ConcurrentRenderingGivesTheSameImages)
 {
     const Bitmap base = IconRenderer::placeholderBase();

@@ -1,0 +1,25 @@
+#include "app/ui/CommandIcon.hpp"
+
+#include "app/ui/Symbol.hpp"
+
+namespace korvel {
+
+QIcon CommandIcon::icon(Command command, const QColor& ink)
+{
+    // Names from the freedesktop icon naming specification.
+    switch (command) {
+    case Command::OpenAll:
+        return QIcon::fromTheme("window-new", Symbol::icon(Symbol::Name::SquareStackUp, ink));
+    case Command::NewProfile:
+        return QIcon::fromTheme("list-add", Symbol::icon(Symbol::Name::Plus, ink));
+    case Command::ManageProfiles:
+        return QIcon::fromTheme("system-users");
+    case Command::Settings:
+        return QIcon::fromTheme("preferences-system");
+    case Command::Quit:
+        return QIcon::fromTheme("application-exit");
+    }
+    return {};
+}
+
+} // namespace korvel
