@@ -28,6 +28,7 @@ Type=Application
 Name=Korvel
 Comment=Several Claude accounts side by side
 Exec=${shell}\"${exec}\" %u
+Icon=korvel
 MimeType=x-scheme-handler/claude;
 Categories=Utility;
 Terminal=false
