@@ -16,6 +16,7 @@
 #include <array>
 #include <cstdio>
 #include <fcntl.h>
+#include <optional>
 #include <unistd.h>
 
 // Every task is named before it is awaited (`auto t = f(); co_await t;`) and every awaited value is named
@@ -119,14 +120,20 @@ CommandResult runHere(const Invocation& invocation)
     const CallersOutputs outputs;
     const AppPaths paths = AppPaths::live();
     const auto progress = outputs.progress();
-    const ProfileListLock lock(paths.supportDir, [&progress] {
-        if (progress)
-            progress("Waiting for another korvel command to finish…");
-    });
+    // A read-only command neither waits for nor creates the lock: the list is replaced atomically, so reading it
+    // needs none, and the model it runs on keeps every app and session as it is.
+    const bool readsOnly = CommandSyntax::readsOnly(invocation);
+    std::optional<ProfileListLock> lock;
+    if (!readsOnly) {
+        lock.emplace(paths.supportDir, [&progress] {
+            if (progress)
+                progress("Waiting for another korvel command to finish…");
+        });
+    }
     LinuxPlatform desktop;
     const std::filesystem::path launcher =
         desktop.platform().mainBundle.bundlePath() / "Contents/MacOS" / ProfileBundleKeys::launcherExecutable;
-    AppModel model(paths, desktop.platform(), launcher, AppModel::Options {false, false});
+    AppModel model(paths, desktop.platform(), launcher, AppModel::Options {false, false, !readsOnly});
     if (const auto& error = model.errorMessage())
         return {CommandResult::failed, {}, *error + "\n"};
 

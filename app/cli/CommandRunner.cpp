@@ -262,8 +262,7 @@ QCoro::Task<CommandResult> CommandRunner::run(AppModel& model, Invocation invoca
     } catch (const UsageError& error) {
         co_return CommandResult {CommandResult::misused, {}, std::string("korvel: ") + error.what() + "\n"};
     }
-    const CommandSyntax::Command* command = CommandSyntax::find(invocation.command);
-    if (place == Place::Here || !command->readsOnly) {
+    if (place == Place::Here || !CommandSyntax::readsOnly(invocation)) {
         auto settling = untilIdle(model);
         co_await settling;
     }

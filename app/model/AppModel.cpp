@@ -169,9 +169,12 @@ AppModel::AppModel(
     m_sessionSyncTimer.setInterval(sessionSyncIntervalMs);
     m_sessionSyncTimer.setSingleShot(false);
     connect(&m_sessionSyncTimer, &QTimer::timeout, this, &AppModel::sessionSyncTick);
-    m_sessionSyncTimer.start();
-
     refreshRunning();
+    if (!m_options.maintain) {
+        m_statuses = statusesOnDisk();
+        return;
+    }
+    m_sessionSyncTimer.start();
     refreshStatuses();
     updateOutdatedApps();
     maybeRepairLinkHandler();
@@ -274,12 +277,17 @@ CloneStatus AppModel::status(const Profile& profile) const
     return it == m_statuses.end() ? CloneStatus::notBuilt() : it->second;
 }
 
-void AppModel::refreshStatuses()
+std::map<Uuid, CloneStatus> AppModel::statusesOnDisk() const
 {
     std::map<Uuid, CloneStatus> statuses;
     for (const Profile& profile : m_profiles)
         statuses.insert_or_assign(profile.id, m_builder.status(profile));
-    m_statuses = std::move(statuses);
+    return statuses;
+}
+
+void AppModel::refreshStatuses()
+{
+    m_statuses = statusesOnDisk();
     announce();
     startTask([this] { return syncSessions(); });
 }

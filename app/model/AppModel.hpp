@@ -57,6 +57,9 @@ public:
         // Take the claude scheme back from a profile app holding it: at start, when a profile app comes to the
         // front and after each profile app's launch. setRouteClaudeLinks changes the handler either way.
         bool repairLinkHandler = true;
+        // Rebuild outdated apps and bring sessions over at start and every 30 seconds. Off for a read-only
+        // command, which must leave the disk as it found it.
+        bool maintain = true;
     };
 
     // Runs the whole start-up sequence. `launcherURL` is the KorvelLauncher installed into every profile app.
@@ -157,6 +160,7 @@ private:
     void announce() { emit changed(); }
     void fail(std::string message);
     void save();
+    std::map<Uuid, CloneStatus> statusesOnDisk() const;
     void setAsideUnreadableProfileList();
     void enableLaunchAtLoginOnFirstRun();
     void observeWorkspace();
