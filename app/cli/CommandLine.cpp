@@ -1,12 +1,13 @@
 #include "app/cli/CommandLine.hpp"
 
 #include "app/cli/CommandRunner.hpp"
-#include "app/cli/ProfileListLock.hpp"
 #include "app/cli/UsageError.hpp"
 #include "app/model/AppModel.hpp"
 #include "app/platform/linux/LinuxPlatform.hpp"
 #include "app/platform/linux/SingleInstance.hpp"
 #include "core/building/ProfileBundleKeys.hpp"
+#include "core/model/ProfileStore.hpp"
+#include "core/support/FileLock.hpp"
 #include "core/support/UnicodeText.hpp"
 
 #include <QCoreApplication>
@@ -123,9 +124,10 @@ CommandResult runHere(const Invocation& invocation)
     // A read-only command neither waits for nor creates the lock: the list is replaced atomically, so reading it
     // needs none, and the model it runs on keeps every app and session as it is.
     const bool readsOnly = CommandSyntax::readsOnly(invocation);
-    std::optional<ProfileListLock> lock;
+    // Held for the whole command, so that two commands running at once never interleave their changes.
+    std::optional<FileLock> lock;
     if (!readsOnly) {
-        lock.emplace(paths.supportDir, [&progress] {
+        lock.emplace(ProfileStore(paths.profilesFile()).lockURL(), std::nullopt, [&progress] {
             if (progress)
                 progress("Waiting for another korvel command to finish…");
         });

@@ -151,7 +151,7 @@ QCoro::Task<Outcome> create(AppModel& model, const Invocation& invocation)
     auto creating = model.createProfile(name, color, invocation.has("--import"));
     const std::optional<Profile> profile = co_await creating;
     if (!profile)
-        throw UsageError("The name can’t be blank.");
+        co_return Outcome {}; // the list could not be saved; the model has said why
     if (invocation.has("--open")) {
         auto opening = model.open(model.profile(profile->id).value_or(*profile));
         co_await opening;

@@ -10,6 +10,7 @@
 #include "core/model/Timestamp.hpp"
 #include "core/support/Directories.hpp"
 #include "core/support/FileError.hpp"
+#include "core/support/FileLock.hpp"
 #include "core/support/UnicodeText.hpp"
 #include "core/transfer/ClaudeCodeLauncher.hpp"
 #include "core/transfer/DataImporter.hpp"
@@ -21,6 +22,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 
 // Every task is named before it is awaited (`auto t = f(); co_await t;`): g++ 12 destroys temporaries of a
@@ -34,6 +36,7 @@ using namespace std::chrono_literals;
 constexpr auto pollInterval = 100ms;
 constexpr int pollsBeforeRestart = 100;
 constexpr int pollsBeforeDelete = 50;
+constexpr auto profileListLockWait = 2s;
 
 std::optional<Uuid> profileIDOf(const std::shared_ptr<RunningApplication>& application)
 {
@@ -152,8 +155,11 @@ AppModel::AppModel(
     m_didCompleteWelcome = defaults.boolForKey(didCompleteWelcomeKey);
     m_routeClaudeLinks = defaults.boolForKey(routeClaudeLinksKey);
 
+    bool renumbered = false;
     try {
-        m_profiles = m_store.load();
+        ProfileStore::Contents stored = m_store.read();
+        m_profiles = std::move(stored.profiles);
+        renumbered = stored.renumbered;
     } catch (const std::exception& error) {
         m_profileListUnreadable = true;
         m_errorMessage = std::string("Couldn’t read your profiles: ") + error.what();
@@ -174,6 +180,8 @@ AppModel::AppModel(
         m_statuses = statusesOnDisk();
         return;
     }
+    if (renumbered)
+        changeProfiles([](std::vector<Profile>&) {});
     m_sessionSyncTimer.start();
     refreshStatuses();
     updateOutdatedApps();
@@ -292,15 +300,20 @@ void AppModel::refreshStatuses()
     startTask([this] { return syncSessions(); });
 }
 
-void AppModel::save()
+bool AppModel::changeProfiles(const ProfileStore::Change& change)
 {
     try {
+        // The window must not hang behind a long command; its change is refused instead.
+        const FileLock lock(m_store.lockURL(), profileListLockWait);
         if (m_profileListUnreadable)
             setAsideUnreadableProfileList();
-        m_store.save(m_profiles);
+        m_profiles = m_store.update(change);
     } catch (const std::exception& error) {
         fail(std::string("Couldn’t save profiles: ") + error.what());
+        return false;
     }
+    announce();
+    return true;
 }
 
 // The list that failed to load at start would be lost to the first save; keep it beside the new one.
@@ -352,11 +365,12 @@ QCoro::Task<std::optional<Profile>> AppModel::createProfile(
     const std::string trimmed = UnicodeText::trimWhiteSpace(name);
     if (trimmed.empty())
         co_return std::nullopt;
-    const Profile profile {Uuid::random(), trimmed, color, Timestamp::now()};
-    m_profiles.push_back(profile);
+    // Whole seconds, as the list stores them: the profile is the same before and after a reload.
+    const Profile profile {Uuid::random(), trimmed, color, Timestamp {std::floor(Timestamp::now().secondsSince1970)}};
+    if (!changeProfiles([&profile](std::vector<Profile>& profiles) { profiles.push_back(profile); }))
+        co_return std::nullopt;
     m_selection = profile.id;
     announce();
-    save();
     if (importOriginalData) {
         auto import = this->importOriginalData(profile);
         co_await import;
@@ -540,59 +554,79 @@ QCoro::Task<> AppModel::deleteProfile(Profile profile, bool moveDataToTrash)
         if (failure)
             fail("Couldn’t fully remove " + profile.name + ": " + *failure);
     }
-    std::erase_if(m_profiles, [&profile](const Profile& entry) { return entry.id == profile.id; });
+    changeProfiles([&profile](std::vector<Profile>& profiles) {
+        std::erase_if(profiles, [&profile](const Profile& entry) { return entry.id == profile.id; });
+    });
     if (m_selection == profile.id)
         m_selection = m_profiles.empty() ? std::nullopt : std::optional<Uuid>(m_profiles.front().id);
     if (m_activeProfileID == profile.id)
         m_activeProfileID.reset();
     announce();
-    save();
     refreshStatuses();
 }
 
 void AppModel::update(const Profile& profile, std::optional<std::string> name, std::optional<ProfileColor> color)
 {
-    const auto entry = std::find_if(m_profiles.begin(), m_profiles.end(),
-        [&profile](const Profile& candidate) { return candidate.id == profile.id; });
-    if (entry == m_profiles.end())
+    const auto current = this->profile(profile.id);
+    if (!current)
         return;
+    Profile wanted = *current;
     if (name) {
         const std::string trimmed = UnicodeText::trimWhiteSpace(*name);
         if (trimmed.empty())
             return;
-        entry->name = trimmed;
+        wanted.name = trimmed;
     }
     if (color)
-        entry->color = *color;
-    if (*entry == profile)
+        wanted.color = *color;
+    if (wanted == profile)
         return;
-    const Profile updated = *entry;
-    announce();
-    save();
+    const bool stored = changeProfiles([&wanted](std::vector<Profile>& profiles) {
+        for (Profile& entry : profiles) {
+            if (entry.id == wanted.id)
+                entry = wanted;
+        }
+    });
+    // Gone when another process deleted it meanwhile.
+    const auto updated = this->profile(profile.id);
+    if (!stored || !updated)
+        return;
     refreshStatuses();
-    if (m_running.contains(updated.id))
+    if (m_running.contains(updated->id))
         return; // rebuilt when its app quits
-    startTask([this, updated] { return rebuild(updated); });
+    startTask([this, updated = *updated] { return rebuild(updated); });
 }
 
 void AppModel::moveProfiles(const std::set<size_t>& fromOffsets, size_t toOffset)
 {
-    std::vector<Profile> moved;
-    std::vector<Profile> kept;
-    size_t insertAt = 0;
+    // By ID, so that the move applies to the list as stored now: the moved profiles go before the first one
+    // from `toOffset` on that stays where it is, or to the end.
+    std::vector<Uuid> moved;
+    std::optional<Uuid> before;
     for (size_t i = 0; i < m_profiles.size(); ++i) {
-        if (fromOffsets.contains(i)) {
-            moved.push_back(m_profiles[i]);
-        } else {
-            kept.push_back(m_profiles[i]);
-            if (i < toOffset)
-                ++insertAt;
-        }
+        if (fromOffsets.contains(i))
+            moved.push_back(m_profiles[i].id);
+        else if (i >= toOffset && !before)
+            before = m_profiles[i].id;
     }
-    kept.insert(kept.begin() + static_cast<std::ptrdiff_t>(insertAt), moved.begin(), moved.end());
-    m_profiles = std::move(kept);
-    announce();
-    save();
+    changeProfiles([&moved, &before](std::vector<Profile>& profiles) {
+        std::vector<Profile> taken;
+        std::vector<Profile> kept;
+        for (const Uuid& id : moved) {
+            const auto it = std::find_if(
+                profiles.begin(), profiles.end(), [&id](const Profile& profile) { return profile.id == id; });
+            if (it != profiles.end())
+                taken.push_back(*it);
+        }
+        for (const Profile& profile : profiles) {
+            if (std::find(moved.begin(), moved.end(), profile.id) == moved.end())
+                kept.push_back(profile);
+        }
+        const auto at = std::find_if(
+            kept.begin(), kept.end(), [&before](const Profile& profile) { return before && profile.id == *before; });
+        kept.insert(at, taken.begin(), taken.end());
+        profiles = std::move(kept);
+    });
 }
 
 void AppModel::revealData(const Profile& profile)

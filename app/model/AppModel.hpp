@@ -159,7 +159,9 @@ signals:
 private:
     void announce() { emit changed(); }
     void fail(std::string message);
-    void save();
+    // Applies `change` to the list as stored now, under the list's lock, stores and publishes the result: a change
+    // another process stored meanwhile is kept. False, with the failure reported, when nothing was stored.
+    bool changeProfiles(const ProfileStore::Change& change);
     std::map<Uuid, CloneStatus> statusesOnDisk() const;
     void setAsideUnreadableProfileList();
     void enableLaunchAtLoginOnFirstRun();
