@@ -821,6 +821,7 @@ QCoro::Task<> AppModel::syncSessions()
         // Dropped like every sync error; the next round tries again.
     }
     for (const SessionSync::Result& result : results) {
+        reportSyncProblem(result);
         if (!m_running.contains(result.id)) {
             m_pendingAfterRestart.erase(result.id);
             continue;
@@ -837,6 +838,30 @@ QCoro::Task<> AppModel::syncSessions()
     announce();
     emit sessionsSynced(results);
     announceIdleLater();
+}
+
+// A round's problem is told once: again only when it changes, and forgotten after a round without one, so that
+// a full disk does not raise an alert every 30 seconds.
+void AppModel::reportSyncProblem(const SessionSync::Result& result)
+{
+    const auto profile = this->profile(result.id);
+    const std::string name = profile ? profile->name : result.id.toString();
+    std::string message;
+    if (!result.failure.empty()) {
+        message = "Couldn’t bring sessions into " + name + ": " + result.failure;
+    } else if (!result.leftOut.empty()) {
+        message = "Some session files weren’t brought into " + name + " because their names aren’t valid UTF-8: “" +
+            UnicodeText::replacingInvalidUtf8(result.leftOut.front()) + "”" +
+            (result.leftOut.size() > 1 ? " and " + std::to_string(result.leftOut.size() - 1) + " more." : ".");
+    }
+    if (message.empty()) {
+        m_syncProblems.erase(result.id);
+        return;
+    }
+    if (m_syncProblems[result.id] == message)
+        return;
+    m_syncProblems[result.id] = message;
+    fail(message);
 }
 
 // Link routing

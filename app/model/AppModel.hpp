@@ -171,6 +171,7 @@ private:
     void activated(const std::shared_ptr<RunningApplication>& application);
     void becameActive();
     void sessionSyncTick();
+    void reportSyncProblem(const SessionSync::Result& result);
     void setBusy(const Uuid& id, std::optional<std::string> message);
     void rebuildIfNameIsFree(const Profile& profile);
     std::filesystem::path routingTarget(bool toOwnBundle) const;
@@ -207,6 +208,7 @@ private:
     bool m_isSyncingSessions = false;
     bool m_profileListUnreadable = false; // the stored list failed to load and is still in place
     int m_startedTasks = 0; // counted tasks started and not yet ended
+    std::map<Uuid, std::string> m_syncProblems; // the last sync problem told for each profile
     QTimer m_sessionSyncTimer;
     Options m_options;
     AppPaths m_paths;

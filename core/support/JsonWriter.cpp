@@ -1,14 +1,17 @@
 #include "core/support/JsonWriter.hpp"
 
 #include "core/support/AtomicFile.hpp"
+#include "core/support/UnicodeText.hpp"
 
 #include <cstdio>
 
 namespace korvel::JsonWriter {
 namespace {
 
-void appendString(std::string& out, const std::string& text)
+// Bytes that are not UTF-8 become U+FFFD: whatever it is given, the file stays readable JSON.
+void appendString(std::string& out, const std::string& bytes)
 {
+    const std::string text = UnicodeText::replacingInvalidUtf8(bytes);
     out += '"';
     for (const unsigned char c : text) {
         switch (c) {

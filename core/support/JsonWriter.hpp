@@ -8,7 +8,8 @@
 namespace korvel {
 
 // The product's one JSON writer: pretty-printed with two-blank indentation, " : " between key and
-// value, keys sorted at every level, forward slashes escaped as "\/", non-ASCII kept as UTF-8.
+// value, keys sorted at every level, forward slashes escaped as "\/", non-ASCII kept as UTF-8 (bytes that are not
+// UTF-8 written as U+FFFD, so that the output is always valid).
 namespace JsonWriter {
 
 std::string format(const nlohmann::json& value);

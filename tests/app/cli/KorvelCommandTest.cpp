@@ -288,6 +288,26 @@ TEST_F(KorvelCommand, SyncReportsWhatItBroughtIntoEachProfile)
         "running": false, "sessions": 0, "pins": 0, "pinsWaiting": 0})"));
 }
 
+TEST_F(KorvelCommand, SyncFailsWhenACopyFailsAndStillRecordsWhatArrived)
+{
+    ASSERT_EQ(create("Work").status, 0);
+    const std::string account = "6F1D2C3B-4A59-4E6D-8C7B-9A0B1C2D3E4F";
+    const Profile work = stored("Work");
+    const std::filesystem::path profileSessions = paths.dataDir(work.id) / "claude-code-sessions" / account;
+    writeText(profileSessions / "project", "a file where a folder must go");
+    const std::filesystem::path sessions = paths.originalDataDir / "claude-code-sessions" / account;
+    writeText(sessions / "project/local_one.json", "{}");
+    writeText(sessions / "local_two.json", "{}");
+
+    const Result failed = korvel({"sync"});
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_EQ(failed.errorOutput.rfind("Couldn’t bring sessions into Work: ", 0), 0u) << failed.errorOutput;
+    EXPECT_EQ(std::count(failed.errorOutput.begin(), failed.errorOutput.end(), '\n'), 1) << failed.errorOutput;
+    EXPECT_TRUE(std::filesystem::exists(profileSessions / "local_two.json"));
+    std::filesystem::remove(profileSessions / "project");
+    EXPECT_EQ(korvel({"sync"}), (Result {0, "Work  1 session\n", ""})) << "the other one was recorded";
+}
+
 TEST_F(KorvelCommand, ClaudeCodeOpensATerminalOrHandsOutItsPieces)
 {
     ASSERT_EQ(create("Work").status, 0);

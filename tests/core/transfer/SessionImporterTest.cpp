@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <csignal>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 using namespace korvel;
@@ -155,7 +157,7 @@ TEST(SessionImporter, AnUnusableLedgerCountsAsEmpty)
     EXPECT_EQ(box.summary(), (Summary {0, 0}));
 }
 
-TEST(SessionImporter, FailuresKeepEarlierCopiesAndTheLedgerAsItWas)
+TEST(SessionImporter, AFailedCopyIsReportedAfterTheOthersAndTheLedgerKeepsWhatSucceeded)
 {
     Sandbox box;
     for (const char* session : {"a/local_1.json", "b/local_2.json", "c/local_3.json"})
@@ -166,12 +168,11 @@ TEST(SessionImporter, FailuresKeepEarlierCopiesAndTheLedgerAsItWas)
     EXPECT_EQ(error.kind(), FileError::Kind::WriteUnknown);
     EXPECT_EQ(error.errorNumber(), ENOTDIR);
     EXPECT_TRUE(fs::exists(box.destination / code / alice / "a/local_1.json"));
-    EXPECT_FALSE(fs::exists(box.destination / code / alice / "c"));
-    EXPECT_FALSE(fs::exists(box.ledger));
+    EXPECT_TRUE(fs::exists(box.destination / code / alice / "c/local_3.json"));
+    EXPECT_EQ(box.ledgerJson()["files"].size(), 2u) << "the round still records what it brought over";
 
-    // Once the obstacle is gone, the earlier copy is recorded as present rather than copied again.
     fs::remove(box.destination / code / alice / "b");
-    EXPECT_EQ(box.import(), (Summary {2, 2}));
+    EXPECT_EQ(box.import(), (Summary {1, 1}));
     EXPECT_EQ(box.ledgerJson()["files"].size(), 3u);
 
     // A ledger that cannot be saved is an error after the copies.
@@ -179,6 +180,83 @@ TEST(SessionImporter, FailuresKeepEarlierCopiesAndTheLedgerAsItWas)
     writeText(box.dir / "blocker", "x");
     EXPECT_THROW(SessionImporter::importSessions(box.source, box.destination, box.dir / "blocker/l.json"), FileError);
     EXPECT_TRUE(fs::exists(box.destination / code / alice / "local_4.json"));
+}
+
+// Files may grow only so far while it lives: a write beyond the limit fails as on a full disk.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        ::getrlimit(RLIMIT_FSIZE, &m_saved);
+        m_signal = std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit {bytes, m_saved.rlim_max};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &m_saved);
+        std::signal(SIGXFSZ, m_signal);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit m_saved {};
+    void (*m_signal)(int) = nullptr;
+};
+
+TEST(SessionImporter, ACopyThatRunsOutOfSpaceLeavesNoPartOfTheFileAndIsCopiedWholeLater)
+{
+    Sandbox box;
+    const std::string large(200'000, 'x');
+    writeText(box.source / code / alice / "local_large.json", large);
+    writeText(box.source / code / alice / "local_small.json", "small");
+    fs::create_directories(box.destination / code / alice);
+    {
+        const FileSizeLimit limit(64 * 1024);
+        const auto error = thrown<FileError>([&] { box.import(); });
+        EXPECT_EQ(error.errorNumber(), EFBIG);
+    }
+    const fs::path account = box.destination / code / alice;
+    EXPECT_EQ(std::distance(fs::directory_iterator(account), {}), 1) << "the small copy, and no temporary file";
+    EXPECT_EQ(readText(account / "local_small.json"), "small");
+    EXPECT_EQ(box.ledgerJson()["files"], json {code + "/" + alice + "/local_small.json"});
+    EXPECT_EQ(box.import(), (Summary {1, 1}));
+    EXPECT_EQ(readText(account / "local_large.json"), large);
+}
+
+TEST(SessionImporter, NeverWritesThroughALinkInTheProfilesFolder)
+{
+    Sandbox box;
+    const fs::path outside = box.dir / "outside";
+    fs::create_directories(outside / "account");
+    writeText(box.source / code / alice / "project/local_1.json", "1");
+    writeText(box.source / code / bob / "local_2.json", "2");
+    writeText(box.source / code / bob / "fine/local_3.json", "3");
+    fs::create_directories(box.destination / code / alice);
+    fs::create_directory_symlink(outside, box.destination / code / alice / "project");
+    fs::create_directory_symlink(outside / "account", box.destination / code / bob);
+
+    EXPECT_THROW(box.import(), FileError);
+    EXPECT_EQ(std::distance(fs::recursive_directory_iterator(outside), {}), 1) << "only the folder put there";
+    EXPECT_FALSE(fs::exists(box.ledger)) << "nothing was handled";
+}
+
+TEST(SessionImporter, AFileNameThatIsNotUtf8IsLeftOutAndNeverSpoilsTheLedger)
+{
+    Sandbox box;
+    const std::string badName = "local_\xff\xfe.json";
+    writeText(box.source / code / alice / badName, "bad");
+    writeText(box.source / code / alice / "local_1.json", "good");
+    fs::create_directories(box.destination / code / alice);
+
+    const Summary counts = box.import();
+    EXPECT_EQ(counts.missingSessions, 1);
+    EXPECT_EQ(counts.leftOut, std::vector<std::string> {code + "/" + alice + "/" + badName});
+    EXPECT_EQ(box.summary().missingFiles, 0) << "left out, not missing";
+    EXPECT_EQ(box.ledgerJson()["files"], json {code + "/" + alice + "/local_1.json"}) << "the ledger reads back";
+    EXPECT_FALSE(fs::exists(box.destination / code / alice / badName));
 }
 
 TEST(SessionImporterPins, MergesPinsOfSessionsTheProfileHasAndKeepsEverythingElse)
@@ -218,6 +296,18 @@ TEST(SessionImporterPins, MergesPinsOfSessionsTheProfileHasAndKeepsEverythingEls
     EXPECT_EQ(box.ledgerJson()["pins"], (json {"local_a", "local_b", "local_d", "local_e"}));
     EXPECT_EQ(box.mergePins(), 0);
     EXPECT_EQ(readText(box.config), written);
+
+    // A source pin the profile has starred already is remembered all the same: once the user removes it there, it
+    // stays removed.
+    writeText(box.destination / code / alice / "local_f.json", "");
+    writeText(box.source / "claude_desktop_config.json", configWithPins({"local_f"}));
+    writeText(box.config, configWithPins({"local_f"}));
+    EXPECT_EQ(box.mergePins(), 0);
+    writeText(box.config, configWithPins({}));
+    EXPECT_EQ(box.mergePins(), 0);
+    EXPECT_EQ(box.pins(), json::array());
+    writeText(box.source / "claude_desktop_config.json",
+        configWithPins({"local_a", "local_b", "local_c", "local_d", "local_e", "local_a"}));
 
     // A pin the user removes in the profile stays removed; the one without a session arrives with its session.
     writeText(box.config, configWithPins({}));
