@@ -136,7 +136,9 @@ CommandResult runHere(const Invocation& invocation)
     const std::filesystem::path launcher =
         desktop.platform().mainBundle.bundlePath() / "Contents/MacOS" / ProfileBundleKeys::launcherExecutable;
     AppModel model(paths, desktop.platform(), launcher, AppModel::Options {false, false, !readsOnly});
-    if (const auto& error = model.errorMessage())
+    // Told, not failed: the command can go on with the emptied profile.
+    const std::string interrupted = model.interruptedImport() ? *model.errorMessage() + "\n" : std::string();
+    if (const auto& error = model.errorMessage(); error && interrupted.empty())
         return {CommandResult::failed, {}, *error + "\n"};
 
     std::optional<CommandResult> result;
@@ -148,6 +150,7 @@ CommandResult runHere(const Invocation& invocation)
         });
     if (!result)
         loop.exec();
+    result->errorOutput.insert(0, interrupted);
     return *result;
 }
 

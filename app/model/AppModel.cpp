@@ -182,6 +182,7 @@ AppModel::AppModel(
     }
     if (renumbered)
         changeProfiles([](std::vector<Profile>&) {});
+    recoverInterruptedImports();
     m_sessionSyncTimer.start();
     refreshStatuses();
     updateOutdatedApps();
@@ -331,6 +332,60 @@ void AppModel::setAsideUnreadableProfileList()
     m_profileListUnreadable = false;
     fail("Korvel couldn’t read your earlier profile list and kept it as “" + aside.filename().string() + "” in " +
         aside.parent_path().string() + ".");
+}
+
+// An import that broke off left part of Claude's data, perhaps its lock links too, which would hand the profile
+// app over to the running Claude: that goes, and the user chooses what comes instead. Not while another process
+// holds the list's lock: a command importing right now leaves the same marker.
+void AppModel::recoverInterruptedImports()
+{
+    std::optional<FileLock> lock;
+    try {
+        lock.emplace(m_store.lockURL(), std::chrono::milliseconds(0));
+    } catch (const FileError&) {
+        return;
+    }
+    for (const Profile& profile : m_profiles) {
+        const std::filesystem::path data = m_paths.dataDir(profile.id);
+        if (!DataImporter::wasInterrupted(data))
+            continue;
+        try {
+            DataImporter::discardInterrupted(data);
+        } catch (const std::exception& error) {
+            m_errorMessage = "Importing your Claude data into “" + profile.name +
+                "” was interrupted, and Korvel couldn’t remove what it had copied: " + error.what();
+            continue;
+        }
+        if (m_interruptedImport)
+            continue; // one question at a time; the others stay empty
+        m_interruptedImport = profile.id;
+        m_errorMessage = "Importing your Claude data into “" + profile.name +
+            "” was interrupted. Korvel removed the part it had copied, so the profile starts empty. Import your "
+            "Claude data again?";
+    }
+}
+
+QCoro::Task<> AppModel::importAgain()
+{
+    const auto profile = this->profile(m_interruptedImport);
+    m_interruptedImport.reset();
+    m_errorMessage.reset();
+    announce();
+    if (!profile)
+        co_return;
+    if (m_running.contains(profile->id)) {
+        fail("Quit " + profile->appDisplayName() + " before importing your Claude data again.");
+        co_return;
+    }
+    auto import = importOriginalData(*profile);
+    co_await import;
+}
+
+void AppModel::keepEmptyData()
+{
+    m_interruptedImport.reset();
+    m_errorMessage.reset();
+    announce();
 }
 
 bool AppModel::launchAtLogin() const

@@ -77,6 +77,10 @@ public:
     const std::map<Uuid, PendingImport>& pendingAfterRestart() const { return m_pendingAfterRestart; }
     const std::optional<Uuid>& selection() const { return m_selection; }
     const std::optional<std::string>& errorMessage() const { return m_errorMessage; }
+    // A profile whose import of Claude's data broke off (a kill, a power loss) before this start: its data folder
+    // has been emptied, and errorMessage asks whether to import again (importAgain) or keep it empty
+    // (keepEmptyData).
+    const std::optional<Uuid>& interruptedImport() const { return m_interruptedImport; }
     bool showWelcome() const { return m_showWelcome; }
     bool showNewProfile() const { return m_showNewProfile; }
     bool autoUpdateProfileApps() const { return m_autoUpdateProfileApps; }
@@ -133,6 +137,8 @@ public:
     std::string claudeCodeExportLine(const Profile& profile) const;
     std::shared_ptr<RunningApplication> runningApp(const Profile& profile) const;
     void quitOriginalClaude();
+    QCoro::Task<> importAgain();
+    void keepEmptyData();
 
     // Automatic rebuilds and session sync.
     void updateOutdatedApps();
@@ -165,6 +171,7 @@ private:
     std::map<Uuid, CloneStatus> statusesOnDisk() const;
     void setAsideUnreadableProfileList();
     void enableLaunchAtLoginOnFirstRun();
+    void recoverInterruptedImports();
     void observeWorkspace();
     void refreshRunning();
     void launchedOrTerminated(Workspace::Event event, const std::shared_ptr<RunningApplication>& application);
@@ -197,6 +204,7 @@ private:
     std::map<Uuid, PendingImport> m_pendingAfterRestart;
     std::optional<Uuid> m_selection;
     std::optional<std::string> m_errorMessage;
+    std::optional<Uuid> m_interruptedImport;
     bool m_showWelcome = false;
     bool m_showNewProfile = false;
     bool m_autoUpdateProfileApps = true;

@@ -1,14 +1,13 @@
 #include "core/transfer/SessionImporter.hpp"
 #include "core/support/FileError.hpp"
+#include "tests/support/FileSizeLimit.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tests/support/Thrown.hpp"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <csignal>
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 using namespace korvel;
@@ -181,30 +180,6 @@ TEST(SessionImporter, AFailedCopyIsReportedAfterTheOthersAndTheLedgerKeepsWhatSu
     EXPECT_THROW(SessionImporter::importSessions(box.source, box.destination, box.dir / "blocker/l.json"), FileError);
     EXPECT_TRUE(fs::exists(box.destination / code / alice / "local_4.json"));
 }
-
-// Files may grow only so far while it lives: a write beyond the limit fails as on a full disk.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        ::getrlimit(RLIMIT_FSIZE, &m_saved);
-        m_signal = std::signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit {bytes, m_saved.rlim_max};
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit()
-    {
-        ::setrlimit(RLIMIT_FSIZE, &m_saved);
-        std::signal(SIGXFSZ, m_signal);
-    }
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
-private:
-    rlimit m_saved {};
-    void (*m_signal)(int) = nullptr;
-};
 
 TEST(SessionImporter, ACopyThatRunsOutOfSpaceLeavesNoPartOfTheFileAndIsCopiedWholeLater)
 {
