@@ -244,7 +244,8 @@ json readConfig(const fs::path& file)
             FileError::throwRead(file, error.value());
         return json::object();
     }
-    json config = json::parse(AtomicFile::read(file), nullptr, false);
+    // Numbers keep their text: the file is written back with the pins as the only change.
+    json config = JsonWriter::parseKeepingNumbers(AtomicFile::read(file));
     if (config.is_discarded())
         throw FileError(FileError::Kind::ReadCorrupt, file, 0, "it is not valid JSON");
     if (!config.is_object())
