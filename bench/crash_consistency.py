@@ -5,7 +5,9 @@ every run what must hold however a command ends:
   - the profile list parses and holds every profile whose creation was confirmed (and that no later delete touched);
   - no app is reported Ready unless its seal verifies (korvel-tool codesign --verify --deep --strict);
   - Claude Desktop's bundle and data folder are exactly as they were;
-  - no session file in a profile differs from its source (a truncated copy under its name).
+  - no session file in a profile differs from its source (a truncated copy under its name), except in a data folder
+    whose import broke off (its marker is there): the next start of a changing command empties it, which is
+    checked after every command that ran to its end.
 
 usage: bench/crash_consistency.py [--runs N] [--seed S] [--build build/default] [--keep]
 Not a test and not in CI: a few hundred runs take minutes. Prints the runs, kills and faults found.
@@ -107,7 +109,11 @@ def stored_profiles(box):
         return json.load(handle)["profiles"]
 
 
-def check(box, confirmed, sources_before):
+def interrupted(box, profile_id):
+    return os.path.lexists(os.path.join(box.support, "Profiles", profile_id, "Data.import-incomplete"))
+
+
+def check(box, confirmed, sources_before, completed):
     faults = []
     try:
         ids = {profile["id"] for profile in stored_profiles(box)}
@@ -133,6 +139,10 @@ def check(box, confirmed, sources_before):
             faults.append("source changed: %s" % name)
     source_sessions = os.path.join(box.claude_data, SESSIONS, ACCOUNT)
     for profile_id in ids:
+        if interrupted(box, profile_id):
+            if completed:
+                faults.append("an interrupted import of %s is still there after a whole command" % profile_id)
+            continue
         folder = os.path.join(box.support, "Profiles", profile_id, "Data", SESSIONS, ACCOUNT)
         if not os.path.isdir(folder):
             continue
@@ -200,7 +210,7 @@ def main():
             kills += 1
         if kind == "delete":
             confirmed.discard(subject)  # deleted or not, both are fine
-        found = check(box, confirmed, sources_before)
+        found = check(box, confirmed, sources_before, process.returncode is not None and process.returncode >= 0)
         for fault in found:
             faults.append("run %d (%s, killed=%s): %s" % (run, " ".join(arguments), process.returncode < 0, fault))
         if found:

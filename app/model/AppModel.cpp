@@ -339,6 +339,10 @@ void AppModel::setAsideUnreadableProfileList()
 // holds the list's lock: a command importing right now leaves the same marker.
 void AppModel::recoverInterruptedImports()
 {
+    const bool anyMarker = std::any_of(m_profiles.begin(), m_profiles.end(),
+        [this](const Profile& profile) { return DataImporter::wasInterrupted(m_paths.dataDir(profile.id)); });
+    if (!anyMarker)
+        return;
     std::optional<FileLock> lock;
     try {
         lock.emplace(m_store.lockURL(), std::chrono::milliseconds(0));
