@@ -1,12 +1,13 @@
 #include "app/cli/CommandLine.hpp"
 
 #include "app/cli/CommandRunner.hpp"
-#include "app/cli/ProfileListLock.hpp"
 #include "app/cli/UsageError.hpp"
 #include "app/model/AppModel.hpp"
 #include "app/platform/linux/LinuxPlatform.hpp"
 #include "app/platform/linux/SingleInstance.hpp"
 #include "core/building/ProfileBundleKeys.hpp"
+#include "core/model/ProfileStore.hpp"
+#include "core/support/FileLock.hpp"
 #include "core/support/UnicodeText.hpp"
 
 #include <QCoreApplication>
@@ -16,6 +17,7 @@
 #include <array>
 #include <cstdio>
 #include <fcntl.h>
+#include <optional>
 #include <unistd.h>
 
 // Every task is named before it is awaited (`auto t = f(); co_await t;`) and every awaited value is named
@@ -119,15 +121,24 @@ CommandResult runHere(const Invocation& invocation)
     const CallersOutputs outputs;
     const AppPaths paths = AppPaths::live();
     const auto progress = outputs.progress();
-    const ProfileListLock lock(paths.supportDir, [&progress] {
-        if (progress)
-            progress("Waiting for another korvel command to finish…");
-    });
+    // A read-only command neither waits for nor creates the lock: the list is replaced atomically, so reading it
+    // needs none, and the model it runs on keeps every app and session as it is.
+    const bool readsOnly = CommandSyntax::readsOnly(invocation);
+    // Held for the whole command, so that two commands running at once never interleave their changes.
+    std::optional<FileLock> lock;
+    if (!readsOnly) {
+        lock.emplace(ProfileStore(paths.profilesFile()).lockURL(), std::nullopt, [&progress] {
+            if (progress)
+                progress("Waiting for another korvel command to finish…");
+        });
+    }
     LinuxPlatform desktop;
     const std::filesystem::path launcher =
         desktop.platform().mainBundle.bundlePath() / "Contents/MacOS" / ProfileBundleKeys::launcherExecutable;
-    AppModel model(paths, desktop.platform(), launcher, AppModel::Options {false, false});
-    if (const auto& error = model.errorMessage())
+    AppModel model(paths, desktop.platform(), launcher, AppModel::Options {false, false, !readsOnly});
+    // Told, not failed: the command can go on with the emptied profile.
+    const std::string interrupted = model.interruptedImport() ? *model.errorMessage() + "\n" : std::string();
+    if (const auto& error = model.errorMessage(); error && interrupted.empty())
         return {CommandResult::failed, {}, *error + "\n"};
 
     std::optional<CommandResult> result;
@@ -139,6 +150,7 @@ CommandResult runHere(const Invocation& invocation)
         });
     if (!result)
         loop.exec();
+    result->errorOutput.insert(0, interrupted);
     return *result;
 }
 

@@ -26,6 +26,7 @@ struct Outcome
 {
     std::string output;
     std::string note; // for standard error, also on success
+    bool failed = false; // ends the command with the failure status
 };
 
 std::string nameOf(const AppModel& model, const QString& id)
@@ -106,16 +107,19 @@ std::vector<std::pair<Profile, CloneStatus>> statusesOnDisk(const AppModel& mode
 }
 
 // One sync round of our own: a round already running when asked for ends first, and then ours runs. What every
-// round in between brought over is added up.
-QCoro::Task<std::string> sync(AppModel& model, bool json)
+// round in between brought over is added up. A failure fails the command even when Korvel has told it before.
+QCoro::Task<Outcome> sync(AppModel& model, bool json)
 {
     std::map<Uuid, ProfileReport::Synced> totals;
+    std::map<Uuid, std::string> failures;
     int rounds = 0;
     QObject context;
     QObject::connect(&model, &AppModel::sessionsSynced, &context,
-        [&totals, &rounds](const std::vector<SessionSync::Result>& results) {
+        [&totals, &failures, &rounds](const std::vector<SessionSync::Result>& results) {
             ++rounds;
             for (const SessionSync::Result& result : results) {
+                if (!result.failure.empty())
+                    failures[result.id] = result.failure;
                 ProfileReport::Synced& total = totals[result.id];
                 total.sessions += result.sessions;
                 total.pins += result.mergedPins;
@@ -132,13 +136,16 @@ QCoro::Task<std::string> sync(AppModel& model, bool json)
         co_await other;
     }
     std::vector<ProfileReport::Synced> synced;
+    std::string problems;
     for (const Profile& profile : model.profiles()) {
         ProfileReport::Synced entry = totals[profile.id];
         entry.profile = profile;
         entry.running = model.running().contains(profile.id);
         synced.push_back(entry);
+        if (failures.contains(profile.id))
+            problems += "Couldn’t bring sessions into " + profile.name + ": " + failures[profile.id] + "\n";
     }
-    co_return ProfileReport::sync(synced, json);
+    co_return Outcome {ProfileReport::sync(synced, json), problems, !problems.empty()};
 }
 
 QCoro::Task<Outcome> create(AppModel& model, const Invocation& invocation)
@@ -151,7 +158,7 @@ QCoro::Task<Outcome> create(AppModel& model, const Invocation& invocation)
     auto creating = model.createProfile(name, color, invocation.has("--import"));
     const std::optional<Profile> profile = co_await creating;
     if (!profile)
-        throw UsageError("The name can’t be blank.");
+        co_return Outcome {}; // the list could not be saved; the model has said why
     if (invocation.has("--open")) {
         auto opening = model.open(model.profile(profile->id).value_or(*profile));
         co_await opening;
@@ -198,8 +205,8 @@ QCoro::Task<Outcome> perform(AppModel& model, const Invocation& invocation)
     }
     if (command == "sync") {
         auto syncing = sync(model, json);
-        std::string report = co_await syncing;
-        co_return Outcome {std::move(report), {}};
+        Outcome synced = co_await syncing;
+        co_return synced;
     }
     if (command == "link") {
         model.handle(invocation.operands);
@@ -259,17 +266,19 @@ QCoro::Task<CommandResult> CommandRunner::run(AppModel& model, Invocation invoca
         const Outcome outcome = co_await performing;
         result.output = outcome.output;
         result.errorOutput = outcome.note;
+        if (outcome.failed)
+            result.status = CommandResult::failed;
     } catch (const UsageError& error) {
         co_return CommandResult {CommandResult::misused, {}, std::string("korvel: ") + error.what() + "\n"};
     }
-    const CommandSyntax::Command* command = CommandSyntax::find(invocation.command);
-    if (place == Place::Here || !command->readsOnly) {
+    if (place == Place::Here || !CommandSyntax::readsOnly(invocation)) {
         auto settling = untilIdle(model);
         co_await settling;
     }
     if (failures.last()) {
         result.status = CommandResult::failed;
-        result.errorOutput += *failures.last() + "\n";
+        if (result.errorOutput.find(*failures.last()) == std::string::npos)
+            result.errorOutput += *failures.last() + "\n";
     }
     co_return result;
 }

@@ -167,6 +167,12 @@ const CommandSyntax::Command* CommandSyntax::find(std::string_view name)
     return it == all.end() ? nullptr : &*it;
 }
 
+bool CommandSyntax::readsOnly(const Invocation& invocation)
+{
+    const Command* command = find(invocation.command);
+    return (command && command->readsOnly) || (invocation.command == "claude-code" && invocation.has("--export"));
+}
+
 CommandSyntax::Parsed CommandSyntax::parse(const std::vector<std::string>& arguments)
 {
     if (arguments.empty())

@@ -51,6 +51,9 @@ struct CommandSyntax
 
     static const std::vector<Command>& commands();
     static const Command* find(std::string_view name);
+    // Whether the invocation changes nothing on disk and starts nothing: the read-only commands and
+    // `claude-code PROFILE --export`.
+    static bool readsOnly(const Invocation& invocation);
 
     // `arguments` without the program name. Throws UsageError.
     static Parsed parse(const std::vector<std::string>& arguments);

@@ -11,6 +11,7 @@
 #include "core/model/Timestamp.hpp"
 #include "core/support/Directories.hpp"
 #include "core/support/FileError.hpp"
+#include "core/support/FileLock.hpp"
 #include "core/support/UnicodeText.hpp"
 #include "core/transfer/ClaudeCodeLauncher.hpp"
 #include "core/transfer/DataImporter.hpp"
@@ -23,6 +24,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 
 // Every task is named before it is awaited (`auto t = f(); co_await t;`): g++ 12 destroys temporaries of a
@@ -36,6 +38,7 @@ using namespace std::chrono_literals;
 constexpr auto pollInterval = 100ms;
 constexpr int pollsBeforeRestart = 100;
 constexpr int pollsBeforeDelete = 50;
+constexpr auto profileListLockWait = 2s;
 
 std::optional<Uuid> profileIDOf(const std::shared_ptr<RunningApplication>& application)
 {
@@ -154,8 +157,11 @@ AppModel::AppModel(
     m_didCompleteWelcome = defaults.boolForKey(didCompleteWelcomeKey);
     m_routeClaudeLinks = defaults.boolForKey(routeClaudeLinksKey);
 
+    bool renumbered = false;
     try {
-        m_profiles = m_store.load();
+        ProfileStore::Contents stored = m_store.read();
+        m_profiles = std::move(stored.profiles);
+        renumbered = stored.renumbered;
     } catch (const std::exception& error) {
         m_profileListUnreadable = true;
         m_errorMessage = std::string("Couldn’t read your profiles: ") + error.what();
@@ -171,12 +177,17 @@ AppModel::AppModel(
     m_sessionSyncTimer.setInterval(sessionSyncIntervalMs);
     m_sessionSyncTimer.setSingleShot(false);
     connect(&m_sessionSyncTimer, &QTimer::timeout, this, &AppModel::sessionSyncTick);
+    refreshRunning();
+    if (!m_options.maintain) {
+        m_statuses = statusesOnDisk();
+        return;
+    }
+    if (renumbered)
+        changeProfiles([](std::vector<Profile>&) {});
+    recoverInterruptedImports();
     m_sessionSyncTimer.start();
-
     // Hidden bundles of builds that a crash or a kill interrupted (also of profiles deleted since) only take space.
     QThreadPool::globalInstance()->start([builder = m_builder] { builder.removeLeftovers(); });
-
-    refreshRunning();
     refreshStatuses();
     updateOutdatedApps();
     maybeRepairLinkHandler();
@@ -279,25 +290,35 @@ CloneStatus AppModel::status(const Profile& profile) const
     return it == m_statuses.end() ? CloneStatus::notBuilt() : it->second;
 }
 
-void AppModel::refreshStatuses()
+std::map<Uuid, CloneStatus> AppModel::statusesOnDisk() const
 {
     std::map<Uuid, CloneStatus> statuses;
     for (const Profile& profile : m_profiles)
         statuses.insert_or_assign(profile.id, m_builder.status(profile));
-    m_statuses = std::move(statuses);
+    return statuses;
+}
+
+void AppModel::refreshStatuses()
+{
+    m_statuses = statusesOnDisk();
     announce();
     startTask([this] { return syncSessions(); });
 }
 
-void AppModel::save()
+bool AppModel::changeProfiles(const ProfileStore::Change& change)
 {
     try {
+        // The window must not hang behind a long command; its change is refused instead.
+        const FileLock lock(m_store.lockURL(), profileListLockWait);
         if (m_profileListUnreadable)
             setAsideUnreadableProfileList();
-        m_store.save(m_profiles);
+        m_profiles = m_store.update(change);
     } catch (const std::exception& error) {
         fail(std::string("Couldn’t save profiles: ") + error.what());
+        return false;
     }
+    announce();
+    return true;
 }
 
 // The list that failed to load at start would be lost to the first save; keep it beside the new one.
@@ -315,6 +336,64 @@ void AppModel::setAsideUnreadableProfileList()
     m_profileListUnreadable = false;
     fail("Korvel couldn’t read your earlier profile list and kept it as “" + aside.filename().string() + "” in " +
         aside.parent_path().string() + ".");
+}
+
+// An import that broke off left part of Claude's data, perhaps its lock links too, which would hand the profile
+// app over to the running Claude: that goes, and the user chooses what comes instead. Not while another process
+// holds the list's lock: a command importing right now leaves the same marker.
+void AppModel::recoverInterruptedImports()
+{
+    const bool anyMarker = std::any_of(m_profiles.begin(), m_profiles.end(),
+        [this](const Profile& profile) { return DataImporter::wasInterrupted(m_paths.dataDir(profile.id)); });
+    if (!anyMarker)
+        return;
+    std::optional<FileLock> lock;
+    try {
+        lock.emplace(m_store.lockURL(), std::chrono::milliseconds(0));
+    } catch (const FileError&) {
+        return;
+    }
+    for (const Profile& profile : m_profiles) {
+        const std::filesystem::path data = m_paths.dataDir(profile.id);
+        if (!DataImporter::wasInterrupted(data))
+            continue;
+        try {
+            DataImporter::discardInterrupted(data);
+        } catch (const std::exception& error) {
+            m_errorMessage = "Importing your Claude data into “" + profile.name +
+                "” was interrupted, and Korvel couldn’t remove what it had copied: " + error.what();
+            continue;
+        }
+        if (m_interruptedImport)
+            continue; // one question at a time; the others stay empty
+        m_interruptedImport = profile.id;
+        m_errorMessage = "Importing your Claude data into “" + profile.name +
+            "” was interrupted. Korvel removed the part it had copied, so the profile starts empty. Import your "
+            "Claude data again?";
+    }
+}
+
+QCoro::Task<> AppModel::importAgain()
+{
+    const auto profile = this->profile(m_interruptedImport);
+    m_interruptedImport.reset();
+    m_errorMessage.reset();
+    announce();
+    if (!profile)
+        co_return;
+    if (m_running.contains(profile->id)) {
+        fail("Quit " + profile->appDisplayName() + " before importing your Claude data again.");
+        co_return;
+    }
+    auto import = importOriginalData(*profile);
+    co_await import;
+}
+
+void AppModel::keepEmptyData()
+{
+    m_interruptedImport.reset();
+    m_errorMessage.reset();
+    announce();
 }
 
 bool AppModel::launchAtLogin() const
@@ -349,11 +428,12 @@ QCoro::Task<std::optional<Profile>> AppModel::createProfile(
     const std::string trimmed = UnicodeText::trimWhiteSpace(name);
     if (trimmed.empty())
         co_return std::nullopt;
-    const Profile profile {Uuid::random(), trimmed, color, Timestamp::now()};
-    m_profiles.push_back(profile);
+    // Whole seconds, as the list stores them: the profile is the same before and after a reload.
+    const Profile profile {Uuid::random(), trimmed, color, Timestamp {std::floor(Timestamp::now().secondsSince1970)}};
+    if (!changeProfiles([&profile](std::vector<Profile>& profiles) { profiles.push_back(profile); }))
+        co_return std::nullopt;
     m_selection = profile.id;
     announce();
-    save();
     if (importOriginalData) {
         auto import = this->importOriginalData(profile);
         co_await import;
@@ -537,59 +617,79 @@ QCoro::Task<> AppModel::deleteProfile(Profile profile, bool moveDataToTrash)
         if (failure)
             fail("Couldn’t fully remove " + profile.name + ": " + *failure);
     }
-    std::erase_if(m_profiles, [&profile](const Profile& entry) { return entry.id == profile.id; });
+    changeProfiles([&profile](std::vector<Profile>& profiles) {
+        std::erase_if(profiles, [&profile](const Profile& entry) { return entry.id == profile.id; });
+    });
     if (m_selection == profile.id)
         m_selection = m_profiles.empty() ? std::nullopt : std::optional<Uuid>(m_profiles.front().id);
     if (m_activeProfileID == profile.id)
         m_activeProfileID.reset();
     announce();
-    save();
     refreshStatuses();
 }
 
 void AppModel::update(const Profile& profile, std::optional<std::string> name, std::optional<ProfileColor> color)
 {
-    const auto entry = std::find_if(m_profiles.begin(), m_profiles.end(),
-        [&profile](const Profile& candidate) { return candidate.id == profile.id; });
-    if (entry == m_profiles.end())
+    const auto current = this->profile(profile.id);
+    if (!current)
         return;
+    Profile wanted = *current;
     if (name) {
         const std::string trimmed = UnicodeText::trimWhiteSpace(*name);
         if (trimmed.empty())
             return;
-        entry->name = trimmed;
+        wanted.name = trimmed;
     }
     if (color)
-        entry->color = *color;
-    if (*entry == profile)
+        wanted.color = *color;
+    if (wanted == profile)
         return;
-    const Profile updated = *entry;
-    announce();
-    save();
+    const bool stored = changeProfiles([&wanted](std::vector<Profile>& profiles) {
+        for (Profile& entry : profiles) {
+            if (entry.id == wanted.id)
+                entry = wanted;
+        }
+    });
+    // Gone when another process deleted it meanwhile.
+    const auto updated = this->profile(profile.id);
+    if (!stored || !updated)
+        return;
     refreshStatuses();
-    if (m_running.contains(updated.id))
+    if (m_running.contains(updated->id))
         return; // rebuilt when its app quits
-    startTask([this, updated] { return rebuild(updated); });
+    startTask([this, updated = *updated] { return rebuild(updated); });
 }
 
 void AppModel::moveProfiles(const std::set<size_t>& fromOffsets, size_t toOffset)
 {
-    std::vector<Profile> moved;
-    std::vector<Profile> kept;
-    size_t insertAt = 0;
+    // By ID, so that the move applies to the list as stored now: the moved profiles go before the first one
+    // from `toOffset` on that stays where it is, or to the end.
+    std::vector<Uuid> moved;
+    std::optional<Uuid> before;
     for (size_t i = 0; i < m_profiles.size(); ++i) {
-        if (fromOffsets.contains(i)) {
-            moved.push_back(m_profiles[i]);
-        } else {
-            kept.push_back(m_profiles[i]);
-            if (i < toOffset)
-                ++insertAt;
-        }
+        if (fromOffsets.contains(i))
+            moved.push_back(m_profiles[i].id);
+        else if (i >= toOffset && !before)
+            before = m_profiles[i].id;
     }
-    kept.insert(kept.begin() + static_cast<std::ptrdiff_t>(insertAt), moved.begin(), moved.end());
-    m_profiles = std::move(kept);
-    announce();
-    save();
+    changeProfiles([&moved, &before](std::vector<Profile>& profiles) {
+        std::vector<Profile> taken;
+        std::vector<Profile> kept;
+        for (const Uuid& id : moved) {
+            const auto it = std::find_if(
+                profiles.begin(), profiles.end(), [&id](const Profile& profile) { return profile.id == id; });
+            if (it != profiles.end())
+                taken.push_back(*it);
+        }
+        for (const Profile& profile : profiles) {
+            if (std::find(moved.begin(), moved.end(), profile.id) == moved.end())
+                kept.push_back(profile);
+        }
+        const auto at = std::find_if(
+            kept.begin(), kept.end(), [&before](const Profile& profile) { return before && profile.id == *before; });
+        kept.insert(at, taken.begin(), taken.end());
+        profiles = std::move(kept);
+    });
 }
 
 void AppModel::revealData(const Profile& profile)
@@ -784,6 +884,7 @@ QCoro::Task<> AppModel::syncSessions()
         // Dropped like every sync error; the next round tries again.
     }
     for (const SessionSync::Result& result : results) {
+        reportSyncProblem(result);
         if (!m_running.contains(result.id)) {
             m_pendingAfterRestart.erase(result.id);
             continue;
@@ -800,6 +901,30 @@ QCoro::Task<> AppModel::syncSessions()
     announce();
     emit sessionsSynced(results);
     announceIdleLater();
+}
+
+// A round's problem is told once: again only when it changes, and forgotten after a round without one, so that
+// a full disk does not raise an alert every 30 seconds.
+void AppModel::reportSyncProblem(const SessionSync::Result& result)
+{
+    const auto profile = this->profile(result.id);
+    const std::string name = profile ? profile->name : result.id.toString();
+    std::string message;
+    if (!result.failure.empty()) {
+        message = "Couldn’t bring sessions into " + name + ": " + result.failure;
+    } else if (!result.leftOut.empty()) {
+        message = "Some session files weren’t brought into " + name + " because their names aren’t valid UTF-8: “" +
+            UnicodeText::replacingInvalidUtf8(result.leftOut.front()) + "”" +
+            (result.leftOut.size() > 1 ? " and " + std::to_string(result.leftOut.size() - 1) + " more." : ".");
+    }
+    if (message.empty()) {
+        m_syncProblems.erase(result.id);
+        return;
+    }
+    if (m_syncProblems[result.id] == message)
+        return;
+    m_syncProblems[result.id] = message;
+    fail(message);
 }
 
 // Link routing

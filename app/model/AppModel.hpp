@@ -57,6 +57,9 @@ public:
         // Take the claude scheme back from a profile app holding it: at start, when a profile app comes to the
         // front and after each profile app's launch. setRouteClaudeLinks changes the handler either way.
         bool repairLinkHandler = true;
+        // Rebuild outdated apps and bring sessions over at start and every 30 seconds. Off for a read-only
+        // command, which must leave the disk as it found it.
+        bool maintain = true;
     };
 
     // Runs the whole start-up sequence. `launcherURL` is the KorvelLauncher installed into every profile app.
@@ -74,6 +77,10 @@ public:
     const std::map<Uuid, PendingImport>& pendingAfterRestart() const { return m_pendingAfterRestart; }
     const std::optional<Uuid>& selection() const { return m_selection; }
     const std::optional<std::string>& errorMessage() const { return m_errorMessage; }
+    // A profile whose import of Claude's data broke off (a kill, a power loss) before this start: its data folder
+    // has been emptied, and errorMessage asks whether to import again (importAgain) or keep it empty
+    // (keepEmptyData).
+    const std::optional<Uuid>& interruptedImport() const { return m_interruptedImport; }
     bool showWelcome() const { return m_showWelcome; }
     bool showNewProfile() const { return m_showNewProfile; }
     bool autoUpdateProfileApps() const { return m_autoUpdateProfileApps; }
@@ -130,6 +137,8 @@ public:
     std::string claudeCodeExportLine(const Profile& profile) const;
     std::shared_ptr<RunningApplication> runningApp(const Profile& profile) const;
     void quitOriginalClaude();
+    QCoro::Task<> importAgain();
+    void keepEmptyData();
 
     // Automatic rebuilds and session sync.
     void updateOutdatedApps();
@@ -156,15 +165,20 @@ signals:
 private:
     void announce() { emit changed(); }
     void fail(std::string message);
-    void save();
+    // Applies `change` to the list as stored now, under the list's lock, stores and publishes the result: a change
+    // another process stored meanwhile is kept. False, with the failure reported, when nothing was stored.
+    bool changeProfiles(const ProfileStore::Change& change);
+    std::map<Uuid, CloneStatus> statusesOnDisk() const;
     void setAsideUnreadableProfileList();
     void enableLaunchAtLoginOnFirstRun();
+    void recoverInterruptedImports();
     void observeWorkspace();
     void refreshRunning();
     void launchedOrTerminated(Workspace::Event event, const std::shared_ptr<RunningApplication>& application);
     void activated(const std::shared_ptr<RunningApplication>& application);
     void becameActive();
     void sessionSyncTick();
+    void reportSyncProblem(const SessionSync::Result& result);
     void setBusy(const Uuid& id, std::optional<std::string> message);
     void rebuildIfNameIsFree(const Profile& profile);
     std::filesystem::path routingTarget(bool toOwnBundle) const;
@@ -190,6 +204,7 @@ private:
     std::map<Uuid, PendingImport> m_pendingAfterRestart;
     std::optional<Uuid> m_selection;
     std::optional<std::string> m_errorMessage;
+    std::optional<Uuid> m_interruptedImport;
     bool m_showWelcome = false;
     bool m_showNewProfile = false;
     bool m_autoUpdateProfileApps = true;
@@ -201,6 +216,7 @@ private:
     bool m_isSyncingSessions = false;
     bool m_profileListUnreadable = false; // the stored list failed to load and is still in place
     int m_startedTasks = 0; // counted tasks started and not yet ended
+    std::map<Uuid, std::string> m_syncProblems; // the last sync problem told for each profile
     QTimer m_sessionSyncTimer;
     Options m_options;
     AppPaths m_paths;

@@ -5,12 +5,14 @@
 namespace korvel {
 namespace {
 
-int64_t copySessions(const std::filesystem::path& source, const SessionSync::Item& item)
+void copySessions(const std::filesystem::path& source, const SessionSync::Item& item, SessionSync::Result& result)
 {
     try {
-        return SessionImporter::importSessions(source, item.data, item.ledger).missingSessions;
-    } catch (const std::exception&) {
-        return 0;
+        SessionImporter::Summary copied = SessionImporter::importSessions(source, item.data, item.ledger);
+        result.sessions = copied.missingSessions;
+        result.leftOut = std::move(copied.leftOut);
+    } catch (const std::exception& error) {
+        result.failure = error.what();
     }
 }
 
@@ -23,7 +25,10 @@ void handlePins(const std::filesystem::path& source, const SessionSync::Item& it
     }
     try {
         result.mergedPins = SessionImporter::mergePins(source, item.data, item.ledger);
-    } catch (const std::exception&) { }
+    } catch (const std::exception& error) {
+        if (result.failure.empty())
+            result.failure = error.what();
+    }
 }
 
 } // namespace
@@ -33,7 +38,8 @@ std::vector<SessionSync::Result> SessionSync::run(const std::filesystem::path& s
     std::vector<Result> results;
     results.reserve(items.size());
     for (const Item& item : items) {
-        Result result {item.id, copySessions(source, item)};
+        Result result {item.id};
+        copySessions(source, item, result);
         handlePins(source, item, result);
         results.push_back(result);
     }

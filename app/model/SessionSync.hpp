@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <string>
 #include <vector>
 
 namespace korvel {
@@ -26,13 +27,16 @@ struct SessionSync
         int64_t sessions = 0; // session files copied
         int64_t pins = 0; // pins waiting for the app to quit; 0 when they were merged
         int64_t mergedPins = 0; // pins merged into the stopped profile's configuration
+        std::string failure {}; // why bringing sessions or pins over failed, for the user; empty when nothing did
+        std::vector<std::string> leftOut {}; // files never brought over: their names are not UTF-8 (see importSessions)
         friend bool operator==(const Result&, const Result&) = default;
     };
 
     static constexpr const char* ledgerFileName = "session-import.json";
 
-    // Copies missing sessions from `source` into every item's data folder and merges or counts the pins.
-    // Every error is dropped: its count becomes 0 and the next round tries again.
+    // Copies missing sessions from `source` into every item's data folder and merges or counts the pins. An error
+    // ends that part of the item's round (its count becomes 0) and is kept in `failure`; the next round tries
+    // again.
     static std::vector<Result> run(const std::filesystem::path& source, const std::vector<Item>& items);
 };
 

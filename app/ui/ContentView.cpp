@@ -195,14 +195,22 @@ void ContentView::renderAlert()
     alert->setText("Something went wrong");
     alert->setInformativeText(qText(*message));
     DialogWindow::fitInformativeText(*alert);
-    QPushButton* ok = alert->addButton("OK", QMessageBox::RejectRole);
-    alert->setDefaultButton(ok);
+    // An import that broke off asks what comes instead: the copy again, or the empty folder it left.
+    const bool interrupted = m_model.interruptedImport().has_value();
+    QPushButton* ok = alert->addButton(interrupted ? "Keep Empty" : "OK", QMessageBox::RejectRole);
+    QPushButton* again = interrupted ? alert->addButton("Import Again", QMessageBox::AcceptRole) : nullptr;
+    alert->setDefaultButton(again ? again : ok);
     alert->setEscapeButton(ok);
-    connect(alert, &QMessageBox::finished, this, [this, alert] {
+    connect(alert, &QMessageBox::finished, this, [this, alert, again] {
         if (m_alert != alert)
             return; // closed because the message went away
         m_alert = nullptr;
-        m_model.setErrorMessage(std::nullopt);
+        if (again && alert->clickedButton() == again)
+            UiTask::start(&m_model, [model = &m_model] { return model->importAgain(); });
+        else if (m_model.interruptedImport())
+            m_model.keepEmptyData();
+        else
+            m_model.setErrorMessage(std::nullopt);
     });
     m_alert = alert;
     alert->open();

@@ -3,9 +3,12 @@
 #include "core/support/AtomicFile.hpp"
 #include "core/support/FileError.hpp"
 #include "core/support/JsonText.hpp"
+#include "core/support/FileLock.hpp"
 #include "core/support/JsonWriter.hpp"
+#include "core/support/Sha256.hpp"
 
 #include <cerrno>
+#include <set>
 #include <system_error>
 
 namespace korvel {
@@ -58,6 +61,41 @@ Profile decodeProfile(const json& element, size_t index, const std::filesystem::
     return Profile {*id, name, *color, *createdAt};
 }
 
+// An ID for a later holder of a duplicated ID: from the ID, the position and an attempt number, so that the same
+// list always gets the same one.
+Uuid derivedID(const Uuid& id, size_t index, int attempt)
+{
+    const std::string hex = Sha256::hexOf(id.toString() + "#" + std::to_string(index) + "#" + std::to_string(attempt));
+    std::array<uint8_t, 16> bytes {};
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<uint8_t>(std::stoi(hex.substr(2 * i, 2), nullptr, 16));
+    bytes[6] = static_cast<uint8_t>((bytes[6] & 0x0F) | 0x40); // version 4, like Uuid::random
+    bytes[8] = static_cast<uint8_t>((bytes[8] & 0x3F) | 0x80);
+    return Uuid(bytes);
+}
+
+bool renumberDuplicates(std::vector<Profile>& profiles)
+{
+    std::set<Uuid> taken;
+    for (const Profile& profile : profiles)
+        taken.insert(profile.id);
+    std::set<Uuid> seen;
+    bool renumbered = false;
+    for (size_t i = 0; i < profiles.size(); ++i) {
+        Profile& profile = profiles[i];
+        if (seen.insert(profile.id).second)
+            continue;
+        Uuid id = derivedID(profile.id, i, 0);
+        for (int attempt = 1; taken.contains(id); ++attempt)
+            id = derivedID(profile.id, i, attempt);
+        profile.id = id;
+        taken.insert(id);
+        seen.insert(id);
+        renumbered = true;
+    }
+    return renumbered;
+}
+
 } // namespace
 
 std::string ProfileStore::encode(const std::vector<Profile>& profiles)
@@ -92,21 +130,33 @@ std::vector<Profile> ProfileStore::decode(const std::string& text, const std::fi
     return profiles;
 }
 
-std::vector<Profile> ProfileStore::load() const
+ProfileStore::Contents ProfileStore::read() const
 {
     std::error_code error;
     if (!std::filesystem::exists(std::filesystem::symlink_status(fileURL, error)))
         return {};
-    return decode(AtomicFile::read(fileURL), fileURL);
+    Contents contents {decode(AtomicFile::read(fileURL), fileURL)};
+    contents.renumbered = renumberDuplicates(contents.profiles);
+    return contents;
 }
 
 void ProfileStore::save(const std::vector<Profile>& profiles) const
 {
+    const FileLock lock(lockURL());
     std::error_code error;
     std::filesystem::create_directories(fileURL.parent_path(), error);
     if (error)
         FileError::throwWrite(fileURL.parent_path(), error.value());
     AtomicFile::write(fileURL, encode(profiles));
+}
+
+std::vector<Profile> ProfileStore::update(const Change& change) const
+{
+    const FileLock lock(lockURL());
+    std::vector<Profile> profiles = load();
+    change(profiles);
+    save(profiles);
+    return profiles;
 }
 
 } // namespace korvel

@@ -1,14 +1,19 @@
 #include "core/support/JsonWriter.hpp"
 
 #include "core/support/AtomicFile.hpp"
+#include "core/support/UnicodeText.hpp"
 
 #include <cstdio>
+#include <stdexcept>
+#include <vector>
 
 namespace korvel::JsonWriter {
 namespace {
 
-void appendString(std::string& out, const std::string& text)
+// Bytes that are not UTF-8 become U+FFFD: whatever it is given, the file stays readable JSON.
+void appendString(std::string& out, const std::string& bytes)
 {
+    const std::string text = UnicodeText::replacingInvalidUtf8(bytes);
     out += '"';
     for (const unsigned char c : text) {
         switch (c) {
@@ -47,6 +52,29 @@ void appendString(std::string& out, const std::string& text)
         }
     }
     out += '"';
+}
+
+// nlohmann's document builder, except that a number it would turn into a double keeps its text.
+class NumberTextKeeper : public nlohmann::detail::json_sax_dom_parser<nlohmann::json>
+{
+public:
+    using json_sax_dom_parser::json_sax_dom_parser;
+
+    bool number_float(double, const std::string& text)
+    {
+        nlohmann::json::binary_t bytes(std::vector<uint8_t>(text.begin(), text.end()));
+        return binary(bytes);
+    }
+};
+
+// A binary value holds a number's text from parseKeepingNumbers; anything else in one cannot be written as JSON.
+void appendNumberText(std::string& out, const nlohmann::json::binary_t& bytes)
+{
+    const std::string text(bytes.begin(), bytes.end());
+    const nlohmann::json number = nlohmann::json::parse(text, nullptr, false);
+    if (!number.is_number())
+        throw std::invalid_argument("JsonWriter: a binary value that is not a number's text");
+    out += text;
 }
 
 void appendValue(std::string& out, const nlohmann::json& value, int depth)
@@ -94,6 +122,9 @@ void appendValue(std::string& out, const nlohmann::json& value, int depth)
     case nlohmann::json::value_t::string:
         appendString(out, value.get_ref<const std::string&>());
         return;
+    case nlohmann::json::value_t::binary:
+        appendNumberText(out, value.get_binary());
+        return;
     default:
         // Numbers, booleans and null: nlohmann prints integers exactly and reals in round-trip form.
         out += value.dump();
@@ -108,6 +139,15 @@ std::string format(const nlohmann::json& value)
     std::string out;
     appendValue(out, value, 0);
     return out;
+}
+
+nlohmann::json parseKeepingNumbers(const std::string& text)
+{
+    nlohmann::json root;
+    NumberTextKeeper keeper(root, false);
+    if (!nlohmann::json::sax_parse(text, &keeper) || keeper.is_errored())
+        return nlohmann::json(nlohmann::json::value_t::discarded);
+    return root;
 }
 
 void writeFile(const nlohmann::json& value, const std::filesystem::path& target)

@@ -1,7 +1,9 @@
 #include "core/transfer/DataImporter.hpp"
 
 #include "core/model/ClaudeDesktop.hpp"
+#include "core/support/AtomicFile.hpp"
 #include "core/support/FileError.hpp"
+#include "core/support/SafeFolder.hpp"
 #include "core/system/SystemTools.hpp"
 
 #include <cerrno>
@@ -35,15 +37,31 @@ void clearDestination(const fs::path& destination)
 }
 
 // Lock entries tie a data folder to the instance using it; whatever they are (files, live or dangling
-// links), the entry itself goes, never what a link points to. Best effort.
-void removeLockEntries(const fs::path& folder)
+// links), the entry itself goes, never what a link points to. A copy that keeps one would hand the profile
+// app over to the running Claude, so a failure here fails the import.
+void removeLockEntries(const SafeFolder& folder)
 {
-    for (const std::string& name : DataImporter::lockFiles()) {
-        std::error_code error;
-        const fs::path entry = folder / name;
-        if (fs::exists(fs::symlink_status(entry, error)))
-            fs::remove_all(entry, error);
-    }
+    for (const std::string& name : DataImporter::lockFiles())
+        folder.remove(name);
+}
+
+// The source with a link at its top (or anywhere in its path) resolved: the clone then makes a folder, not a
+// link back into the original.
+fs::path resolved(const fs::path& from)
+{
+    std::error_code error;
+    fs::path path = fs::canonical(from, error);
+    if (error)
+        FileError::throwRead(from, error.value());
+    return path;
+}
+
+void removeTree(const fs::path& path)
+{
+    std::error_code error;
+    fs::remove_all(path, error); // a link is removed, not followed
+    if (error)
+        FileError::throwRemove(path, error.value());
 }
 
 // The caller's location: default permissions, like mkdir -p.
@@ -74,12 +92,42 @@ void DataImporter::importData(const fs::path& from, const fs::path& to)
 {
     if (!hasImportableData(from))
         throw FileError(FileError::Kind::ReadNoSuchFile, from, ENOENT);
+    const fs::path source = resolved(from);
     clearDestination(to);
     createParent(to);
-    SystemTools::cloneTree(from, to);
-    removeLockEntries(to);
-    if (::chmod(to.c_str(), 0700) != 0)
-        FileError::throwWrite(to, errno);
+    const fs::path marker = interruptedMarker(to);
+    AtomicFile::write(marker, source.string() + "\n");
+    try {
+        SystemTools::cloneTree(source, to);
+        const SafeFolder copy = SafeFolder::open(to);
+        removeLockEntries(copy);
+        copy.setMode(0700);
+    } catch (...) {
+        // Never half a copy: the profile starts empty rather than with part of the data. Should even that fail,
+        // the marker stays and the next start tries again.
+        try {
+            discardInterrupted(to);
+        } catch (const FileError&) { }
+        throw;
+    }
+    removeTree(marker);
+}
+
+fs::path DataImporter::interruptedMarker(const fs::path& to)
+{
+    return fs::path(to.string() + ".import-incomplete");
+}
+
+bool DataImporter::wasInterrupted(const fs::path& to)
+{
+    std::error_code error;
+    return fs::exists(fs::symlink_status(interruptedMarker(to), error));
+}
+
+void DataImporter::discardInterrupted(const fs::path& to)
+{
+    removeTree(to);
+    removeTree(interruptedMarker(to));
 }
 
 } // namespace korvel

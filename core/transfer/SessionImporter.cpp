@@ -7,6 +7,8 @@
 #include "core/support/FileError.hpp"
 #include "core/support/JsonText.hpp"
 #include "core/support/JsonWriter.hpp"
+#include "core/support/SafeFolder.hpp"
+#include "core/support/UnicodeText.hpp"
 
 #include <nlohmann/json.hpp>
 
@@ -173,14 +175,25 @@ struct AccountFiles
     std::vector<std::string> relativePaths;
 };
 
-std::vector<AccountFiles> candidates(const fs::path& from, const fs::path& to)
+bool isUtf8(const std::string& text)
+{
+    return UnicodeText::replacingInvalidUtf8(text) == text;
+}
+
+// The candidates, and in `leftOut` the keys of files whose names the ledger could not hold.
+std::vector<AccountFiles> candidates(const fs::path& from, const fs::path& to, std::vector<std::string>& leftOut)
 {
     const std::set<std::string> accounts = SessionImporter::accounts(to);
     std::vector<AccountFiles> result;
     for (const std::string& folder : SessionImporter::sessionFolders()) {
         for (const std::string& account : accounts) {
             AccountFiles group {folder + "/" + account + "/", from / folder / account, to / folder / account, {}};
-            group.relativePaths = files(group.source);
+            for (std::string& relative : files(group.source)) {
+                if (isUtf8(relative))
+                    group.relativePaths.push_back(std::move(relative));
+                else
+                    leftOut.push_back(group.keyPrefix + relative);
+            }
             if (!group.relativePaths.empty())
                 result.push_back(std::move(group));
         }
@@ -205,27 +218,21 @@ StringSet sessionIDs(const fs::path& dataFolder)
 
 // ---- Copying ----
 
-[[noreturn]] void throwCopy(const fs::path& destination, const std::error_code& error)
+// A new file `relative` below the destination folder with the source file's data, mode and times; never
+// replaces anything, never goes through a link in the destination, never follows one at the source.
+void copyFile(const fs::path& source, const SafeFolder& destination, const fs::path& relative)
 {
-    if (error == std::errc::file_exists)
-        throw FileError(FileError::Kind::WriteFileExists, destination, EEXIST);
-    FileError::throwWrite(destination, error.value());
-}
-
-// A new file with the source's data, mode and times; never replaces anything at `destination`.
-void copyFile(const fs::path& source, const fs::path& destination)
-{
-    struct stat info
-    { };
-    if (::stat(source.c_str(), &info) != 0)
+    const SafeFolder folder = destination.descend(relative.parent_path(), 0700);
+    const int fd = ::open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
         FileError::throwRead(source, errno);
-    std::error_code error;
-    fs::copy_file(source, destination, fs::copy_options::none, error);
-    if (error)
-        throwCopy(destination, error);
-    const struct timespec times[2] = {info.st_atim, info.st_mtim};
-    if (::utimensat(AT_FDCWD, destination.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
-        FileError::throwWrite(destination, errno);
+    try {
+        folder.copyNewFile(fd, relative.filename().string());
+    } catch (...) {
+        ::close(fd);
+        throw;
+    }
+    ::close(fd);
 }
 
 // ---- Configuration ----
@@ -238,8 +245,13 @@ json readConfig(const fs::path& file)
             FileError::throwRead(file, error.value());
         return json::object();
     }
+    // Numbers keep their text: the file is written back with the pins as the only change. The first reading only
+    // refuses what nests too deep for the writer.
+    const std::string text = AtomicFile::read(file);
     std::string problem;
-    json config = JsonText::parse(AtomicFile::read(file), &problem);
+    json config = JsonText::parse(text, &problem);
+    if (!config.is_discarded())
+        config = JsonWriter::parseKeepingNumbers(text);
     if (config.is_discarded())
         throw FileError(FileError::Kind::ReadCorrupt, file, 0, problem);
     if (!config.is_object())
@@ -356,7 +368,7 @@ SessionImporter::Summary SessionImporter::summary(const fs::path& from, const fs
 {
     const Ledger ledger = loadLedger(ledgerURL);
     Summary counts;
-    for (const AccountFiles& group : candidates(from, to)) {
+    for (const AccountFiles& group : candidates(from, to, counts.leftOut)) {
         for (const std::string& relative : group.relativePaths) {
             if (ledger.files.contains(group.keyPrefix + relative) || somethingAt(group.destination / relative))
                 continue;
@@ -374,15 +386,23 @@ SessionImporter::Summary SessionImporter::importSessions(
     Ledger ledger = loadLedger(ledgerURL);
     Summary copied;
     bool handledAny = false;
-    for (const AccountFiles& group : candidates(from, to)) {
+    std::optional<FileError> failure;
+    std::optional<SafeFolder> destination;
+    for (const AccountFiles& group : candidates(from, to, copied.leftOut)) {
         for (const std::string& relative : group.relativePaths) {
             std::string key = group.keyPrefix + relative;
             if (ledger.files.contains(key))
                 continue;
-            const fs::path destination = group.destination / relative;
-            if (!somethingAt(destination)) {
-                Directories::create(destination.parent_path(), 0700);
-                copyFile(group.source / relative, destination);
+            if (!somethingAt(group.destination / relative)) {
+                try {
+                    if (!destination)
+                        destination = SafeFolder::open(to);
+                    copyFile(group.source / relative, *destination, key);
+                } catch (const FileError& error) {
+                    if (!failure)
+                        failure = error;
+                    continue;
+                }
                 ++copied.missingFiles;
                 if (isSessionFile(fileName(relative)))
                     ++copied.missingSessions;
@@ -393,6 +413,8 @@ SessionImporter::Summary SessionImporter::importSessions(
     }
     if (handledAny)
         saveLedger(ledger, ledgerURL);
+    if (failure)
+        throw *failure;
     return copied;
 }
 

@@ -16,6 +16,9 @@ struct SessionImporter
     {
         int64_t missingSessions = 0;
         int64_t missingFiles = 0;
+        // Files whose paths are not valid UTF-8, by key ("claude-code-sessions/<account>/<path>"): a JSON ledger
+        // cannot hold their names, so they are never copied (and never counted above).
+        std::vector<std::string> leftOut {};
         bool isEmpty() const { return missingFiles == 0; }
         friend bool operator==(const Summary&, const Summary&) = default;
     };
@@ -27,14 +30,16 @@ struct SessionImporter
 
     // Session files (and the other files beside them) of accounts the destination already has are
     // candidates. Links in the source are never followed; anything at a destination path, even a dangling
-    // link, is never replaced and counts as present. A ledger that cannot be read counts as empty.
+    // link, is never replaced and counts as present; a link in the destination's folders is never written
+    // through. A ledger that cannot be read counts as empty.
 
     // What importSessions would copy now. Never throws.
     static Summary summary(
         const std::filesystem::path& from, const std::filesystem::path& to, const std::filesystem::path& ledgerURL);
-    // Copies missing candidates (new folders 0700, mode and times kept) and records every handled one in
-    // the ledger, which is written only when something was handled. Throws FileError; after a failed copy
-    // the ledger is left as it was.
+    // Copies missing candidates (new folders 0700, mode and times kept), each to a temporary name beside it
+    // and renamed once whole, and records every handled one in the ledger, which is written only when
+    // something was handled. A failed copy leaves nothing under the file's name and does not stop the others;
+    // the ledger is saved for what succeeded, then the first failure is thrown (FileError).
     static Summary importSessions(
         const std::filesystem::path& from, const std::filesystem::path& to, const std::filesystem::path& ledgerURL);
     // The source's pins that mergePins would append now, in source order. Never throws.

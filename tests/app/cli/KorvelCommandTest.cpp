@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <future>
+#include <map>
+#include <sys/stat.h>
 
 namespace korvel::test {
 namespace {
@@ -94,7 +96,9 @@ TEST_F(KorvelCommand, StatusIsCheckedOnDisk)
     ASSERT_EQ(create("Home").status, 0);
     StandInClaude::setInfo(claude, "CFBundleShortVersionString", "1.3.0");
     EXPECT_EQ(korvel({"status", "Work"}), (Result {0, "Update available (1.2.3 → 1.3.0)\n", ""}));
-    // That start of the model rebuilt the outdated apps, as Korvel does at every start, before it ended.
+    // A read-only command leaves the outdated apps as they are; a changing one updates them, as Korvel's start does.
+    EXPECT_EQ(korvel({"status", "Home"}), (Result {0, "Update available (1.2.3 → 1.3.0)\n", ""}));
+    ASSERT_EQ(korvel({"recolor", "Work", "red"}).status, 0);
     EXPECT_EQ(korvel({"status"}).output,
         "NAME  STATUS\n"
         "Work  Ready · Claude 1.3.0\n"
@@ -105,6 +109,63 @@ TEST_F(KorvelCommand, StatusIsCheckedOnDisk)
         Json::parse(R"j({"profiles": [{"id": ")j" + stored("Home").id.toString() + R"j(", "name": "Home",
         "status": {"kind": "damaged", "needsBuild": true, "reason": "launcher missing (was it auto-updated?)",
         "summary": "Needs rebuild: launcher missing (was it auto-updated?)"}}]})j"));
+}
+
+// Every entry below the folder with its type, size, mode and modification time.
+std::map<std::string, std::string> snapshot(const std::filesystem::path& folder)
+{
+    std::map<std::string, std::string> entries;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        struct stat info
+        { };
+        ::lstat(entry.path().c_str(), &info);
+        entries[entry.path().string()] = std::to_string(info.st_mode) + " " + std::to_string(info.st_size) + " " +
+            std::to_string(info.st_mtim.tv_sec) + "." + std::to_string(info.st_mtim.tv_nsec);
+    }
+    return entries;
+}
+
+// The paths whose entry differs between two snapshots.
+std::vector<std::string> changes(
+    const std::map<std::string, std::string>& before, const std::map<std::string, std::string>& after)
+{
+    std::vector<std::string> paths;
+    for (const auto& [path, entry] : after) {
+        if (!before.contains(path) || before.at(path) != entry)
+            paths.push_back(path);
+    }
+    for (const auto& [path, entry] : before) {
+        if (!after.contains(path))
+            paths.push_back(path + " (gone)");
+    }
+    return paths;
+}
+
+TEST_F(KorvelCommand, ReadOnlyCommandsChangeNothingOnDisk)
+{
+    const Strings readOnly[] {{"list"}, {"list", "--json"}, {"status"}, {"status", "Work", "--json"}, {"--help"},
+        {"list", "--help"}, {"claude-code", "Work", "--export"}};
+    // Before anything exists: not even the support folder or the lock file appears.
+    const auto empty = snapshot(temp.path());
+    EXPECT_EQ(korvel({"list"}).status, 0);
+    EXPECT_EQ(changes(empty, snapshot(temp.path())), Strings {});
+
+    ASSERT_EQ(create("Work").status, 0);
+    const Profile work = stored("Work");
+    // An outdated app, a session and a pin waiting: what a start of Korvel would update and bring over.
+    StandInClaude::setInfo(claude, "CFBundleShortVersionString", "1.3.0");
+    const std::string account = "6F1D2C3B-4A59-4E6D-8C7B-9A0B1C2D3E4F";
+    std::filesystem::create_directories(paths.dataDir(work.id) / "claude-code-sessions" / account);
+    writeText(paths.originalDataDir / "claude-code-sessions" / account / "local_one.json", "{}");
+    writeText(paths.originalDataDir / "claude_desktop_config.json",
+        R"({"preferences": {"epitaxyPrefs": {"starred-local-code-sessions": ["local_one"]}}})");
+    const auto before = snapshot(temp.path());
+    for (const Strings& arguments : readOnly) {
+        const Result result = korvel(arguments);
+        EXPECT_EQ(result.status, 0) << arguments[0] << result.errorOutput;
+        EXPECT_EQ(changes(before, snapshot(temp.path())), Strings {}) << arguments[0] << " " << arguments.back();
+    }
+    EXPECT_EQ(korvel({"status", "Work"}).output, "Update available (1.2.3 → 1.3.0)\n");
 }
 
 TEST_F(KorvelCommand, BadInputIsAUsageErrorAndChangesNothing)
@@ -225,6 +286,26 @@ TEST_F(KorvelCommand, SyncReportsWhatItBroughtIntoEachProfile)
     ASSERT_EQ(again["profiles"].size(), 2u);
     EXPECT_EQ(again["profiles"][0], Json::parse(R"({"id": ")" + work.id.toString() + R"(", "name": "Work",
         "running": false, "sessions": 0, "pins": 0, "pinsWaiting": 0})"));
+}
+
+TEST_F(KorvelCommand, SyncFailsWhenACopyFailsAndStillRecordsWhatArrived)
+{
+    ASSERT_EQ(create("Work").status, 0);
+    const std::string account = "6F1D2C3B-4A59-4E6D-8C7B-9A0B1C2D3E4F";
+    const Profile work = stored("Work");
+    const std::filesystem::path profileSessions = paths.dataDir(work.id) / "claude-code-sessions" / account;
+    writeText(profileSessions / "project", "a file where a folder must go");
+    const std::filesystem::path sessions = paths.originalDataDir / "claude-code-sessions" / account;
+    writeText(sessions / "project/local_one.json", "{}");
+    writeText(sessions / "local_two.json", "{}");
+
+    const Result failed = korvel({"sync"});
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_EQ(failed.errorOutput.rfind("Couldn’t bring sessions into Work: ", 0), 0u) << failed.errorOutput;
+    EXPECT_EQ(std::count(failed.errorOutput.begin(), failed.errorOutput.end(), '\n'), 1) << failed.errorOutput;
+    EXPECT_TRUE(std::filesystem::exists(profileSessions / "local_two.json"));
+    std::filesystem::remove(profileSessions / "project");
+    EXPECT_EQ(korvel({"sync"}), (Result {0, "Work  1 session\n", ""})) << "the other one was recorded";
 }
 
 TEST_F(KorvelCommand, ClaudeCodeOpensATerminalOrHandsOutItsPieces)

@@ -1,6 +1,7 @@
 #include "core/building/CloneError.hpp"
 #include "core/model/ClaudeDesktop.hpp"
 #include "core/transfer/ClaudeCodeLauncher.hpp"
+#include "core/transfer/DataImporter.hpp"
 #include "tests/app/model/ModelTest.hpp"
 #include "tests/app/support/Await.hpp"
 #include "tests/app/support/PoolBlocker.hpp"
@@ -111,6 +112,33 @@ TEST_F(ProfileOperations, createProfileImportsSavesSelectsAndBuildsEvenWhenTheIm
     EXPECT_EQ(readText(paths.profilesFile()), saved);
     EXPECT_EQ(buildsStarted(work->id), 1);
     EXPECT_FALSE(m.errorMessage());
+}
+
+TEST_F(ProfileOperations, anImportThatBrokeOffIsEmptiedAtStartAndOfferedAgain)
+{
+    const auto [work, home] = built("Work", "Home");
+    // What a kill during `korvel create Work --import` leaves: the marker, part of the data, the lock links.
+    writeText(DataImporter::interruptedMarker(paths.dataDir(work.id)), "");
+    writeText(paths.dataDir(work.id) / "Local State", "{}");
+    std::filesystem::create_symlink("workstation-4242", paths.dataDir(work.id) / "SingletonLock");
+    writeText(paths.dataDir(home.id) / "Local State", "home's own");
+
+    AppModel& m = start();
+    ASSERT_TRUE(m.errorMessage());
+    EXPECT_TRUE(m.errorMessage()->starts_with("Importing your Claude data into “Work” was interrupted."))
+        << *m.errorMessage();
+    EXPECT_EQ(m.interruptedImport(), work.id);
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(paths.dataDir(work.id))));
+    EXPECT_FALSE(DataImporter::wasInterrupted(paths.dataDir(work.id)));
+    EXPECT_EQ(readText(paths.dataDir(home.id) / "Local State"), "home's own");
+
+    writeText(paths.originalDataDir / "Local State", "claude's");
+    await(m.importAgain());
+    EXPECT_FALSE(m.errorMessage());
+    EXPECT_FALSE(m.interruptedImport());
+    EXPECT_EQ(readText(paths.dataDir(work.id) / "Local State"), "claude's");
+    restart();
+    EXPECT_FALSE(model->errorMessage()) << "asked once";
 }
 
 TEST_F(ProfileOperations, aSyncRoundLeavesAProfileAloneWhileItsDataIsBeingImported)

@@ -218,9 +218,28 @@ TEST_F(SessionSyncRounds, aProfileThatCannotTakeSessionsDoesNotStopTheOthers)
     const auto results = SessionSync::run(paths.originalDataDir,
         {{blocked.id, paths.dataDir(blocked.id), ledger(blocked), true},
             {work.id, paths.dataDir(work.id), ledger(work), true}});
-    EXPECT_EQ(results, (std::vector<SessionSync::Result> {{blocked.id, 0, 0}, {work.id, 1, 0}}));
+    ASSERT_EQ(results.size(), 2u);
+    EXPECT_NE(results[0].failure.find("tools"), std::string::npos) << "the blocked one says why";
+    EXPECT_EQ(results[1], (SessionSync::Result {work.id, 1, 0}));
     EXPECT_TRUE(
         std::filesystem::exists(paths.dataDir(work.id) / "claude-code-sessions" / account / "tools/local_1.json"));
+}
+
+TEST_F(SessionSyncRounds, aFailureIsToldOnceUntilItChanges)
+{
+    const auto [blocked] = built("Blocked");
+    giveAccountTo(blocked);
+    writeText(paths.originalDataDir / "claude-code-sessions" / account / "tools/local_1.json", "{}");
+    writeText(paths.dataDir(blocked.id) / "claude-code-sessions" / account / "tools", "a file where a folder goes");
+    AppModel& m = start();
+    settle();
+    ASSERT_TRUE(m.errorMessage());
+    EXPECT_TRUE(m.errorMessage()->starts_with("Couldn’t bring sessions into Blocked: ")) << *m.errorMessage();
+    m.setErrorMessage(std::nullopt);
+    launchApp(blocked);
+    tickSessionSyncTimer();
+    settle();
+    EXPECT_FALSE(m.errorMessage()) << "the same failure is not told every 30 seconds";
 }
 
 } // namespace

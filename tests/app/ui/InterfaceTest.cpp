@@ -20,6 +20,7 @@
 #include "app/ui/SidebarRow.hpp"
 #include "app/ui/StatusDot.hpp"
 #include "core/building/IconRenderer.hpp"
+#include "core/transfer/DataImporter.hpp"
 #include "tests/app/support/Await.hpp"
 #include "tests/app/support/ModelSandbox.hpp"
 #include "tests/support/DrawingCacheCleanup.hpp"
@@ -561,6 +562,26 @@ TEST_F(ManagementWindowTest, DeletingAsksFirstAndKeepsOrTrashesTheData)
     answer("Delete Profile and Move Data to Trash");
     EXPECT_TRUE(model->profiles().empty());
     EXPECT_THAT(fake.trash.trashed, ElementsAre(paths.profileDir(home.id)));
+}
+
+TEST_F(ManagementWindowTest, AnImportThatBrokeOffAsksWhetherToImportAgain)
+{
+    const Profile work = makeProfile("Work");
+    storeProfiles({work});
+    writeText(DataImporter::interruptedMarker(paths.dataDir(work.id)), "");
+    writeText(paths.dataDir(work.id) / "Local State", "part of a copy");
+    writeText(paths.originalDataDir / "Local State", "claude's");
+    openWindow();
+    QMessageBox* alert = window->errorAlert();
+    ASSERT_TRUE(alert && waitUntil([alert] { return alert->isVisible(); }));
+    EXPECT_THAT(texts(alert->buttons()), ::testing::UnorderedElementsAre("Keep Empty", "Import Again"));
+    for (QAbstractButton* button : alert->buttons()) {
+        if (button->text() == "Import Again")
+            button->click();
+    }
+    ASSERT_TRUE(waitUntil([this, &work] { return std::filesystem::exists(paths.dataDir(work.id) / "Local State"); }));
+    EXPECT_EQ(readText(paths.dataDir(work.id) / "Local State"), "claude's");
+    EXPECT_FALSE(model->interruptedImport());
 }
 
 TEST_F(ManagementWindowTest, ErrorsShowInAnAlertThatClearsThemWhenDismissed)

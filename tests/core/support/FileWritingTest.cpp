@@ -1,6 +1,7 @@
 #include "core/support/AtomicFile.hpp"
 #include "core/support/Directories.hpp"
 #include "core/support/FileError.hpp"
+#include "core/support/JsonWriter.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tests/support/Thrown.hpp"
 
@@ -62,4 +63,14 @@ TEST(Directories, NewFoldersGetExactlyTheModeWhateverTheUmaskAndExistingOnesStay
     fs::create_symlink(dir / "nowhere", dir / "dangling");
     EXPECT_THROW(Directories::create(dir / "dangling/sub", 0700), FileError);
     EXPECT_FALSE(fs::exists(dir / "nowhere"));
+}
+
+TEST(JsonWriter, WritesValidUtf8WhateverBytesItIsGiven)
+{
+    const std::vector<std::string> texts {"\xff", "a\xc3", "\xed\xa0\x80", "\xc0\xaf", "ok é 🚀"};
+    for (const std::string& text : texts) {
+        const std::string written = JsonWriter::format(nlohmann::json {{text, text}});
+        EXPECT_TRUE(nlohmann::json::accept(written)) << written;
+    }
+    EXPECT_EQ(JsonWriter::format("ok é 🚀"), "\"ok é 🚀\"") << "valid text stays as it is";
 }

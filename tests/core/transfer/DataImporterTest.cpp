@@ -1,5 +1,6 @@
 #include "core/transfer/DataImporter.hpp"
 #include "core/support/FileError.hpp"
+#include "tests/support/FileSizeLimit.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tests/support/Thrown.hpp"
 
@@ -101,4 +102,49 @@ TEST(DataImporter, NeverMixesWithExistingDataOrImportsNothing)
         EXPECT_EQ(nothing.path(), source);
     }
     EXPECT_FALSE(fs::exists(dir / "new"));
+}
+
+TEST(DataImporter, ALinkedSourceIsResolvedAndTheOriginalKeepsItsLockEntriesAndMode)
+{
+    TempDir dir;
+    const fs::path original = dir / "real/Claude";
+    writeText(original / "Local State", "{}");
+    fs::create_symlink("workstation-4242", original / "SingletonLock");
+    writeText(original / "SingletonSocket/inside", "a folder");
+    ::chmod(original.c_str(), 0755);
+    fs::create_directory_symlink(original, dir / "Claude");
+    const auto before = describeTree(original);
+
+    DataImporter::importData(dir / "Claude", dir / "Data");
+    EXPECT_EQ(describeTree(original), before);
+    EXPECT_EQ(modeOf(original), 0755u);
+    EXPECT_FALSE(fs::is_symlink(dir / "Data"));
+    EXPECT_EQ(modeOf(dir / "Data"), 0700u);
+    EXPECT_EQ(readText(dir / "Data/Local State"), "{}");
+    EXPECT_FALSE(present(dir / "Data/SingletonLock"));
+    EXPECT_FALSE(DataImporter::wasInterrupted(dir / "Data"));
+}
+
+TEST(DataImporter, AFailedCopyLeavesNothingAndABrokenOffOneIsRecognised)
+{
+    TempDir dir;
+    writeText(dir / "Claude/Local State", "{}");
+    fs::create_symlink("workstation-4242", dir / "Claude/SingletonLock");
+    writeText(dir / "Claude/zz-large", std::string(300'000, 'x'));
+    {
+        const FileSizeLimit limit(64 * 1024);
+        EXPECT_THROW(DataImporter::importData(dir / "Claude", dir / "Profile/Data"), FileError);
+    }
+    EXPECT_FALSE(present(dir / "Profile/Data")) << "never half a copy, never the lock links";
+    EXPECT_FALSE(DataImporter::wasInterrupted(dir / "Profile/Data"));
+
+    // What a kill in the middle leaves: the marker and part of the data.
+    writeText(DataImporter::interruptedMarker(dir / "Profile/Data"), "");
+    writeText(dir / "Profile/Data/Local State", "{}");
+    ASSERT_TRUE(DataImporter::wasInterrupted(dir / "Profile/Data"));
+    DataImporter::discardInterrupted(dir / "Profile/Data");
+    EXPECT_FALSE(present(dir / "Profile/Data"));
+    EXPECT_FALSE(DataImporter::wasInterrupted(dir / "Profile/Data"));
+    DataImporter::importData(dir / "Claude", dir / "Profile/Data");
+    EXPECT_EQ(fs::file_size(dir / "Profile/Data/zz-large"), 300'000u);
 }

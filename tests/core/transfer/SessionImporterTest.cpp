@@ -2,6 +2,7 @@
 #include "core/support/FileError.hpp"
 #include "tests/support/DeepNesting.hpp"
 #include "tests/support/Fifo.hpp"
+#include "tests/support/FileSizeLimit.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tests/support/Thrown.hpp"
 
@@ -157,7 +158,7 @@ TEST(SessionImporter, AnUnusableLedgerCountsAsEmpty)
     EXPECT_EQ(box.summary(), (Summary {0, 0}));
 }
 
-TEST(SessionImporter, FailuresKeepEarlierCopiesAndTheLedgerAsItWas)
+TEST(SessionImporter, AFailedCopyIsReportedAfterTheOthersAndTheLedgerKeepsWhatSucceeded)
 {
     Sandbox box;
     for (const char* session : {"a/local_1.json", "b/local_2.json", "c/local_3.json"})
@@ -168,12 +169,11 @@ TEST(SessionImporter, FailuresKeepEarlierCopiesAndTheLedgerAsItWas)
     EXPECT_EQ(error.kind(), FileError::Kind::WriteUnknown);
     EXPECT_EQ(error.errorNumber(), ENOTDIR);
     EXPECT_TRUE(fs::exists(box.destination / code / alice / "a/local_1.json"));
-    EXPECT_FALSE(fs::exists(box.destination / code / alice / "c"));
-    EXPECT_FALSE(fs::exists(box.ledger));
+    EXPECT_TRUE(fs::exists(box.destination / code / alice / "c/local_3.json"));
+    EXPECT_EQ(box.ledgerJson()["files"].size(), 2u) << "the round still records what it brought over";
 
-    // Once the obstacle is gone, the earlier copy is recorded as present rather than copied again.
     fs::remove(box.destination / code / alice / "b");
-    EXPECT_EQ(box.import(), (Summary {2, 2}));
+    EXPECT_EQ(box.import(), (Summary {1, 1}));
     EXPECT_EQ(box.ledgerJson()["files"].size(), 3u);
 
     // A ledger that cannot be saved is an error after the copies.
@@ -181,6 +181,59 @@ TEST(SessionImporter, FailuresKeepEarlierCopiesAndTheLedgerAsItWas)
     writeText(box.dir / "blocker", "x");
     EXPECT_THROW(SessionImporter::importSessions(box.source, box.destination, box.dir / "blocker/l.json"), FileError);
     EXPECT_TRUE(fs::exists(box.destination / code / alice / "local_4.json"));
+}
+
+TEST(SessionImporter, ACopyThatRunsOutOfSpaceLeavesNoPartOfTheFileAndIsCopiedWholeLater)
+{
+    Sandbox box;
+    const std::string large(200'000, 'x');
+    writeText(box.source / code / alice / "local_large.json", large);
+    writeText(box.source / code / alice / "local_small.json", "small");
+    fs::create_directories(box.destination / code / alice);
+    {
+        const FileSizeLimit limit(64 * 1024);
+        const auto error = thrown<FileError>([&] { box.import(); });
+        EXPECT_EQ(error.errorNumber(), EFBIG);
+    }
+    const fs::path account = box.destination / code / alice;
+    EXPECT_EQ(std::distance(fs::directory_iterator(account), {}), 1) << "the small copy, and no temporary file";
+    EXPECT_EQ(readText(account / "local_small.json"), "small");
+    EXPECT_EQ(box.ledgerJson()["files"], json {code + "/" + alice + "/local_small.json"});
+    EXPECT_EQ(box.import(), (Summary {1, 1}));
+    EXPECT_EQ(readText(account / "local_large.json"), large);
+}
+
+TEST(SessionImporter, NeverWritesThroughALinkInTheProfilesFolder)
+{
+    Sandbox box;
+    const fs::path outside = box.dir / "outside";
+    fs::create_directories(outside / "account");
+    writeText(box.source / code / alice / "project/local_1.json", "1");
+    writeText(box.source / code / bob / "local_2.json", "2");
+    writeText(box.source / code / bob / "fine/local_3.json", "3");
+    fs::create_directories(box.destination / code / alice);
+    fs::create_directory_symlink(outside, box.destination / code / alice / "project");
+    fs::create_directory_symlink(outside / "account", box.destination / code / bob);
+
+    EXPECT_THROW(box.import(), FileError);
+    EXPECT_EQ(std::distance(fs::recursive_directory_iterator(outside), {}), 1) << "only the folder put there";
+    EXPECT_FALSE(fs::exists(box.ledger)) << "nothing was handled";
+}
+
+TEST(SessionImporter, AFileNameThatIsNotUtf8IsLeftOutAndNeverSpoilsTheLedger)
+{
+    Sandbox box;
+    const std::string badName = "local_\xff\xfe.json";
+    writeText(box.source / code / alice / badName, "bad");
+    writeText(box.source / code / alice / "local_1.json", "good");
+    fs::create_directories(box.destination / code / alice);
+
+    const Summary counts = box.import();
+    EXPECT_EQ(counts.missingSessions, 1);
+    EXPECT_EQ(counts.leftOut, std::vector<std::string> {code + "/" + alice + "/" + badName});
+    EXPECT_EQ(box.summary().missingFiles, 0) << "left out, not missing";
+    EXPECT_EQ(box.ledgerJson()["files"], json {code + "/" + alice + "/local_1.json"}) << "the ledger reads back";
+    EXPECT_FALSE(fs::exists(box.destination / code / alice / badName));
 }
 
 TEST(SessionImporterPins, MergesPinsOfSessionsTheProfileHasAndKeepsEverythingElse)
@@ -194,7 +247,8 @@ TEST(SessionImporterPins, MergesPinsOfSessionsTheProfileHasAndKeepsEverythingEls
     const std::string original = R"({
         "zeta": 1, "alpha": "x/y",
         "big": 18446744073709551615, "negative": -9223372036854775808, "huge": 100000000000000000000,
-        "real": 0.1, "whole": 1.0, "tiny": 5e-324, "large": 1.7976931348623157e308,
+        "bigger": 123456789012345678901234567890, "real": 0.1, "whole": 1.0, "tiny": 5e-324,
+        "large": 1.7976931348623157e308, "exponent": 1E+2, "precise": 0.10000000000000000000001,
         "text": "é 東京 🚀 \u2028 \"quoted\" \\ \u0001", "nothing": null, "flags": [true, false, [], {}],
         "preferences": {"theme": "dark", "nested": {"deep": [1, 2.5, "three"]},
             "epitaxyPrefs": {"other": [1, 2], "starred-local-code-sessions": ["local_b", "local_z"]}}})";
@@ -208,11 +262,12 @@ TEST(SessionImporterPins, MergesPinsOfSessionsTheProfileHasAndKeepsEverythingEls
     expected["preferences"]["epitaxyPrefs"]["starred-local-code-sessions"] =
         json {"local_b", "local_z", "local_a", "local_d", "local_e"};
     EXPECT_EQ(json::parse(written), expected);
-    // Numbers keep their kind and value; keys are sorted.
-    EXPECT_NE(written.find("\"big\" : 18446744073709551615"), std::string::npos) << written;
-    EXPECT_NE(written.find("\"negative\" : -9223372036854775808"), std::string::npos);
-    EXPECT_TRUE(json::parse(written)["whole"].is_number_float());
-    EXPECT_EQ(json::parse(written)["huge"].get<double>(), 1e20);
+    // Numbers keep their text; keys are sorted.
+    for (const std::string number : {"\"big\" : 18446744073709551615", "\"negative\" : -9223372036854775808",
+             "\"huge\" : 100000000000000000000", "\"bigger\" : 123456789012345678901234567890", "\"real\" : 0.1",
+             "\"whole\" : 1.0", "\"tiny\" : 5e-324", "\"large\" : 1.7976931348623157e308", "\"exponent\" : 1E+2",
+             "\"precise\" : 0.10000000000000000000001", "2.5,"})
+        EXPECT_NE(written.find(number), std::string::npos) << number << " in " << written;
     EXPECT_LT(written.find("\"alpha\""), written.find("\"big\""));
 
     // The ledger remembers the merged and the already starred pins, not the one without a session; with nothing
@@ -220,6 +275,18 @@ TEST(SessionImporterPins, MergesPinsOfSessionsTheProfileHasAndKeepsEverythingEls
     EXPECT_EQ(box.ledgerJson()["pins"], (json {"local_a", "local_b", "local_d", "local_e"}));
     EXPECT_EQ(box.mergePins(), 0);
     EXPECT_EQ(readText(box.config), written);
+
+    // A source pin the profile has starred already is remembered all the same: once the user removes it there, it
+    // stays removed.
+    writeText(box.destination / code / alice / "local_f.json", "");
+    writeText(box.source / "claude_desktop_config.json", configWithPins({"local_f"}));
+    writeText(box.config, configWithPins({"local_f"}));
+    EXPECT_EQ(box.mergePins(), 0);
+    writeText(box.config, configWithPins({}));
+    EXPECT_EQ(box.mergePins(), 0);
+    EXPECT_EQ(box.pins(), json::array());
+    writeText(box.source / "claude_desktop_config.json",
+        configWithPins({"local_a", "local_b", "local_c", "local_d", "local_e", "local_a"}));
 
     // A pin the user removes in the profile stays removed; the one without a session arrives with its session.
     writeText(box.config, configWithPins({}));
