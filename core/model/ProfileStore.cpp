@@ -2,8 +2,8 @@
 
 #include "core/support/AtomicFile.hpp"
 #include "core/support/FileError.hpp"
-#include "core/support/JsonText.hpp"
 #include "core/support/FileLock.hpp"
+#include "core/support/JsonText.hpp"
 #include "core/support/JsonWriter.hpp"
 #include "core/support/Sha256.hpp"
 
