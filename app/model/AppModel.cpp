@@ -426,7 +426,7 @@ QCoro::Task<std::optional<Profile>> AppModel::createProfile(
     std::string name, ProfileColor color, bool importOriginalData)
 {
     const std::string trimmed = UnicodeText::trimWhiteSpace(name);
-    if (trimmed.empty())
+    if (trimmed.empty() || refusedAsAppName(trimmed))
         co_return std::nullopt;
     // Whole seconds, as the list stores them: the profile is the same before and after a reload.
     const Profile profile {Uuid::random(), trimmed, color, Timestamp {std::floor(Timestamp::now().secondsSince1970)}};
@@ -628,6 +628,15 @@ QCoro::Task<> AppModel::deleteProfile(Profile profile, bool moveDataToTrash)
     refreshStatuses();
 }
 
+bool AppModel::refusedAsAppName(const std::string& name)
+{
+    // Refused as it is entered: a build would only fail once the profile exists.
+    if (CloneBuilder::appNameFits(Profile {Uuid(), name, ProfileColor::Orange, Timestamp {}}))
+        return false;
+    fail("The name “" + name + "” is too long: its app’s name can’t be a file name. Choose a shorter name.");
+    return true;
+}
+
 void AppModel::update(const Profile& profile, std::optional<std::string> name, std::optional<ProfileColor> color)
 {
     const auto current = this->profile(profile.id);
@@ -636,7 +645,7 @@ void AppModel::update(const Profile& profile, std::optional<std::string> name, s
     Profile wanted = *current;
     if (name) {
         const std::string trimmed = UnicodeText::trimWhiteSpace(*name);
-        if (trimmed.empty())
+        if (trimmed.empty() || refusedAsAppName(trimmed))
             return;
         wanted.name = trimmed;
     }

@@ -215,7 +215,7 @@ std::filesystem::path CloneBuilder::build(const Profile& profile, const Progress
     if (!isExecutableFile(launcherURL))
         throw CloneError::launcherMissing(launcherURL);
     const fs::path destination = paths.appURL(profile);
-    if (destination.filename().string().size() > NAME_MAX)
+    if (!appNameFits(profile))
         throw FileError(FileError::Kind::WriteUnknown, destination, ENAMETOOLONG, "the app’s name is too long");
 
     std::error_code error;
@@ -322,6 +322,11 @@ void CloneBuilder::removeLeftovers(std::chrono::seconds olderThan) const
         if (now - fs::last_write_time(entry.path(), ignored) >= olderThan)
             fs::remove_all(entry.path(), ignored);
     }
+}
+
+bool CloneBuilder::appNameFits(const Profile& profile)
+{
+    return profile.appDisplayName().size() + 4 <= NAME_MAX; // "Claude <name>.app", and .building-… is shorter
 }
 
 std::optional<std::string> CloneBuilder::sourceVersion() const

@@ -40,6 +40,8 @@ struct CloneBuilder
     void removeInstalledApps(const Uuid& id) const;
     // The health of the profile's app. Never throws.
     CloneStatus status(const Profile& profile) const;
+    // Whether the profile's app name can be a file name (file systems take at most 255 bytes).
+    static bool appNameFits(const Profile& profile);
     // Deletes hidden bundles that interrupted builds left in appsDir (of any profile, deleted ones included) when
     // they have not changed for `olderThan`: younger ones may belong to a build running now. Never throws.
     void removeLeftovers(std::chrono::seconds olderThan = std::chrono::hours(1)) const;

@@ -112,6 +112,19 @@ TEST_F(ProfileOperations, createProfileImportsSavesSelectsAndBuildsEvenWhenTheIm
     EXPECT_EQ(readText(paths.profilesFile()), saved);
     EXPECT_EQ(buildsStarted(work->id), 1);
     EXPECT_FALSE(m.errorMessage());
+
+    // A name whose app name cannot be a file name is refused as it is entered.
+    const std::string tooLong(250, 'w');
+    EXPECT_FALSE(await(m.createProfile(tooLong, ProfileColor::Red, false)));
+    ASSERT_TRUE(m.errorMessage());
+    EXPECT_EQ(*m.errorMessage(),
+        "The name “" + tooLong + "” is too long: its app’s name can’t be a file name. Choose a shorter name.");
+    m.setErrorMessage(std::nullopt);
+    m.update(*work, tooLong, std::nullopt);
+    settle();
+    EXPECT_TRUE(m.errorMessage());
+    EXPECT_EQ(readText(paths.profilesFile()), saved);
+    EXPECT_EQ(buildsStarted(work->id), 1);
 }
 
 TEST_F(ProfileOperations, anImportThatBrokeOffIsEmptiedAtStartAndOfferedAgain)

@@ -5,6 +5,7 @@
 #include "core/building/InfoPlistPatcher.hpp"
 #include "core/desktop/DesktopRegistration.hpp"
 #include "core/support/DesktopEntry.hpp"
+#include "core/support/FileError.hpp"
 #include "core/support/Sha256.hpp"
 #include "core/system/CommandError.hpp"
 #include "core/system/SystemTools.hpp"
@@ -269,6 +270,26 @@ TEST(CloneStatus, SummariesAndNeedsBuild)
         EXPECT_EQ(status.needsBuild(), needsBuild) << summary;
     }
     EXPECT_NE(CloneStatus::outdated("1", "2"), CloneStatus::outdated("1", "3"));
+}
+
+TEST_F(CloneBuilderTest, AnAppIsReplacedWholeOrNotAtAllAndLeftoversGoLater)
+{
+    Profile work = profile("Work");
+    const fs::path old = builder.build(work);
+    work.name = std::string(250, 'w'); // "Claude www….app" cannot be a file name
+    EXPECT_THROW(builder.build(work), FileError);
+    EXPECT_TRUE(fs::exists(old / "Contents/Info.plist")) << "the old app stays when the new one cannot take its place";
+    EXPECT_FALSE(fs::exists(staging(work)));
+
+    const fs::path fresh = paths.appsDir / ".building-0B5A1F3C-7D2E-4C61-9A8B-3E4F5A6B7C8D.app";
+    const fs::path stale = paths.appsDir / ".replaced-0B5A1F3C-7D2E-4C61-9A8B-3E4F5A6B7C8D-0.app";
+    fs::create_directories(fresh / "Contents");
+    fs::create_directories(stale / "Contents");
+    fs::last_write_time(stale, fs::file_time_type::clock::now() - std::chrono::hours(2));
+    builder.removeLeftovers();
+    EXPECT_TRUE(fs::exists(fresh)) << "a build running elsewhere keeps its staging bundle";
+    EXPECT_FALSE(fs::exists(stale));
+    EXPECT_TRUE(fs::exists(old));
 }
 
 namespace {
