@@ -11,6 +11,7 @@
 #include "core/support/AtomicFile.hpp"
 #include "core/support/DesktopEntry.hpp"
 #include "core/support/Directories.hpp"
+#include "core/support/FileChecks.hpp"
 #include "core/support/FileError.hpp"
 #include "core/system/AsarArchive.hpp"
 #include "core/system/DpkgDatabase.hpp"
@@ -31,13 +32,6 @@ bool itemExists(const fs::path& path)
 {
     std::error_code error;
     return fs::exists(fs::symlink_status(path, error));
-}
-
-bool isExecutableFile(const fs::path& path)
-{
-    struct stat info
-    { };
-    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && ::access(path.c_str(), X_OK) == 0;
 }
 
 void removeTree(const fs::path& path)
@@ -64,15 +58,6 @@ fs::path infoPlist(const fs::path& bundle)
 fs::path linkedExecutable(const fs::path& bundle)
 {
     return bundle / "Contents" / "MacOS" / std::string(ClaudeDesktop::executableName);
-}
-
-std::optional<fs::path> linkTarget(const fs::path& link)
-{
-    std::error_code error;
-    fs::path target = fs::read_symlink(link, error);
-    if (error)
-        return std::nullopt;
-    return target;
 }
 
 // The icon the desktop shows for a bundle: the largest image of its CFBundleIconFile, else a neutral one.
@@ -212,7 +197,7 @@ std::filesystem::path CloneBuilder::build(const Profile& profile, const Progress
     const std::optional<ClaudeInstall> source = ClaudeInstall::at(paths.sourceApp);
     if (!source)
         throw CloneError::sourceMissing(paths.sourceApp);
-    if (!isExecutableFile(launcherURL))
+    if (!FileChecks::isExecutableFile(launcherURL))
         throw CloneError::launcherMissing(launcherURL);
     const fs::path destination = paths.appURL(profile);
     if (!appNameFits(profile))
@@ -398,7 +383,7 @@ CloneStatus CloneBuilder::status(const Profile& profile) const
         !matches(ProfileBundleKeys::profileID, profile.id.toString()))
         return CloneStatus::damaged("belongs to another profile");
     if (!matches(InfoPlistKeys::executable, std::string(ProfileBundleKeys::launcherExecutable)) ||
-        !isExecutableFile(app / "Contents" / "MacOS" / std::string(ProfileBundleKeys::launcherExecutable)))
+        !FileChecks::isExecutableFile(app / "Contents" / "MacOS" / std::string(ProfileBundleKeys::launcherExecutable)))
         return CloneStatus::damaged("launcher missing (was it auto-updated?)");
     if (const auto hash = LauncherHash::of(launcherURL); hash && !matches(ProfileBundleKeys::launcherHash, *hash))
         return CloneStatus::damaged("launcher outdated");
@@ -411,12 +396,12 @@ CloneStatus CloneBuilder::status(const Profile& profile) const
     if (!matches(ProfileBundleKeys::appearance, InfoPlistPatcher::appearance(profile)))
         return CloneStatus::damaged("color changed");
 
-    const auto linkedTo = linkTarget(linkedExecutable(app));
+    const auto linkedTo = FileChecks::linkTarget(linkedExecutable(app));
     if (const auto install = ClaudeInstall::at(paths.sourceApp);
         install && install->kind == ClaudeInstall::Kind::Linux && linkedTo != install->executable)
         return CloneStatus::damaged("linked to another Claude Desktop");
     // A linked app cannot run without the Claude it starts, unlike a clone, which carries its own copy.
-    if (!source && linkedTo && !isExecutableFile(linkedExecutable(app)))
+    if (!source && linkedTo && !FileChecks::isExecutableFile(linkedExecutable(app)))
         return CloneStatus::sourceMissing();
 
     const std::string installed =

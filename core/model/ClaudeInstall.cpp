@@ -1,10 +1,8 @@
 #include "core/model/ClaudeInstall.hpp"
 
 #include "core/model/ClaudeDesktop.hpp"
+#include "core/support/FileChecks.hpp"
 #include "core/support/SearchPath.hpp"
-
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <string_view>
@@ -15,28 +13,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::string_view macBundle = "/Applications/Claude.app";
-
-bool isExecutableFile(const fs::path& path)
-{
-    struct stat info
-    { };
-    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && ::access(path.c_str(), X_OK) == 0;
-}
-
-bool isFile(const fs::path& path)
-{
-    std::error_code error;
-    return fs::is_regular_file(path, error);
-}
-
-std::optional<fs::path> resolved(const fs::path& place)
-{
-    std::error_code error;
-    fs::path path = fs::canonical(place, error);
-    if (error)
-        return std::nullopt;
-    return path;
-}
 
 std::optional<std::string> environmentPlace()
 {
@@ -50,19 +26,20 @@ std::optional<std::string> environmentPlace()
 
 std::optional<ClaudeInstall> ClaudeInstall::at(const fs::path& place)
 {
-    const auto location = resolved(place);
+    const auto location = FileChecks::resolved(place);
     if (!location)
         return std::nullopt;
-    if (isFile(*location / "Contents" / "Info.plist"))
+    if (FileChecks::isRegularFile(*location / "Contents" / "Info.plist"))
         return ClaudeInstall {
             Kind::Bundle, *location, *location / "Contents" / "MacOS" / std::string(ClaudeDesktop::executableName)};
     // The program is kept resolved as well: it is what /proc shows of a running Claude.
-    if (isExecutableFile(*location / linuxProgram))
-        return ClaudeInstall {Kind::Linux, *location, resolved(*location / linuxProgram).value()};
+    if (FileChecks::isExecutableFile(*location / linuxProgram))
+        return ClaudeInstall {Kind::Linux, *location, FileChecks::resolved(*location / linuxProgram).value()};
     // The program itself: the package's name, or an Electron app's beside its resources (anything else is some
     // other program).
-    if (isExecutableFile(*location) &&
-        (location->filename() == linuxProgram || isFile(location->parent_path() / "resources" / "app.asar")))
+    if (FileChecks::isExecutableFile(*location) &&
+        (location->filename() == linuxProgram ||
+            FileChecks::isRegularFile(location->parent_path() / "resources" / "app.asar")))
         return ClaudeInstall {Kind::Linux, location->parent_path(), *location};
     return std::nullopt;
 }
@@ -73,7 +50,7 @@ std::vector<fs::path> ClaudeInstall::searchPlaces()
         return {fs::path(*place)};
     std::vector<fs::path> places {fs::path(linuxPackageFolder)};
     if (const auto program = SearchPath::find(linuxProgram))
-        places.push_back(resolved(*program).value_or(*program));
+        places.push_back(FileChecks::resolved(*program).value_or(*program));
     places.emplace_back(macBundle);
     return places;
 }

@@ -1,7 +1,6 @@
 #include "core/support/SearchPath.hpp"
 
-#include <sys/stat.h>
-#include <unistd.h>
+#include "core/support/FileChecks.hpp"
 
 #include <cstdlib>
 
@@ -17,10 +16,7 @@ std::optional<std::filesystem::path> find(std::string_view program)
         const size_t end = std::min(folders.find(':'), folders.size());
         const std::filesystem::path candidate = std::filesystem::path(folders.substr(0, end)) / program;
         folders.remove_prefix(std::min(end + 1, folders.size()));
-        struct stat info
-        { };
-        if (candidate.is_absolute() && ::stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-            ::access(candidate.c_str(), X_OK) == 0)
+        if (candidate.is_absolute() && FileChecks::isExecutableFile(candidate))
             return candidate;
     }
     return std::nullopt;

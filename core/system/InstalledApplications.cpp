@@ -1,6 +1,7 @@
 #include "core/system/InstalledApplications.hpp"
 
 #include "core/support/DesktopEntry.hpp"
+#include "core/support/FileChecks.hpp"
 #include "core/support/SearchPath.hpp"
 #include "core/support/XdgFolders.hpp"
 
@@ -10,21 +11,6 @@ namespace korvel::InstalledApplications {
 namespace {
 
 namespace fs = std::filesystem;
-
-bool isFile(const fs::path& path)
-{
-    std::error_code error;
-    return fs::is_regular_file(path, error);
-}
-
-std::optional<fs::path> resolvedPath(const fs::path& path)
-{
-    std::error_code error;
-    fs::path resolved = fs::canonical(path, error);
-    if (error)
-        return std::nullopt;
-    return resolved;
-}
 
 // The first word of an Exec line, unquoted.
 std::string program(std::string_view exec)
@@ -52,7 +38,7 @@ bool runs(const fs::path& entryFile, const fs::path& executable)
     try {
         const auto exec = DesktopEntry::read(entryFile).value("Exec");
         const auto found = exec ? SearchPath::find(program(*exec)) : std::nullopt;
-        return found && resolvedPath(*found) == executable;
+        return found && FileChecks::resolved(*found) == executable;
     } catch (const std::exception&) {
         return false;
     }
@@ -70,18 +56,20 @@ int folderSize(const std::string& name)
 
 std::optional<fs::path> desktopEntryFor(const fs::path& executable, std::string_view preferred)
 {
-    const auto target = resolvedPath(executable);
+    const auto target = FileChecks::resolved(executable);
     if (!target)
         return std::nullopt;
     const auto folders = XdgFolders::dataDirs();
     if (!preferred.empty())
         for (const fs::path& folder : folders)
-            if (const fs::path file = folder / "applications" / preferred; isFile(file) && runs(file, *target))
+            if (const fs::path file = folder / "applications" / preferred;
+                FileChecks::isRegularFile(file) && runs(file, *target))
                 return file;
     for (const fs::path& folder : folders) {
         std::error_code error;
         for (const auto& item : fs::directory_iterator(folder / "applications", error))
-            if (item.path().extension() == ".desktop" && isFile(item.path()) && runs(item.path(), *target))
+            if (item.path().extension() == ".desktop" && FileChecks::isRegularFile(item.path()) &&
+                runs(item.path(), *target))
                 return item.path();
     }
     return std::nullopt;
@@ -92,19 +80,20 @@ std::optional<fs::path> largestIcon(std::string_view name)
     if (name.empty())
         return std::nullopt;
     if (name.front() == '/')
-        return isFile(fs::path(name)) ? std::optional<fs::path>(fs::path(name)) : std::nullopt;
+        return FileChecks::isRegularFile(fs::path(name)) ? std::optional<fs::path>(fs::path(name)) : std::nullopt;
     const std::string png = std::string(name) + ".png";
     const std::string svg = std::string(name) + ".svg";
     std::optional<fs::path> best;
     int bestSize = 0;
     for (const fs::path& folder : XdgFolders::dataDirs()) {
         const fs::path theme = folder / "icons" / "hicolor";
-        if (const fs::path file = theme / "scalable" / "apps" / svg; isFile(file))
+        if (const fs::path file = theme / "scalable" / "apps" / svg; FileChecks::isRegularFile(file))
             return file;
         std::error_code error;
         for (const auto& sizeFolder : fs::directory_iterator(theme, error)) {
             const int size = folderSize(sizeFolder.path().filename().string());
-            if (const fs::path file = sizeFolder.path() / "apps" / png; size > bestSize && isFile(file)) {
+            if (const fs::path file = sizeFolder.path() / "apps" / png;
+                size > bestSize && FileChecks::isRegularFile(file)) {
                 best = file;
                 bestSize = size;
             }
@@ -113,7 +102,7 @@ std::optional<fs::path> largestIcon(std::string_view name)
     if (best)
         return best;
     for (const std::string& file : {png, svg})
-        if (isFile(fs::path("/usr/share/pixmaps") / file))
+        if (FileChecks::isRegularFile(fs::path("/usr/share/pixmaps") / file))
             return fs::path("/usr/share/pixmaps") / file;
     return std::nullopt;
 }
