@@ -2,6 +2,7 @@
 // the bundle plus one sha256sum pass over it), and the health check over many built profiles.
 // Usage: CloneBuilderBench [files] [megabytes] [profiles]
 
+#include "bench/StatusTiming.hpp"
 #include "core/building/CloneBuilder.hpp"
 #include "tests/support/ScopedEnvironment.hpp"
 #include "tests/support/StandInClaude.hpp"
@@ -79,17 +80,7 @@ int main(int argc, char** argv)
     const AppPaths smallPaths(
         small / "support", small / "apps", test::StandInClaude::create(small / "src"), small / "orig");
     const CloneBuilder smallBuilder(smallPaths, fs::path(KORVEL_LAUNCHER_PATH));
-    std::vector<Profile> built;
-    for (int i = 0; i < profiles; ++i) {
-        built.push_back(Profile {Uuid::random(), "P" + std::to_string(i), ProfileColor::Green, Timestamp::now()});
-        smallBuilder.build(built.back());
-    }
-    for (const Profile& profile : built) // warm
-        smallBuilder.status(profile);
-    const auto statusStart = Clock::now();
-    int ready = 0;
-    for (const Profile& profile : built)
-        ready += smallBuilder.status(profile).kind() == CloneStatus::Kind::Ready;
+    const bench::StatusTiming timing = bench::timeStatusChecks(smallBuilder, profiles);
     std::printf("status of %d built profiles: %.2f ms in all (%d ready; target <= 20 ms)\n", profiles,
-        secondsSince(statusStart) * 1000, ready);
+        timing.milliseconds, timing.ready);
 }

@@ -3,6 +3,7 @@
 // linked profiles while dpkg's status file is as large as a desktop system's. All in one run.
 // Usage: LinkedBuildBench [megabytes] [profiles]
 
+#include "bench/StatusTiming.hpp"
 #include "core/building/CloneBuilder.hpp"
 #include "tests/support/ScopedEnvironment.hpp"
 #include "tests/support/StandInLinuxClaude.hpp"
@@ -97,18 +98,7 @@ int main(int argc, char** argv)
         static_cast<unsigned long long>(megabytes), copy, copyDisk / 1e6, build, appDisk / 1e6, build / copy,
         static_cast<double>(appDisk) / static_cast<double>(copyDisk));
 
-    std::vector<Profile> built;
-    for (int i = 0; i < profiles; ++i) {
-        built.push_back(Profile {Uuid::random(), "P" + std::to_string(i), ProfileColor::Green, Timestamp::now()});
-        builder.build(built.back());
-    }
-    for (const Profile& profile : built) // warm
-        builder.status(profile);
-    const auto statusStart = Clock::now();
-    int ready = 0;
-    for (const Profile& profile : built)
-        ready += builder.status(profile).kind() == CloneStatus::Kind::Ready;
+    const bench::StatusTiming timing = bench::timeStatusChecks(builder, profiles);
     std::printf("status of %d linked profiles with a %.1f MB dpkg status file: %.2f ms in all (%d ready)\n", profiles,
-        fs::file_size(test::StandInLinuxClaude::adminDir(root) / "status") / 1e6, secondsSince(statusStart) * 1000,
-        ready);
+        fs::file_size(test::StandInLinuxClaude::adminDir(root) / "status") / 1e6, timing.milliseconds, timing.ready);
 }
