@@ -1,5 +1,7 @@
+#include "core/desktop/DesktopRegistration.hpp"
 #include "core/support/DesktopEntry.hpp"
 #include "tests/app/platform/linux/PlatformTest.hpp"
+#include "tests/support/StandInLinuxClaude.hpp"
 
 using namespace korvel;
 using namespace korvel::test;
@@ -106,4 +108,21 @@ TEST_F(LinkHandlerTest, RefusalsArriveAsErrorsWithTheirReason)
     EXPECT_TRUE(lines[0].starts_with("set error ") && lines[0].size() > 20) << lines[0];
     sandbox.set("XDG_CONFIG_HOME", sandbox.configHome().string());
     EXPECT_EQ(handler(), "handler none");
+}
+
+TEST_F(LinkHandlerTest, ClaudeOfALinuxInstallTakesItsLinksBackThroughItsOwnEntry)
+{
+    const auto root = sandbox.root() / "system";
+    const auto install = StandInLinuxClaude::create(root, "1.46388.2");
+    sandbox.set("XDG_DATA_DIRS", (root / "usr/share").string());
+    EXPECT_EQ(probe({"set", korvel.string(), "set", install.string(), "get", probeLink}),
+        (Lines {"set ok", "set ok", "handler " + install.string()}));
+    EXPECT_THAT(run({"/usr/bin/gio", "mime", "x-scheme-handler/claude"}), Contains(HasSubstr("claude-desktop.desktop")))
+        << "Claude's own entry, none of ours";
+    EXPECT_FALSE(std::filesystem::exists(
+        sandbox.dataHome() / "applications" / DesktopRegistration::fileName("com.anthropic.claudefordesktop")));
+
+    // An install that came without an entry gets one of ours, which starts its program.
+    std::filesystem::remove(root / "usr/share/applications/claude-desktop.desktop");
+    EXPECT_EQ(probe({"set", install.string(), "get", probeLink}), (Lines {"set ok", "handler " + install.string()}));
 }
