@@ -2,7 +2,7 @@
 // the bundle plus one sha256sum pass over it), and the health check over many built profiles.
 // Usage: CloneBuilderBench [files] [megabytes] [profiles]
 
-#include "bench/StatusTiming.hpp"
+#include "bench/BenchTiming.hpp"
 #include "core/building/CloneBuilder.hpp"
 #include "tests/support/ScopedEnvironment.hpp"
 #include "tests/support/StandInClaude.hpp"
@@ -15,14 +15,10 @@
 
 using namespace korvel;
 namespace fs = std::filesystem;
+using bench::secondsSince;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-double secondsSince(Clock::time_point start)
-{
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
 
 // The quoted path is one of our own temporary folders; nothing typed by a user reaches the shell.
 double timeShell(const std::string& command)

@@ -3,7 +3,7 @@
 // linked profiles while dpkg's status file is as large as a desktop system's. All in one run.
 // Usage: LinkedBuildBench [megabytes] [profiles]
 
-#include "bench/StatusTiming.hpp"
+#include "bench/BenchTiming.hpp"
 #include "core/building/CloneBuilder.hpp"
 #include "tests/support/ScopedEnvironment.hpp"
 #include "tests/support/StandInLinuxClaude.hpp"
@@ -20,14 +20,10 @@
 
 using namespace korvel;
 namespace fs = std::filesystem;
+using bench::secondsSince;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-double secondsSince(Clock::time_point start)
-{
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
 
 // Bytes the files under `folder` take on disk (blocks, links not followed).
 std::uintmax_t diskUse(const fs::path& folder)

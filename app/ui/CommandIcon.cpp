@@ -6,7 +6,7 @@ namespace korvel {
 
 QIcon CommandIcon::icon(Command command, const QColor& ink)
 {
-    // Names from the freedesktop icon naming specification.
+    // Names from the freedesktop icon naming rules, which every icon theme follows.
     switch (command) {
     case Command::OpenAll:
         return QIcon::fromTheme("window-new", Symbol::icon(Symbol::Name::SquareStackUp, ink));

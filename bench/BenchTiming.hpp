@@ -8,6 +8,11 @@
 
 namespace korvel::bench {
 
+inline double secondsSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
 struct StatusTiming
 {
     double milliseconds = 0; // one health check of every profile, in all
