@@ -226,6 +226,7 @@ TEST_F(LinuxWorkspaceTest, ClaudeOfALinuxInstallIsTheOriginalUnlessAProfileAppSt
     writeExecutable(install / "claude-desktop", readText("/bin/dash")); // takes any arguments after its script
     ScopedEnvironment env("KORVEL_CLAUDE_APP", install.string());
     workspace = std::make_unique<LinuxWorkspace>(nullptr, 50ms);
+    workspace->restrictTo(sandbox.root()); // other tests' apps run meanwhile
     record(*workspace, seen);
     const auto work = bundle("Work", sleepProgram());
     const auto program = install / "claude-desktop";
