@@ -270,8 +270,10 @@ void CloneBuilder::replaceApps(const Profile& profile, const fs::path& staging, 
     };
     const auto putBack = [&aside] {
         for (const auto& [bundle, parked] : aside) {
-            std::error_code ignored;
-            fs::rename(parked, bundle, ignored);
+            std::error_code error;
+            fs::rename(parked, bundle, error);
+            if (!error)
+                SystemTools::registerWithLaunchServices(bundle);
         }
     };
     try {
