@@ -196,14 +196,15 @@ void ProcessScanner::classify(pid_t pid, Known& known) const
     if (executable.ends_with(deletedSuffix))
         executable.remove_suffix(deletedSuffix.size()); // replaced on disk while it runs: still that bundle
     known.bundle = AppBundle::containing(std::filesystem::path(executable));
-    const auto install = m_installs.find(std::string(executable));
-    if (!known.bundle)
-        known.bundle = launchedBundle(m_procFd, pidText, install != m_installs.end());
-    if (!known.bundle && install != m_installs.end())
-        known.bundle = install->second;
     const bool interpreter = !known.bundle && isInterpreter(executable);
-    if (interpreter)
+    if (interpreter) {
         known.bundle = scriptBundle(m_procFd, pidText);
+    } else if (!known.bundle) {
+        const auto install = m_installs.find(std::string(executable));
+        known.bundle = launchedBundle(m_procFd, pidText, install != m_installs.end());
+        if (!known.bundle && install != m_installs.end())
+            known.bundle = install->second;
+    }
     known.unsettled = interpreter && !known.bundle;
     if (!known.bundle)
         return;
