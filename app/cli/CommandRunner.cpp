@@ -124,6 +124,8 @@ QCoro::Task<Outcome> sync(AppModel& model, bool json)
                 total.sessions += result.sessions;
                 total.pins += result.mergedPins;
                 total.pinsWaiting = result.pins;
+                total.mcpServers += result.mergedMcpServers;
+                total.mcpServersWaiting = result.mcpServers;
             }
         });
     for (;;) {
@@ -215,6 +217,10 @@ QCoro::Task<Outcome> perform(AppModel& model, const Invocation& invocation)
     if (command == "route-links") {
         auto change = model.setRouteClaudeLinks(invocation.operands[0] == "on");
         co_await change;
+        co_return Outcome {};
+    }
+    if (command == "mcp-servers") {
+        model.setBringMcpServers(invocation.operands[0] == "on");
         co_return Outcome {};
     }
     if (command == "open" && invocation.has("--all")) {

@@ -55,10 +55,14 @@ std::vector<CommandSyntax::Command> makeCommands()
         C {"sync", "[--json]", "Bring sessions and pins over from Claude Desktop once",
             "Prints what was brought into each profile. A running app shows it after a restart.\n"
             "With --json: {\"profiles\": [{\"id\", \"name\", \"running\": bool, \"sessions\": copied,\n"
-            "\"pins\": merged, \"pinsWaiting\": waiting for the app to quit}, …]}\n",
+            "\"pins\": merged, \"pinsWaiting\": waiting for the app to quit, \"mcpServers\": added,\n"
+            "\"mcpServersWaiting\": waiting for the app to quit}, …]}\n",
             {"--json"}, {}, 0, 0},
         C {"link", "URL…", "Hand claude:// links to the profile in use, as Korvel does", "", {}, {}, 1, any},
         C {"route-links", "on | off", "Send claude:// links to the profile in use, or to Claude Desktop", "", {}, {}, 1,
+            1},
+        C {"mcp-servers", "on | off", "Bring MCP servers from Claude into profiles when syncing, or stop",
+            "Each sync adds the servers of Claude Desktop’s configuration that a profile has never had.\n", {}, {}, 1,
             1},
         C {"claude-code", "PROFILE [--export | --script]", "Open Claude Code signed in as a profile",
             "Opens a terminal running Claude Code with the profile’s own configuration folder.\n"
@@ -130,7 +134,8 @@ void checkValues(const CommandSyntax::Command& command, const Invocation& invoca
         throw misuse("Name one profile, or --all.", command);
     if (name == "claude-code" && invocation.has("--export") && invocation.has("--script"))
         throw misuse("Choose --export or --script, not both.", command);
-    if (name == "route-links" && invocation.operands[0] != "on" && invocation.operands[0] != "off")
+    if ((name == "route-links" || name == "mcp-servers") && invocation.operands[0] != "on" &&
+        invocation.operands[0] != "off")
         throw misuse("Say “on” or “off”.", command);
     if (name == "link") {
         for (const std::string& link : invocation.operands)

@@ -68,6 +68,10 @@ std::string syncText(const ProfileReport::Synced& synced)
         parts.push_back(counted(synced.pins, "pin"));
     if (synced.pinsWaiting > 0)
         parts.push_back(counted(synced.pinsWaiting, "pin") + " waiting");
+    if (synced.mcpServers > 0)
+        parts.push_back(counted(synced.mcpServers, "MCP server"));
+    if (synced.mcpServersWaiting > 0)
+        parts.push_back(counted(synced.mcpServersWaiting, "MCP server") + " waiting");
     if (parts.empty())
         return "nothing new";
     std::string text;
@@ -147,7 +151,8 @@ std::string ProfileReport::sync(const std::vector<Synced>& profiles, bool json)
         for (const Synced& synced : profiles) {
             entries.push_back(
                 {{"id", synced.profile.id.toString()}, {"name", synced.profile.name}, {"running", synced.running},
-                    {"sessions", synced.sessions}, {"pins", synced.pins}, {"pinsWaiting", synced.pinsWaiting}});
+                    {"sessions", synced.sessions}, {"pins", synced.pins}, {"pinsWaiting", synced.pinsWaiting},
+                    {"mcpServers", synced.mcpServers}, {"mcpServersWaiting", synced.mcpServersWaiting}});
         }
         return printed({{"profiles", entries}});
     }

@@ -26,6 +26,8 @@ struct ProfileReport
         int64_t sessions = 0; // copied
         int64_t pins = 0; // merged
         int64_t pinsWaiting = 0; // waiting for the running app to quit
+        int64_t mcpServers = 0; // added
+        int64_t mcpServersWaiting = 0; // waiting for the running app to quit
     };
 
     static std::string list(const AppModel& model, bool json);

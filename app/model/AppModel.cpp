@@ -156,6 +156,7 @@ AppModel::AppModel(
     m_autoUpdateProfileApps = defaults.boolForKey(autoUpdateKey);
     m_didCompleteWelcome = defaults.boolForKey(didCompleteWelcomeKey);
     m_routeClaudeLinks = defaults.boolForKey(routeClaudeLinksKey);
+    m_bringMcpServers = defaults.boolForKey(bringMcpServersKey);
 
     bool renumbered = false;
     try {
@@ -250,6 +251,16 @@ void AppModel::setDidCompleteWelcome(bool done)
     m_didCompleteWelcome = done;
     m_platform.userDefaults.setBool(didCompleteWelcomeKey, done);
     announce();
+}
+
+void AppModel::setBringMcpServers(bool enabled)
+{
+    m_bringMcpServers = enabled;
+    m_platform.userDefaults.setBool(bringMcpServersKey, enabled);
+    announce();
+    // Without a running profile app the timer brings nothing; the servers should not wait for one.
+    if (enabled && m_options.maintain)
+        startTask([this] { return syncSessions(); });
 }
 
 void AppModel::fail(std::string message)
@@ -881,8 +892,9 @@ QCoro::Task<> AppModel::syncSessions()
         // the next round brings them.
         if (m_busy.contains(profile.id))
             continue;
-        items.push_back({profile.id, m_paths.dataDir(profile.id),
-            m_paths.profileDir(profile.id) / SessionSync::ledgerFileName, m_running.contains(profile.id)});
+        items.push_back(
+            {profile.id, m_paths.dataDir(profile.id), m_paths.profileDir(profile.id) / SessionSync::ledgerFileName,
+                m_running.contains(profile.id), m_bringMcpServers});
     }
     const std::filesystem::path source = m_paths.originalDataDir;
     std::vector<SessionSync::Result> results;
@@ -901,10 +913,10 @@ QCoro::Task<> AppModel::syncSessions()
         const auto earlier = m_pendingAfterRestart.find(result.id);
         const int64_t sessions =
             (earlier == m_pendingAfterRestart.end() ? 0 : earlier->second.sessions) + result.sessions;
-        if (sessions == 0 && result.pins == 0)
+        if (sessions == 0 && result.pins == 0 && result.mcpServers == 0)
             m_pendingAfterRestart.erase(result.id);
         else
-            m_pendingAfterRestart[result.id] = PendingImport {sessions, result.pins};
+            m_pendingAfterRestart[result.id] = PendingImport {sessions, result.pins, result.mcpServers};
     }
     m_isSyncingSessions = false;
     announce();

@@ -32,17 +32,19 @@ class AppModel : public QObject
     Q_OBJECT
 
 public:
-    // Sessions and pins brought into a running profile that its app shows after a restart.
+    // Sessions, pins and MCP servers brought into a running profile that its app shows after a restart.
     struct PendingImport
     {
         int64_t sessions = 0; // added up since the app last quit
         int64_t pins = 0; // the latest count
+        int64_t mcpServers = 0; // the latest count
         friend bool operator==(const PendingImport&, const PendingImport&) = default;
     };
 
     static constexpr const char* autoUpdateKey = "autoUpdateProfileApps";
     static constexpr const char* didCompleteWelcomeKey = "didCompleteWelcome";
     static constexpr const char* routeClaudeLinksKey = "routeClaudeLinks";
+    static constexpr const char* bringMcpServersKey = "bringMcpServers";
     static constexpr const char* launchAtLoginMarkerKey = "didEnableLaunchAtLoginByDefault";
     static constexpr const char* probeLink = "claude://claude.ai/new";
     static constexpr int sessionSyncIntervalMs = 30'000;
@@ -86,14 +88,18 @@ public:
     bool autoUpdateProfileApps() const { return m_autoUpdateProfileApps; }
     bool didCompleteWelcome() const { return m_didCompleteWelcome; }
     bool routeClaudeLinks() const { return m_routeClaudeLinks; }
+    // Whether sync rounds bring Claude's MCP servers into the profiles.
+    bool bringMcpServers() const { return m_bringMcpServers; }
 
-    // Written by the interface. The three settings are stored on every assignment.
+    // Written by the interface. The settings are stored on every assignment.
     void setSelection(std::optional<Uuid> selection);
     void setErrorMessage(std::optional<std::string> message);
     void setShowWelcome(bool show);
     void setShowNewProfile(bool show);
     void setAutoUpdateProfileApps(bool enabled);
     void setDidCompleteWelcome(bool done);
+    // Turning it on starts a sync round when the model maintains the profiles.
+    void setBringMcpServers(bool enabled);
 
     // Not published.
     const std::optional<Uuid>& lastLaunchedProfileID() const { return m_lastLaunchedProfileID; }
@@ -212,6 +218,7 @@ private:
     bool m_autoUpdateProfileApps = true;
     bool m_didCompleteWelcome = false;
     bool m_routeClaudeLinks = false;
+    bool m_bringMcpServers = false;
 
     // Not published.
     std::optional<Uuid> m_lastLaunchedProfileID;

@@ -127,9 +127,11 @@ std::string ProfileDetailView::pendingTitle(const AppModel::PendingImport& pendi
         parts.push_back(std::to_string(pending.sessions) + " session" + (pending.sessions == 1 ? "" : "s"));
     if (pending.pins > 0)
         parts.push_back(std::to_string(pending.pins) + " pin" + (pending.pins == 1 ? "" : "s"));
+    if (pending.mcpServers > 0)
+        parts.push_back(std::to_string(pending.mcpServers) + " MCP server" + (pending.mcpServers == 1 ? "" : "s"));
     std::string title;
-    for (const std::string& part : parts)
-        title += (title.empty() ? "" : " and ") + part;
+    for (size_t i = 0; i < parts.size(); ++i)
+        title += (i == 0 ? "" : i + 1 == parts.size() ? " and " : ", ") + parts[i];
     return title + " ready";
 }
 

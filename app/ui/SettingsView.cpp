@@ -33,6 +33,7 @@ SettingsView::SettingsView(AppModel& model, QWidget* parent)
     , m_model(model)
     , m_launchAtLogin(new QCheckBox("Launch at login", this))
     , m_autoUpdate(new QCheckBox("Keep profile apps up to date with Claude", this))
+    , m_mcpServers(new QCheckBox("Bring MCP servers from Claude into profiles", this))
     , m_routeLinks(new QCheckBox("Send claude:// links to the active profile", this))
     , m_takenBack(new QWidget(this))
     , m_turnOnAgain(new QPushButton("Turn On Again", this))
@@ -49,6 +50,7 @@ SettingsView::SettingsView(AppModel& model, QWidget* parent)
     auto* general = new FormSection({}, this);
     general->addRow(m_launchAtLogin);
     general->addRow(m_autoUpdate);
+    general->addRow(m_mcpServers);
     general->setFooter(QString::fromStdString(Wording::text(Wording::Text::AutoUpdateFooter)));
     layout->addWidget(general);
 
@@ -85,6 +87,7 @@ SettingsView::SettingsView(AppModel& model, QWidget* parent)
     connect(m_launchAtLogin, &QCheckBox::clicked, this, [this](bool enabled) { m_model.setLaunchAtLogin(enabled); });
     connect(
         m_autoUpdate, &QCheckBox::clicked, this, [this](bool enabled) { m_model.setAutoUpdateProfileApps(enabled); });
+    connect(m_mcpServers, &QCheckBox::clicked, this, [this](bool enabled) { m_model.setBringMcpServers(enabled); });
     AppModel& shared = m_model;
     connect(m_routeLinks, &QCheckBox::clicked, this, [&shared](bool enabled) {
         UiTask::start(&shared, [&shared, enabled] { return shared.setRouteClaudeLinks(enabled); });
@@ -107,6 +110,7 @@ void SettingsView::render()
         return; // asking the desktop who handles links is not free; a hidden window needn't know
     m_launchAtLogin->setChecked(m_model.launchAtLogin());
     m_autoUpdate->setChecked(m_model.autoUpdateProfileApps());
+    m_mcpServers->setChecked(m_model.bringMcpServers());
     const bool routing = m_model.routeClaudeLinks();
     const bool active = routing && m_model.isLinkRoutingActive();
     m_routeLinks->setChecked(active);

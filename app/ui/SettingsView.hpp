@@ -10,8 +10,9 @@ namespace korvel {
 
 class AppModel;
 
-// The settings window: launch at login, keeping profile apps up to date, routing claude:// links, and where
-// things are on disk. Every toggle shows the actual state after each change, so a refused change springs back.
+// The settings window: launch at login, keeping profile apps up to date, bringing MCP servers over, routing
+// claude:// links, and where things are on disk. Every toggle shows the actual state after each change, so a refused
+// change springs back.
 class SettingsView : public QWidget
 {
     Q_OBJECT
@@ -23,6 +24,7 @@ public:
 
     QCheckBox* launchAtLoginToggle() const { return m_launchAtLogin; }
     QCheckBox* autoUpdateToggle() const { return m_autoUpdate; }
+    QCheckBox* mcpServersToggle() const { return m_mcpServers; }
     QCheckBox* routeLinksToggle() const { return m_routeLinks; }
     QWidget* linksTakenBackRow() const { return m_takenBack; }
     QPushButton* turnOnAgainButton() const { return m_turnOnAgain; }
@@ -37,6 +39,7 @@ private:
     AppModel& m_model;
     QCheckBox* m_launchAtLogin;
     QCheckBox* m_autoUpdate;
+    QCheckBox* m_mcpServers;
     QCheckBox* m_routeLinks;
     QWidget* m_takenBack;
     QPushButton* m_turnOnAgain;

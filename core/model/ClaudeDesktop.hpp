@@ -41,10 +41,11 @@ inline constexpr std::array<std::string_view, 2> sessionFolders = {"claude-code-
 inline constexpr std::string_view sessionFilePrefix = "local_";
 inline constexpr std::string_view sessionFileSuffix = ".json";
 
-// Claude's configuration file and the key path of the pinned sessions inside it.
+// Claude's configuration file, the key path of the pinned sessions inside it and the key of its MCP servers.
 inline constexpr std::string_view configFile = "claude_desktop_config.json";
 inline constexpr std::array<std::string_view, 3> pinsKeyPath = {
     "preferences", "epitaxyPrefs", "starred-local-code-sessions"};
+inline constexpr std::string_view mcpServersKey = "mcpServers";
 
 } // namespace ClaudeDesktop
 } // namespace korvel

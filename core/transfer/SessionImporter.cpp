@@ -34,6 +34,7 @@ struct Ledger
 {
     StringSet files;
     StringSet pins;
+    StringSet mcpServers;
 };
 
 bool isSessionFile(std::string_view name)
@@ -94,9 +95,11 @@ Ledger loadLedger(const fs::path& file)
             return {};
         auto files = stringSet(root, "files");
         auto pins = stringSet(root, "pins");
-        if (!files || !pins)
+        // Ledgers written before MCP servers were brought over have none.
+        auto mcpServers = root.contains("mcpServers") ? stringSet(root, "mcpServers") : StringSet();
+        if (!files || !pins || !mcpServers)
             return {};
-        return Ledger {std::move(*files), std::move(*pins)};
+        return Ledger {std::move(*files), std::move(*pins), std::move(*mcpServers)};
     } catch (const FileError&) {
         return {};
     }
@@ -106,7 +109,10 @@ void saveLedger(const Ledger& ledger, const fs::path& file)
 {
     // The ledger lives in the profile's own folder.
     Directories::create(file.parent_path(), 0700);
-    JsonWriter::writeFile(json {{"files", sorted(ledger.files)}, {"pins", sorted(ledger.pins)}}, file);
+    json root {{"files", sorted(ledger.files)}, {"pins", sorted(ledger.pins)}};
+    if (!ledger.mcpServers.empty())
+        root["mcpServers"] = sorted(ledger.mcpServers);
+    JsonWriter::writeFile(root, file);
 }
 
 // ---- Listing ----
@@ -340,6 +346,52 @@ std::vector<std::string> newPins(std::vector<std::string> pending, const fs::pat
     return pending;
 }
 
+// Reads the destination's configuration, lets `add` add to it and writes it back when it added something; returns
+// what `add` returned. A profile whose app has never run has no data folder yet: it gets one, as Claude would make.
+template<typename Add>
+int64_t addToConfig(const fs::path& to, Add add)
+{
+    const fs::path configFile = to / ClaudeDesktop::configFile;
+    Directories::create(to, 0700);
+    json config = readConfig(configFile);
+    const int64_t added = add(config);
+    if (added > 0)
+        JsonWriter::writeFile(config, configFile);
+    return added;
+}
+
+// The MCP servers of a configuration by name; anything but an object holds none.
+json mcpServers(const json& config)
+{
+    const json* servers = member(config, ClaudeDesktop::mcpServersKey);
+    return servers && servers->is_object() ? *servers : json::object();
+}
+
+// The names of the source's servers the ledger has not seen, sorted.
+std::vector<std::string> unseenMcpServers(const json& servers, const Ledger& ledger)
+{
+    std::vector<std::string> names;
+    for (const auto& [name, value] : servers.items()) {
+        if (!ledger.mcpServers.contains(name))
+            names.push_back(name);
+    }
+    return names;
+}
+
+// Adds the named servers the configuration lacks; one of the same name there is the user's and stays.
+int64_t addMcpServers(json& config, const json& servers, const std::vector<std::string>& names)
+{
+    json& present = objectAt(config, ClaudeDesktop::mcpServersKey);
+    int64_t added = 0;
+    for (const std::string& name : names) {
+        if (present.contains(name))
+            continue;
+        present[name] = servers.at(name);
+        ++added;
+    }
+    return added;
+}
+
 } // namespace
 
 const std::vector<std::string>& SessionImporter::sessionFolders()
@@ -442,14 +494,38 @@ int64_t SessionImporter::mergePins(const fs::path& from, const fs::path& to, con
     pending = newPins(std::move(pending), to, ledger);
     if (pending.empty())
         return 0;
-    const fs::path configFile = to / ClaudeDesktop::configFile;
-    json config = readConfig(configFile);
-    const int64_t appended = appendPins(config, pending);
-    if (appended > 0)
-        JsonWriter::writeFile(config, configFile);
+    const int64_t appended = addToConfig(to, [&pending](json& config) { return appendPins(config, pending); });
     ledger.pins.insert(pending.begin(), pending.end());
     saveLedger(ledger, ledgerURL);
     return appended;
+}
+
+std::vector<std::string> SessionImporter::mcpServersToMerge(
+    const fs::path& from, const fs::path& to, const fs::path& ledgerURL)
+{
+    std::vector<std::string> result =
+        unseenMcpServers(mcpServers(readConfigOrEmpty(from / ClaudeDesktop::configFile)), loadLedger(ledgerURL));
+    if (result.empty())
+        return result;
+    const json present = mcpServers(readConfigOrEmpty(to / ClaudeDesktop::configFile));
+    std::erase_if(result, [&](const std::string& name) { return present.contains(name); });
+    return result;
+}
+
+int64_t SessionImporter::mergeMcpServers(const fs::path& from, const fs::path& to, const fs::path& ledgerURL)
+{
+    const json servers = mcpServers(readConfigOrEmpty(from / ClaudeDesktop::configFile));
+    if (servers.empty())
+        return 0;
+    Ledger ledger = loadLedger(ledgerURL);
+    const std::vector<std::string> pending = unseenMcpServers(servers, ledger);
+    if (pending.empty())
+        return 0;
+    const int64_t added =
+        addToConfig(to, [&servers, &pending](json& config) { return addMcpServers(config, servers, pending); });
+    ledger.mcpServers.insert(pending.begin(), pending.end());
+    saveLedger(ledger, ledgerURL);
+    return added;
 }
 
 } // namespace korvel

@@ -8,7 +8,7 @@
 
 namespace korvel {
 
-// Brings Claude Code and agent-mode sessions and pins from one data folder into another, one way,
+// Brings Claude Code and agent-mode sessions, pins and MCP servers from one data folder into another, one way,
 // remembering in a ledger what it has handled. Stateless.
 struct SessionImporter
 {
@@ -49,6 +49,14 @@ struct SessionImporter
     // ledger has not seen, keeping every other value; returns how many were appended. Throws FileError
     // (ReadCorrupt with the path when the destination's file is not a JSON object).
     static int64_t mergePins(
+        const std::filesystem::path& from, const std::filesystem::path& to, const std::filesystem::path& ledgerURL);
+    // The names of the source's MCP servers that mergeMcpServers would add now, sorted. Never throws.
+    static std::vector<std::string> mcpServersToMerge(
+        const std::filesystem::path& from, const std::filesystem::path& to, const std::filesystem::path& ledgerURL);
+    // Adds to the destination's claude_desktop_config.json the source's MCP servers whose names neither it nor
+    // the ledger has, keeping every other value; a server of the same name there is never replaced, and one the
+    // ledger has seen is never added again. Returns how many were added; throws like mergePins.
+    static int64_t mergeMcpServers(
         const std::filesystem::path& from, const std::filesystem::path& to, const std::filesystem::path& ledgerURL);
 };
 

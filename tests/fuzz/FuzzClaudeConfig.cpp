@@ -1,5 +1,5 @@
 // claude_desktop_config.json, Claude's own file: read from Claude's folder and from a profile's, where the pins
-// are merged in and everything else must stay.
+// and MCP servers are merged in and everything else must stay.
 #include "core/support/FileError.hpp"
 #include "core/transfer/SessionImporter.hpp"
 #include "tests/fuzz/Fuzzing.hpp"
@@ -22,20 +22,29 @@ int main(int argc, char** argv)
             {"{", "[", "\"preferences\": ", "\"epitaxyPrefs\": ", "\"starred-local-code-sessions\": ", "\"local_1\"",
                 "\\ud800", "1e400", "null", "\xc3\x28"},
             [&](std::string_view input) {
-                test::writeText(source / "claude_desktop_config.json", input);
-                test::writeText(destination / "claude_desktop_config.json", input);
-                std::filesystem::remove(folder / "ledger.json");
-                SessionImporter::pinsToMerge(source, destination, folder / "ledger.json");
-                try {
-                    SessionImporter::mergePins(source, destination, folder / "ledger.json");
-                } catch (const FileError&) {
-                    return; // the profile's file is unreadable: left alone
+                // Pins from the same text; MCP servers from the seed into it.
+                for (const bool servers : {false, true}) {
+                    test::writeText(source / "claude_desktop_config.json", servers ? config.dump() : input);
+                    test::writeText(destination / "claude_desktop_config.json", input);
+                    const auto ledger = folder / "ledger.json";
+                    std::filesystem::remove(ledger);
+                    try {
+                        if (servers) {
+                            SessionImporter::mcpServersToMerge(source, destination, ledger);
+                            SessionImporter::mergeMcpServers(source, destination, ledger);
+                        } else {
+                            SessionImporter::pinsToMerge(source, destination, ledger);
+                            SessionImporter::mergePins(source, destination, ledger);
+                        }
+                    } catch (const FileError&) {
+                        continue; // the profile's file is unreadable: left alone
+                    }
+                    const std::string written = test::readText(destination / "claude_desktop_config.json");
+                    if (written == input)
+                        continue; // nothing to merge: the file was not touched
+                    const json merged = json::parse(written, nullptr, false);
+                    if (!merged.is_object())
+                        throw fuzz::Fault {"the merge wrote a configuration that is no JSON object"};
                 }
-                const std::string written = test::readText(destination / "claude_desktop_config.json");
-                if (written == input)
-                    return; // nothing to merge: the file was not touched
-                const json merged = json::parse(written, nullptr, false);
-                if (!merged.is_object())
-                    throw fuzz::Fault {"the merge wrote a configuration that is no JSON object"};
             }});
 }

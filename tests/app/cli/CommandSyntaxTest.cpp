@@ -68,7 +68,7 @@ TEST(CommandSyntax, RejectsWhatNoCommandTakes)
         {{"rebuild", "Work", "Home"}, "Too many arguments."}, {{"link"}, "Something is missing."},
         {{"open"}, "Name one profile, or --all."}, {{"open", "Work", "--all"}, "Name one profile, or --all."},
         {{"claude-code", "Work", "--export", "--script"}, "Choose --export or --script, not both."},
-        {{"route-links", "yes"}, "Say “on” or “off”."},
+        {{"route-links", "yes"}, "Say “on” or “off”."}, {{"mcp-servers", "On"}, "Say “on” or “off”."},
         {{"link", "--", "--gpu-launcher=x"}, "“--gpu-launcher=x” isn’t a claude:// link."},
         {{"link", "claude://a", "file:///etc/shadow"}, "“file:///etc/shadow” isn’t a claude:// link."},
         {{"link", "javascript:alert(1)"}, "“javascript:alert(1)” isn’t a claude:// link."},

@@ -285,7 +285,24 @@ TEST_F(KorvelCommand, SyncReportsWhatItBroughtIntoEachProfile)
     const Json again = Json::parse(korvel({"sync", "--json"}).output);
     ASSERT_EQ(again["profiles"].size(), 2u);
     EXPECT_EQ(again["profiles"][0], Json::parse(R"({"id": ")" + work.id.toString() + R"(", "name": "Work",
-        "running": false, "sessions": 0, "pins": 0, "pinsWaiting": 0})"));
+        "running": false, "sessions": 0, "pins": 0, "pinsWaiting": 0, "mcpServers": 0, "mcpServersWaiting": 0})"));
+
+    // Claude's MCP servers only once the setting is on.
+    writeText(paths.originalDataDir / "claude_desktop_config.json", R"({"mcpServers": {"files": {"command": "x"}}})");
+    EXPECT_EQ(korvel({"sync"}), (Result {0, "Work  nothing new\nHome  nothing new\n", ""}));
+    ASSERT_EQ(korvel({"mcp-servers", "on"}).status, 0);
+    EXPECT_NE(readText(home / ".config/Korvel/Korvel.conf").find("bringMcpServers=true"), std::string::npos);
+    EXPECT_NE(readText(paths.dataDir(work.id) / "claude_desktop_config.json").find("files"), std::string::npos)
+        << "turning it on brings them at once";
+    writeText(paths.originalDataDir / "claude_desktop_config.json",
+        R"({"mcpServers": {"files": {"command": "x"}, "git": {"command": "y"}}})");
+    const Json servers = Json::parse(korvel({"sync", "--json"}).output);
+    ASSERT_EQ(servers["profiles"].size(), 2u);
+    for (const Json& profile : servers["profiles"])
+        EXPECT_EQ(profile["mcpServers"], 1) << profile;
+    EXPECT_EQ(korvel({"sync"}), (Result {0, "Work  nothing new\nHome  nothing new\n", ""}));
+    ASSERT_EQ(korvel({"mcp-servers", "off"}).status, 0);
+    EXPECT_NE(readText(home / ".config/Korvel/Korvel.conf").find("bringMcpServers=false"), std::string::npos);
 }
 
 TEST_F(KorvelCommand, SyncFailsWhenACopyFailsAndStillRecordsWhatArrived)

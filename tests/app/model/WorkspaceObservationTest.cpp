@@ -172,6 +172,36 @@ TEST_F(SessionSyncRounds, eachRoundTellsWhatItBroughtAndPendingSessionsAddUpWhil
     EXPECT_NE(readText(paths.dataDir(work.id) / "claude_desktop_config.json").find("local_4"), std::string::npos);
 }
 
+TEST_F(SessionSyncRounds, mcpServersComeOnlyWhileTheSettingIsOnAndWaitForARunningApp)
+{
+    const auto [work, stopped] = stored("Work", "Stopped");
+    const auto app = launchApp(work);
+    writeText(paths.originalDataDir / "claude_desktop_config.json",
+        R"({"mcpServers": {"files": {"command": "files"}, "git": {"command": "git"}}})");
+    const auto servers = [this](const Profile& profile) {
+        const auto file = paths.dataDir(profile.id) / "claude_desktop_config.json";
+        return std::filesystem::exists(file) ? nlohmann::json::parse(readText(file))["mcpServers"].size() : 0;
+    };
+    AppModel& m = start();
+    settle();
+    EXPECT_FALSE(m.bringMcpServers());
+    EXPECT_EQ(servers(stopped), 0u) << "off unless turned on";
+    EXPECT_TRUE(m.pendingAfterRestart().empty());
+
+    m.setBringMcpServers(true);
+    settle(); // turning it on syncs at once
+    EXPECT_EQ(fake.userDefaults.stored.at(AppModel::bringMcpServersKey), true);
+    EXPECT_EQ(servers(stopped), 2u);
+    EXPECT_EQ(servers(work), 0u) << "a running app's configuration is not written";
+    using Pending = std::map<Uuid, AppModel::PendingImport>;
+    EXPECT_EQ(m.pendingAfterRestart(), (Pending {{work.id, {0, 0, 2}}}));
+
+    fake.workspace.quit(app);
+    settle();
+    EXPECT_EQ(servers(work), 2u);
+    EXPECT_TRUE(restart().bringMcpServers());
+}
+
 TEST_F(SessionSyncRounds, theTimerSyncsEvery30SecondsWhileAProfileAppRunsButNeverTwiceAtOnce)
 {
     const auto [work] = stored("Work");

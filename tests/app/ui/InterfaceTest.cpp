@@ -504,6 +504,8 @@ TEST_F(ManagementWindowTest, SessionsWaitingForARestartShowWhileTheAppRunsAndRes
     EXPECT_EQ(ProfileDetailView::pendingTitle({0, 2}), "2 pins ready");
     EXPECT_EQ(ProfileDetailView::pendingTitle({2, 1}), "2 sessions and 1 pin ready");
     EXPECT_EQ(ProfileDetailView::pendingTitle({12, 0}), "12 sessions ready");
+    EXPECT_EQ(ProfileDetailView::pendingTitle({1, 2, 1}), "1 session, 2 pins and 1 MCP server ready");
+    EXPECT_EQ(ProfileDetailView::pendingTitle({0, 0, 3}), "3 MCP servers ready");
     const Profile work = makeProfile("Work");
     openWith({work});
     EXPECT_FALSE(detail().pendingBanner()->isVisible());

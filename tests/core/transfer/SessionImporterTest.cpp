@@ -39,6 +39,8 @@ struct Sandbox
     Summary import() const { return SessionImporter::importSessions(source, destination, ledger); }
     Pins pinsToMerge() const { return SessionImporter::pinsToMerge(source, destination, ledger); }
     std::int64_t mergePins() const { return SessionImporter::mergePins(source, destination, ledger); }
+    Pins mcpServersToMerge() const { return SessionImporter::mcpServersToMerge(source, destination, ledger); }
+    std::int64_t mergeMcpServers() const { return SessionImporter::mergeMcpServers(source, destination, ledger); }
     json ledgerJson() const { return json::parse(readText(ledger)); }
     json pins() const
     {
@@ -330,6 +332,78 @@ TEST(SessionImporterPins, MisshapenConfigurationsGetThePinsAndUnreadableOnesGive
         const auto error = thrown<FileError>([&] { box.mergePins(); });
         EXPECT_EQ(error.kind(), FileError::Kind::ReadCorrupt);
         EXPECT_EQ(error.path(), box.config);
+        EXPECT_EQ(readText(box.config), text);
+        EXPECT_FALSE(fs::exists(box.ledger));
+    }
+}
+
+TEST(SessionImporterMcpServers, EachServerArrivesOnceAndNeverOverOrAfterTheUsersOwn)
+{
+    Sandbox box;
+    const std::string sourceServers = R"({"mcpServers": {
+        "files": {"command": "npx", "args": ["-y", "server-files", "/home"], "timeoutMs": 18446744073709551615},
+        "git": {"command": "uvx", "args": ["mcp-server-git"]},
+        "web": {"url": "https://example.com/mcp", "retries": 1.0}}, "preferences": {"theme": "light"}})";
+    writeText(box.source / "claude_desktop_config.json", sourceServers);
+    // The profile has its own "git"; everything else in its file is kept, numbers in their own spelling.
+    const std::string original =
+        R"({"mcpServers": {"git": {"command": "my-git"}}, "big": 123456789012345678901234567890,
+        "real": 0.10000000000000000000001, "unknownKey": {"nested": [1, 2.50, null]},
+        "preferences": {"epitaxyPrefs": {"starred-local-code-sessions": ["local_a"]}}})";
+    writeText(box.config, original);
+
+    EXPECT_EQ(box.mcpServersToMerge(), (Pins {"files", "web"}));
+    EXPECT_FALSE(fs::exists(box.ledger));
+    EXPECT_EQ(box.mergeMcpServers(), 2);
+    const std::string written = readText(box.config);
+    json expected = json::parse(original);
+    expected["mcpServers"]["files"] = json::parse(sourceServers)["mcpServers"]["files"];
+    expected["mcpServers"]["web"] = json::parse(sourceServers)["mcpServers"]["web"];
+    EXPECT_EQ(json::parse(written), expected);
+    for (const std::string number : {"123456789012345678901234567890", "0.10000000000000000000001", "2.50",
+             "18446744073709551615", "\"retries\" : 1.0"})
+        EXPECT_NE(written.find(number), std::string::npos) << number << " in " << written;
+    EXPECT_EQ(box.ledgerJson()["mcpServers"], (json {"files", "git", "web"})) << "the profile's own git included";
+
+    // Nothing new: the file is not rewritten. What the user removes or changes in the profile stays so, and only a
+    // server new to Claude arrives.
+    EXPECT_EQ(box.mergeMcpServers(), 0);
+    EXPECT_EQ(readText(box.config), written);
+    writeText(box.config, R"({"mcpServers": {"web": {"url": "https://mine.example"}}})");
+    json withNew = json::parse(sourceServers);
+    withNew["mcpServers"]["new"] = {{"command", "new-server"}};
+    writeText(box.source / "claude_desktop_config.json", withNew.dump());
+    EXPECT_EQ(box.mcpServersToMerge(), (Pins {"new"}));
+    EXPECT_EQ(box.mergeMcpServers(), 1);
+    EXPECT_EQ(json::parse(readText(box.config))["mcpServers"],
+        (json {{"web", {{"url", "https://mine.example"}}}, {"new", {{"command", "new-server"}}}}));
+    EXPECT_EQ(box.mergeMcpServers(), 0);
+}
+
+TEST(SessionImporterMcpServers, OlderLedgersMisshapenAndUnreadableConfigurations)
+{
+    Sandbox box;
+    // A ledger from before MCP servers keeps its files and pins.
+    writeText(box.ledger, R"({"files": ["claude-code-sessions/x/local_a.json"], "pins": ["local_a"]})");
+    for (const std::string config : {"not json", R"(["s"])", R"({"mcpServers": ["s"]})", R"({"mcpServers": {}})"}) {
+        writeText(box.source / "claude_desktop_config.json", config);
+        EXPECT_TRUE(box.mcpServersToMerge().empty()) << config;
+        EXPECT_EQ(box.mergeMcpServers(), 0) << config;
+    }
+    EXPECT_FALSE(fs::exists(box.config));
+
+    writeText(box.source / "claude_desktop_config.json", R"({"mcpServers": {"s": {"command": "s"}}})");
+    EXPECT_EQ(box.mergeMcpServers(), 1) << "a missing profile configuration is created";
+    EXPECT_EQ(json::parse(readText(box.config)), json::parse(R"({"mcpServers": {"s": {"command": "s"}}})"));
+    EXPECT_EQ(box.ledgerJson(),
+        json::parse(R"({"files": ["claude-code-sessions/x/local_a.json"], "pins": ["local_a"], "mcpServers": ["s"]})"));
+
+    // One that cannot be read fails the merge and is left as it is, the ledger too.
+    fs::remove(box.ledger);
+    for (const std::string text : {"{\"mcpServers\": ", "[1, 2]"}) {
+        writeText(box.config, text);
+        EXPECT_EQ(box.mcpServersToMerge(), (Pins {"s"}));
+        EXPECT_EQ(thrown<FileError>([&] { box.mergeMcpServers(); }).path(), box.config);
         EXPECT_EQ(readText(box.config), text);
         EXPECT_FALSE(fs::exists(box.ledger));
     }
