@@ -318,7 +318,20 @@ bool AppModel::changeProfiles(const ProfileStore::Change& change)
         return false;
     }
     announce();
+    listProfilesOnDesktop();
     return true;
+}
+
+void AppModel::listProfilesOnDesktop()
+{
+    std::vector<DesktopActions::Profile> listed;
+    for (const Profile& profile : m_profiles)
+        listed.push_back({profile.id.toString(), profile.appDisplayName(), profile.bundleIdentifier()});
+    try {
+        m_platform.desktopActions.setProfiles(std::move(listed));
+    } catch (const std::exception& error) {
+        qWarning("Couldn’t list the profiles in Korvel’s desktop entry: %s", error.what());
+    }
 }
 
 // The list that failed to load at start would be lost to the first save; keep it beside the new one.
@@ -489,6 +502,7 @@ QCoro::Task<> AppModel::rebuild(Profile profile)
     }
     setBusy(profile.id, std::nullopt);
     refreshStatuses();
+    listProfilesOnDesktop(); // with the badge icon the build installed
     // Renamed or recoloured while the build ran: build again for what the profile is now.
     const auto current = this->profile(profile.id);
     if (!current || *current == profile)

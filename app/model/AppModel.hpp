@@ -170,6 +170,8 @@ private:
     // Applies `change` to the list as stored now, under the list's lock, stores and publishes the result: a change
     // another process stored meanwhile is kept. False, with the failure reported, when nothing was stored.
     bool changeProfiles(const ProfileStore::Change& change);
+    // Lists the profiles in Korvel's desktop entry; a failure is only logged, the change itself stands.
+    void listProfilesOnDesktop();
     std::map<Uuid, CloneStatus> statusesOnDisk() const;
     void setAsideUnreadableProfileList();
     void enableLaunchAtLoginOnFirstRun();

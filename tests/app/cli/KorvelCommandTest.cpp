@@ -1,15 +1,20 @@
 // The real `korvel` program on a headless model of its own (no Korvel running): what each command adds to the
 // model — its effect on disk once it has ended, its output, its exit status.
 
+// GIO first: its headers name struct members "signals", which Qt defines as a macro.
+#include <gio/gdesktopappinfo.h>
+
 #include "tests/app/cli/KorvelHome.hpp"
 
 #include "core/building/CloneError.hpp"
+#include "core/support/DesktopEntry.hpp"
 #include "core/transfer/ClaudeCodeLauncher.hpp"
 #include "tests/support/StandInClaude.hpp"
 #include "tests/support/StandInRecord.hpp"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <future>
 #include <map>
 #include <sys/stat.h>
@@ -88,6 +93,56 @@ TEST_F(KorvelCommand, RenameRecolorMoveAndDeleteHaveFinishedTheirWorkWhenTheComm
     ASSERT_EQ(korvel({"delete", a.id.toString(), "--trash-data"}).status, 0);
     EXPECT_EQ(storedNames(), Strings {"Job"});
     EXPECT_TRUE(std::filesystem::is_directory(home / ".local/share/Trash/files" / a.id.toString()));
+}
+
+// Right-clicking Korvel in a dock or menu offers every profile, in list order, after every kind of change.
+TEST_F(KorvelCommand, KorvelsDesktopEntryListsTheProfilesAsActions)
+{
+    const std::filesystem::path file = home / ".local/share/applications/korvel.desktop";
+    const auto actionNames = [&] {
+        const ChildProcess::Result validation =
+            ChildProcess::run("/usr/bin/desktop-file-validate", {{"desktop-file-validate", file.string()}});
+        EXPECT_EQ(validation.exitStatus, 0) << validation.standardOutput << validation.standardError;
+        g_autoptr(GDesktopAppInfo) info = g_desktop_app_info_new_from_filename(file.c_str());
+        if (!info)
+            return Strings {"not loaded by GLib"};
+        const DesktopEntry entry = DesktopEntry::read(file);
+        EXPECT_EQ(entry.value("Exec"), DesktopEntry::execLine({applicationProgram().string()}, "%u"));
+        Strings names;
+        for (const gchar* const* id = g_desktop_app_info_list_actions(info); *id; ++id) {
+            g_autofree gchar* name = g_desktop_app_info_get_action_name(info, *id);
+            names.emplace_back(name);
+            const auto action = std::find_if(entry.actions().begin(), entry.actions().end(),
+                [&](const DesktopEntry::Action& a) { return a.id == *id; });
+            EXPECT_NE(action, entry.actions().end()) << *id;
+            for (const auto& [key, value] : action->entries) {
+                if (key == "Exec") {
+                    EXPECT_EQ(value, DesktopEntry::execLine({applicationProgram().string(), "open", *id}));
+                } else if (key == "Icon") {
+                    EXPECT_TRUE(std::filesystem::is_regular_file(value)) << value;
+                }
+            }
+            EXPECT_EQ(action->entries.size(), 3u) << "Name, Icon (the app is built) and Exec";
+        }
+        return names;
+    };
+    const std::vector<std::pair<Strings, Strings>> steps = {
+        {{"create", "Work"}, {"Claude Work"}},
+        {{"create", "Home"}, {"Claude Work", "Claude Home"}},
+        {{"rename", "Home", "Play"}, {"Claude Work", "Claude Play"}},
+        {{"move", "Play", "1"}, {"Claude Play", "Claude Work"}},
+        {{"delete", "Work"}, {"Claude Play"}},
+        {{"delete", "Play"}, {}},
+    };
+    for (const auto& [command, names] : steps) {
+        SCOPED_TRACE(command.front());
+        ASSERT_EQ(korvel(command).status, 0);
+        EXPECT_EQ(actionNames(), names);
+    }
+    // The link handler's rewrite of the entry keeps the actions.
+    ASSERT_EQ(create("Work").status, 0);
+    ASSERT_EQ(korvel({"route-links", "on"}).status, 0);
+    EXPECT_EQ(actionNames(), Strings {"Claude Work"});
 }
 
 TEST_F(KorvelCommand, StatusIsCheckedOnDisk)
