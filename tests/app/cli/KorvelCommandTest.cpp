@@ -379,6 +379,44 @@ TEST_F(KorvelCommand, ClaudeCodeOpensATerminalOrHandsOutItsPieces)
     EXPECT_EQ(readText(terminalRecord), "-e\n" + commandFile.string() + "\n");
 }
 
+// bash itself completes through the script as installed, which asks the sandbox's korvel.
+TEST_F(KorvelCommand, BashCompletesCommandsOptionsColorsAndProfiles)
+{
+    for (const char* name : {"Work", "My Work", "Home"})
+        ASSERT_EQ(create(name).status, 0);
+    const std::string script = KORVEL_SOURCE_DIR "/packaging/korvel.bash-completion";
+    const auto complete = [&](const Strings& words) {
+        Strings arguments {"bash", "--norc", "-c",
+            R"(source "$1" && shift && COMP_WORDS=(korvel "$@") && COMP_CWORD=$# && _korvel &&
+               printf '%s\n' "${COMPREPLY[@]}")",
+            "bash", script};
+        arguments.insert(arguments.end(), words.begin(), words.end());
+        return run("/bin/bash", arguments, {{"PATH", KORVEL_BINARY_DIR ":/usr/bin:/bin"}});
+    };
+    const std::vector<std::pair<Strings, std::string>> cases = {
+        {{"re"}, "rename\nrecolor\nrebuild\nrestart\n"},
+        {{"--v"}, "--version\n"},
+        {{"open", ""}, "Work\nMy\\ Work\nHome\n"},
+        {{"open", "M"}, "My\\ Work\n"},
+        {{"open", "My\\ W"}, "My\\ Work\n"},
+        {{"open", "\"My W"}, "My Work\n"},
+        {{"delete", "--trash-data", "H"}, "Home\n"},
+        {{"delete", "-"}, "--help\n--trash-data\n"},
+        {{"create", "New", "--"}, "--help\n--import\n--open\n--color\n"},
+        {{"create", "New", "--color", "gr"}, "green\ngraphite\n"},
+        {{"recolor", "Work", "p"}, "pink\npurple\n"},
+        {{"route-links", ""}, "on\noff\n"},
+        {{"rename", "Work", ""}, "\n"}, // the new name is the user's
+        {{"nonsense", ""}, "\n"},
+    };
+    for (const auto& [words, expected] : cases) {
+        SCOPED_TRACE(words.back());
+        EXPECT_EQ(complete(words), (Result {0, expected, ""}));
+    }
+    EXPECT_EQ(run("/bin/bash", {"bash", "--norc", "-c", R"(source "$1" && complete -p korvel)", "bash", script}),
+        (Result {0, "complete -F _korvel korvel\n", ""}));
+}
+
 TEST_F(KorvelCommand, HelpVersionAndTheProgramsOtherName)
 {
     const Result help = korvel({"--help"});
