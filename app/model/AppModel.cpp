@@ -12,6 +12,7 @@
 #include "core/support/Directories.hpp"
 #include "core/support/FileError.hpp"
 #include "core/support/FileLock.hpp"
+#include "core/support/FolderSize.hpp"
 #include "core/support/UnicodeText.hpp"
 #include "core/transfer/ClaudeCodeLauncher.hpp"
 #include "core/transfer/DataImporter.hpp"
@@ -601,6 +602,13 @@ QCoro::Task<> AppModel::restart(Profile profile)
     }
     auto opening = open(profile);
     co_await opening;
+}
+
+QCoro::Task<std::uintmax_t> AppModel::dataSize(Profile profile)
+{
+    auto measuring = runInBackground(this, [folder = m_paths.dataDir(profile.id)] { return FolderSize::of(folder); });
+    const std::uintmax_t size = co_await measuring;
+    co_return size;
 }
 
 QCoro::Task<> AppModel::deleteProfile(Profile profile, bool moveDataToTrash)

@@ -126,6 +126,8 @@ public:
     QCoro::Task<> openAll();
     QCoro::Task<> restart(Profile profile);
     QCoro::Task<> deleteProfile(Profile profile, bool moveDataToTrash);
+    // Bytes in the profile's data folder (what deleting with its data throws away), measured in the background.
+    QCoro::Task<std::uintmax_t> dataSize(Profile profile);
     void update(const Profile& profile, std::optional<std::string> name, std::optional<ProfileColor> color);
     void moveProfiles(const std::set<size_t>& fromOffsets, size_t toOffset);
     void revealData(const Profile& profile);

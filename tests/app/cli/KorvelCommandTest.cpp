@@ -8,6 +8,7 @@
 
 #include "core/building/CloneError.hpp"
 #include "core/support/DesktopEntry.hpp"
+#include "core/support/FolderSize.hpp"
 #include "core/transfer/ClaudeCodeLauncher.hpp"
 #include "tests/support/StandInClaude.hpp"
 #include "tests/support/StandInRecord.hpp"
@@ -87,7 +88,7 @@ TEST_F(KorvelCommand, RenameRecolorMoveAndDeleteHaveFinishedTheirWorkWhenTheComm
 
     const Profile a = stored("A");
     const Profile b = stored("B");
-    EXPECT_EQ(korvel({"delete", "B"}), succeeded);
+    EXPECT_EQ(korvel({"delete", "B"}).status, 0);
     EXPECT_EQ(installedApps(), (Strings {"Claude A.app", "Claude Job.app"}));
     EXPECT_TRUE(std::filesystem::is_directory(paths.dataDir(b.id))) << "kept unless asked";
     ASSERT_EQ(korvel({"delete", a.id.toString(), "--trash-data"}).status, 0);
@@ -143,6 +144,38 @@ TEST_F(KorvelCommand, KorvelsDesktopEntryListsTheProfilesAsActions)
     ASSERT_EQ(create("Work").status, 0);
     ASSERT_EQ(korvel({"route-links", "on"}).status, 0);
     EXPECT_EQ(actionNames(), Strings {"Claude Work"});
+}
+
+// What deleting throws away, as du -sb counts it: list measures it when asked, delete says it.
+TEST_F(KorvelCommand, SizesOfTheDataFolders)
+{
+    const auto du = [](const std::filesystem::path& folder) {
+        const auto counted = ChildProcess::run("/usr/bin/du", {{"du", "-sb", folder.string()}});
+        EXPECT_EQ(counted.exitStatus, 0) << counted.standardError;
+        return std::stoull(counted.standardOutput);
+    };
+    for (const char* name : {"Work", "Home", "Play"})
+        ASSERT_EQ(create(name).status, 0);
+    const Profile work = stored("Work");
+    const Profile home = stored("Home");
+    writeText(paths.dataDir(work.id) / "Default/History", std::string(1'234'567, 'h'));
+    writeText(paths.dataDir(home.id) / "Local State", "{}");
+
+    EXPECT_FALSE(Json::parse(korvel({"list", "--json"}).output)["profiles"][0].contains("dataSize"));
+    const Json listed = Json::parse(korvel({"list", "--json", "--sizes"}).output);
+    ASSERT_EQ(listed["profiles"].size(), 3u);
+    for (const Json& entry : listed["profiles"])
+        EXPECT_EQ(entry["dataSize"], du(paths.dataDir(stored(entry["name"]).id))) << entry["name"];
+    const std::string table = korvel({"list", "--sizes"}).output;
+    EXPECT_NE(table.find("  Not running  1.2 MB\n2  Home"), std::string::npos) << table;
+
+    const std::string workSize = FolderSize::text(du(paths.dataDir(work.id)));
+    EXPECT_EQ(workSize, "1.2 MB");
+    EXPECT_EQ(korvel({"delete", "Work", "--trash-data"}),
+        (Result {0, "Moved " + workSize + " of local data to the Trash.\n", ""}));
+    const std::string homeSize = FolderSize::text(du(paths.dataDir(home.id)));
+    EXPECT_EQ(korvel({"delete", "Home"}),
+        (Result {0, "Kept " + homeSize + " of local data in " + paths.dataDir(home.id).string() + ".\n", ""}));
 }
 
 TEST_F(KorvelCommand, StatusIsCheckedOnDisk)
