@@ -10,6 +10,7 @@
 #include "core/support/DesktopEntry.hpp"
 #include "core/support/FolderSize.hpp"
 #include "core/transfer/ClaudeCodeLauncher.hpp"
+#include "tests/support/DiskUsage.hpp"
 #include "tests/support/StandInClaude.hpp"
 #include "tests/support/StandInRecord.hpp"
 
@@ -149,11 +150,6 @@ TEST_F(KorvelCommand, KorvelsDesktopEntryListsTheProfilesAsActions)
 // What deleting throws away, as du -sb counts it: list measures it when asked, delete says it.
 TEST_F(KorvelCommand, SizesOfTheDataFolders)
 {
-    const auto du = [](const std::filesystem::path& folder) {
-        const auto counted = ChildProcess::run("/usr/bin/du", {{"du", "-sb", folder.string()}});
-        EXPECT_EQ(counted.exitStatus, 0) << counted.standardError;
-        return std::stoull(counted.standardOutput);
-    };
     for (const char* name : {"Work", "Home", "Play"})
         ASSERT_EQ(create(name).status, 0);
     const Profile work = stored("Work");
@@ -165,15 +161,15 @@ TEST_F(KorvelCommand, SizesOfTheDataFolders)
     const Json listed = Json::parse(korvel({"list", "--json", "--sizes"}).output);
     ASSERT_EQ(listed["profiles"].size(), 3u);
     for (const Json& entry : listed["profiles"])
-        EXPECT_EQ(entry["dataSize"], du(paths.dataDir(stored(entry["name"]).id))) << entry["name"];
+        EXPECT_EQ(entry["dataSize"], duBytes(paths.dataDir(stored(entry["name"]).id))) << entry["name"];
     const std::string table = korvel({"list", "--sizes"}).output;
     EXPECT_NE(table.find("  Not running  1.2 MB\n2  Home"), std::string::npos) << table;
 
-    const std::string workSize = FolderSize::text(du(paths.dataDir(work.id)));
+    const std::string workSize = FolderSize::text(duBytes(paths.dataDir(work.id)));
     EXPECT_EQ(workSize, "1.2 MB");
     EXPECT_EQ(korvel({"delete", "Work", "--trash-data"}),
         (Result {0, "Moved " + workSize + " of local data to the Trash.\n", ""}));
-    const std::string homeSize = FolderSize::text(du(paths.dataDir(home.id)));
+    const std::string homeSize = FolderSize::text(duBytes(paths.dataDir(home.id)));
     EXPECT_EQ(korvel({"delete", "Home"}),
         (Result {0, "Kept " + homeSize + " of local data in " + paths.dataDir(home.id).string() + ".\n", ""}));
 }

@@ -1,5 +1,5 @@
 #include "core/support/FolderSize.hpp"
-#include "tests/support/ChildProcess.hpp"
+#include "tests/support/DiskUsage.hpp"
 #include "tests/support/TempDir.hpp"
 
 #include <gtest/gtest.h>
@@ -9,17 +9,6 @@
 using namespace korvel;
 using namespace korvel::test;
 namespace fs = std::filesystem;
-
-namespace {
-
-std::uintmax_t duBytes(const fs::path& folder)
-{
-    const auto du = ChildProcess::run("/usr/bin/du", {{"du", "-sb", folder.string()}});
-    EXPECT_EQ(du.exitStatus, 0) << du.standardError;
-    return std::stoull(du.standardOutput);
-}
-
-} // namespace
 
 // What a delete throws away, counted as du -sb counts it.
 TEST(FolderSize, CountsAsDuDoes)
