@@ -9,30 +9,33 @@
 namespace korvel::FolderSize {
 namespace {
 
-// The size of `item` itself, 0 when it is gone or a hard link already counted.
-std::uintmax_t sizeOf(const std::filesystem::path& item, std::set<std::pair<dev_t, ino_t>>& linked)
+using Counted = std::set<std::pair<dev_t, ino_t>>;
+
+// The size of `item` and, for a folder, of everything in it; 0 for what is gone or a hard link already counted. A
+// folder that cannot be read (or vanishes meanwhile, as a running app's files do) ends only its own part of the walk.
+std::uintmax_t sizeOf(const std::filesystem::path& item, Counted& linked)
 {
-    struct stat status
-    { };
+    struct stat status = {};
     if (::lstat(item.c_str(), &status) != 0)
         return 0;
-    if (!S_ISDIR(status.st_mode) && status.st_nlink > 1 && !linked.emplace(status.st_dev, status.st_ino).second)
-        return 0;
-    return static_cast<std::uintmax_t>(status.st_size);
+    if (!S_ISDIR(status.st_mode)) {
+        const bool counted = status.st_nlink > 1 && !linked.emplace(status.st_dev, status.st_ino).second;
+        return counted ? 0 : static_cast<std::uintmax_t>(status.st_size);
+    }
+    std::uintmax_t total = static_cast<std::uintmax_t>(status.st_size);
+    std::error_code error;
+    for (auto entry = std::filesystem::directory_iterator(item, error);
+         !error && entry != std::filesystem::directory_iterator(); entry.increment(error))
+        total += sizeOf(entry->path(), linked);
+    return total;
 }
 
 } // namespace
 
 std::uintmax_t of(const std::filesystem::path& folder)
 {
-    std::set<std::pair<dev_t, ino_t>> linked;
-    std::uintmax_t total = sizeOf(folder, linked);
-    std::error_code error;
-    auto item = std::filesystem::recursive_directory_iterator(
-        folder, std::filesystem::directory_options::skip_permission_denied, error);
-    for (; !error && item != std::filesystem::recursive_directory_iterator(); item.increment(error))
-        total += sizeOf(item->path(), linked);
-    return total;
+    Counted linked;
+    return sizeOf(folder, linked);
 }
 
 std::string text(std::uintmax_t bytes)
