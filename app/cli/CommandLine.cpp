@@ -1,5 +1,6 @@
 #include "app/cli/CommandLine.hpp"
 
+#include "app/cli/CommandCompletion.hpp"
 #include "app/cli/CommandRunner.hpp"
 #include "app/cli/UsageError.hpp"
 #include "app/model/AppModel.hpp"
@@ -185,18 +186,36 @@ QCoro::Task<> answer(
     responder.reply({result.status, sanitized(result.output), sanitized(result.errorOutput)});
 }
 
+// For the shell's completion: the profile names come from the list as stored, read without a lock or a model so
+// that a key press never waits.
+int complete(const std::vector<std::string>& words)
+{
+    std::vector<std::string> names;
+    try {
+        for (const Profile& profile : ProfileStore(AppPaths::live().profilesFile()).load())
+            names.push_back(profile.name);
+    } catch (const std::exception&) {
+        // no profiles to offer
+    }
+    for (const std::string& candidate : CommandCompletion::candidates(words, names))
+        write(stdout, candidate + "\n");
+    return CommandResult::done;
+}
+
 } // namespace
 
 bool CommandLine::isCommand(int argc, char** argv)
 {
     if (argc > 0 && std::filesystem::path(argv[0]).filename() == "korvel")
         return true;
-    return argc > 1 && CommandSyntax::find(argv[1]) != nullptr;
+    return argc > 1 && (CommandSyntax::find(argv[1]) != nullptr || argv[1] == CommandCompletion::command);
 }
 
 int CommandLine::run(int argc, char** argv)
 {
     const std::vector<std::string> arguments(argv + std::min(argc, 1), argv + argc);
+    if (!arguments.empty() && arguments.front() == CommandCompletion::command)
+        return complete({arguments.begin() + 1, arguments.end()});
     CommandSyntax::Parsed parsed;
     try {
         parsed = CommandSyntax::parse(arguments);

@@ -5,6 +5,7 @@
 #include "app/cli/ProfileReport.hpp"
 #include "app/cli/UsageError.hpp"
 #include "app/model/AppModel.hpp"
+#include "core/support/FolderSize.hpp"
 #include "core/support/UnicodeText.hpp"
 
 #include <QObject>
@@ -190,12 +191,45 @@ Outcome claudeCode(AppModel& model, const Profile& profile, const Invocation& in
     return {};
 }
 
+QCoro::Task<Outcome> list(AppModel& model, bool json, bool withSizes)
+{
+    std::map<Uuid, std::uintmax_t> sizes;
+    if (withSizes) {
+        const std::vector<Profile> profiles = model.profiles();
+        for (const Profile& profile : profiles) {
+            auto measuring = model.dataSize(profile);
+            const std::uintmax_t size = co_await measuring;
+            sizes[profile.id] = size;
+        }
+    }
+    co_return Outcome {ProfileReport::list(model, json, sizes), {}};
+}
+
+// Says how much local data went with the profile, or where it stays.
+QCoro::Task<Outcome> deleteProfile(AppModel& model, Profile profile, bool moveDataToTrash)
+{
+    auto measuring = model.dataSize(profile);
+    const std::uintmax_t size = co_await measuring;
+    auto deleting = model.deleteProfile(profile, moveDataToTrash);
+    co_await deleting;
+    const std::filesystem::path data = model.paths().dataDir(profile.id);
+    const std::string amount = FolderSize::text(size) + " of local data";
+    if (model.profile(profile.id))
+        co_return Outcome {};
+    if (std::filesystem::exists(std::filesystem::symlink_status(data)))
+        co_return Outcome {"Kept " + amount + " in " + data.string() + ".\n", {}};
+    co_return Outcome {moveDataToTrash ? "Moved " + amount + " to the Trash.\n" : std::string(), {}};
+}
+
 QCoro::Task<Outcome> perform(AppModel& model, const Invocation& invocation)
 {
     const std::string& command = invocation.command;
     const bool json = invocation.has("--json");
-    if (command == "list")
-        co_return Outcome {ProfileReport::list(model, json), {}};
+    if (command == "list") {
+        auto listing = list(model, json, invocation.has("--sizes"));
+        Outcome listed = co_await listing;
+        co_return listed;
+    }
     if (command == "status") {
         const auto statuses = statusesOnDisk(model, invocation);
         co_return Outcome {ProfileReport::statuses(statuses, !invocation.operands.empty(), json), {}};
@@ -244,10 +278,14 @@ QCoro::Task<Outcome> perform(AppModel& model, const Invocation& invocation)
         model.moveProfiles({index}, destination(model, index, invocation.operands[1]));
         co_return Outcome {};
     }
-    QCoro::Task<> operation = command == "delete" ? model.deleteProfile(profile, invocation.has("--trash-data"))
-        : command == "rebuild"                    ? model.rebuild(profile)
-        : command == "restart"                    ? model.restart(profile)
-                                                  : model.open(profile);
+    if (command == "delete") {
+        auto deleting = deleteProfile(model, profile, invocation.has("--trash-data"));
+        Outcome deleted = co_await deleting;
+        co_return deleted;
+    }
+    QCoro::Task<> operation = command == "rebuild" ? model.rebuild(profile)
+        : command == "restart"                     ? model.restart(profile)
+                                                   : model.open(profile);
     co_await operation;
     co_return Outcome {};
 }

@@ -26,12 +26,13 @@ std::vector<CommandSyntax::Command> makeCommands()
 {
     using C = CommandSyntax::Command;
     return {
-        C {"list", "[--json]", "Profiles in order: name, color, status and whether their app runs",
+        C {"list", "[--json] [--sizes]", "Profiles in order: name, color, status and whether their app runs",
             "With --json: {\"profiles\": [{\"position\": 1, \"id\", \"name\", \"color\", \"status\", \"running\": "
             "bool,\n"
             "\"active\": bool, \"busy\": progress text or null, \"app\": the app’s path,\n"
-            "\"pendingAfterRestart\": {\"sessions\", \"pins\"} or null}, …]}, where\n",
-            {"--json"}, {}, 0, 0, true},
+            "\"pendingAfterRestart\": {\"sessions\", \"pins\"} or null,\n"
+            "\"dataSize\": bytes in its data folder (with --sizes, which walks the folders)}, …]}, where\n",
+            {"--json", "--sizes"}, {}, 0, 0, true},
         C {"status", "[PROFILE] [--json]", "Health of one or every profile app, checked on disk",
             "Prints the status line of each profile app as Korvel shows it.\n"
             "With --json: {\"profiles\": [{\"id\", \"name\", \"status\"}, …]}, where\n",
@@ -46,8 +47,9 @@ std::vector<CommandSyntax::Command> makeCommands()
         C {"recolor", "PROFILE COLOR", "Change a profile’s color and rebuild its app", "", {}, {}, 2, 2},
         C {"move", "PROFILE POSITION", "Move a profile to a position in the list (the first is 1)", "", {}, {}, 2, 2},
         C {"delete", "PROFILE [--trash-data]", "Delete a profile and its app",
-            "The profile’s data stays on disk unless --trash-data moves it to the Trash.\n", {"--trash-data"}, {}, 1,
-            1},
+            "The profile’s data stays on disk unless --trash-data moves it to the Trash.\n"
+            "Prints how much local data the profile had and where it is now.\n",
+            {"--trash-data"}, {}, 1, 1},
         C {"rebuild", "PROFILE", "Build a profile’s app again", "", {}, {}, 1, 1},
         C {"open", "PROFILE | --all", "Open a profile’s app, or every app in list order",
             "Builds the app first when it needs it.\n", {"--all"}, {}, 0, 1},

@@ -2,6 +2,7 @@
 
 #include "app/cli/TextTable.hpp"
 #include "app/model/AppModel.hpp"
+#include "core/support/FolderSize.hpp"
 #include "core/support/JsonWriter.hpp"
 
 namespace korvel {
@@ -105,22 +106,33 @@ nlohmann::json ProfileReport::statusJson(const CloneStatus& status)
     return json;
 }
 
-std::string ProfileReport::list(const AppModel& model, bool json)
+std::string ProfileReport::list(const AppModel& model, bool json, const std::map<Uuid, std::uintmax_t>& sizes)
 {
     const auto& profiles = model.profiles();
+    const auto size = [&](const Profile& profile) {
+        const auto found = sizes.find(profile.id);
+        return found != sizes.end() ? std::optional(found->second) : std::nullopt;
+    };
     if (json) {
         nlohmann::json entries = nlohmann::json::array();
-        for (size_t i = 0; i < profiles.size(); ++i)
+        for (size_t i = 0; i < profiles.size(); ++i) {
             entries.push_back(listEntry(model, profiles[i], i + 1));
+            if (const auto bytes = size(profiles[i]))
+                entries.back()["dataSize"] = *bytes;
+        }
         return printed({{"profiles", entries}});
     }
     if (profiles.empty())
         return "No profiles yet. “korvel create NAME” makes one.\n";
     std::vector<std::vector<std::string>> rows {{"#", "NAME", "COLOR", "STATUS", "APP"}};
+    if (!sizes.empty())
+        rows.front().push_back("DATA");
     for (size_t i = 0; i < profiles.size(); ++i) {
         const Profile& profile = profiles[i];
         rows.push_back({std::to_string(i + 1), profile.name, profile.color.rawValue(), model.status(profile).summary(),
             state(model, profile)});
+        if (const auto bytes = size(profile))
+            rows.back().push_back(FolderSize::text(*bytes));
     }
     return TextTable::format(rows);
 }

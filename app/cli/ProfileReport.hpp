@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -30,7 +31,8 @@ struct ProfileReport
         int64_t mcpServersWaiting = 0; // waiting for the running app to quit
     };
 
-    static std::string list(const AppModel& model, bool json);
+    // `sizes`: the bytes in each profile's data folder, when asked for (else empty).
+    static std::string list(const AppModel& model, bool json, const std::map<Uuid, std::uintmax_t>& sizes = {});
     // `single`: one profile was asked for; its text is the status line alone.
     static std::string statuses(const std::vector<std::pair<Profile, CloneStatus>>& statuses, bool single, bool json);
     static std::string sync(const std::vector<Synced>& profiles, bool json);

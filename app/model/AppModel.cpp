@@ -12,6 +12,7 @@
 #include "core/support/Directories.hpp"
 #include "core/support/FileError.hpp"
 #include "core/support/FileLock.hpp"
+#include "core/support/FolderSize.hpp"
 #include "core/support/UnicodeText.hpp"
 #include "core/transfer/ClaudeCodeLauncher.hpp"
 #include "core/transfer/DataImporter.hpp"
@@ -329,7 +330,20 @@ bool AppModel::changeProfiles(const ProfileStore::Change& change)
         return false;
     }
     announce();
+    listProfilesOnDesktop();
     return true;
+}
+
+void AppModel::listProfilesOnDesktop()
+{
+    std::vector<DesktopActions::Profile> listed;
+    for (const Profile& profile : m_profiles)
+        listed.push_back({profile.id.toString(), profile.appDisplayName(), profile.bundleIdentifier()});
+    try {
+        m_platform.desktopActions.setProfiles(std::move(listed));
+    } catch (const std::exception& error) {
+        qWarning("Couldn’t list the profiles in Korvel’s desktop entry: %s", error.what());
+    }
 }
 
 // The list that failed to load at start would be lost to the first save; keep it beside the new one.
@@ -500,6 +514,7 @@ QCoro::Task<> AppModel::rebuild(Profile profile)
     }
     setBusy(profile.id, std::nullopt);
     refreshStatuses();
+    listProfilesOnDesktop(); // with the badge icon the build installed
     // Renamed or recoloured while the build ran: build again for what the profile is now.
     const auto current = this->profile(profile.id);
     if (!current || *current == profile)
@@ -598,6 +613,13 @@ QCoro::Task<> AppModel::restart(Profile profile)
     }
     auto opening = open(profile);
     co_await opening;
+}
+
+QCoro::Task<std::uintmax_t> AppModel::dataSize(Profile profile)
+{
+    auto measuring = runInBackground(this, [folder = m_paths.dataDir(profile.id)] { return FolderSize::of(folder); });
+    const std::uintmax_t size = co_await measuring;
+    co_return size;
 }
 
 QCoro::Task<> AppModel::deleteProfile(Profile profile, bool moveDataToTrash)

@@ -132,6 +132,8 @@ public:
     QCoro::Task<> openAll();
     QCoro::Task<> restart(Profile profile);
     QCoro::Task<> deleteProfile(Profile profile, bool moveDataToTrash);
+    // Bytes in the profile's data folder (what deleting with its data throws away), measured in the background.
+    QCoro::Task<std::uintmax_t> dataSize(Profile profile);
     void update(const Profile& profile, std::optional<std::string> name, std::optional<ProfileColor> color);
     void moveProfiles(const std::set<size_t>& fromOffsets, size_t toOffset);
     void revealData(const Profile& profile);
@@ -176,6 +178,8 @@ private:
     // Applies `change` to the list as stored now, under the list's lock, stores and publishes the result: a change
     // another process stored meanwhile is kept. False, with the failure reported, when nothing was stored.
     bool changeProfiles(const ProfileStore::Change& change);
+    // Lists the profiles in Korvel's desktop entry; a failure is only logged, the change itself stands.
+    void listProfilesOnDesktop();
     std::map<Uuid, CloneStatus> statusesOnDisk() const;
     void setAsideUnreadableProfileList();
     void enableLaunchAtLoginOnFirstRun();

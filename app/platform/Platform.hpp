@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/platform/Clock.hpp"
+#include "app/platform/DesktopActions.hpp"
 #include "app/platform/FileViewer.hpp"
 #include "app/platform/LinkHandler.hpp"
 #include "app/platform/LoginItem.hpp"
@@ -29,6 +30,7 @@ struct Platform
     Terminal& terminal;
     MainBundle& mainBundle;
     Clock& clock;
+    DesktopActions& desktopActions;
 };
 
 } // namespace korvel

@@ -12,6 +12,7 @@
 #include "app/ui/TextStyle.hpp"
 #include "app/ui/UiTask.hpp"
 #include "core/building/Wording.hpp"
+#include "core/support/FolderSize.hpp"
 #include "core/support/UnicodeText.hpp"
 
 #include <QHBoxLayout>
@@ -116,6 +117,22 @@ QPushButton* prominent(QPushButton* button)
     button->setDefault(true);
     button->setAutoDefault(false);
     return button;
+}
+
+// The delete confirmation names how much local data the profile holds once the walk of its folder is done; the
+// dialog is shown and answered meanwhile.
+QCoro::Task<> showDataSize(QPointer<AppModel> model, QPointer<QMessageBox> box, Profile profile, std::string text)
+{
+    if (!model)
+        co_return;
+    auto measuring = model->dataSize(profile);
+    const std::uintmax_t size = co_await measuring;
+    if (!box)
+        co_return;
+    // The number and its unit on one line.
+    const QString amount = qText(FolderSize::text(size)).replace(' ', QChar(0x00A0));
+    box->setInformativeText(qText(text + " Its data folder holds ") + amount + " of local data.");
+    DialogWindow::fitInformativeText(*box);
 }
 
 } // namespace
@@ -473,9 +490,14 @@ void ProfileDetailView::confirmDelete()
     box->setIcon(QMessageBox::Warning);
     box->setWindowTitle("Delete Profile");
     box->setText(qText("Delete “" + profile->name + "”?"));
-    box->setInformativeText(
-        qText("This removes " + profile->appDisplayName() + ". " + Wording::text(Wording::Text::DeletedDataLeaves)));
+    const std::string text =
+        "This removes " + profile->appDisplayName() + ". " + Wording::text(Wording::Text::DeletedDataLeaves);
+    box->setInformativeText(qText(text));
     DialogWindow::fitInformativeText(*box);
+    UiTask::start(
+        box, [model = QPointer<AppModel>(&m_model), box = QPointer<QMessageBox>(box), profile = *profile, text] {
+            return showDataSize(model, box, profile, text);
+        });
     QPushButton* trash = box->addButton("Delete Profile and Move Data to Trash", QMessageBox::DestructiveRole);
     QPushButton* keep = box->addButton("Delete Profile, Keep Data", QMessageBox::AcceptRole);
     box->addButton(QMessageBox::Cancel);

@@ -17,6 +17,8 @@ namespace korvel {
 namespace DesktopRegistration {
 
 inline constexpr std::string_view bundleKey = "X-Korvel-Bundle";
+// Korvel's own entry, in the same folder.
+inline constexpr std::string_view ownFileName = "korvel.desktop";
 
 // "korvel-<identifier>.desktop"; characters other than letters, digits, '.', '-' and '_' (a slash above all)
 // become '_'.

@@ -8,7 +8,10 @@
 namespace korvel {
 namespace {
 
+using Entries = std::vector<std::pair<std::string, std::string>>;
+
 constexpr std::string_view groupHeader = "[Desktop Entry]";
+constexpr std::string_view actionPrefix = "[Desktop Action ";
 constexpr std::string_view reservedInExec = " \t\n\"'\\><~|&;$*?#()`";
 
 std::string escapeValue(std::string_view value)
@@ -102,7 +105,32 @@ std::string quotedExecArgument(std::string_view argument)
     return word;
 }
 
+Entries::const_iterator findKey(const Entries& entries, std::string_view key)
+{
+    return std::find_if(entries.begin(), entries.end(), [&](const auto& entry) { return entry.first == key; });
+}
+
+void appendGroup(std::string& text, std::string_view header, const Entries& entries)
+{
+    text += header;
+    text += '\n';
+    for (const auto& [key, value] : entries)
+        text += key + "=" + escapeValue(value) + "\n";
+}
+
 } // namespace
+
+void DesktopEntry::setActions(std::vector<Action> actions)
+{
+    m_actions = std::move(actions);
+    std::string ids;
+    for (const Action& action : m_actions)
+        ids += action.id + ";";
+    if (!ids.empty())
+        set("Actions", std::move(ids));
+    else if (const auto key = findKey(m_entries, "Actions"); key != m_entries.end())
+        m_entries.erase(key);
+}
 
 void DesktopEntry::set(const std::string& key, std::string value)
 {
@@ -116,25 +144,23 @@ void DesktopEntry::set(const std::string& key, std::string value)
 
 std::optional<std::string> DesktopEntry::value(std::string_view key) const
 {
-    for (const auto& [name, value] : m_entries)
-        if (name == key)
-            return value;
-    return std::nullopt;
+    const auto entry = findKey(m_entries, key);
+    return entry != m_entries.end() ? std::optional(entry->second) : std::nullopt;
 }
 
 std::string DesktopEntry::format() const
 {
-    std::string text(groupHeader);
-    text += '\n';
-    for (const auto& [key, value] : m_entries)
-        text += key + "=" + escapeValue(value) + "\n";
+    std::string text;
+    appendGroup(text, groupHeader, m_entries);
+    for (const Action& action : m_actions)
+        appendGroup(text, "\n" + std::string(actionPrefix) + action.id + "]", action.entries);
     return text;
 }
 
 DesktopEntry DesktopEntry::parse(std::string_view text)
 {
     DesktopEntry entry;
-    bool inGroup = false;
+    Entries* group = nullptr;
     while (!text.empty()) {
         const size_t end = std::min(text.find('\n'), text.size());
         const std::string_view line = trimmed(text.substr(0, end));
@@ -142,16 +168,23 @@ DesktopEntry DesktopEntry::parse(std::string_view text)
         if (line.empty() || line.front() == '#')
             continue;
         if (line.front() == '[') {
-            inGroup = line == groupHeader;
+            group = nullptr;
+            if (line == groupHeader)
+                group = &entry.m_entries;
+            else if (line.starts_with(actionPrefix) && line.back() == ']') {
+                Action& action = entry.m_actions.emplace_back();
+                action.id = line.substr(actionPrefix.size(), line.size() - actionPrefix.size() - 1);
+                group = &action.entries;
+            }
             continue;
         }
         const size_t equals = line.find('=');
-        if (!inGroup || equals == std::string_view::npos)
+        if (!group || equals == std::string_view::npos)
             continue;
         const std::string_view key = trimmed(line.substr(0, equals));
-        if (key.empty() || key.find('[') != std::string_view::npos || entry.value(key))
+        if (key.empty() || key.find('[') != std::string_view::npos || findKey(*group, key) != group->end())
             continue; // localised variants are not kept; the first of duplicate keys wins
-        entry.m_entries.emplace_back(std::string(key), unescapeValue(trimmed(line.substr(equals + 1))));
+        group->emplace_back(std::string(key), unescapeValue(trimmed(line.substr(equals + 1))));
     }
     return entry;
 }
@@ -168,6 +201,18 @@ void DesktopEntry::write(const std::filesystem::path& file) const
     if (error)
         FileError::throwWrite(file.parent_path(), error.value());
     AtomicFile::write(file, format());
+}
+
+bool DesktopEntry::writeIfChanged(const std::filesystem::path& file) const
+{
+    try {
+        if (AtomicFile::read(file) == format())
+            return false;
+    } catch (const FileError&) {
+        // not written yet
+    }
+    write(file);
+    return true;
 }
 
 std::string DesktopEntry::execLine(const std::vector<std::string>& given, std::string_view fieldCode)

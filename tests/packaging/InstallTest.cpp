@@ -1,5 +1,6 @@
 #include "core/building/AppBundle.hpp"
 #include "core/building/InfoPlistPatcher.hpp"
+#include "core/support/AtomicFile.hpp"
 #include "core/support/DesktopEntry.hpp"
 #include "tests/support/ChildProcess.hpp"
 #include "tests/support/TempDir.hpp"
@@ -102,6 +103,10 @@ TEST(Install, TheBuildAndTheInstallLayKorvelOutAsABundle)
     EXPECT_EQ(entry.value("Exec"), DesktopEntry::execLine({executable.string()}, "%u"));
     EXPECT_EQ(entry.value("MimeType"), "x-scheme-handler/claude;");
     EXPECT_EQ(entry.value("X-Korvel-Bundle"), bundle.string());
+
+    // Where bash-completion looks for a command's completion when it is first completed.
+    EXPECT_EQ(AtomicFile::read(prefix / "share/bash-completion/completions/korvel"),
+        AtomicFile::read(KORVEL_SOURCE_DIR "/packaging/korvel.bash-completion"));
 }
 
 // An empty or relative entry would load libraries from whatever folder a program is started in.

@@ -2,6 +2,7 @@
 
 #include "app/platform/Platform.hpp"
 #include "app/platform/fake/FakeClock.hpp"
+#include "app/platform/fake/FakeDesktopActions.hpp"
 #include "app/platform/fake/FakeFileViewer.hpp"
 #include "app/platform/fake/FakeLinkHandler.hpp"
 #include "app/platform/fake/FakeLoginItem.hpp"
@@ -29,11 +30,12 @@ struct FakePlatform
     FakeTerminal terminal;
     FakeMainBundle mainBundle;
     FakeClock clock;
+    FakeDesktopActions desktopActions;
 
     Platform platform()
     {
         return Platform {workspace, ownApplication, userDefaults, loginItem, linkHandler, trash, fileViewer, pasteboard,
-            terminal, mainBundle, clock};
+            terminal, mainBundle, clock, desktopActions};
     }
 };
 

@@ -106,7 +106,7 @@ std::filesystem::path LinuxLinkHandler::entryFile(const std::filesystem::path& a
 {
     const std::filesystem::path applications = m_dataHome / "applications";
     if (isOwn(application))
-        return applications / "korvel.desktop";
+        return applications / DesktopRegistration::ownFileName;
     if (const auto install = linuxInstall(application)) {
         if (auto entry = ownEntry(*install))
             return *entry;
@@ -131,7 +131,7 @@ bool LinuxLinkHandler::writeEntry(const std::filesystem::path& application, cons
         entry.set("MimeType", "x-scheme-handler/" + scheme + ";");
         entry.set("NoDisplay", "true");
         entry.set(std::string(DesktopRegistration::bundleKey), DesktopRegistration::location(install->location));
-        return writeIfChanged(entry, entryFile(application));
+        return entry.writeIfChanged(entryFile(application));
     }
     // GLib ignores an entry whose program is missing; say so plainly instead.
     const auto executable = AppBundle::executable(application);
@@ -157,19 +157,13 @@ bool LinuxLinkHandler::writeEntry(const std::filesystem::path& application, cons
     const std::string types = entry.value("MimeType").value_or("");
     if (types.find(type) == std::string::npos)
         entry.set("MimeType", types + type);
-    return writeIfChanged(entry, file);
-}
-
-bool LinuxLinkHandler::writeIfChanged(const DesktopEntry& entry, const std::filesystem::path& file)
-{
+    // The profiles' actions (LinuxDesktopActions) stay.
     try {
-        if (AtomicFile::read(file) == entry.format())
-            return false;
+        entry.setActions(DesktopEntry::read(file).actions());
     } catch (const FileError&) {
         // not written yet
     }
-    entry.write(file);
-    return true;
+    return entry.writeIfChanged(file);
 }
 
 QCoro::Task<> LinuxLinkHandler::setDefaultApplication(std::filesystem::path application, std::string scheme)

@@ -7,8 +7,6 @@
 
 namespace korvel {
 
-class DesktopEntry;
-
 // Default URL-scheme handlers through GIO: desktop entries in the user's applications folder and the
 // x-scheme-handler/<scheme> defaults of mimeapps.list. A handler's bundle is the entry's X-Korvel-Bundle, else
 // the bundle its Exec program lies in. Main thread only.
@@ -36,7 +34,6 @@ private:
     bool writeEntry(const std::filesystem::path& application, const std::string& scheme) const;
 
     bool isOwn(const std::filesystem::path& application) const;
-    static bool writeIfChanged(const DesktopEntry& entry, const std::filesystem::path& file);
 
     std::filesystem::path m_ownBundle;
     std::filesystem::path m_dataHome;

@@ -10,6 +10,7 @@ LinuxPlatform::LinuxPlatform(const std::filesystem::path& executable)
     , m_workspace(std::make_unique<LinuxWorkspace>(m_desktop))
     , m_loginItem(executable)
     , m_linkHandler(m_mainBundle.bundlePath())
+    , m_desktopActions(m_mainBundle.bundlePath())
 { }
 
 LinuxPlatform::~LinuxPlatform() = default;
@@ -17,7 +18,7 @@ LinuxPlatform::~LinuxPlatform() = default;
 Platform LinuxPlatform::platform()
 {
     return Platform {*m_workspace, m_ownApplication, m_userDefaults, m_loginItem, m_linkHandler, m_trash, m_fileViewer,
-        m_pasteboard, m_terminal, m_mainBundle, m_clock};
+        m_pasteboard, m_terminal, m_mainBundle, m_clock, m_desktopActions};
 }
 
 } // namespace korvel

@@ -2,6 +2,7 @@
 
 #include "app/platform/Platform.hpp"
 #include "app/platform/linux/LinuxClock.hpp"
+#include "app/platform/linux/LinuxDesktopActions.hpp"
 #include "app/platform/linux/LinuxFileViewer.hpp"
 #include "app/platform/linux/LinuxLinkHandler.hpp"
 #include "app/platform/linux/LinuxLoginItem.hpp"
@@ -50,6 +51,7 @@ private:
     LinuxPasteboard m_pasteboard;
     LinuxTerminal m_terminal;
     LinuxClock m_clock;
+    LinuxDesktopActions m_desktopActions;
 };
 
 } // namespace korvel

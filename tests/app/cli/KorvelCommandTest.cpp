@@ -1,15 +1,22 @@
 // The real `korvel` program on a headless model of its own (no Korvel running): what each command adds to the
 // model — its effect on disk once it has ended, its output, its exit status.
 
+// GIO first: its headers name struct members "signals", which Qt defines as a macro.
+#include <gio/gdesktopappinfo.h>
+
 #include "tests/app/cli/KorvelHome.hpp"
 
 #include "core/building/CloneError.hpp"
+#include "core/support/DesktopEntry.hpp"
+#include "core/support/FolderSize.hpp"
 #include "core/transfer/ClaudeCodeLauncher.hpp"
+#include "tests/support/DiskUsage.hpp"
 #include "tests/support/StandInClaude.hpp"
 #include "tests/support/StandInRecord.hpp"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <future>
 #include <map>
 #include <sys/stat.h>
@@ -82,12 +89,89 @@ TEST_F(KorvelCommand, RenameRecolorMoveAndDeleteHaveFinishedTheirWorkWhenTheComm
 
     const Profile a = stored("A");
     const Profile b = stored("B");
-    EXPECT_EQ(korvel({"delete", "B"}), succeeded);
+    EXPECT_EQ(korvel({"delete", "B"}).status, 0);
     EXPECT_EQ(installedApps(), (Strings {"Claude A.app", "Claude Job.app"}));
     EXPECT_TRUE(std::filesystem::is_directory(paths.dataDir(b.id))) << "kept unless asked";
     ASSERT_EQ(korvel({"delete", a.id.toString(), "--trash-data"}).status, 0);
     EXPECT_EQ(storedNames(), Strings {"Job"});
     EXPECT_TRUE(std::filesystem::is_directory(home / ".local/share/Trash/files" / a.id.toString()));
+}
+
+// Right-clicking Korvel in a dock or menu offers every profile, in list order, after every kind of change.
+TEST_F(KorvelCommand, KorvelsDesktopEntryListsTheProfilesAsActions)
+{
+    const std::filesystem::path file = home / ".local/share/applications/korvel.desktop";
+    const auto actionNames = [&] {
+        const ChildProcess::Result validation =
+            ChildProcess::run("/usr/bin/desktop-file-validate", {{"desktop-file-validate", file.string()}});
+        EXPECT_EQ(validation.exitStatus, 0) << validation.standardOutput << validation.standardError;
+        g_autoptr(GDesktopAppInfo) info = g_desktop_app_info_new_from_filename(file.c_str());
+        if (!info)
+            return Strings {"not loaded by GLib"};
+        const DesktopEntry entry = DesktopEntry::read(file);
+        EXPECT_EQ(entry.value("Exec"), DesktopEntry::execLine({applicationProgram().string()}, "%u"));
+        Strings names;
+        for (const gchar* const* id = g_desktop_app_info_list_actions(info); *id; ++id) {
+            g_autofree gchar* name = g_desktop_app_info_get_action_name(info, *id);
+            names.emplace_back(name);
+            const auto action = std::find_if(entry.actions().begin(), entry.actions().end(),
+                [&](const DesktopEntry::Action& a) { return a.id == *id; });
+            EXPECT_NE(action, entry.actions().end()) << *id;
+            for (const auto& [key, value] : action->entries) {
+                if (key == "Exec") {
+                    EXPECT_EQ(value, DesktopEntry::execLine({applicationProgram().string(), "open", *id}));
+                } else if (key == "Icon") {
+                    EXPECT_TRUE(std::filesystem::is_regular_file(value)) << value;
+                }
+            }
+            EXPECT_EQ(action->entries.size(), 3u) << "Name, Icon (the app is built) and Exec";
+        }
+        return names;
+    };
+    const std::vector<std::pair<Strings, Strings>> steps = {
+        {{"create", "Work"}, {"Claude Work"}},
+        {{"create", "Home"}, {"Claude Work", "Claude Home"}},
+        {{"rename", "Home", "Play"}, {"Claude Work", "Claude Play"}},
+        {{"move", "Play", "1"}, {"Claude Play", "Claude Work"}},
+        {{"delete", "Work"}, {"Claude Play"}},
+        {{"delete", "Play"}, {}},
+    };
+    for (const auto& [command, names] : steps) {
+        SCOPED_TRACE(command.front());
+        ASSERT_EQ(korvel(command).status, 0);
+        EXPECT_EQ(actionNames(), names);
+    }
+    // The link handler's rewrite of the entry keeps the actions.
+    ASSERT_EQ(create("Work").status, 0);
+    ASSERT_EQ(korvel({"route-links", "on"}).status, 0);
+    EXPECT_EQ(actionNames(), Strings {"Claude Work"});
+}
+
+// What deleting throws away, as du -sb counts it: list measures it when asked, delete says it.
+TEST_F(KorvelCommand, SizesOfTheDataFolders)
+{
+    for (const char* name : {"Work", "Home", "Play"})
+        ASSERT_EQ(create(name).status, 0);
+    const Profile work = stored("Work");
+    const Profile home = stored("Home");
+    writeText(paths.dataDir(work.id) / "Default/History", std::string(1'234'567, 'h'));
+    writeText(paths.dataDir(home.id) / "Local State", "{}");
+
+    EXPECT_FALSE(Json::parse(korvel({"list", "--json"}).output)["profiles"][0].contains("dataSize"));
+    const Json listed = Json::parse(korvel({"list", "--json", "--sizes"}).output);
+    ASSERT_EQ(listed["profiles"].size(), 3u);
+    for (const Json& entry : listed["profiles"])
+        EXPECT_EQ(entry["dataSize"], duBytes(paths.dataDir(stored(entry["name"]).id))) << entry["name"];
+    const std::string table = korvel({"list", "--sizes"}).output;
+    EXPECT_NE(table.find("  Not running  1.2 MB\n2  Home"), std::string::npos) << table;
+
+    const std::string workSize = FolderSize::text(duBytes(paths.dataDir(work.id)));
+    EXPECT_EQ(workSize, "1.2 MB");
+    EXPECT_EQ(korvel({"delete", "Work", "--trash-data"}),
+        (Result {0, "Moved " + workSize + " of local data to the Trash.\n", ""}));
+    const std::string homeSize = FolderSize::text(duBytes(paths.dataDir(home.id)));
+    EXPECT_EQ(korvel({"delete", "Home"}),
+        (Result {0, "Kept " + homeSize + " of local data in " + paths.dataDir(home.id).string() + ".\n", ""}));
 }
 
 TEST_F(KorvelCommand, StatusIsCheckedOnDisk)
@@ -339,6 +423,44 @@ TEST_F(KorvelCommand, ClaudeCodeOpensATerminalOrHandsOutItsPieces)
     ASSERT_EQ(korvel({"claude-code", "Work"}).status, 0);
     ASSERT_TRUE(eventually([&] { return std::filesystem::exists(terminalRecord); }));
     EXPECT_EQ(readText(terminalRecord), "-e\n" + commandFile.string() + "\n");
+}
+
+// bash itself completes through the script as installed, which asks the sandbox's korvel.
+TEST_F(KorvelCommand, BashCompletesCommandsOptionsColorsAndProfiles)
+{
+    for (const char* name : {"Work", "My Work", "Home"})
+        ASSERT_EQ(create(name).status, 0);
+    const std::string script = KORVEL_SOURCE_DIR "/packaging/korvel.bash-completion";
+    const auto complete = [&](const Strings& words) {
+        Strings arguments {"bash", "--norc", "-c",
+            R"(source "$1" && shift && COMP_WORDS=(korvel "$@") && COMP_CWORD=$# && _korvel &&
+               printf '%s\n' "${COMPREPLY[@]}")",
+            "bash", script};
+        arguments.insert(arguments.end(), words.begin(), words.end());
+        return run("/bin/bash", arguments, {{"PATH", KORVEL_BINARY_DIR ":/usr/bin:/bin"}});
+    };
+    const std::vector<std::pair<Strings, std::string>> cases = {
+        {{"re"}, "rename\nrecolor\nrebuild\nrestart\n"},
+        {{"--v"}, "--version\n"},
+        {{"open", ""}, "Work\nMy\\ Work\nHome\n"},
+        {{"open", "M"}, "My\\ Work\n"},
+        {{"open", "My\\ W"}, "My\\ Work\n"},
+        {{"open", "\"My W"}, "My Work\n"},
+        {{"delete", "--trash-data", "H"}, "Home\n"},
+        {{"delete", "-"}, "--help\n--trash-data\n"},
+        {{"create", "New", "--"}, "--help\n--import\n--open\n--color\n"},
+        {{"create", "New", "--color", "gr"}, "green\ngraphite\n"},
+        {{"recolor", "Work", "p"}, "pink\npurple\n"},
+        {{"route-links", ""}, "on\noff\n"},
+        {{"rename", "Work", ""}, "\n"}, // the new name is the user's
+        {{"nonsense", ""}, "\n"},
+    };
+    for (const auto& [words, expected] : cases) {
+        SCOPED_TRACE(words.back());
+        EXPECT_EQ(complete(words), (Result {0, expected, ""}));
+    }
+    EXPECT_EQ(run("/bin/bash", {"bash", "--norc", "-c", R"(source "$1" && complete -p korvel)", "bash", script}),
+        (Result {0, "complete -F _korvel korvel\n", ""}));
 }
 
 TEST_F(KorvelCommand, HelpVersionAndTheProgramsOtherName)

@@ -532,13 +532,17 @@ TEST_F(ManagementWindowTest, SessionsWaitingForARestartShowWhileTheAppRunsAndRes
 TEST_F(ManagementWindowTest, DeletingAsksFirstAndKeepsOrTrashesTheData)
 {
     const Profile home = makeProfile("Home");
-    openWith({makeProfile("Work"), home});
+    const Profile work = makeProfile("Work");
+    writeText(paths.dataDir(work.id) / "Default/History", std::string(1'234'567, 'h'));
+    openWith({work, home});
     detail().deleteButton()->click();
     QMessageBox& box = *detail().deleteConfirmation();
     EXPECT_EQ(box.text(), "Delete “Work”?");
-    EXPECT_EQ(box.informativeText(),
-        "This removes Claude Work. Moving its data to the Trash signs this account out "
-        "and removes its local chat history from this computer.");
+    const QString leaves = "This removes Claude Work. Moving its data to the Trash signs this account out "
+                           "and removes its local chat history from this computer.";
+    EXPECT_EQ(box.informativeText(), leaves) << "shown at once, before the data is measured";
+    ASSERT_TRUE(waitUntil([&box] { return box.informativeText().contains("data folder"); }));
+    EXPECT_EQ(box.informativeText(), leaves + " Its data folder holds 1.2\u00a0MB of local data.");
     EXPECT_THAT(texts(box.buttons()),
         ::testing::UnorderedElementsAre(
             "Delete Profile and Move Data to Trash", "Delete Profile, Keep Data", ::testing::HasSubstr("Cancel")));
