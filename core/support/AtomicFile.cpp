@@ -1,5 +1,7 @@
 #include "core/support/AtomicFile.hpp"
 
+#include "core/support/DescriptorIo.hpp"
+
 #include "core/support/FileError.hpp"
 
 #include <cerrno>
@@ -18,20 +20,6 @@ mode_t currentUmask()
     const mode_t mask = ::umask(0);
     ::umask(mask);
     return mask;
-}
-
-bool writeAll(int fd, std::string_view bytes)
-{
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        bytes.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
 }
 
 void syncFolder(const std::filesystem::path& folder)
@@ -65,7 +53,7 @@ void write(const std::filesystem::path& target, std::string_view bytes)
         ::unlink(name.data());
         FileError::throwWrite(target, error);
     };
-    if (!writeAll(fd, bytes))
+    if (!DescriptorIo::writeAll(fd, bytes))
         fail(errno);
     if (::fchmod(fd, mode) != 0)
         fail(errno);
@@ -111,19 +99,10 @@ std::string read(const std::filesystem::path& path)
 {
     const int fd = openForReading(path);
     std::string bytes;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            const int error = errno;
-            ::close(fd);
-            FileError::throwRead(path, error);
-        }
-        if (n == 0)
-            break;
-        bytes.append(buffer, static_cast<size_t>(n));
+    if (!DescriptorIo::readAll(fd, bytes)) {
+        const int error = errno;
+        ::close(fd);
+        FileError::throwRead(path, error);
     }
     ::close(fd);
     return bytes;

@@ -1,5 +1,6 @@
 #include "core/support/SafeFolder.hpp"
 
+#include "core/support/DescriptorIo.hpp"
 #include "core/support/FileError.hpp"
 
 #include <cerrno>
@@ -17,21 +18,6 @@ namespace {
 
 constexpr int folderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
-bool writeAll(int fd, const char* data, size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // Copies the rest of `from` into `to`; errno tells why when it returns false.
 bool copyData(int from, int to)
 {
@@ -45,7 +31,7 @@ bool copyData(int from, int to)
                 continue;
             return false;
         }
-        if (!writeAll(to, buffer, static_cast<size_t>(n)))
+        if (!DescriptorIo::writeAll(to, std::string_view(buffer, static_cast<size_t>(n))))
             return false;
     }
 }

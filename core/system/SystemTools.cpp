@@ -1,5 +1,6 @@
 #include "core/system/SystemTools.hpp"
 
+#include "core/support/DescriptorIo.hpp"
 #include "core/support/UnicodeText.hpp"
 #include "core/system/CommandError.hpp"
 #include "core/system/TreeCloner.hpp"
@@ -106,18 +107,9 @@ pid_t spawn(const std::filesystem::path& path, const std::vector<std::string>& a
 std::string readToEnd(int fd)
 {
     std::string bytes;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n == 0)
-            return bytes;
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            throw std::system_error(errno, std::generic_category(), "Couldn’t read a tool’s output");
-        }
-        bytes.append(buffer, static_cast<size_t>(n));
-    }
+    if (!DescriptorIo::readAll(fd, bytes))
+        throw std::system_error(errno, std::generic_category(), "Couldn’t read a tool’s output");
+    return bytes;
 }
 
 std::filesystem::path helpersFolder()

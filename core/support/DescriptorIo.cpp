@@ -1,0 +1,39 @@
+#include "core/support/DescriptorIo.hpp"
+
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace korvel::DescriptorIo {
+
+bool writeAll(int fd, std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        bytes.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+}
+
+bool readAll(int fd, std::string& bytes)
+{
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n == 0)
+            return true;
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        bytes.append(buffer, static_cast<size_t>(n));
+    }
+}
+
+} // namespace korvel::DescriptorIo

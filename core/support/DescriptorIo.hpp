@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace korvel {
+
+// Whole reads and writes on an open file descriptor, going on after interrupted calls. The one loop of each kind
+// for every reader and writer of files and pipes in the core.
+namespace DescriptorIo {
+
+// Writes all of `bytes`; false with errno set when a write fails.
+bool writeAll(int fd, std::string_view bytes);
+// Appends everything up to the end of input to `bytes`; false with errno set when a read fails.
+bool readAll(int fd, std::string& bytes);
+
+} // namespace DescriptorIo
+} // namespace korvel
