@@ -144,6 +144,16 @@ std::string linuxInstallVersion(const ClaudeInstall& install)
     return "unknown";
 }
 
+// The installed version of `install`, or nothing when there is no install or a bundle names none.
+std::optional<std::string> versionOf(const std::optional<ClaudeInstall>& install)
+{
+    if (!install)
+        return std::nullopt;
+    if (install->kind == ClaudeInstall::Kind::Linux)
+        return linuxInstallVersion(*install);
+    return InfoPlistPatcher::readStringValue(infoPlist(install->location), InfoPlistKeys::shortVersionString);
+}
+
 void installLauncher(const fs::path& launcherURL, const fs::path& bundle)
 {
     const fs::path target = bundle / "Contents" / "MacOS" / std::string(ProfileBundleKeys::launcherExecutable);
@@ -318,12 +328,7 @@ bool CloneBuilder::appNameFits(const Profile& profile)
 
 std::optional<std::string> CloneBuilder::sourceVersion() const
 {
-    const auto source = ClaudeInstall::at(paths.sourceApp);
-    if (!source)
-        return std::nullopt;
-    if (source->kind == ClaudeInstall::Kind::Linux)
-        return linuxInstallVersion(*source);
-    return InfoPlistPatcher::readStringValue(infoPlist(source->location), InfoPlistKeys::shortVersionString);
+    return versionOf(ClaudeInstall::at(paths.sourceApp));
 }
 
 std::map<Uuid, std::vector<std::filesystem::path>> CloneBuilder::installedApps() const
@@ -362,7 +367,8 @@ void CloneBuilder::removeInstalledApps(const Uuid& id) const
 CloneStatus CloneBuilder::status(const Profile& profile) const
 {
     const fs::path app = paths.appURL(profile);
-    const std::optional<std::string> source = sourceVersion();
+    const std::optional<ClaudeInstall> install = ClaudeInstall::at(paths.sourceApp);
+    const std::optional<std::string> source = versionOf(install);
     if (!itemExists(app)) {
         if (!source)
             return CloneStatus::sourceMissing();
@@ -399,8 +405,7 @@ CloneStatus CloneBuilder::status(const Profile& profile) const
         return CloneStatus::damaged("color changed");
 
     const auto linkedTo = FileChecks::linkTarget(linkedExecutable(app));
-    if (const auto install = ClaudeInstall::at(paths.sourceApp);
-        install && install->kind == ClaudeInstall::Kind::Linux && linkedTo != install->executable)
+    if (install && install->kind == ClaudeInstall::Kind::Linux && linkedTo != install->executable)
         return CloneStatus::damaged("linked to another Claude Desktop");
     // A linked app cannot run without the Claude it starts, unlike a clone, which carries its own copy.
     if (!source && linkedTo && !FileChecks::isExecutableFile(linkedExecutable(app)))
