@@ -585,7 +585,9 @@ TEST_F(ManagementWindowTest, AnImportThatBrokeOffAsksWhetherToImportAgain)
         if (button->text() == "Import Again")
             button->click();
     }
-    ASSERT_TRUE(waitUntil([this, &work] { return std::filesystem::exists(paths.dataDir(work.id) / "Local State"); }));
+    // The copy is under way once the file exists: wait for the import to finish before reading it.
+    ASSERT_TRUE(waitUntil(
+        [this, &work] { return model->isIdle() && std::filesystem::exists(paths.dataDir(work.id) / "Local State"); }));
     EXPECT_EQ(readText(paths.dataDir(work.id) / "Local State"), "claude's");
     EXPECT_FALSE(model->interruptedImport());
 }
