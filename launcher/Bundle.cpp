@@ -48,6 +48,19 @@ struct PlistFree
     void operator()(plist_t node) const { plist_free(node); }
 };
 
+// The string entry `key` of a dictionary, pointing into it.
+std::optional<std::string_view> stringEntry(plist_t dictionary, std::string_view key)
+{
+    const plist_t value = plist_dict_get_item(dictionary, std::string(key).c_str());
+    if (!value || plist_get_node_type(value) != PLIST_STRING)
+        return std::nullopt;
+    uint64_t length = 0;
+    const char* text = plist_get_string_ptr(value, &length);
+    if (!text)
+        return std::nullopt;
+    return std::string_view(text, length);
+}
+
 } // namespace
 
 std::string runningExecutable()
@@ -76,25 +89,24 @@ bool isApp(const std::string& bundle)
     return dot != std::string::npos && dot != 0 && name.compare(dot + 1, std::string::npos, "app") == 0;
 }
 
-std::optional<std::string> dataDir(const std::string& bundle)
+Info info(const std::string& bundle)
 {
+    Info info;
     const auto bytes = readFile(bundle + "/Contents/Info.plist");
     // libplist recurses through its tree, and asserts on keys that are not plain text.
     if (!bytes || bytes->empty() || bytes->size() > UINT32_MAX || PlistScreening::problem(*bytes))
-        return std::nullopt;
+        return info;
     plist_t parsed = nullptr;
     plist_from_memory(bytes->data(), static_cast<uint32_t>(bytes->size()), &parsed);
     const std::unique_ptr<void, PlistFree> root(parsed);
     if (!root || plist_get_node_type(root.get()) != PLIST_DICT)
-        return std::nullopt;
-    const plist_t value = plist_dict_get_item(root.get(), std::string(ProfileBundleKeys::userDataDir).c_str());
-    if (!value || plist_get_node_type(value) != PLIST_STRING)
-        return std::nullopt;
-    uint64_t length = 0;
-    const char* text = plist_get_string_ptr(value, &length);
-    if (!text || length == 0 || text[0] != '/' || std::memchr(text, '\0', length))
-        return std::nullopt;
-    return std::string(text, length);
+        return info;
+    const auto dataDir = stringEntry(root.get(), ProfileBundleKeys::userDataDir);
+    if (dataDir && !dataDir->empty() && dataDir->front() == '/' && dataDir->find('\0') == std::string_view::npos)
+        info.dataDir = std::string(*dataDir);
+    if (const auto identity = stringEntry(root.get(), ProfileBundleKeys::taskBarIdentity))
+        info.taskBarIdentity = TaskBarIdentities::fromRawValue(*identity).value_or(TaskBarIdentity::Native);
+    return info;
 }
 
 std::string claudeExecutable(const std::string& bundle)

@@ -22,7 +22,8 @@ int main(int argc, char* argv[])
     if (!Bundle::isApp(bundle))
         Notice::fail("The launcher must run from inside a profile app bundle.");
 
-    const auto dataDir = Bundle::dataDir(bundle);
+    const Bundle::Info info = Bundle::info(bundle);
+    const auto& dataDir = info.dataDir;
     if (!dataDir)
         Notice::fail("This profile app has no data folder configured.");
 
@@ -38,7 +39,9 @@ int main(int argc, char* argv[])
     ::setenv(std::string(korvel::ProfileBundleKeys::bundleEnvironment).c_str(), bundle.c_str(), 1);
 
     // Never freed: the process image is replaced, or the process ends.
-    std::vector<std::string> arguments = LaunchArguments::build(executable, *dataDir, argc, argv);
+    const auto own =
+        LaunchArguments::windowSwitches(info.taskBarIdentity, std::getenv("WAYLAND_DISPLAY"), std::getenv("DISPLAY"));
+    std::vector<std::string> arguments = LaunchArguments::build(executable, *dataDir, own, argc, argv);
     std::vector<char*> vector = LaunchArguments::vector(arguments);
     ::execv(executable.c_str(), vector.data());
     Notice::fail(std::string("Could not start Claude: ") + std::strerror(errno));

@@ -15,13 +15,22 @@ bool isDropped(std::string_view argument)
         [name](std::string_view dropped) { return name.starts_with(dropped); });
 }
 
-std::vector<std::string> build(
-    const std::string& executable, const std::string& dataDir, int argc, const char* const argv[])
+std::vector<std::string> windowSwitches(TaskBarIdentity identity, const char* waylandDisplay, const char* display)
+{
+    const auto set = [](const char* value) { return value && *value; };
+    if (identity == TaskBarIdentity::XWayland && set(waylandDisplay) && set(display))
+        return {"--ozone-platform=x11"};
+    return {};
+}
+
+std::vector<std::string> build(const std::string& executable, const std::string& dataDir,
+    const std::vector<std::string>& own, int argc, const char* const argv[])
 {
     std::vector<std::string> arguments;
-    arguments.reserve(static_cast<size_t>(argc) + 2);
+    arguments.reserve(static_cast<size_t>(argc) + 2 + own.size());
     arguments.push_back(executable);
     arguments.push_back(std::string(ClaudeDesktop::userDataDirSwitch) + dataDir);
+    arguments.insert(arguments.end(), own.begin(), own.end());
     for (int index = 1; index < argc; ++index) {
         if (!isDropped(argv[index]))
             arguments.emplace_back(argv[index]);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/model/TaskBarIdentity.hpp"
+
 #include <array>
 #include <string>
 #include <string_view>
@@ -24,10 +26,15 @@ inline constexpr std::array<std::string_view, 20> droppedSwitches = {"user-data-
 // Whether `argument` is one of those switches.
 bool isDropped(std::string_view argument);
 
-// `executable`, "--user-data-dir=" + `dataDir`, then the launcher's arguments after argument zero except the
-// dropped switches (a separate value after a bare switch stays: Chromium takes values only after "=").
-std::vector<std::string> build(
-    const std::string& executable, const std::string& dataDir, int argc, const char* const argv[]);
+// The switches that give Claude's windows the identity `identity` asks for, given the session's WAYLAND_DISPLAY
+// and DISPLAY (null when unset): XWayland only in a Wayland session that has it; Claude's own choice otherwise.
+std::vector<std::string> windowSwitches(TaskBarIdentity identity, const char* waylandDisplay, const char* display);
+
+// `executable`, "--user-data-dir=" + `dataDir`, `own` (the launcher's switches), then the launcher's arguments
+// after argument zero except the dropped switches (a separate value after a bare switch stays: Chromium takes
+// values only after "="). Own switches come before the others: after a "--" they would be arguments.
+std::vector<std::string> build(const std::string& executable, const std::string& dataDir,
+    const std::vector<std::string>& own, int argc, const char* const argv[]);
 
 // A NUL-terminated argument vector for execv, pointing into `arguments`.
 std::vector<char*> vector(std::vector<std::string>& arguments);

@@ -158,6 +158,10 @@ AppModel::AppModel(
     m_didCompleteWelcome = defaults.boolForKey(didCompleteWelcomeKey);
     m_routeClaudeLinks = defaults.boolForKey(routeClaudeLinksKey);
     m_bringMcpServers = defaults.boolForKey(bringMcpServersKey);
+    const auto identity = TaskBarIdentities::fromRawValue(defaults.stringForKey(taskBarIdentityKey).value_or(""));
+    m_builder.taskBarIdentity =
+        identity.value_or(m_platform.workspace.session() == Workspace::Session::Wayland ? TaskBarIdentity::Native
+                                                                                        : TaskBarIdentity::XWayland);
 
     bool renumbered = false;
     try {
@@ -262,6 +266,29 @@ void AppModel::setBringMcpServers(bool enabled)
     // Without a running profile app the timer brings nothing; the servers should not wait for one.
     if (enabled && m_options.maintain)
         startTask([this] { return syncSessions(); });
+}
+
+void AppModel::setTaskBarIdentity(TaskBarIdentity identity)
+{
+    m_platform.userDefaults.setString(taskBarIdentityKey, std::string(TaskBarIdentities::rawValue(identity)));
+    if (identity == m_builder.taskBarIdentity)
+        return;
+    m_builder.taskBarIdentity = identity;
+    announce();
+    if (!m_options.maintain)
+        return;
+    refreshStatuses();
+    updateOutdatedApps();
+}
+
+// Native Wayland windows: no other program may raise them, and the task bar shows them under Claude's icon.
+std::string AppModel::cannotRaise(const Profile& profile) const
+{
+    std::string message = "Couldn’t bring " + profile.appDisplayName() +
+        " forward: its windows are native Wayland windows, which Korvel can’t raise. Switch to it in the task bar";
+    if (session() == Workspace::Session::WaylandWithXWayland)
+        message += ", or turn on “Give each profile its own task-bar icon” in Korvel’s settings and open it again";
+    return message + ".";
 }
 
 void AppModel::fail(std::string message)
@@ -548,7 +575,8 @@ QCoro::Task<> AppModel::open(Profile profile)
 {
     if (const auto application = runningApp(profile)) {
         application->unhide();
-        application->activate();
+        if (!application->activate())
+            fail(cannotRaise(profile));
         co_return;
     }
     if (m_busy.contains(profile.id))
@@ -805,6 +833,15 @@ void AppModel::observeWorkspace()
         Workspace::Event::DidActivateApplication, [self](const std::shared_ptr<RunningApplication>& application) {
             if (self)
                 self->activated(application);
+        });
+    // A window nobody can attribute has the focus (a native one in a Wayland session): the profile last in front
+    // may not be any more, and a link must not go to it on a guess.
+    m_platform.workspace.observe(
+        Workspace::Event::FrontmostUnknown, [self](const std::shared_ptr<RunningApplication>&) {
+            if (self && self->m_activeProfileID) {
+                self->m_activeProfileID.reset();
+                self->announce();
+            }
         });
     m_platform.ownApplication.observeDidBecomeActive([self] {
         if (self)

@@ -45,6 +45,7 @@ public:
     static constexpr const char* didCompleteWelcomeKey = "didCompleteWelcome";
     static constexpr const char* routeClaudeLinksKey = "routeClaudeLinks";
     static constexpr const char* bringMcpServersKey = "bringMcpServers";
+    static constexpr const char* taskBarIdentityKey = "taskBarIdentity";
     static constexpr const char* launchAtLoginMarkerKey = "didEnableLaunchAtLoginByDefault";
     static constexpr const char* probeLink = "claude://claude.ai/new";
     static constexpr int sessionSyncIntervalMs = 30'000;
@@ -90,6 +91,11 @@ public:
     bool routeClaudeLinks() const { return m_routeClaudeLinks; }
     // Whether sync rounds bring Claude's MCP servers into the profiles.
     bool bringMcpServers() const { return m_bringMcpServers; }
+    // How profile apps' windows get their own task-bar icon in a Wayland session (written into every app). By
+    // default through XWayland wherever the desktop has it.
+    TaskBarIdentity taskBarIdentity() const { return m_builder.taskBarIdentity; }
+    // The desktop's kind of session: the choice above matters only in a Wayland session.
+    Workspace::Session session() const { return m_platform.workspace.session(); }
 
     // Written by the interface. The settings are stored on every assignment.
     void setSelection(std::optional<Uuid> selection);
@@ -100,6 +106,9 @@ public:
     void setDidCompleteWelcome(bool done);
     // Turning it on starts a sync round when the model maintains the profiles.
     void setBringMcpServers(bool enabled);
+    // Stores the choice; every app built with another one then needs a rebuild, which follows at once for the
+    // apps that do not run when apps are kept up to date.
+    void setTaskBarIdentity(TaskBarIdentity identity);
 
     // Not published.
     const std::optional<Uuid>& lastLaunchedProfileID() const { return m_lastLaunchedProfileID; }
@@ -173,6 +182,7 @@ signals:
 private:
     void announce() { emit changed(); }
     void fail(std::string message);
+    std::string cannotRaise(const Profile& profile) const;
     // Reports and refuses a profile name whose app name cannot be a file name.
     bool refusedAsAppName(const std::string& name);
     // Applies `change` to the list as stored now, under the list's lock, stores and publishes the result: a change

@@ -19,8 +19,8 @@ public:
     virtual void terminate() = 0;
     // Shows its hidden windows again.
     virtual void unhide() = 0;
-    // Brings it to the front.
-    virtual void activate() = 0;
+    // Brings it to the front; false when its windows are of a kind this desktop does not let Korvel raise.
+    virtual bool activate() = 0;
 };
 
 } // namespace korvel

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace korvel {
@@ -16,6 +17,10 @@ public:
     virtual bool boolForKey(const std::string& key) const = 0;
     // Stores `value` under `key`.
     virtual void setBool(const std::string& key, bool value) = 0;
+    // The stored text, else nothing.
+    virtual std::optional<std::string> stringForKey(const std::string& key) const = 0;
+    // Stores `value` under `key`.
+    virtual void setString(const std::string& key, const std::string& value) = 0;
 };
 
 } // namespace korvel

@@ -18,7 +18,16 @@ namespace korvel {
 class Workspace
 {
 public:
-    enum class Event { DidLaunchApplication, DidTerminateApplication, DidActivateApplication };
+    // FrontmostUnknown: a window the workspace cannot attribute now has the focus (a native window in a Wayland
+    // session), so which application is in front is not known; it names no application.
+    enum class Event { DidLaunchApplication, DidTerminateApplication, DidActivateApplication, FrontmostUnknown };
+    // How applications show their windows on this desktop.
+    enum class Session {
+        X11,
+        Wayland, // without XWayland: no window of another program can be seen, raised or renamed
+        WaylandWithXWayland, // what runs through XWayland behaves as on X11; native windows do not
+        Headless, // no display at all
+    };
     // Receives the application concerned, or nullptr when the event names none.
     using Handler = std::function<void(const std::shared_ptr<RunningApplication>& application)>;
 
@@ -36,6 +45,8 @@ public:
     virtual void openURLs(const std::vector<std::string>& urls, const std::filesystem::path& application) = 0;
     // The identifier of the bundle at `bundle`, or nothing when it has none or cannot be read.
     virtual std::optional<std::string> bundleIdentifier(const std::filesystem::path& bundle) const = 0;
+    // The session this desktop runs.
+    virtual Session session() const = 0;
 };
 
 } // namespace korvel

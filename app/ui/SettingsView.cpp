@@ -26,6 +26,16 @@ QLabel* valueLabel(QWidget* parent)
     return label;
 }
 
+QString taskBarFooter(Workspace::Session session)
+{
+    if (session == Workspace::Session::Wayland)
+        return "This desktop runs no XWayland, so Claude’s windows are all shown under Claude’s own icon, and Korvel "
+               "can’t tell which profile is in front or bring one forward.";
+    return "Profiles then run through XWayland, where Korvel can tell their windows apart, see which one is in "
+           "front and bring it forward. Their text may look soft when the display is scaled. Off, profile windows "
+           "are shown under Claude’s own icon. Profiles that are open change when they next start.";
+}
+
 } // namespace
 
 SettingsView::SettingsView(AppModel& model, QWidget* parent)
@@ -35,6 +45,7 @@ SettingsView::SettingsView(AppModel& model, QWidget* parent)
     , m_autoUpdate(new QCheckBox("Keep profile apps up to date with Claude", this))
     , m_mcpServers(new QCheckBox("Bring MCP servers from Claude into profiles", this))
     , m_routeLinks(new QCheckBox("Send claude:// links to the active profile", this))
+    , m_ownTaskBarIcons(new QCheckBox("Give each profile its own task-bar icon", this))
     , m_takenBack(new QWidget(this))
     , m_turnOnAgain(new QPushButton("Turn On Again", this))
     , m_appsDir(valueLabel(this))
@@ -76,6 +87,15 @@ SettingsView::SettingsView(AppModel& model, QWidget* parent)
                      "the original Claude app. Turning it off gives the links back to Claude.");
     layout->addWidget(links);
 
+    auto* taskBar = new FormSection({}, this);
+    m_taskBar = taskBar;
+    taskBar->addRow(m_ownTaskBarIcons);
+    taskBar->setFooter(taskBarFooter(m_model.session()));
+    taskBar->setVisible(m_model.session() == Workspace::Session::Wayland ||
+        m_model.session() == Workspace::Session::WaylandWithXWayland);
+    m_ownTaskBarIcons->setEnabled(m_model.session() == Workspace::Session::WaylandWithXWayland);
+    layout->addWidget(taskBar);
+
     auto* locations = new FormSection("Locations", this);
     locations->addRow("Profile apps", m_appsDir);
     locations->addRow("Profile data", m_supportDir);
@@ -88,6 +108,9 @@ SettingsView::SettingsView(AppModel& model, QWidget* parent)
     connect(
         m_autoUpdate, &QCheckBox::clicked, this, [this](bool enabled) { m_model.setAutoUpdateProfileApps(enabled); });
     connect(m_mcpServers, &QCheckBox::clicked, this, [this](bool enabled) { m_model.setBringMcpServers(enabled); });
+    connect(m_ownTaskBarIcons, &QCheckBox::clicked, this, [this](bool enabled) {
+        m_model.setTaskBarIdentity(enabled ? TaskBarIdentity::XWayland : TaskBarIdentity::Native);
+    });
     AppModel& shared = m_model;
     connect(m_routeLinks, &QCheckBox::clicked, this, [&shared](bool enabled) {
         UiTask::start(&shared, [&shared, enabled] { return shared.setRouteClaudeLinks(enabled); });
@@ -111,6 +134,7 @@ void SettingsView::render()
     m_launchAtLogin->setChecked(m_model.launchAtLogin());
     m_autoUpdate->setChecked(m_model.autoUpdateProfileApps());
     m_mcpServers->setChecked(m_model.bringMcpServers());
+    m_ownTaskBarIcons->setChecked(m_model.taskBarIdentity() == TaskBarIdentity::XWayland);
     const bool routing = m_model.routeClaudeLinks();
     const bool active = routing && m_model.isLinkRoutingActive();
     m_routeLinks->setChecked(active);

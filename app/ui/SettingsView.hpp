@@ -26,6 +26,9 @@ public:
     QCheckBox* autoUpdateToggle() const { return m_autoUpdate; }
     QCheckBox* mcpServersToggle() const { return m_mcpServers; }
     QCheckBox* routeLinksToggle() const { return m_routeLinks; }
+    // Shown in a Wayland session only.
+    QWidget* taskBarSection() const { return m_taskBar; }
+    QCheckBox* ownTaskBarIconsToggle() const { return m_ownTaskBarIcons; }
     QWidget* linksTakenBackRow() const { return m_takenBack; }
     QPushButton* turnOnAgainButton() const { return m_turnOnAgain; }
     QLabel* profileAppsLocation() const { return m_appsDir; }
@@ -41,6 +44,8 @@ private:
     QCheckBox* m_autoUpdate;
     QCheckBox* m_mcpServers;
     QCheckBox* m_routeLinks;
+    QWidget* m_taskBar;
+    QCheckBox* m_ownTaskBarIcons;
     QWidget* m_takenBack;
     QPushButton* m_turnOnAgain;
     QLabel* m_appsDir;

@@ -239,6 +239,8 @@ std::filesystem::path CloneBuilder::build(const Profile& profile, const Progress
             plist[std::string(ProfileBundleKeys::launcherHash)] = *hash;
         else
             plist.erase(std::string(ProfileBundleKeys::launcherHash));
+        plist[std::string(ProfileBundleKeys::taskBarIdentity)] =
+            std::string(TaskBarIdentities::rawValue(taskBarIdentity));
         InfoPlistPatcher::write(plist, infoPlist(staging));
 
         step("Installing the launcher…");
@@ -403,6 +405,10 @@ CloneStatus CloneBuilder::status(const Profile& profile) const
         return CloneStatus::damaged("name changed");
     if (!matches(ProfileBundleKeys::appearance, InfoPlistPatcher::appearance(profile)))
         return CloneStatus::damaged("color changed");
+    const std::string identity = InfoPlistPatcher::stringValue(plist, ProfileBundleKeys::taskBarIdentity)
+                                     .value_or(std::string(TaskBarIdentities::native));
+    if (identity != TaskBarIdentities::rawValue(taskBarIdentity))
+        return CloneStatus::damaged("task bar setting changed");
 
     const auto linkedTo = FileChecks::linkTarget(linkedExecutable(app));
     if (install && install->kind == ClaudeInstall::Kind::Linux && linkedTo != install->executable)

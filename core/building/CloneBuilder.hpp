@@ -5,6 +5,7 @@
 #include "core/building/CloneStatus.hpp"
 #include "core/model/AppPaths.hpp"
 #include "core/model/Profile.hpp"
+#include "core/model/TaskBarIdentity.hpp"
 
 #include <chrono>
 #include <filesystem>
@@ -23,6 +24,8 @@ struct CloneBuilder
 {
     AppPaths paths;
     std::filesystem::path launcherURL; // the KorvelLauncher to install into every profile app
+    // Written into every app built; an app built with another one needs a rebuild.
+    TaskBarIdentity taskBarIdentity = TaskBarIdentity::Native;
 
     CloneBuilder(AppPaths paths, std::filesystem::path launcherURL);
 

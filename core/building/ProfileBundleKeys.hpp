@@ -17,6 +17,9 @@ inline constexpr std::string_view sourceVersion = "KVLSourceVersion";
 inline constexpr std::string_view appearance = "KVLAppearance";
 // SHA-256 of the launcher copied into the app, 64 lower-case hexadecimal digits.
 inline constexpr std::string_view launcherHash = "KVLLauncherHash";
+// How the app's windows get the profile's identity in a Wayland session: a TaskBarIdentities raw value. Missing
+// means "native".
+inline constexpr std::string_view taskBarIdentity = "KVLTaskBarIdentity";
 
 // The launcher's file name in Contents/MacOS, and the value of CFBundleExecutable.
 inline constexpr std::string_view launcherExecutable = "KorvelLauncher";

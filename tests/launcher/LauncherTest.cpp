@@ -133,6 +133,34 @@ TEST_F(LauncherTest, BecomesClaudeInTheSameProcessWithThePrivateProfileFolderFro
     EXPECT_EQ(modeOf(dataDir), 0755u);
 }
 
+TEST_F(LauncherTest, RunsClaudeThroughXWaylandOnlyWhenTheAppAsksAndTheWaylandSessionHasIt)
+{
+    const std::optional<std::string> unset;
+    // The app's choice, WAYLAND_DISPLAY, DISPLAY, and whether Claude is told to use X11.
+    const std::vector<
+        std::tuple<std::optional<std::string>, std::optional<std::string>, std::optional<std::string>, bool>>
+        cases = {
+            {"xwayland", "wayland-1", ":1", true},
+            {"xwayland", "wayland-1", "", false}, // a Wayland session without XWayland
+            {"xwayland", unset, ":1", false}, // X11 already
+            {"native", "wayland-1", ":1", false}, {unset, "wayland-1", ":1", false}, // built before the choice existed
+            {"relay?", "wayland-1", ":1", false}, // not a choice this launcher knows
+        };
+    for (const auto& [choice, wayland, display, throughX11] : cases) {
+        SCOPED_TRACE(choice.value_or("no choice") + " " + wayland.value_or("-") + " " + display.value_or("-"));
+        StandInClaude::setInfo(
+            bundle, "KVLTaskBarIdentity", choice ? std::optional<korvel::PlistValue>(*choice) : std::nullopt);
+        fs::remove(temp / "claude-record");
+        ASSERT_EQ(
+            run({"--", "claude://x"}, {.environment = {{"WAYLAND_DISPLAY", wayland}, {"DISPLAY", display}}}).exitStatus,
+            0);
+        std::vector<std::string> expected {claude().string(), "--user-data-dir=" + dataDir, "--", "claude://x"};
+        if (throughX11)
+            expected.insert(expected.begin() + 2, "--ozone-platform=x11");
+        EXPECT_EQ(claudeRecord().arguments, expected);
+    }
+}
+
 TEST_F(LauncherTest, EachFailureEndsAtOnceWithItsLineAndTheSameNotice)
 {
     const std::string noFolder = "This profile app has no data folder configured.",

@@ -14,6 +14,7 @@ public:
 
     std::optional<std::string> identifier;
     bool refusesToQuit = false; // terminate() is ignored
+    bool activates = true; // what activate() answers
     int checksBeforeQuitting = 0; // after terminate(), isTerminated() answers false this many times first
     mutable bool terminated = false; // set by a completed quit, or by the test
 
@@ -25,7 +26,11 @@ public:
     bool isTerminated() const override;
     void terminate() override;
     void unhide() override { ++unhideRequests; }
-    void activate() override { ++activateRequests; }
+    bool activate() override
+    {
+        ++activateRequests;
+        return activates;
+    }
 
 private:
     bool m_quitting = false;

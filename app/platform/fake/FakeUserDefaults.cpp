@@ -16,4 +16,10 @@ void FakeUserDefaults::setBool(const std::string& key, bool value)
     writes.emplace_back(key, value);
 }
 
+std::optional<std::string> FakeUserDefaults::stringForKey(const std::string& key) const
+{
+    const auto it = strings.find(key);
+    return it != strings.end() ? std::optional<std::string>(it->second) : std::nullopt;
+}
+
 } // namespace korvel

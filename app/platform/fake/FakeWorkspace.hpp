@@ -16,6 +16,7 @@ public:
     std::map<std::filesystem::path, std::string> bundleIdentifiers; // what bundleIdentifier(bundle) answers
     std::optional<std::string> openFailure; // openApplication throws this description
     bool launchOnOpen = false; // openApplication starts the bundle (its identifier from bundleIdentifiers)
+    Session desktopSession = Session::X11;
 
     std::vector<std::filesystem::path> openedApplications;
     struct OpenedURLs
@@ -41,6 +42,7 @@ public:
     QCoro::Task<> openApplication(std::filesystem::path bundle) override;
     void openURLs(const std::vector<std::string>& urls, const std::filesystem::path& application) override;
     std::optional<std::string> bundleIdentifier(const std::filesystem::path& bundle) const override;
+    Session session() const override { return desktopSession; }
 
 private:
     std::multimap<Event, Handler> m_handlers;

@@ -33,4 +33,18 @@ void LinuxUserDefaults::setBool(const std::string& key, bool value)
     m_settings.sync();
 }
 
+std::optional<std::string> LinuxUserDefaults::stringForKey(const std::string& key) const
+{
+    const QVariant value = m_settings.value(QString::fromStdString(key));
+    if (!value.isValid())
+        return std::nullopt;
+    return value.toString().toStdString();
+}
+
+void LinuxUserDefaults::setString(const std::string& key, const std::string& value)
+{
+    m_settings.setValue(QString::fromStdString(key), QString::fromStdString(value));
+    m_settings.sync();
+}
+
 } // namespace korvel

@@ -22,6 +22,9 @@ public:
     bool boolForKey(const std::string& key) const override;
     // Written to the file at once.
     void setBool(const std::string& key, bool value) override;
+    std::optional<std::string> stringForKey(const std::string& key) const override;
+    // Written to the file at once.
+    void setString(const std::string& key, const std::string& value) override;
 
 private:
     mutable QSettings m_settings;

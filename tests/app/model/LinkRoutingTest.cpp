@@ -1,3 +1,4 @@
+#include "core/model/ClaudeDesktop.hpp"
 #include "tests/app/model/ModelTest.hpp"
 #include "tests/app/support/Await.hpp"
 #include "tests/app/support/ModelSandbox.hpp"
@@ -33,6 +34,42 @@ TEST_F(LinkRouting, linksGoToTheActiveThenTheLastLaunchedRunningProfileElseToCla
     EXPECT_EQ(opened[1].urls, links);
     EXPECT_EQ(opened[2].application, paths.appURL(home));
     EXPECT_EQ(opened[3].application, paths.sourceApp);
+}
+
+TEST_F(LinkRouting, whatIsInFrontDecidesAndAWindowNobodyCanAttributeForgetsTheActiveProfile)
+{
+    const auto [work, home] = stored("Work", "Home");
+    AppModel& m = start();
+    await(m.setRouteClaudeLinks(true));
+    const auto workApp = launchApp(work);
+    const auto homeApp = launchApp(home); // launched last
+    const auto claude = fake.workspace.launch(std::string(ClaudeDesktop::bundleIdentifier));
+    const auto editor = fake.workspace.launch("org.example.editor");
+    using enum Workspace::Event;
+    // What comes to the front, and where a link goes then.
+    const std::vector<std::pair<std::function<void()>, std::filesystem::path>> cases = {
+        {[&] { fake.workspace.bringToFront(workApp); }, paths.appURL(work)},
+        {[&] { fake.workspace.bringToFront(editor); }, paths.appURL(work)}, // the profile last in front
+        {[&] { fake.workspace.bringToFront(claude); }, paths.appURL(home)}, // the one launched last
+        {[&] { fake.workspace.bringToFront(workApp), fake.workspace.fire(FrontmostUnknown, nullptr); },
+            paths.appURL(home)},
+    };
+    for (const auto& [bringForward, destination] : cases) {
+        bringForward();
+        m.handle({"claude://claude.ai/new"});
+        EXPECT_EQ(fake.workspace.openedURLs.back().application, destination);
+    }
+    EXPECT_EQ(m.activeProfileID(), std::nullopt);
+
+    // Switch To a profile whose windows no program may raise: said, not pretended.
+    fake.workspace.desktopSession = Workspace::Session::WaylandWithXWayland;
+    workApp->activates = false;
+    await(m.open(work));
+    EXPECT_EQ(workApp->activateRequests, 1);
+    EXPECT_EQ(m.errorMessage(),
+        "Couldn’t bring Claude Work forward: its windows are native Wayland windows, which Korvel can’t raise. "
+        "Switch to it in the task bar, or turn on “Give each profile its own task-bar icon” in Korvel’s settings "
+        "and open it again.");
 }
 
 TEST_F(LinkRouting, switchingRoutingMovesTheSchemeAndStoresTheSettingUnlessTheDesktopRefuses)

@@ -68,6 +68,45 @@ TEST_F(Startup, settingsAreStoredOnEveryAssignmentAndSurviveARestartAndLaunchAtL
     EXPECT_GE(announcements, 2);
 }
 
+TEST_F(Startup, taskBarIdentityDefaultsToXWaylandWhereThereIsOneAndAChangeRebuildsTheAppsThatDoNotRun)
+{
+    const Profile work = makeProfile("Work"), home = makeProfile("Home");
+    storeProfiles({work, home});
+    buildApp(work);
+    buildApp(home);
+    // Each session's default, and a stored choice that outlives a change of session.
+    const std::vector<std::pair<Workspace::Session, TaskBarIdentity>> defaults = {
+        {Workspace::Session::X11, TaskBarIdentity::XWayland},
+        {Workspace::Session::WaylandWithXWayland, TaskBarIdentity::XWayland},
+        {Workspace::Session::Wayland, TaskBarIdentity::Native}};
+    for (const auto& [session, identity] : defaults) {
+        fake.workspace.desktopSession = session;
+        EXPECT_EQ(restart().taskBarIdentity(), identity) << static_cast<int>(session);
+        settle();
+    }
+    fake.workspace.desktopSession = Workspace::Session::WaylandWithXWayland;
+    AppModel& m = restart();
+    settle();
+    EXPECT_EQ(m.status(work), CloneStatus::ready("1.0.0"));
+
+    const auto running = launchApp(home);
+    settle();
+    m.setTaskBarIdentity(TaskBarIdentity::Native);
+    settle();
+    EXPECT_EQ(fake.userDefaults.stringForKey(AppModel::taskBarIdentityKey), "native");
+    EXPECT_EQ(statusOnDisk(work), CloneStatus::damaged("task bar setting changed")) << "built again, as native";
+    CloneBuilder native = builder();
+    native.taskBarIdentity = TaskBarIdentity::Native;
+    EXPECT_EQ(native.status(work), CloneStatus::ready("1.0.0"));
+    EXPECT_EQ(m.status(home), CloneStatus::damaged("task bar setting changed")) << "running: rebuilt when it quits";
+    fake.workspace.quit(running);
+    settle();
+    EXPECT_EQ(native.status(home), CloneStatus::ready("1.0.0"));
+
+    fake.workspace.desktopSession = Workspace::Session::X11;
+    EXPECT_EQ(restart().taskBarIdentity(), TaskBarIdentity::Native);
+}
+
 TEST_F(Startup, loginItemIsRegisteredOnceOnTheFirstStartFromAnApplicationsFolder)
 {
     start();

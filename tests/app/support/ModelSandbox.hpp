@@ -63,8 +63,15 @@ protected:
     {
         ProfileStore(paths.profilesFile()).save(profiles);
     }
-    void buildApp(const Profile& profile) const { CloneBuilder(paths, launcher).build(profile); }
-    CloneStatus statusOnDisk(const Profile& profile) const { return CloneBuilder(paths, launcher).status(profile); }
+    // As the model builds them on the fake X11 desktop.
+    CloneBuilder builder() const
+    {
+        CloneBuilder builder(paths, launcher);
+        builder.taskBarIdentity = TaskBarIdentity::XWayland;
+        return builder;
+    }
+    void buildApp(const Profile& profile) const { builder().build(profile); }
+    CloneStatus statusOnDisk(const Profile& profile) const { return builder().status(profile); }
 
     // The fake desktop.
     std::shared_ptr<FakeRunningApplication> launchApp(const Profile& profile)

@@ -71,10 +71,12 @@ TEST_F(CloneBuilderTest, BuildsACompleteProfileApp)
     const fs::path app = builder.build(work);
     EXPECT_EQ(app, paths.appsDir / "Claude Work.app");
 
-    // The source's Info.plist patched for the profile, plus the hash of the launcher copied in.
+    // The source's Info.plist patched for the profile, plus the hash of the launcher copied in and the task-bar
+    // setting it was built for.
     PlistDictionary expected = InfoPlistPatcher::patch(
         InfoPlistPatcher::read(paths.sourceApp / "Contents/Info.plist"), work, paths.dataDir(work.id));
     expected["KVLLauncherHash"] = Sha256::hexOfFile(builtLauncher).value();
+    expected["KVLTaskBarIdentity"] = "native";
     EXPECT_EQ(InfoPlistPatcher::read(app / "Contents/Info.plist"), expected);
 
     EXPECT_EQ(modeOf(app / "Contents/MacOS/KorvelLauncher"), 0755u);
@@ -208,7 +210,8 @@ TEST_F(CloneBuilderTest, StatusReportsEveryRealChangeOnDisk)
              {"CFBundleExecutable", "Claude", "launcher missing (was it auto-updated?)"},
              {"KVLLauncherHash", std::string(64, '0'), "launcher outdated"},
              {"KVLUserDataDir", "/tmp/other", "data folder mismatch"},
-             {"CFBundleDisplayName", "Claude Wörk", "name changed"}})
+             {"CFBundleDisplayName", "Claude Wörk", "name changed"},
+             {"KVLTaskBarIdentity", "xwayland", "task bar setting changed"}})
         EXPECT_EQ(damagedBy([&] { StandInClaude::setInfo(app, key, value); }), reason) << key;
     EXPECT_EQ(damagedBy([&] {
         fs::copy_file(paths.sourceApp / "Contents/Info.plist", plistFile, fs::copy_options::overwrite_existing);
@@ -218,6 +221,16 @@ TEST_F(CloneBuilderTest, StatusReportsEveryRealChangeOnDisk)
     EXPECT_EQ(damagedBy([&] { StandInClaude::setInfo(app, "CFBundleURLTypes", 1); }), "claims claude:// links");
     EXPECT_EQ(damagedBy([&] { StandInClaude::setInfo(app, "KVLAppearance", std::nullopt); }), "color changed");
     EXPECT_EQ(builder.status(work), CloneStatus::ready("1.2.3"));
+
+    // The task-bar setting changed after the build; an app from before the setting reads as native.
+    CloneBuilder throughXWayland = builder;
+    throughXWayland.taskBarIdentity = TaskBarIdentity::XWayland;
+    EXPECT_EQ(throughXWayland.status(work), CloneStatus::damaged("task bar setting changed"));
+    throughXWayland.build(work);
+    EXPECT_EQ(InfoPlistPatcher::readStringValue(plistFile, "KVLTaskBarIdentity"), "xwayland");
+    EXPECT_EQ(throughXWayland.status(work).kind(), CloneStatus::Kind::Ready);
+    StandInClaude::setInfo(app, "KVLTaskBarIdentity", std::nullopt);
+    EXPECT_EQ(builder.status(work).kind(), CloneStatus::Kind::Ready);
 
     // The launcher deleted from the app, then an older launcher.
     fs::remove(app / "Contents/MacOS/KorvelLauncher");

@@ -28,7 +28,9 @@ TEST(ModelOnLinux, AProfileAppIsBuiltOpenedSeenRunningSentLinksAndQuit)
     // business, tested on the fake platform.
     const Profile profile = makeProfile("Work", ProfileColor::Teal);
     ProfileStore(paths.profilesFile()).save({profile});
-    CloneBuilder(paths, KORVEL_LAUNCHER).build(profile);
+    CloneBuilder builder(paths, KORVEL_LAUNCHER);
+    builder.taskBarIdentity = TaskBarIdentity::XWayland; // the default wherever a Wayland session does not lack it
+    builder.build(profile);
 
     LinuxPlatform platform(bundleExecutable(korvel));
     platform.workspace().restrictTo(sandbox.root()); // other tests on this machine run profile apps too
