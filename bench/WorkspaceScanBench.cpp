@@ -111,7 +111,8 @@ void BM_ProcessScannerFirstScan(benchmark::State& state)
     machine();
     for (auto _ : state) {
         ProcessScanner scanner;
-        benchmark::DoNotOptimize(scanner.scan());
+        DataFolderIndex profiles;
+        benchmark::DoNotOptimize(scanner.scan(profiles));
     }
 }
 
@@ -119,21 +120,22 @@ void BM_ProcessScannerSteadyScan(benchmark::State& state)
 {
     machine();
     ProcessScanner scanner;
-    size_t found = scanner.scan().size();
+    DataFolderIndex profiles;
+    size_t found = scanner.scan(profiles).processes.size();
     for (auto _ : state)
-        found = scanner.scan().size();
+        found = scanner.scan(profiles).processes.size();
     state.counters["bundleProcesses"] = static_cast<double>(found);
     state.counters["processes"] = countProcesses();
 }
 
-// What the workspace's scan thread does each second: the scan, grouped by bundle, with identifiers.
+// What the workspace's scanning thread does for each look: the scan, grouped by bundle, with identifiers.
 void BM_WorkspaceScan(benchmark::State& state)
 {
     machine();
     WorkspaceScan scan;
-    size_t applications = scan.run(std::nullopt).size();
+    size_t applications = scan.run(std::nullopt).applications.size();
     for (auto _ : state)
-        applications = scan.run(std::nullopt).size();
+        applications = scan.run(std::nullopt).applications.size();
     state.counters["applications"] = static_cast<double>(applications);
 }
 

@@ -133,7 +133,8 @@ CommandResult runHere(const Invocation& invocation)
                 progress("Waiting for another korvel command to finish…");
         });
     }
-    LinuxPlatform desktop;
+    // The command answers from what runs: it waits for the first look (the interface does not).
+    LinuxPlatform desktop(LinuxMainBundle::currentExecutable(), std::chrono::seconds(3));
     const std::filesystem::path launcher =
         desktop.platform().mainBundle.bundlePath() / "Contents/MacOS" / ProfileBundleKeys::launcherExecutable;
     AppModel model(paths, desktop.platform(), launcher, AppModel::Options {false, false, !readsOnly});

@@ -4,10 +4,10 @@
 
 namespace korvel {
 
-LinuxPlatform::LinuxPlatform(const std::filesystem::path& executable)
+LinuxPlatform::LinuxPlatform(const std::filesystem::path& executable, std::chrono::milliseconds firstScanWait)
     : m_desktop(X11Desktop::connect())
     , m_mainBundle(executable)
-    , m_workspace(std::make_unique<LinuxWorkspace>(m_desktop))
+    , m_workspace(std::make_unique<LinuxWorkspace>(m_desktop, std::chrono::seconds(1), firstScanWait))
     , m_loginItem(executable)
     , m_linkHandler(m_mainBundle.bundlePath())
     , m_desktopActions(m_mainBundle.bundlePath())

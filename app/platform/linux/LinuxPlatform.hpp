@@ -26,8 +26,10 @@ class X11Desktop;
 class LinuxPlatform
 {
 public:
-    // `executable` is Korvel's own, by default the running one.
-    explicit LinuxPlatform(const std::filesystem::path& executable = LinuxMainBundle::currentExecutable());
+    // `executable` is Korvel's own, by default the running one. The workspace's first look at what runs is
+    // awaited for up to `firstScanWait`: a command answers from it, the interface needn't wait.
+    explicit LinuxPlatform(const std::filesystem::path& executable = LinuxMainBundle::currentExecutable(),
+        std::chrono::milliseconds firstScanWait = std::chrono::milliseconds(0));
     ~LinuxPlatform();
     LinuxPlatform(const LinuxPlatform&) = delete;
     LinuxPlatform& operator=(const LinuxPlatform&) = delete;

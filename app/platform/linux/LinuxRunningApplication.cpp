@@ -9,10 +9,11 @@ namespace korvel {
 
 LinuxRunningApplication::LinuxRunningApplication(std::filesystem::path bundle,
     std::optional<std::string> bundleIdentifier, std::vector<ProcessScanner::Process> processes,
-    std::shared_ptr<X11Desktop> desktop)
+    std::shared_ptr<X11Desktop> desktop, Workspace::Session session)
     : m_bundle(std::move(bundle))
     , m_bundleIdentifier(std::move(bundleIdentifier))
     , m_desktop(std::move(desktop))
+    , m_session(session)
 {
     setProcesses(std::move(processes));
 }
@@ -20,6 +21,8 @@ LinuxRunningApplication::LinuxRunningApplication(std::filesystem::path bundle,
 void LinuxRunningApplication::setProcesses(std::vector<ProcessScanner::Process> processes)
 {
     std::sort(processes.begin(), processes.end(), [](const auto& a, const auto& b) {
+        if (a.helper != b.helper)
+            return !a.helper;
         return a.startTime != b.startTime ? a.startTime < b.startTime : a.pid < b.pid;
     });
     m_processes = std::move(processes);
@@ -27,13 +30,16 @@ void LinuxRunningApplication::setProcesses(std::vector<ProcessScanner::Process> 
 
 bool LinuxRunningApplication::isTerminated() const
 {
-    // Asked right after terminate(), between scans: look at the main process itself.
-    return m_terminated || ProcessScanner::startTime(mainProcess().pid) != mainProcess().startTime;
+    // Asked right after terminate(), between scans: look at the processes themselves. Helpers outlive their main
+    // process for a moment; a restart must not start the app while they still hold its data folder.
+    return m_terminated || std::none_of(m_processes.begin(), m_processes.end(), [](const auto& process) {
+        return ProcessScanner::startTime(process.pid) == process.startTime;
+    });
 }
 
 void LinuxRunningApplication::terminate()
 {
-    if (!isTerminated())
+    if (ProcessScanner::startTime(mainProcess().pid) == mainProcess().startTime)
         ::kill(mainProcess().pid, SIGTERM);
 }
 
@@ -43,10 +49,13 @@ void LinuxRunningApplication::unhide()
         m_desktop->unhide(pids());
 }
 
-void LinuxRunningApplication::activate()
+bool LinuxRunningApplication::activate()
 {
-    if (m_desktop && !isTerminated())
-        m_desktop->activate(pids());
+    if (isTerminated())
+        return true;
+    if (m_desktop && m_desktop->activate(pids()))
+        return true;
+    return m_session != Workspace::Session::Wayland && m_session != Workspace::Session::WaylandWithXWayland;
 }
 
 std::set<pid_t> LinuxRunningApplication::pids() const

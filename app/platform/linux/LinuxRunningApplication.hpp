@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/platform/RunningApplication.hpp"
+#include "app/platform/Workspace.hpp"
 #include "app/platform/linux/ProcessScanner.hpp"
 
 #include <filesystem>
@@ -12,20 +13,24 @@ namespace korvel {
 
 class X11Desktop;
 
-// One application bundle running on this desktop: every process of this user that runs from it. Its main
-// process is the oldest one; quitting means that process is gone. Main thread only.
+// One application running on this desktop: every process of this user that belongs to its bundle (or install).
+// Its main process is its oldest that is no helper (a Chromium-family program's browser process); it has quit
+// once none of its processes is left. Main thread only.
 class LinuxRunningApplication : public RunningApplication
 {
 public:
     LinuxRunningApplication(std::filesystem::path bundle, std::optional<std::string> bundleIdentifier,
-        std::vector<ProcessScanner::Process> processes, std::shared_ptr<X11Desktop> desktop);
+        std::vector<ProcessScanner::Process> processes, std::shared_ptr<X11Desktop> desktop,
+        Workspace::Session session);
 
     std::optional<std::string> bundleIdentifier() const override { return m_bundleIdentifier; }
     bool isTerminated() const override;
-    // SIGTERM to the main process.
+    // SIGTERM to the main process, which ends its helpers.
     void terminate() override;
     void unhide() override;
-    void activate() override;
+    // Activates its topmost X11 window. Without one, false in a Wayland session (its windows are native there,
+    // which no other program may raise), true elsewhere (it has none to show yet).
+    bool activate() override;
 
     const std::filesystem::path& bundle() const { return m_bundle; }
     const ProcessScanner::Process& mainProcess() const { return m_processes.front(); }
@@ -41,8 +46,9 @@ public:
 private:
     std::filesystem::path m_bundle;
     std::optional<std::string> m_bundleIdentifier;
-    std::vector<ProcessScanner::Process> m_processes; // oldest first
+    std::vector<ProcessScanner::Process> m_processes; // the main process first, then the others oldest first
     std::shared_ptr<X11Desktop> m_desktop;
+    Workspace::Session m_session;
     bool m_terminated = false;
 };
 

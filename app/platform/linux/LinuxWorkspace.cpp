@@ -1,8 +1,10 @@
 #include "app/platform/linux/LinuxWorkspace.hpp"
 
+#include "app/platform/linux/DesktopSession.hpp"
 #include "app/platform/linux/DetachedProcess.hpp"
 #include "app/platform/linux/X11Desktop.hpp"
 #include "core/building/AppBundle.hpp"
+#include "core/model/AppPaths.hpp"
 #include "core/model/ClaudeDesktop.hpp"
 #include "core/model/ClaudeInstall.hpp"
 #include "core/model/Profile.hpp"
@@ -10,6 +12,7 @@
 
 #include <QMetaObject>
 
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <mutex>
@@ -19,8 +22,11 @@
 namespace korvel {
 namespace {
 
+// How often the process of one active window is looked for again before it counts as no application's.
+constexpr int retriesPerWindow = 2;
+
 // Processes of one bundle continue an application when any of them was already one of its processes;
-// otherwise the old instance quit and a new one started between two scans.
+// otherwise the old instance quit and a new one started between two looks.
 bool continues(const LinuxRunningApplication& application, const std::vector<ProcessScanner::Process>& processes)
 {
     for (const auto& process : processes)
@@ -30,45 +36,96 @@ bool continues(const LinuxRunningApplication& application, const std::vector<Pro
     return false;
 }
 
+bool isWayland(Workspace::Session session)
+{
+    return session == Workspace::Session::Wayland || session == Workspace::Session::WaylandWithXWayland;
+}
+
 } // namespace
 
-// What the workspace and its scan thread share. The thread touches `scan` only while `running` is set by it, and
-// the rest only under the mutex; the workspace may be gone when a stuck scan finally returns.
+// What the workspace and its scanning thread share, under the mutex; `scan` belongs to the thread. The workspace
+// may be gone when a stuck look finally returns.
 struct LinuxWorkspace::Scanning
 {
     std::mutex mutex;
+    std::condition_variable wake; // a look is asked for, or the workspace is gone
     std::condition_variable finished;
+    bool requested = false;
     bool running = false;
     LinuxWorkspace* owner = nullptr; // nullptr once the workspace is gone
+    std::optional<std::filesystem::path> scope;
+    std::optional<std::filesystem::path> appsFolder;
+    std::vector<std::pair<pid_t, std::filesystem::path>> started; // not yet told to the scan
     std::optional<WorkspaceScan::Result> result;
     std::chrono::nanoseconds duration {};
+    int completed = 0;
     WorkspaceScan scan;
+
+    void run()
+    {
+        std::unique_lock lock(mutex);
+        for (;;) {
+            wake.wait(lock, [this] { return requested || !owner; });
+            if (!owner)
+                return;
+            requested = false;
+            running = true;
+            const auto startedNow = std::exchange(started, {});
+            const auto scopeNow = scope;
+            scan.setAppsFolder(appsFolder);
+            lock.unlock();
+            const auto begin = std::chrono::steady_clock::now();
+            for (const auto& [pid, bundle] : startedNow)
+                scan.started(pid, bundle);
+            WorkspaceScan::Result found = scan.run(scopeNow);
+            const auto took = std::chrono::steady_clock::now() - begin;
+            lock.lock();
+            result = std::move(found);
+            duration = took;
+            running = false;
+            ++completed;
+            finished.notify_all();
+            // Under the lock: the workspace cannot be destroyed meanwhile, and Qt drops the call if it goes later.
+            if (owner)
+                QMetaObject::invokeMethod(owner, &LinuxWorkspace::collect, Qt::QueuedConnection);
+        }
+    }
 };
 
-LinuxWorkspace::LinuxWorkspace(std::shared_ptr<X11Desktop> desktop, std::chrono::milliseconds scanInterval,
+LinuxWorkspace::LinuxWorkspace(std::shared_ptr<X11Desktop> desktop, std::chrono::milliseconds tick,
     std::chrono::milliseconds firstScanWait, QObject* parent)
     : QObject(parent)
     , m_desktop(std::move(desktop))
+    , m_session(DesktopSession::current())
     , m_scanning(std::make_shared<Scanning>())
 {
     m_scanning->owner = this;
-    // Claude of a Linux install runs outside any bundle; the scan has to know its program to see it.
-    if (const auto claude = ClaudeInstall::at(ClaudeInstall::find()))
-        m_scanning->scan.recognise(*claude);
-    refresh();
-    {
-        std::unique_lock lock(m_scanning->mutex);
-        m_scanning->finished.wait_for(lock, firstScanWait, [this] { return !m_scanning->running; });
+    // Claude of a Linux install runs outside any bundle; the scan has to know its program to see it, and where
+    // the profile apps are whose data folders tell its processes apart.
+    try {
+        const AppPaths paths = AppPaths::live();
+        if (const auto claude = ClaudeInstall::at(paths.sourceApp))
+            m_scanning->scan.recognise(*claude);
+        m_scanning->appsFolder = paths.appsDir;
+    } catch (const std::exception&) {
+        // No home folder: no profile apps either.
     }
-    collect(); // a slow first scan is applied when it arrives, its applications reported as launched
-    m_timer.setInterval(scanInterval);
-    QObject::connect(&m_timer, &QTimer::timeout, this, &LinuxWorkspace::refresh);
+    std::thread([scanning = m_scanning] { scanning->run(); }).detach();
+    refresh();
+    if (firstScanWait.count() > 0) {
+        std::unique_lock lock(m_scanning->mutex);
+        m_scanning->finished.wait_for(lock, firstScanWait, [this] { return m_scanning->completed > 0; });
+    }
+    collect(); // a slow first look is applied when it arrives
+
+    QObject::connect(&m_exits, &ProcessExits::exited, this, &LinuxWorkspace::refresh);
+    m_timer.setInterval(tick);
+    QObject::connect(&m_timer, &QTimer::timeout, this, &LinuxWorkspace::tick);
     m_timer.start();
     if (m_desktop) {
         QObject::connect(m_desktop.get(), &X11Desktop::activeWindowChanged, this, &LinuxWorkspace::activeWindowChanged);
         QObject::connect(m_desktop.get(), &X11Desktop::windowsChanged, this, &LinuxWorkspace::claimWindows);
-        if (const auto pid = m_desktop->activeWindowProcess())
-            m_front = applicationOwning(*pid);
+        m_desktop->setClaim([this](pid_t pid) { return classFor(pid); });
     }
 }
 
@@ -78,34 +135,40 @@ LinuxWorkspace::~LinuxWorkspace()
         const std::lock_guard lock(m_scanning->mutex);
         m_scanning->owner = nullptr;
     }
-    if (m_desktop)
+    m_scanning->wake.notify_all();
+    if (m_desktop) {
+        m_desktop->setClaim({});
         QObject::disconnect(m_desktop.get(), nullptr, this, nullptr);
+    }
 }
 
 void LinuxWorkspace::refresh()
 {
-    const std::lock_guard lock(m_scanning->mutex);
-    if (m_scanning->running)
-        return; // the one running (or stuck) is enough
-    m_scanning->running = true;
-    std::thread([scanning = m_scanning, scope = m_scope] {
-        const auto started = std::chrono::steady_clock::now();
-        WorkspaceScan::Result result = scanning->scan.run(scope);
-        const std::lock_guard lock(scanning->mutex);
-        scanning->result = std::move(result);
-        scanning->duration = std::chrono::steady_clock::now() - started;
-        scanning->running = false;
-        scanning->finished.notify_all();
-        // Under the lock: the workspace cannot be destroyed meanwhile, and Qt drops the call if it goes later.
-        if (LinuxWorkspace* owner = scanning->owner)
-            QMetaObject::invokeMethod(owner, &LinuxWorkspace::collect, Qt::QueuedConnection);
-    }).detach();
+    m_lastStartedPid = ProcessScanner::lastStartedPid();
+    {
+        const std::lock_guard lock(m_scanning->mutex);
+        m_scanning->requested = true; // a running look may have missed what this is about: one more follows
+    }
+    m_scanning->wake.notify_all();
+}
+
+void LinuxWorkspace::tick()
+{
+    // One small read a tick while nothing starts: the kernel's latest pid.
+    if (m_unsettled || ProcessScanner::lastStartedPid() != m_lastStartedPid)
+        refresh();
 }
 
 std::chrono::nanoseconds LinuxWorkspace::lastScanDuration() const
 {
     const std::lock_guard lock(m_scanning->mutex);
     return m_scanning->duration;
+}
+
+int LinuxWorkspace::scans() const
+{
+    const std::lock_guard lock(m_scanning->mutex);
+    return m_scanning->completed;
 }
 
 void LinuxWorkspace::collect()
@@ -117,19 +180,26 @@ void LinuxWorkspace::collect()
     }
     if (!result)
         return; // taken already
-    apply(std::move(*result), m_running.empty() && !m_timer.isActive());
-    if (std::exchange(m_activationPending, false))
+    const bool initial = !std::exchange(m_scanned, true);
+    apply(std::move(*result), initial);
+    if (initial) {
+        queue(Event::DidLaunchApplication, nullptr); // what runs is known now; what is in front was not activated
+        if (const auto pid = m_desktop ? m_desktop->activeWindowProcess() : std::nullopt)
+            m_front = applicationOwning(*pid);
+    } else if (std::exchange(m_activationPending, false)) {
         activeWindowChanged();
+    }
 }
 
 void LinuxWorkspace::apply(WorkspaceScan::Result scan, bool initial)
 {
+    auto& found = scan.applications;
     bool appeared = false;
     for (auto it = m_running.begin(); it != m_running.end();) {
-        const auto found = scan.find(it->first);
-        if (found != scan.end() && continues(*it->second, found->second.processes)) {
-            it->second->setProcesses(std::move(found->second.processes));
-            scan.erase(found);
+        const auto same = found.find(it->first);
+        if (same != found.end() && continues(*it->second, same->second.processes)) {
+            it->second->setProcesses(std::move(same->second.processes));
+            found.erase(same);
             ++it;
             continue;
         }
@@ -137,18 +207,30 @@ void LinuxWorkspace::apply(WorkspaceScan::Result scan, bool initial)
         queue(Event::DidTerminateApplication, it->second);
         it = m_running.erase(it);
     }
-    for (auto& [bundle, found] : scan) {
+    for (auto& [bundle, application] : found) {
         if (!WorkspaceScan::isInside(bundle, m_scope))
-            continue; // scanned before the workspace was restricted
-        auto application = std::make_shared<LinuxRunningApplication>(
-            bundle, std::move(found.bundleIdentifier), std::move(found.processes), m_desktop);
-        m_running.emplace(bundle, application);
+            continue; // looked at before the workspace was restricted
+        auto running = std::make_shared<LinuxRunningApplication>(
+            bundle, std::move(application.bundleIdentifier), std::move(application.processes), m_desktop, m_session);
+        m_running.emplace(bundle, running);
         appeared = true;
-        if (!initial) // what runs already at start was not launched now
-            queue(Event::DidLaunchApplication, application);
+        // What runs already at start was not launched now, unless Korvel opened it meanwhile.
+        const bool opened = std::ranges::any_of(running->processes(),
+            [this](const ProcessScanner::Process& process) { return m_started.contains(process.pid); });
+        if (!initial || opened)
+            queue(Event::DidLaunchApplication, running);
     }
+    m_others = std::unordered_set<pid_t>(scan.others.begin(), scan.others.end());
+    m_unsettled = scan.unsettled;
+    std::set<pid_t> watched;
+    for (const auto& [bundle, application] : m_running) {
+        const auto pids = application->pids();
+        watched.insert(pids.begin(), pids.end());
+    }
+    m_exits.watchOnly(watched);
+    std::erase_if(m_started, [this](const auto& item) { return m_others.contains(item.first); });
     if (appeared)
-        claimWindows(); // their windows may have come before the scan found them
+        claimWindows(); // their windows may have come before the look found them
 }
 
 void LinuxWorkspace::claimWindows()
@@ -164,10 +246,35 @@ void LinuxWorkspace::claimWindows()
     }
 }
 
+// Asked by the desktop as soon as a window exists, before it is mapped.
+std::optional<std::string> LinuxWorkspace::classFor(pid_t pid)
+{
+    std::optional<std::string> identifier;
+    if (const auto application = applicationOwning(pid))
+        identifier = application->bundleIdentifier();
+    else if (const auto started = m_started.find(pid); started != m_started.end())
+        identifier = m_identifiers.identifier(started->second);
+    else if (!m_others.contains(pid))
+        refresh(); // a process newer than the latest look: its windows are claimed once it is known
+    if (identifier && Profile::profileIDFromBundleIdentifier(*identifier))
+        return identifier;
+    return std::nullopt;
+}
+
 void LinuxWorkspace::restrictTo(const std::filesystem::path& folder)
 {
     m_scope = AppBundle::resolvedLocation(folder);
+    {
+        const std::lock_guard lock(m_scanning->mutex);
+        m_scanning->scope = m_scope;
+    }
     std::erase_if(m_running, [this](const auto& item) { return !WorkspaceScan::isInside(item.first, m_scope); });
+}
+
+void LinuxWorkspace::setAppsFolder(const std::filesystem::path& folder)
+{
+    const std::lock_guard lock(m_scanning->mutex);
+    m_scanning->appsFolder = folder;
 }
 
 void LinuxWorkspace::queue(Event event, std::shared_ptr<RunningApplication> application)
@@ -195,17 +302,37 @@ void LinuxWorkspace::deliver()
 
 void LinuxWorkspace::activeWindowChanged()
 {
-    const auto pid = m_desktop->activeWindowProcess();
-    if (!pid)
+    const auto active = m_desktop->activeWindow();
+    if (!active) {
+        // In a Wayland session a native window has the focus: which application is in front is not known now.
+        m_front.reset();
+        if (isWayland(m_session) && std::exchange(m_frontKnown, false))
+            queue(Event::FrontmostUnknown, nullptr);
         return;
-    const auto application = applicationOwning(*pid);
-    if (!application && !m_activationPending) {
-        // Perhaps a window of a process newer than the last scan: look again once the next scan is in.
+    }
+    if (active->window != m_retriedWindow) {
+        m_retriedWindow = active->window;
+        m_retries = 0;
+    }
+    if (!active->process) {
+        setFront(nullptr);
+        return;
+    }
+    const auto application = applicationOwning(*active->process);
+    if (!application && !m_others.contains(*active->process) && m_retries < retriesPerWindow) {
+        // A window of a process newer than the latest look: look again, a bounded number of times.
+        ++m_retries;
         m_activationPending = true;
         refresh();
         return;
     }
-    if (application == m_front.lock())
+    setFront(application);
+}
+
+void LinuxWorkspace::setFront(const std::shared_ptr<LinuxRunningApplication>& application)
+{
+    const bool known = std::exchange(m_frontKnown, true);
+    if (known && application == m_front.lock())
         return;
     m_front = application;
     if (application)
@@ -252,10 +379,11 @@ void LinuxWorkspace::observe(Event event, Handler handler)
 
 QCoro::Task<> LinuxWorkspace::openApplication(std::filesystem::path bundle)
 {
-    // The latest scan may still list an application that has just quit (a restart): that one is started anew.
+    // The latest look may still list an application that has just quit (a restart): that one is started anew.
     if (const auto running = applicationAt(bundle); running && !running->isTerminated()) {
         running->unhide();
-        running->activate();
+        if (!running->activate())
+            throw std::runtime_error("its windows are native Wayland windows, which Korvel can’t raise");
         co_return;
     }
     const auto executable = executableOf(bundle);
@@ -267,8 +395,15 @@ QCoro::Task<> LinuxWorkspace::openApplication(std::filesystem::path bundle)
     }
     if (::access(executable->c_str(), X_OK) != 0)
         FileError::throwRead(*executable, errno);
-    DetachedProcess::start(*executable, {});
-    refresh(); // its launch shows with this scan or the next
+    const pid_t pid = DetachedProcess::start(*executable, {});
+    // The launcher becomes Claude in this process: it is the app's main process whatever its command line says.
+    const auto resolved = AppBundle::resolvedLocation(bundle);
+    m_started[pid] = resolved;
+    {
+        const std::lock_guard lock(m_scanning->mutex);
+        m_scanning->started.emplace_back(pid, resolved);
+    }
+    refresh(); // its launch shows with this look or the next
     co_return;
 }
 

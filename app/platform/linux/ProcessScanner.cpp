@@ -1,8 +1,8 @@
 #include "app/platform/linux/ProcessScanner.hpp"
 
+#include "app/platform/linux/ProcessCommandLine.hpp"
 #include "core/building/AppBundle.hpp"
 #include "core/building/ProfileBundleKeys.hpp"
-#include "core/model/ClaudeDesktop.hpp"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -13,14 +13,18 @@
 #include <cctype>
 #include <cerrno>
 #include <charconv>
-#include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <string_view>
 
 namespace korvel {
 namespace {
 
 constexpr std::string_view deletedSuffix = " (deleted)";
+// Long enough for a launcher, a wrapper script or a shell to exec the program it starts.
+constexpr std::uint64_t youthSeconds = 10;
+// Helpers nest: browser → zygote → its fork → renderer.
+constexpr int deepestHelper = 8;
 
 // Programs that run a script named on their command line.
 bool isInterpreter(std::string_view executable)
@@ -73,18 +77,27 @@ std::optional<std::string> readLink(int procFd, const std::string& relative)
     const ssize_t n = ::readlinkat(procFd, relative.c_str(), target.data(), target.size());
     if (n <= 0 || static_cast<size_t>(n) >= target.size())
         return std::nullopt;
-    return std::string(target.data(), static_cast<size_t>(n));
+    std::string_view link(target.data(), static_cast<size_t>(n));
+    if (link.ends_with(deletedSuffix))
+        link.remove_suffix(deletedSuffix.size()); // replaced on disk while it runs (an upgrade): still that program
+    return std::string(link);
 }
 
-// State and start time from the text of /proc/PID/stat; nothing for a zombie or unreadable text.
-std::optional<std::uint64_t> startTimeFromStat(std::string_view stat)
+struct Stat
+{
+    pid_t parent = 0;
+    std::uint64_t startTime = 0;
+};
+
+// Parent and start time from the text of /proc/PID/stat; nothing for a zombie or unreadable text.
+std::optional<Stat> parseStat(std::string_view stat)
 {
     // The name in parentheses may hold anything; the fields after the last ')' are plain.
     const size_t close = stat.rfind(')');
     if (close == std::string_view::npos)
         return std::nullopt;
     stat.remove_prefix(close + 1);
-    std::uint64_t startTime = 0;
+    Stat parsed;
     for (int field = 3; field <= 22; ++field) {
         while (!stat.empty() && stat.front() == ' ')
             stat.remove_prefix(1);
@@ -92,25 +105,31 @@ std::optional<std::uint64_t> startTimeFromStat(std::string_view stat)
         const std::string_view value = stat.substr(0, end);
         if (value.empty())
             return std::nullopt;
+        const auto number = [&value](auto& into) {
+            return std::from_chars(value.data(), value.data() + value.size(), into).ec == std::errc();
+        };
         if (field == 3 && (value == "Z" || value == "X" || value == "x"))
             return std::nullopt;
-        if (field == 22 && std::from_chars(value.data(), value.data() + value.size(), startTime).ec != std::errc())
+        if ((field == 4 && !number(parsed.parent)) || (field == 22 && !number(parsed.startTime)))
             return std::nullopt;
         stat.remove_prefix(end);
     }
-    return startTime;
+    return parsed;
+}
+
+std::optional<Stat> readStat(int procFd, const std::string& pidText)
+{
+    return parseStat(readProcFile(procFd, pidText + "/stat", 1024));
 }
 
 // The bundle a script belongs to: argv[0] or argv[1] of the command line, relative ones taken from the
 // process's working folder.
-std::optional<std::filesystem::path> scriptBundle(int procFd, const std::string& pidText)
+std::optional<std::filesystem::path> scriptBundle(
+    int procFd, const std::string& pidText, const ProcessCommandLine& commandLine)
 {
-    const std::string commandLine = readProcFile(procFd, pidText + "/cmdline", 8192);
-    std::string_view rest = commandLine;
-    for (int index = 0; index < 2 && !rest.empty(); ++index) {
-        const size_t end = std::min(rest.find('\0'), rest.size());
-        std::filesystem::path argument(std::string(rest.substr(0, end)));
-        rest.remove_prefix(std::min(end + 1, rest.size()));
+    const auto& arguments = commandLine.arguments();
+    for (size_t index = 0; index < std::min<size_t>(2, arguments.size()); ++index) {
+        std::filesystem::path argument(arguments[index]);
         if (argument.empty())
             continue;
         if (argument.is_relative()) {
@@ -125,35 +144,43 @@ std::optional<std::filesystem::path> scriptBundle(int procFd, const std::string&
     return std::nullopt;
 }
 
-// One NUL-separated entry of /proc/PID/cmdline or environ that begins with `prefix`, without the prefix.
-std::optional<std::string_view> entryStarting(std::string_view entries, std::string_view prefix)
+// The profile app a process says it was started from, in the variable its launcher sets. A hint only: it is
+// inherited by whatever the app starts, and Chromium writes over the area that holds it.
+std::optional<std::filesystem::path> namedBundle(int procFd, const std::string& pidText)
 {
-    while (!entries.empty()) {
-        const size_t end = std::min(entries.find('\0'), entries.size());
-        if (const std::string_view entry = entries.substr(0, end); entry.starts_with(prefix))
-            return entry.substr(prefix.size());
-        entries.remove_prefix(std::min(end + 1, entries.size()));
+    const std::string environment = readProcFile(procFd, pidText + "/environ", 262144);
+    const std::string prefix = std::string(ProfileBundleKeys::bundleEnvironment) + "=";
+    for (std::string_view rest = environment; !rest.empty();) {
+        const size_t end = std::min(rest.find('\0'), rest.size());
+        const std::string_view entry = rest.substr(0, end);
+        if (entry.starts_with(prefix) && entry.size() > prefix.size() + 1 && entry[prefix.size()] == '/')
+            return std::filesystem::path(entry.substr(prefix.size()));
+        rest.remove_prefix(std::min(end + 1, rest.size()));
     }
     return std::nullopt;
 }
 
-// The profile app whose launcher started this process: named in its environment, and the process is Claude's
-// program or runs on a data folder of its own (other children, a tool server for instance, are not the app).
-std::optional<std::filesystem::path> launchedBundle(int procFd, const std::string& pidText, bool claudeProgram)
+std::uint64_t ticksSinceBoot()
 {
-    if (!claudeProgram) {
-        const std::string commandLine = readProcFile(procFd, pidText + "/cmdline", 65536);
-        if (!entryStarting(commandLine, std::string(ClaudeDesktop::userDataDirSwitch)))
-            return std::nullopt;
-    }
-    const std::string environment = readProcFile(procFd, pidText + "/environ", 262144);
-    const auto bundle = entryStarting(environment, std::string(ProfileBundleKeys::bundleEnvironment) + "=");
-    if (!bundle || !bundle->starts_with('/') || !bundle->ends_with(".app"))
-        return std::nullopt;
-    return AppBundle::resolvedLocation(std::filesystem::path(*bundle));
+    timespec now {};
+    ::clock_gettime(CLOCK_BOOTTIME, &now);
+    const auto perSecond = static_cast<std::uint64_t>(::sysconf(_SC_CLK_TCK));
+    return static_cast<std::uint64_t>(now.tv_sec) * perSecond +
+        static_cast<std::uint64_t>(now.tv_nsec) * perSecond / 1'000'000'000u;
 }
 
 } // namespace
+
+ProcessScanner::ProcessScanner()
+    : m_procFd(::open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+    , m_uid(::geteuid())
+{ }
+
+ProcessScanner::~ProcessScanner()
+{
+    if (m_procFd >= 0)
+        ::close(m_procFd);
+}
 
 void ProcessScanner::recognise(const std::filesystem::path& executable, const std::filesystem::path& location)
 {
@@ -168,15 +195,22 @@ bool ProcessScanner::isInstall(const std::filesystem::path& bundle) const
     return false;
 }
 
-ProcessScanner::ProcessScanner()
-    : m_procFd(::open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC))
-    , m_uid(::geteuid())
-{ }
-
-ProcessScanner::~ProcessScanner()
+void ProcessScanner::started(pid_t pid, const std::filesystem::path& bundle)
 {
-    if (m_procFd >= 0)
-        ::close(m_procFd);
+    m_started[pid] = AppBundle::resolvedLocation(bundle);
+    if (const auto known = m_known.find(pid); known != m_known.end())
+        known->second.unsettled = true; // seen before this was said
+}
+
+std::optional<pid_t> ProcessScanner::lastStartedPid()
+{
+    const std::string text = readProcFile(AT_FDCWD, "/proc/loadavg", 128); // "0.00 0.01 0.05 1/123 4567\n"
+    const size_t blank = text.find_last_of(' ');
+    pid_t pid = 0;
+    if (blank == std::string::npos ||
+        std::from_chars(text.data() + blank + 1, text.data() + text.size(), pid).ec != std::errc())
+        return std::nullopt;
+    return pid;
 }
 
 std::optional<std::uint64_t> ProcessScanner::startTime(pid_t pid)
@@ -184,78 +218,147 @@ std::optional<std::uint64_t> ProcessScanner::startTime(pid_t pid)
     const int procFd = ::open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (procFd < 0)
         return std::nullopt;
-    const std::string stat = readProcFile(procFd, std::to_string(pid) + "/stat", 1024);
+    const auto stat = readStat(procFd, std::to_string(pid));
     ::close(procFd);
-    return startTimeFromStat(stat);
+    return stat ? std::optional(stat->startTime) : std::nullopt;
 }
 
-void ProcessScanner::classify(pid_t pid, Known& known) const
+bool ProcessScanner::isYoung(const Known& known) const
+{
+    return m_now < known.startTime + youthSeconds * static_cast<std::uint64_t>(::sysconf(_SC_CLK_TCK));
+}
+
+// A process seen for the first time: whose it is, and what it runs.
+void ProcessScanner::probe(pid_t pid, Known& known, DataFolderIndex& profiles)
 {
     const std::string pidText = std::to_string(pid);
-    std::string_view executable = known.executable;
-    if (executable.ends_with(deletedSuffix))
-        executable.remove_suffix(deletedSuffix.size()); // replaced on disk while it runs: still that bundle
-    known.bundle = AppBundle::containing(std::filesystem::path(executable));
-    const bool interpreter = !known.bundle && isInterpreter(executable);
-    if (interpreter) {
-        known.bundle = scriptBundle(m_procFd, pidText);
-    } else if (!known.bundle) {
-        const auto install = m_installs.find(std::string(executable));
-        known.bundle = launchedBundle(m_procFd, pidText, install != m_installs.end());
-        if (!known.bundle && install != m_installs.end())
-            known.bundle = install->second;
-    }
-    known.unsettled = interpreter && !known.bundle;
-    if (!known.bundle)
+    struct stat info
+    { };
+    known.ours = ::fstatat(m_procFd, pidText.c_str(), &info, 0) == 0 && info.st_uid == m_uid;
+    if (!known.ours)
         return;
-    const auto startTime = startTimeFromStat(readProcFile(m_procFd, pidText + "/stat", 1024));
-    if (!startTime)
-        known.bundle.reset(); // gone meanwhile
-    else
-        known.startTime = *startTime;
+    const auto stat = readStat(m_procFd, pidText);
+    const auto executable = readLink(m_procFd, pidText + "/exe");
+    if (!stat || !executable) {
+        known.ours = false; // kernel thread, zombie, or not ours to read
+        return;
+    }
+    known.startTime = stat->startTime;
+    known.parent = stat->parent;
+    known.executable = *executable;
+    classify(pid, known, profiles);
 }
 
-std::vector<ProcessScanner::Process> ProcessScanner::scan()
+void ProcessScanner::classify(pid_t pid, Known& known, DataFolderIndex& profiles)
 {
-    std::vector<Process> found;
+    const std::string pidText = std::to_string(pid);
+    known.owner = Owner::None;
+    known.bundle.clear();
+    known.helper = false;
+    known.unsettled = false;
+
+    const std::filesystem::path executable(known.executable);
+    const auto install = m_installs.find(known.executable);
+    const bool interpreter = isInterpreter(known.executable);
+    std::optional<std::filesystem::path> bundle = AppBundle::containing(executable);
+    const ProcessCommandLine commandLine(readProcFile(m_procFd, pidText + "/cmdline", 65536));
+    if (commandLine.empty()) {
+        known.unsettled = true; // in the middle of an exec
+        return;
+    }
+    known.helper = commandLine.isHelper();
+
+    if (const auto started = m_started.find(pid); started != m_started.end()) {
+        bundle = started->second;
+    } else if (bundle) {
+        bundle = AppBundle::resolvedLocation(*bundle);
+    } else if (interpreter) {
+        bundle = scriptBundle(m_procFd, pidText, commandLine);
+        known.unsettled = !bundle; // may still exec, or run another script
+    } else if (const auto dataFolder = commandLine.switchValue("user-data-dir"); dataFolder && !dataFolder->empty()) {
+        const auto folder = AppBundle::resolvedLocation(*dataFolder);
+        bundle = profiles.bundleFor(folder, namedBundle(m_procFd, pidText));
+    }
+    if (bundle) {
+        known.owner = Owner::Bundle;
+        known.bundle = *bundle;
+    } else if (install != m_installs.end()) {
+        known.owner = known.helper ? Owner::Parent : Owner::Install;
+        known.bundle = install->second;
+    }
+}
+
+std::optional<std::filesystem::path> ProcessScanner::ownerOf(const Known& known) const
+{
+    const Known* at = &known;
+    for (int depth = 0; at->owner == Owner::Parent && depth < deepestHelper; ++depth) {
+        const auto parent = m_known.find(at->parent);
+        if (parent == m_known.end() || parent->second.startTime > at->startTime || parent->second.owner == Owner::None)
+            break;
+        at = &parent->second;
+    }
+    switch (at->owner) {
+    case Owner::None:
+        return std::nullopt;
+    case Owner::Parent: // no owning ancestor found: a helper of the install's program is the install's
+    case Owner::Bundle:
+    case Owner::Install:
+        return at->bundle;
+    }
+    return std::nullopt;
+}
+
+ProcessScanner::Scan ProcessScanner::scan(DataFolderIndex& profiles)
+{
+    Scan result;
     if (m_procFd < 0)
-        return found;
+        return result;
     const int listFd = ::dup(m_procFd);
     DIR* list = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
     if (!list) {
         if (listFd >= 0)
             ::close(listFd);
-        return found;
+        return result;
     }
     ::rewinddir(list);
     ++m_scans;
-    std::array<char, 4096> target {};
-    std::array<char, 32> exeLink {};
+    m_now = ticksSinceBoot();
     while (const dirent* entry = ::readdir(list)) {
         const auto pid = pidOf(entry->d_name);
-        struct stat info
-        { };
-        if (!pid || ::fstatat(m_procFd, entry->d_name, &info, 0) != 0 || info.st_uid != m_uid)
+        if (!pid)
             continue;
-        std::snprintf(exeLink.data(), exeLink.size(), "%d/exe", *pid);
-        const ssize_t length = ::readlinkat(m_procFd, exeLink.data(), target.data(), target.size());
-        if (length <= 0 || static_cast<size_t>(length) >= target.size())
-            continue; // kernel thread, zombie, or not ours to read
-        const std::string_view executable(target.data(), static_cast<size_t>(length));
-
         Known& known = m_known[*pid];
-        if (known.lastScan == 0 || known.unsettled || known.inode != info.st_ino || known.executable != executable) {
-            known.inode = info.st_ino;
-            known.executable = std::string(executable);
-            classify(*pid, known);
+        if (known.lastScan == 0 || known.inode != entry->d_ino) {
+            known = Known {};
+            known.inode = entry->d_ino;
+            probe(*pid, known, profiles);
+        } else if (known.ours && (isYoung(known) || known.owner != Owner::None)) {
+            // A launcher becomes Claude, a wrapper execs the program, a shell execs a bundle's script; an
+            // application's process may be a zombie its parent has not reaped yet.
+            const auto executable = readLink(m_procFd, std::to_string(*pid) + "/exe");
+            if (!executable) {
+                known.ours = false;
+                known.owner = Owner::None;
+            } else if (known.unsettled || *executable != known.executable) {
+                known.executable = *executable;
+                classify(*pid, known, profiles);
+            }
         }
         known.lastScan = m_scans;
-        if (known.bundle)
-            found.push_back(Process {*pid, known.startTime, *known.bundle});
+        result.unsettled = result.unsettled || (known.unsettled && isYoung(known));
     }
     ::closedir(list);
     std::erase_if(m_known, [this](const auto& item) { return item.second.lastScan != m_scans; });
-    return found;
+    std::erase_if(m_started, [this](const auto& item) { return !m_known.contains(item.first); });
+
+    for (const auto& [pid, known] : m_known) {
+        const auto bundle = known.ours ? ownerOf(known) : std::nullopt;
+        if (bundle)
+            result.processes.push_back(Process {pid, known.startTime, *bundle, known.helper});
+        else
+            result.others.push_back(pid);
+    }
+    return result;
 }
 
 } // namespace korvel

@@ -82,10 +82,16 @@ struct X11Desktop::Connection
         return value;
     }
 
-    void setWindowClass(xcb_window_t window, const std::string& value)
+    // Gives the window `name` as instance and class name unless it has them; whether it changed anything.
+    // Setting the same value again would only come back as another change.
+    bool claim(xcb_window_t window, const std::string& name)
     {
+        const std::string value = name + '\0' + name + '\0';
+        if (windowClass(window) == value)
+            return false;
         xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8,
             static_cast<uint32_t>(value.size()), value.data());
+        return true;
     }
 
     bool isHidden(xcb_window_t window)
@@ -127,7 +133,8 @@ std::shared_ptr<X11Desktop> X11Desktop::connect()
     if (connection->screen < 0 || connection->screen >= connection->ewmh.nb_screens)
         return nullptr;
     connection->root = connection->ewmh.screens[connection->screen]->root;
-    const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+    // Root properties (active window, client list), and the creation of every top-level window.
+    const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
     xcb_change_window_attributes(connection->connection, connection->root, XCB_CW_EVENT_MASK, &mask);
     xcb_flush(connection->connection);
     return std::shared_ptr<X11Desktop>(new X11Desktop(std::move(connection)));
@@ -148,11 +155,18 @@ void X11Desktop::readEvents()
     bool changed = false;
     bool windowsChanged = false;
     while (xcb_generic_event_t* event = xcb_poll_for_event(m_connection->connection)) {
-        if ((event->response_type & 0x7f) == XCB_PROPERTY_NOTIFY) {
+        const auto type = event->response_type & 0x7f;
+        if (type == XCB_PROPERTY_NOTIFY) {
             const auto* notify = reinterpret_cast<const xcb_property_notify_event_t*>(event);
             const bool root = notify->window == m_connection->root;
             changed = changed || (root && notify->atom == m_connection->ewmh._NET_ACTIVE_WINDOW);
             windowsChanged = windowsChanged || (root && notify->atom == m_connection->ewmh._NET_CLIENT_LIST);
+            if (!root && (notify->atom == XCB_ATOM_WM_CLASS || notify->atom == m_connection->ewmh._NET_WM_PID))
+                claim(notify->window);
+        } else if (type == XCB_CREATE_NOTIFY) {
+            const auto* created = reinterpret_cast<const xcb_create_notify_event_t*>(event);
+            if (created->parent == m_connection->root)
+                watch(created->window);
         }
         std::free(event);
     }
@@ -162,6 +176,29 @@ void X11Desktop::readEvents()
         emit activeWindowChanged();
     if (windowsChanged)
         emit this->windowsChanged();
+}
+
+// Its property changes from now on, then what it has already: the program may have set its class and process
+// before the selection took effect.
+void X11Desktop::watch(std::uint32_t window)
+{
+    if (!m_claim)
+        return;
+    const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+    xcb_change_window_attributes(m_connection->connection, window, XCB_CW_EVENT_MASK, &mask);
+    claim(window);
+}
+
+void X11Desktop::claim(std::uint32_t window)
+{
+    if (!m_claim || m_connection->broken())
+        return;
+    const auto process = m_connection->processOf(window);
+    const auto windowClass = process ? m_claim(*process) : std::nullopt;
+    if (!windowClass)
+        return;
+    if (m_connection->claim(window, *windowClass))
+        xcb_flush(m_connection->connection);
 }
 
 void X11Desktop::scheduleReadEvents()
@@ -174,14 +211,22 @@ void X11Desktop::scheduleReadEvents()
     QTimer::singleShot(0, this, &X11Desktop::readEvents);
 }
 
-std::optional<pid_t> X11Desktop::activeWindowProcess()
+std::optional<X11Desktop::ActiveWindow> X11Desktop::activeWindow()
 {
     if (m_connection->broken())
         return std::nullopt;
     const auto window = m_connection->activeWindow();
-    const auto process = window ? m_connection->processOf(*window) : std::nullopt;
+    std::optional<ActiveWindow> active;
+    if (window)
+        active = ActiveWindow {*window, m_connection->processOf(*window)};
     scheduleReadEvents();
-    return process;
+    return active;
+}
+
+std::optional<pid_t> X11Desktop::activeWindowProcess()
+{
+    const auto active = activeWindow();
+    return active ? active->process : std::nullopt;
 }
 
 bool X11Desktop::activate(const std::set<pid_t>& processes)
@@ -199,14 +244,9 @@ int X11Desktop::claimWindows(const std::set<pid_t>& processes, const std::string
 {
     if (m_connection->broken())
         return 0;
-    const std::string value = windowClass + '\0' + windowClass + '\0';
     int changed = 0;
-    for (const xcb_window_t window : m_connection->windowsOf(processes)) {
-        if (m_connection->windowClass(window) != value) {
-            m_connection->setWindowClass(window, value);
-            ++changed;
-        }
-    }
+    for (const xcb_window_t window : m_connection->windowsOf(processes))
+        changed += m_connection->claim(window, windowClass) ? 1 : 0;
     if (changed)
         xcb_flush(m_connection->connection);
     scheduleReadEvents();

@@ -4,6 +4,8 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <set>
@@ -15,8 +17,9 @@ namespace korvel {
 
 // The X11 desktop as its window manager describes it through EWMH: which window is active, which process
 // owns a window (_NET_WM_PID), and requests to bring a window to the front. Changes of the active window
-// arrive as PropertyNotify events of the root window on the connection's socket; nothing is polled.
-// Main thread only.
+// arrive as PropertyNotify events of the root window on the connection's socket; nothing is polled. New
+// top-level windows are watched from their creation, so that a window's class can be claimed before any
+// window manager or dock has seen it. Main thread only.
 class X11Desktop : public QObject
 {
     Q_OBJECT
@@ -26,6 +29,14 @@ public:
     static std::shared_ptr<X11Desktop> connect();
     ~X11Desktop() override;
 
+    struct ActiveWindow
+    {
+        std::uint32_t window = 0;
+        std::optional<pid_t> process; // nothing when the window names none
+    };
+    // The active window; nothing when no window is active (in a Wayland session: a native window has the focus)
+    // or the connection is lost.
+    std::optional<ActiveWindow> activeWindow();
     // The process that owns the active window; nothing when no window is active, the window names no
     // process, or the connection is lost.
     std::optional<pid_t> activeWindowProcess();
@@ -36,6 +47,12 @@ public:
     // bars and docks match them to the desktop entry whose StartupWMClass it is rather than to the program that
     // made them. Returns how many windows it changed.
     int claimWindows(const std::set<pid_t>& processes, const std::string& windowClass);
+    // The class a new window of process `pid` must have, or nothing to leave it as it is.
+    using Claim = std::function<std::optional<std::string>(pid_t pid)>;
+    // Asked for every top-level window as soon as it exists and names its process, and whenever its program sets
+    // its class again, so that the class a window manager or dock reads when the window is mapped is the claimed
+    // one.
+    void setClaim(Claim claim) { m_claim = std::move(claim); }
     // Asks the window manager to show the minimised windows of `processes` again; false when there were none.
     bool unhide(const std::set<pid_t>& processes);
 
@@ -50,10 +67,13 @@ private:
     explicit X11Desktop(std::unique_ptr<Connection> connection);
     void readEvents();
     void scheduleReadEvents();
+    void watch(std::uint32_t window);
+    void claim(std::uint32_t window);
 
     std::unique_ptr<Connection> m_connection;
     QSocketNotifier* m_notifier = nullptr;
     bool m_readScheduled = false;
+    Claim m_claim;
 };
 
 } // namespace korvel

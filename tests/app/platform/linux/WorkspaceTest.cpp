@@ -38,7 +38,7 @@ protected:
     std::shared_ptr<LinuxRunningApplication> running(const std::string& name) const
     {
         for (const auto& application : workspace->runningApplications())
-            if (application->bundleIdentifier() == "com.example." + name)
+            if (const auto id = application->bundleIdentifier(); id == name || id == "com.example." + name)
                 return std::static_pointer_cast<LinuxRunningApplication>(application);
         return nullptr;
     }
@@ -92,7 +92,7 @@ TEST_F(LinuxWorkspaceTest, ProgramsAndScriptsFromBundlesAreOneApplicationPerBund
     // terminate() asks the main process to quit; the script's trap ends it with status 0.
     familyApp->terminate();
     EXPECT_EQ(script.wait(), 0);
-    EXPECT_TRUE(familyApp->isTerminated());
+    EXPECT_TRUE(waitUntil([&] { return familyApp->isTerminated(); })) << "once its helper has gone too";
     EXPECT_TRUE(waitFor("quit family"));
     EXPECT_FALSE(programApp->isTerminated());
     program.signal(SIGKILL);
@@ -209,6 +209,7 @@ TEST_F(LinuxWorkspaceTest, ApplicationsRunningAtStartAreNotLaunchesAndARestricte
     seen.clear();
     workspace = std::make_unique<LinuxWorkspace>(nullptr, 50ms);
     record(*workspace, seen);
+    ASSERT_TRUE(waitFor("launched ")) << "the first look tells that what runs is known, naming no application";
     EXPECT_TRUE(running("out"));
     workspace->restrictTo(sandbox.root() / "inside" / ".." / "inside");
     EXPECT_TRUE(workspace->runningApplications().empty());
@@ -216,42 +217,59 @@ TEST_F(LinuxWorkspaceTest, ApplicationsRunningAtStartAreNotLaunchesAndARestricte
     ASSERT_TRUE(waitFor("launched in"));
     outside.signal(SIGKILL);
     spin(300ms);
-    EXPECT_EQ(seen, std::vector<std::string> {"launched in"}) << "known at start; forgotten, not quit";
+    EXPECT_EQ(seen, (std::vector<std::string> {"launched ", "launched in"})) << "known at start; forgotten, not quit";
 }
 
-TEST_F(LinuxWorkspaceTest, ClaudeOfALinuxInstallIsTheOriginalUnlessAProfileAppStartedIt)
+TEST_F(LinuxWorkspaceTest, ClaudeOfALinuxInstallIsAProfilesByItsDataFolderAndItsHelpersFollowTheirParent)
 {
-    // One program for the original Claude and every profile's: the launcher's mark tells them apart.
+    // One program for the original Claude and every profile's: the data folder on the command line tells them
+    // apart; the mark the launcher leaves in the environment is inherited by whatever a profile starts.
     const auto install = sandbox.root() / "usr/lib/claude-desktop";
-    writeExecutable(install / "claude-desktop", readText("/bin/dash")); // takes any arguments after its script
+    const auto program = install / "claude-desktop";
+    writeExecutable(program, readText("/bin/dash")); // takes any arguments after its script
     ScopedEnvironment env("KORVEL_CLAUDE_APP", install.string());
+    const auto work = bundle("Work", sleepProgram(), "Apps");
+    const auto data = sandbox.root() / "data folders" / "Work";
+    std::filesystem::create_directories(data);
+    InfoPlistPatcher::write(
+        {{"CFBundleIdentifier", "com.example.Work"}, {"CFBundleExecutable", "Work"}, {"KVLUserDataDir", data.string()}},
+        work / "Contents" / "Info.plist");
     workspace = std::make_unique<LinuxWorkspace>(nullptr, 50ms);
+    workspace->setAppsFolder(sandbox.root() / "Apps");
     workspace->restrictTo(sandbox.root()); // other tests' apps run meanwhile
     record(*workspace, seen);
-    const auto work = bundle("Work", sleepProgram());
-    const auto program = install / "claude-desktop";
     const std::map<std::string, std::optional<std::string>> marked {{"KORVEL_PROFILE_APP", work.string()}};
 
-    const std::string wait = stayingScript();
-    BackgroundProcess original(program, {{"claude-desktop", "-c", wait}});
-    BackgroundProcess profile(program, {{"claude-desktop", "-c", wait, "--user-data-dir=/w"}, marked});
-    BackgroundProcess helper(program, {{"claude-desktop", "-c", wait, "--type=gpu-process"}, marked});
+    const std::string stay = stayingScript();
+    const auto helperPid = sandbox.root() / "helper.pid";
+    // The profile's main process starts a helper that names no data folder, as Chromium's zygote does.
+    const std::string withHelper = "'" + program.string() +
+        "' -c \"$(printf '%s' \"$STAY\")\" --type=zygote & "
+        "echo $! >'" +
+        helperPid.string() + "'\n" + stay;
+    BackgroundProcess original(program, {{"claude-desktop", "-c", stay}});
+    BackgroundProcess inherited(program, {{"claude-desktop", "-c", stay}, marked});
+    BackgroundProcess profile(
+        program, {{"claude-desktop", "-c", withHelper, "--user-data-dir=" + (data / ".").string()}, {{"STAY", stay}}});
     BackgroundProcess toolServer("/bin/sleep", {{"sleep", "1000"}, marked});
-    ASSERT_TRUE(waitFor("launched com.anthropic.claudefordesktop"));
-    // The scripts' own forks run the same program for a moment before they exec sleep: wait for the settled set.
+    ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(helperPid); }));
+    const pid_t helper = std::stoi(readText(helperPid));
+    // The scripts' own forks run the same program for a moment before they exec sleep: wait for the settled sets.
     EXPECT_TRUE(waitUntil([&] {
-        return running("Work") && running("Work")->pids() == std::set<pid_t> {profile.pid(), helper.pid()};
-    }));
-    EXPECT_EQ(workspace->runningApplications().size(), 2u) << "the tool server belongs to no app";
-    EXPECT_EQ(workspace->bundleIdentifier(install), "com.anthropic.claudefordesktop");
+        return running("Work") && running("Work")->pids() == std::set<pid_t> {profile.pid(), helper};
+    })) << ::testing::PrintToString(running("Work") ? running("Work")->pids() : std::set<pid_t> {});
+    EXPECT_EQ(running("Work")->mainProcess().pid, profile.pid()) << "the helper is no main process";
+    std::shared_ptr<LinuxRunningApplication> claude;
+    EXPECT_TRUE(waitUntil([&] {
+        claude = running("com.anthropic.claudefordesktop");
+        return claude && claude->pids() == std::set<pid_t> {original.pid(), inherited.pid()};
+    })) << "the inherited mark does not make a profile's Claude; the tool server is nobody's";
+    EXPECT_EQ(workspace->runningApplications().size(), 2u);
 
-    std::shared_ptr<RunningApplication> claude;
-    for (const auto& application : workspace->runningApplications())
-        if (application->bundleIdentifier() == "com.anthropic.claudefordesktop")
-            claude = application;
-    ASSERT_TRUE(claude);
-    claude->terminate(); // "Quit Claude" ends the original only
-    ASSERT_TRUE(waitFor("quit com.anthropic.claudefordesktop"));
-    EXPECT_FALSE(saw("quit Work"));
-    EXPECT_EQ(original.wait(), std::optional<int>(0));
+    // Quit ends the main process; the app has quit once its helper is gone too.
+    running("Work")->terminate();
+    EXPECT_EQ(profile.wait(), 0);
+    ::kill(helper, SIGTERM);
+    ASSERT_TRUE(waitFor("quit Work"));
+    EXPECT_FALSE(saw("quit com.anthropic.claudefordesktop"));
 }
