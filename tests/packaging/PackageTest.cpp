@@ -52,7 +52,7 @@ TEST(Package, PassesLintianAndAppStreamAndSaysOneVersionEverywhere)
     const auto appstream = run({"/usr/bin/appstreamcli", "validate-tree", "--no-net", "--explain", root});
     EXPECT_EQ(appstream.exitStatus, 0) << appstream.standardOutput;
     // Not even a remark (I:); only the pedantic one that the id, the bundle identifier, has capitals.
-    EXPECT_EQ(found(appstream.standardOutput, "(\\s[EWI]: .*)"), "(none)") << appstream.standardOutput;
+    EXPECT_EQ(found(appstream.standardOutput, "(?:^|\\s)([EWI]: .*)"), "(none)") << appstream.standardOutput;
 
     // Software centres start Korvel through the desktop entry the metainfo names; the one Korvel writes for the
     // user, with the profiles' actions, has the same name so that it takes the installed one's place.
@@ -63,7 +63,7 @@ TEST(Package, PassesLintianAndAppStreamAndSaysOneVersionEverywhere)
 
     const fs::path bundle = root / "usr/lib/korvel/Korvel.app";
     const PlistDictionary plist = InfoPlistPatcher::read(AppBundle::infoPlist(bundle));
-    const auto version = ChildProcess::run(KORVEL_BINARY_DIR "/korvel", {.arguments = {"korvel", "--version"}});
+    const auto version = run({root / "usr/bin/korvel", "--version"});
     const auto manual = run({"/usr/bin/zcat", root / "usr/share/man/man1/korvel.1.gz"});
     const std::vector<std::pair<std::string, std::string>> versions {
         {"package", found(run({"/usr/bin/dpkg-deb", "--field", package, "Version"}).standardOutput, "(.*)\n")},
