@@ -1,5 +1,5 @@
 # Run at install time (when the prefix is final): the "korvel" link in bin and the desktop entry that names
-# the installed bundle. Expects KORVEL_INSTALL_BUNDLE_DIR.
+# the installed bundle. Expects KORVEL_INSTALL_BUNDLE_DIR, KORVEL_DESKTOP_ID and KORVEL_SUMMARY.
 set(root "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
 set(bundle "${CMAKE_INSTALL_PREFIX}/${KORVEL_INSTALL_BUNDLE_DIR}")
 
@@ -23,15 +23,17 @@ string(REPLACE "%" "%%" exec "${exec}")
 string(REPLACE "\\" "\\\\" exec "${exec}")
 string(REPLACE "\\" "\\\\" bundleValue "${bundle}")
 
-file(WRITE "${root}/share/applications/korvel.desktop" "[Desktop Entry]
+set(entry "${root}/share/applications/${KORVEL_DESKTOP_ID}")
+file(WRITE "${entry}" "[Desktop Entry]
 Type=Application
 Name=Korvel
-Comment=Several Claude accounts side by side
+Comment=${KORVEL_SUMMARY}
 Exec=${shell}\"${exec}\" %u
 Icon=korvel
 MimeType=x-scheme-handler/claude;
 Categories=Utility;
+Keywords=Claude;account;profile;
 Terminal=false
 X-Korvel-Bundle=${bundleValue}
 ")
-message(STATUS "Installing: ${root}/share/applications/korvel.desktop")
+message(STATUS "Installing: ${entry}")

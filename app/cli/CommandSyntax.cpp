@@ -13,10 +13,6 @@ namespace {
 
 constexpr size_t any = std::numeric_limits<size_t>::max();
 
-constexpr std::string_view profileRule =
-    "A PROFILE is named by its exact name, else by its name in any letter case when only one profile has it,\n"
-    "else by its ID.\n";
-
 constexpr std::string_view statusSchema =
     "  \"status\": {\"kind\": \"ready\" | \"outdated\" | \"damaged\" | \"sourceMissing\" | \"notBuilt\",\n"
     "             \"summary\": the status line, \"needsBuild\": bool,\n"
@@ -214,19 +210,15 @@ std::string CommandSyntax::usage(const Command& command)
 
 std::string CommandSyntax::overview()
 {
-    std::string text = "Usage: korvel COMMAND [ARGUMENTS]\n\n"
-                       "Drives Korvel’s profiles. While Korvel runs, the command runs there and its windows show the\n"
-                       "change at once; otherwise it runs here.\n\nCommands:\n";
+    std::string text = "Usage: korvel COMMAND [ARGUMENTS]\n\n" + std::string(introduction()) + "\nCommands:\n";
     for (const Command& command : commands()) {
         std::string line = "  " + std::string(command.name) + " " + std::string(command.arguments);
         const size_t width = TextTable::width(line);
         line += width < 44 ? std::string(44 - width, ' ') : "\n" + std::string(44, ' ');
         text += line + std::string(command.summary) + "\n";
     }
-    text += "\n" + std::string(profileRule) + "The colors are " + colorList() +
-        ".\n\n"
-        "Exit status: 0 done; 1 the operation failed (why, on standard error); 2 the command was wrong.\n"
-        "Progress of long work goes to standard error when that is a terminal.\n\n"
+    text += "\n" + std::string(profileRule()) + "The colors are " + colorList() + ".\n\n" + std::string(exitStatus()) +
+        "\n"
         "“korvel COMMAND --help” tells more, including the JSON that --json prints.\n"
         "“korvel --version” prints the version.\n";
     return text;
@@ -235,12 +227,37 @@ std::string CommandSyntax::overview()
 std::string CommandSyntax::help(const Command& command)
 {
     std::string text = "Usage: " + usage(command) + "\n\n" + std::string(command.summary) + ".\n";
-    if (!command.details.empty())
-        text += "\n" + std::string(command.details);
+    const std::string more = details(command);
+    if (!more.empty())
+        text += "\n" + more;
+    if (command.arguments.find("PROFILE") != std::string_view::npos)
+        text += "\n" + std::string(profileRule());
+    return text;
+}
+
+std::string_view CommandSyntax::introduction()
+{
+    return "Drives Korvel’s profiles. While Korvel runs, the command runs there and its windows show the\n"
+           "change at once; otherwise it runs here.\n";
+}
+
+std::string_view CommandSyntax::profileRule()
+{
+    return "A PROFILE is named by its exact name, else by its name in any letter case when only one profile has "
+           "it,\nelse by its ID.\n";
+}
+
+std::string_view CommandSyntax::exitStatus()
+{
+    return "Exit status: 0 done; 1 the operation failed (why, on standard error); 2 the command was wrong.\n"
+           "Progress of long work goes to standard error when that is a terminal.\n";
+}
+
+std::string CommandSyntax::details(const Command& command)
+{
+    std::string text(command.details);
     if (contains(command.flags, "--json") && command.name != "sync")
         text += statusSchema;
-    if (command.arguments.find("PROFILE") != std::string_view::npos)
-        text += "\n" + std::string(profileRule);
     return text;
 }
 

@@ -60,6 +60,11 @@ struct CommandSyntax
 
     static std::string overview();
     static std::string help(const Command& command);
+    // The pieces of the help that the manual page shows too.
+    static std::string_view introduction(); // what the command line does, before the list of commands
+    static std::string_view profileRule(); // how a PROFILE is named
+    static std::string_view exitStatus(); // the exit statuses, and where progress goes
+    static std::string details(const Command& command); // what `help` adds after the summary, JSON included
     static std::string usage(const Command& command);
     static std::string version();
 
