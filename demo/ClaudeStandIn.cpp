@@ -6,6 +6,11 @@
 //
 // Every event is also appended to "<data folder>/standin.log", one line each: "started <pid> <arguments…>",
 // "link <url>", "forwarded <url>…", "quit".
+//
+// Like Chromium it runs helpers: the running instance starts a "--type=zygote" helper on its data folder, which
+// starts a "--type=renderer" one; both end with their parent. Chromium writes a process title over its arguments
+// and environment, so the helpers show their arguments joined by spaces and every process's environment reads as
+// NUL bytes: who a process belongs to must be told without either.
 
 #include "StandInInstance.hpp"
 #include "StandInWindow.hpp"
@@ -20,10 +25,16 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <memory>
+#include <string>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
+
+extern char** environ;
 
 namespace {
 
@@ -130,6 +141,63 @@ void quitOnSignals(QCoreApplication& application)
     std::signal(SIGINT, onSignal);
 }
 
+// Overwrites the environment area with NUL bytes, keeping the variables for this process's own use.
+void clearEnvironmentArea()
+{
+    std::vector<std::string> variables;
+    for (char** entry = environ; entry && *entry; ++entry)
+        variables.emplace_back(*entry);
+    for (char** entry = environ; entry && *entry; ++entry)
+        std::memset(*entry, 0, std::strlen(*entry));
+    ::clearenv();
+    for (const std::string& variable : variables) {
+        const auto equals = variable.find('=');
+        if (equals != std::string::npos)
+            ::setenv(variable.substr(0, equals).c_str(), variable.substr(equals + 1).c_str(), 1);
+    }
+}
+
+// A process title over the arguments, as Chromium's helpers have: all of them joined by spaces in argv[0]'s place,
+// the rest of the area NUL bytes. Call after clearEnvironmentArea, whose area the title may reach into.
+void setTitle(int argc, char** argv)
+{
+    std::string title;
+    for (int i = 0; i < argc; ++i)
+        title += (i ? " " : "") + std::string(argv[i]);
+    char* const start = argv[0];
+    char* end = argv[argc - 1] + std::strlen(argv[argc - 1]);
+    const size_t room = static_cast<size_t>(end - start);
+    std::memset(start, 0, room);
+    std::memcpy(start, title.data(), std::min(title.size(), room));
+}
+
+// Starts this program again as a helper of `type` on the same data folder.
+void startHelper(const std::string& type, const fs::path& dataDir)
+{
+    const pid_t child = ::fork();
+    if (child != 0)
+        return;
+    const std::string typeSwitch = "--type=" + type, folder = (dataDirSwitch.toStdString() + dataDir.string());
+    ::execl("/proc/self/exe", "claude-helper", typeSwitch.c_str(), folder.c_str(), "--headless",
+        static_cast<char*>(nullptr));
+    std::_Exit(127);
+}
+
+// A helper: it lives as long as its parent and starts the next helper of the chain.
+int runHelper(int argc, char** argv, const QString& type, const fs::path& dataDir)
+{
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (::getppid() == 1)
+        return 0; // the parent is gone already
+    clearEnvironmentArea();
+    setTitle(argc, argv);
+    std::signal(SIGTERM, [](int) { std::_Exit(0); });
+    if (type == "zygote")
+        startHelper("renderer", dataDir);
+    for (;;)
+        ::pause();
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -138,6 +206,9 @@ int main(int argc, char** argv)
     for (int i = 0; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
     const Options options = parse(arguments);
+    for (const QString& argument : arguments)
+        if (argument.startsWith("--type="))
+            return runHelper(argc, argv, argument.mid(7), options.dataDir);
     std::unique_ptr<QCoreApplication> application =
         options.headless ? std::make_unique<QCoreApplication>(argc, argv) : std::make_unique<QApplication>(argc, argv);
     quitOnSignals(*application); // before anything exists that a quit must clean up
@@ -159,6 +230,8 @@ int main(int argc, char** argv)
         return 1;
     }
     log(options.dataDir, "started " + QString::number(::getpid()) + " " + arguments.join(' '));
+    clearEnvironmentArea();
+    startHelper("zygote", options.dataDir);
 
     std::unique_ptr<StandInWindow> window;
     if (!options.headless) {

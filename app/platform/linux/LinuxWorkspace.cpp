@@ -322,6 +322,7 @@ void LinuxWorkspace::activeWindowChanged()
     if (!application && !m_others.contains(*active->process) && m_retries < retriesPerWindow) {
         // A window of a process newer than the latest look: look again, a bounded number of times.
         ++m_retries;
+        ++m_windowLookups;
         m_activationPending = true;
         refresh();
         return;

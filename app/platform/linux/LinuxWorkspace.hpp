@@ -64,6 +64,8 @@ public:
     // How long the latest finished look took, and how many there were.
     std::chrono::nanoseconds lastScanDuration() const;
     int scans() const;
+    // How many looks an active window of a process unknown to the latest look has asked for.
+    int windowLookups() const { return m_windowLookups; }
 
 private:
     struct Scanning;
@@ -93,6 +95,7 @@ private:
     bool m_activationPending = false; // the active window's process was not known yet
     std::uint32_t m_retriedWindow = 0; // the active window looked for again, and how often
     int m_retries = 0;
+    int m_windowLookups = 0;
     bool m_frontKnown = true; // false while a window no look can attribute has the focus (Wayland)
     mutable BundleInfoCache m_identifiers; // for bundleIdentifier(), on the main thread
     std::map<std::filesystem::path, std::shared_ptr<LinuxRunningApplication>> m_running;

@@ -69,10 +69,14 @@ struct X11Desktop::Connection
         return windows;
     }
 
-    // WM_CLASS as stored: the instance name and the class name, each ending in a NUL.
-    std::string windowClass(xcb_window_t window)
+    xcb_get_property_cookie_t requestClass(xcb_window_t window)
     {
-        const auto cookie = xcb_get_property(connection, 0, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 256);
+        return xcb_get_property(connection, 0, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 256);
+    }
+
+    // WM_CLASS as stored: the instance name and the class name, each ending in a NUL.
+    std::string windowClass(xcb_get_property_cookie_t cookie)
+    {
         xcb_get_property_reply_t* reply = xcb_get_property_reply(connection, cookie, nullptr);
         if (!reply)
             return {};
@@ -82,12 +86,12 @@ struct X11Desktop::Connection
         return value;
     }
 
-    // Gives the window `name` as instance and class name unless it has them; whether it changed anything.
-    // Setting the same value again would only come back as another change.
-    bool claim(xcb_window_t window, const std::string& name)
+    // Gives the window `name` as instance and class name unless it has them (`current`, as windowClass reads
+    // it); whether it changed anything. Setting the same value again would only come back as another change.
+    bool claim(xcb_window_t window, const std::string& name, const std::string& current)
     {
         const std::string value = name + '\0' + name + '\0';
-        if (windowClass(window) == value)
+        if (current == value)
             return false;
         xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8,
             static_cast<uint32_t>(value.size()), value.data());
@@ -193,11 +197,12 @@ void X11Desktop::claim(std::uint32_t window)
 {
     if (!m_claim || m_connection->broken())
         return;
+    // One round trip: the window is about to be mapped, and the class must be ours before that.
+    const auto classCookie = m_connection->requestClass(window);
     const auto process = m_connection->processOf(window);
     const auto windowClass = process ? m_claim(*process) : std::nullopt;
-    if (!windowClass)
-        return;
-    if (m_connection->claim(window, *windowClass))
+    const std::string current = m_connection->windowClass(classCookie);
+    if (windowClass && m_connection->claim(window, *windowClass, current))
         xcb_flush(m_connection->connection);
 }
 
@@ -246,7 +251,9 @@ int X11Desktop::claimWindows(const std::set<pid_t>& processes, const std::string
         return 0;
     int changed = 0;
     for (const xcb_window_t window : m_connection->windowsOf(processes))
-        changed += m_connection->claim(window, windowClass) ? 1 : 0;
+        changed +=
+            m_connection->claim(window, windowClass, m_connection->windowClass(m_connection->requestClass(window))) ? 1
+                                                                                                                    : 0;
     if (changed)
         xcb_flush(m_connection->connection);
     scheduleReadEvents();
