@@ -12,6 +12,7 @@
 #include "tests/support/ChildProcess.hpp"
 #include "tests/support/DrawingCacheCleanup.hpp"
 #include "tests/support/ScopedEnvironment.hpp"
+#include "tests/support/SolidBitmap.hpp"
 #include "tests/support/StandInClaude.hpp"
 #include "tests/support/StandInLinuxClaude.hpp"
 #include "tests/support/StandInRecord.hpp"
@@ -366,4 +367,22 @@ TEST_F(CloneBuilderTest, ALinuxInstallGetsLinkedAppsThatFollowItsUpgradesAndRemo
         CloneStatus::damaged("linked to another Claude Desktop"));
     fs::remove_all(root);
     EXPECT_EQ(linux.status(work), CloneStatus::sourceMissing()) << "a linked app cannot run without Claude";
+}
+
+TEST_F(CloneBuilderTest, ALinuxInstallsIconIsTakenOnlyFromTheDesktopsIconFolders)
+{
+    const fs::path root = dir / "root";
+    StandInLinuxClaude::create(root, "1.46388.2");
+    env.set("KORVEL_DPKG_ADMINDIR", StandInLinuxClaude::adminDir(root).string());
+    env.set("XDG_DATA_DIRS", (root / "usr/share").string());
+    paths.sourceApp = StandInLinuxClaude::installFolder(root);
+    // An entry may name any file as its icon: one outside the icon folders is not read, the placeholder is drawn.
+    std::ofstream(dir / "secret.png", std::ios::binary) << *solidBitmap(64, 64, 0xff00ff00).encodePng();
+    std::ofstream(root / "usr/share/applications/claude-desktop.desktop", std::ios::trunc)
+        << "[Desktop Entry]\nType=Application\nName=Claude\nExec=" << (root / "usr/bin/claude-desktop").string()
+        << "\nIcon=" << (dir / "secret.png").string() << "\n";
+    const fs::path app = CloneBuilder(paths, builder.launcherURL).build(profile("Work"));
+    const auto icon = IcnsFile::largestImageInFile(app / "Contents/Resources/ProfileIcon.icns");
+    ASSERT_TRUE(icon);
+    EXPECT_EQ(icon->pixel(10, 10).alpha, 0) << "the placeholder's transparent corner";
 }
