@@ -2,6 +2,7 @@
 
 #include "core/building/CloneError.hpp"
 #include "core/building/IcnsFile.hpp"
+#include "core/building/IconFile.hpp"
 #include "core/building/IconRenderer.hpp"
 #include "core/building/InfoPlistKeys.hpp"
 #include "core/building/InfoPlistPatcher.hpp"
@@ -86,17 +87,9 @@ Bitmap installIcon(const ClaudeInstall& install)
     } catch (const std::exception&) {
         // an unreadable entry names no icon
     }
-    if (const auto file = InstalledApplications::largestIcon(name.value_or(ClaudeInstall::linuxProgram))) {
-        try {
-            const std::string bytes = AtomicFile::read(*file);
-            auto image = file->extension() == ".svg" ? Bitmap::decodeSvg(bytes, IconRenderer::baseSize)
-                                                     : Bitmap::decodePng(bytes);
-            if (image)
-                return std::move(*image);
-        } catch (const std::exception&) {
-            // unreadable: the placeholder
-        }
-    }
+    if (const auto file = InstalledApplications::largestIcon(name.value_or(ClaudeInstall::linuxProgram)))
+        if (auto image = IconFile::load(*file, IconRenderer::baseSize))
+            return std::move(*image);
     return IconRenderer::placeholderBase();
 }
 
