@@ -1,9 +1,10 @@
 #include "core/building/CloneBuilder.hpp"
 #include "core/building/CloneError.hpp"
 #include "core/building/CloneStatus.hpp"
+#include "core/building/DesktopRegistration.hpp"
 #include "core/building/IcnsFile.hpp"
+#include "core/building/IconRenderer.hpp"
 #include "core/building/InfoPlistPatcher.hpp"
-#include "core/desktop/DesktopRegistration.hpp"
 #include "core/support/DesktopEntry.hpp"
 #include "core/support/FileError.hpp"
 #include "core/support/Sha256.hpp"
@@ -24,6 +25,7 @@
 #include <sys/stat.h>
 
 #include <fstream>
+#include <functional>
 #include <map>
 
 using namespace korvel;
@@ -76,7 +78,10 @@ TEST_F(CloneBuilderTest, BuildsACompleteProfileApp)
     PlistDictionary expected = InfoPlistPatcher::patch(
         InfoPlistPatcher::read(paths.sourceApp / "Contents/Info.plist"), work, paths.dataDir(work.id));
     expected["KVLLauncherHash"] = Sha256::hexOfFile(builtLauncher).value();
-    EXPECT_EQ(InfoPlistPatcher::read(app / "Contents/Info.plist"), expected);
+    PlistDictionary built = InfoPlistPatcher::read(app / "Contents/Info.plist");
+    EXPECT_EQ(InfoPlistPatcher::stringValue(built, "KVLIconSource").value_or("").size(), 64u) << "the icon's source";
+    built.erase("KVLIconSource");
+    EXPECT_EQ(built, expected);
 
     EXPECT_EQ(modeOf(app / "Contents/MacOS/KorvelLauncher"), 0755u);
     EXPECT_TRUE(fs::exists(app / "Contents/MacOS/Claude"));
@@ -87,6 +92,10 @@ TEST_F(CloneBuilderTest, BuildsACompleteProfileApp)
 
     // The seal verifies with the real helper, and the icon holds all seven sizes.
     EXPECT_NO_THROW(SystemTools::verifySignature(app));
+    std::ofstream(app / "Contents/Resources/extra.txt") << "added after signing";
+    EXPECT_NE(thrown<CommandError>([&] { SystemTools::verifySignature(app); }).description().find("extra.txt"),
+        std::string::npos);
+    fs::remove(app / "Contents/Resources/extra.txt");
     const auto icons = IcnsFile::decodeAll(readText(app / "Contents/Resources/ProfileIcon.icns"));
     ASSERT_EQ(icons.size(), 7u);
     EXPECT_EQ(icons.back().width(), 1024);
@@ -385,4 +394,50 @@ TEST_F(CloneBuilderTest, ALinuxInstallsIconIsTakenOnlyFromTheDesktopsIconFolders
     const auto icon = IcnsFile::largestImageInFile(app / "Contents/Resources/ProfileIcon.icns");
     ASSERT_TRUE(icon);
     EXPECT_EQ(icon->pixel(10, 10).alpha, 0) << "the placeholder's transparent corner";
+}
+
+TEST_F(CloneBuilderTest, ARebuildTakesTheIconOverUnlessItsLetterColourOrSourceIconChanged)
+{
+    const fs::path root = dir / "root";
+    StandInLinuxClaude::create(root, "1.46388.2");
+    env.set("KORVEL_DPKG_ADMINDIR", StandInLinuxClaude::adminDir(root).string());
+    env.set("XDG_DATA_DIRS", (root / "usr/share").string());
+    paths.sourceApp = StandInLinuxClaude::installFolder(root);
+    const CloneBuilder linux(paths, builder.launcherURL);
+    Profile work = profile("Work", ProfileColor::Blue);
+    const auto icon = [&] { return readText(paths.appURL(work) / "Contents/Resources/ProfileIcon.icns"); };
+    // A different icon in the built app shows whether the next build drew its own or took this one over.
+    const auto mark = [&] {
+        IconRenderer::writeICNS(
+            solidBitmap(8, 8, 0xff00ff00), "M", {0, 0, 0}, paths.appURL(work) / "Contents/Resources/ProfileIcon.icns");
+        return icon();
+    };
+    linux.build(work);
+    const std::string drawn = icon();
+
+    std::string marked = mark();
+    StandInLinuxClaude::upgrade(root, "1.47000.0"); // every file replaced, the icon's bytes the same
+    linux.build(work);
+    EXPECT_EQ(icon(), marked) << "a new version of Claude: taken over";
+    work.name = "Wonder";
+    linux.build(work);
+    EXPECT_EQ(icon(), marked) << "the same letter: taken over";
+
+    const std::vector<std::pair<std::string, std::function<void()>>> changes = {
+        {"another letter", [&] { work.name = "Home"; }},
+        {"another colour", [&] { work.color = ProfileColor::Red; }},
+        {"another icon of Claude's",
+            [&] {
+                std::ofstream(root / "usr/share/icons/hicolor/256x256/apps/claude-desktop.png", std::ios::trunc)
+                    << *solidBitmap(256, 256, 0xff102030).encodePng();
+            }},
+    };
+    for (const auto& [change, make] : changes) {
+        marked = mark();
+        make();
+        linux.build(work);
+        EXPECT_NE(icon(), marked) << change << ": drawn again";
+        EXPECT_TRUE(IcnsFile::holdsEverySize(paths.appURL(work) / "Contents/Resources/ProfileIcon.icns")) << change;
+    }
+    EXPECT_NE(icon(), drawn);
 }
