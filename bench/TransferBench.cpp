@@ -168,6 +168,27 @@ double timedCopy(Copy copy, const fs::path& from, const fs::path& to)
     return seconds;
 }
 
+// Korvel's and cp's seconds over a run: the benchmark's time is Korvel's, "ratio" Korvel / cp over the run.
+struct AgainstCp
+{
+    double korvel = 0;
+    double cp = 0;
+
+    void add(benchmark::State& state, double korvelSeconds, double cpSeconds)
+    {
+        state.SetIterationTime(korvelSeconds);
+        korvel += korvelSeconds;
+        cp += cpSeconds;
+    }
+    void report(benchmark::State& state, double target = 0) const
+    {
+        state.counters["cp_ms"] = benchmark::Counter(cp * 1000 / static_cast<double>(state.iterations()));
+        state.counters["ratio"] = benchmark::Counter(korvel / cp);
+        if (target > 0)
+            state.counters["target"] = benchmark::Counter(target);
+    }
+};
+
 // Each iteration copies with both, in alternating order, so that both meet the same disk and cache state.
 // The benchmark's time is importData's; "cp" is the reference and "ratio" importData / cp over the run.
 void ImportDataAgainstCp(benchmark::State& state)
@@ -176,24 +197,19 @@ void ImportDataAgainstCp(benchmark::State& state)
     const fs::path destination = box.dir / "Profile/Data";
     const auto importData = [](const fs::path& from, const fs::path& to) { DataImporter::importData(from, to); };
     ::sync();
-    double korvelTotal = 0;
-    double cpTotal = 0;
+    AgainstCp run;
     bool cpFirst = true;
     for (auto _ : state) {
-        double korvel = 0;
         double cp = 0;
         if (cpFirst)
             cp = timedCopy(copyWithCp, box.source, destination);
-        korvel = timedCopy(importData, box.source, destination);
+        const double korvel = timedCopy(importData, box.source, destination);
         if (!cpFirst)
             cp = timedCopy(copyWithCp, box.source, destination);
         cpFirst = !cpFirst;
-        state.SetIterationTime(korvel);
-        korvelTotal += korvel;
-        cpTotal += cp;
+        run.add(state, korvel, cp);
     }
-    state.counters["cp_ms"] = benchmark::Counter(cpTotal * 1000 / static_cast<double>(state.iterations()));
-    state.counters["ratio"] = benchmark::Counter(korvelTotal / cpTotal);
+    run.report(state);
 }
 
 // ---- A sync round against cp ----
@@ -271,8 +287,7 @@ void importNewSessions(const NewSessionsSandbox& box)
 void SessionSyncNewFilesAgainstCp(benchmark::State& state)
 {
     const NewSessionsSandbox& box = newSessionsSandbox();
-    double korvelTotal = 0;
-    double cpTotal = 0;
+    AgainstCp run;
     bool cpFirst = true;
     for (auto _ : state) {
         double korvel = 0;
@@ -286,13 +301,9 @@ void SessionSyncNewFilesAgainstCp(benchmark::State& state)
                 korvel = secondsOf([&] { importNewSessions(box); });
         }
         cpFirst = !cpFirst;
-        state.SetIterationTime(korvel);
-        korvelTotal += korvel;
-        cpTotal += cp;
+        run.add(state, korvel, cp);
     }
-    state.counters["cp_ms"] = benchmark::Counter(cpTotal * 1000 / static_cast<double>(state.iterations()));
-    state.counters["ratio"] = benchmark::Counter(korvelTotal / cpTotal);
-    state.counters["target"] = benchmark::Counter(3);
+    run.report(state, 3);
 }
 
 // Everything is there already: importSessions against cp -an, which also only looks.
@@ -301,21 +312,16 @@ void SessionSyncNothingNewAgainstCp(benchmark::State& state)
     const NewSessionsSandbox& box = newSessionsSandbox();
     box.reset();
     importNewSessions(box);
-    double korvelTotal = 0;
-    double cpTotal = 0;
+    AgainstCp run;
     for (auto _ : state) {
         const double cp = secondsOf([&] { copyAccountsWithCp(box, "-an"); });
         const double korvel = secondsOf([&] {
             if (!SessionImporter::importSessions(box.source, box.data(), box.ledger()).isEmpty())
                 throw std::runtime_error("the round found something new");
         });
-        state.SetIterationTime(korvel);
-        korvelTotal += korvel;
-        cpTotal += cp;
+        run.add(state, korvel, cp);
     }
-    state.counters["cp_ms"] = benchmark::Counter(cpTotal * 1000 / static_cast<double>(state.iterations()));
-    state.counters["ratio"] = benchmark::Counter(korvelTotal / cpTotal);
-    state.counters["target"] = benchmark::Counter(1.2);
+    run.report(state, 1.2);
 }
 
 } // namespace

@@ -214,17 +214,6 @@ std::optional<Bitmap> decode(const Candidate& candidate)
     return Bitmap::decodePng(candidate.payload);
 }
 
-// A PNG payload with its header chunk, whose sides are within what we decode.
-bool isPng(std::string_view payload)
-{
-    constexpr std::string_view signature("\x89PNG\r\n\x1a\n", 8);
-    if (payload.size() < 24 || !payload.starts_with(signature) || payload.substr(12, 4) != "IHDR")
-        return false;
-    const std::uint32_t width = bigEndian32(payload, 16);
-    const std::uint32_t height = bigEndian32(payload, 20);
-    return width >= 1 && height >= 1 && width <= Bitmap::maxSide && height <= Bitmap::maxSide;
-}
-
 // The bytes of a regular file of a sane size; nothing otherwise.
 std::optional<std::string> readIcns(const std::filesystem::path& file)
 {
@@ -308,9 +297,8 @@ std::optional<Png> largestPngInFile(const std::filesystem::path& file)
     std::ranges::stable_sort(
         candidates, [](const Candidate& a, const Candidate& b) { return a.kind->side > b.kind->side; });
     for (const Candidate& candidate : candidates) {
-        if (candidate.kind->payload == Payload::Modern && isPng(candidate.payload))
-            return Png {std::string(candidate.payload), static_cast<int>(bigEndian32(candidate.payload, 16)),
-                static_cast<int>(bigEndian32(candidate.payload, 20))};
+        if (const auto sides = Bitmap::pngSides(candidate.payload); sides && candidate.kind->payload == Payload::Modern)
+            return Png {std::string(candidate.payload), sides->width, sides->height};
         if (const auto image = decode(candidate))
             if (auto png = image->encodePng())
                 return Png {std::move(*png), image->width(), image->height()};
@@ -325,8 +313,8 @@ bool holdsEverySize(const std::filesystem::path& file)
     if (!elements)
         return false;
     return std::all_of(knownTypes.begin(), knownTypes.begin() + writtenTypeCount, [&](const ElementType& type) {
-        return std::ranges::any_of(
-            *elements, [&](const Element& element) { return element.type == type.type && isPng(element.payload); });
+        return std::ranges::any_of(*elements,
+            [&](const Element& element) { return element.type == type.type && Bitmap::pngSides(element.payload); });
     });
 }
 

@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
@@ -29,36 +28,19 @@ std::optional<std::string> readSmallFile(const std::filesystem::path& file)
     } catch (const std::exception&) {
         return std::nullopt;
     }
-    std::string bytes(InstalledApplications::maxIconFileSize + 1, '\0');
-    size_t filled = 0;
-    while (filled < bytes.size()) {
-        const ssize_t n = ::read(fd, bytes.data() + filled, bytes.size() - filled);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        filled += static_cast<size_t>(n);
-    }
+    std::string bytes;
+    const bool read = DescriptorIo::readUpTo(fd, bytes, InstalledApplications::maxIconFileSize + 1);
     ::close(fd);
-    if (filled > InstalledApplications::maxIconFileSize)
+    if (!read || bytes.size() > InstalledApplications::maxIconFileSize)
         return std::nullopt;
-    bytes.resize(filled);
     return bytes;
 }
 
-std::uint32_t bigEndian32(std::string_view bytes, size_t at)
-{
-    std::uint32_t value = 0;
-    for (size_t i = 0; i < 4; ++i)
-        value = (value << 8) | static_cast<unsigned char>(bytes[at + i]);
-    return value;
-}
-
-// The sides a PNG declares in its header chunk; decoding allocates for them.
+// Decoding allocates for the sides a PNG declares: more than an icon needs is refused first.
 bool pngFits(std::string_view png)
 {
-    return png.size() >= 24 && bigEndian32(png, 16) <= static_cast<std::uint32_t>(maxPngSide) &&
-        bigEndian32(png, 20) <= static_cast<std::uint32_t>(maxPngSide);
+    const auto sides = Bitmap::pngSides(png);
+    return sides && sides->width <= maxPngSide && sides->height <= maxPngSide;
 }
 
 // The child's address space now, from /proc (only system calls: the child of a threaded process may call little).

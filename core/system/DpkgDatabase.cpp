@@ -1,9 +1,9 @@
 #include "core/system/DpkgDatabase.hpp"
 
 #include "core/support/AtomicFile.hpp"
+#include "core/support/DescriptorIo.hpp"
 #include "core/support/FileMemo.hpp"
 
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <unistd.h>
@@ -33,11 +33,11 @@ public:
         line.clear();
         bool any = false;
         for (;;) {
-            if (m_at == m_size && !fill())
+            if (m_at == m_buffer.size() && !fill())
                 return any;
             any = true;
-            const char* begin = m_buffer + m_at;
-            const size_t available = m_size - m_at;
+            const char* begin = m_buffer.data() + m_at;
+            const size_t available = m_buffer.size() - m_at;
             const void* end = std::memchr(begin, '\n', available);
             const size_t length = end ? static_cast<size_t>(static_cast<const char*>(end) - begin) : available;
             line.append(begin, std::min(length, maxLine - std::min(maxLine, line.size())));
@@ -50,20 +50,14 @@ public:
 private:
     bool fill()
     {
-        for (;;) {
-            const ssize_t n = ::read(m_fd, m_buffer, sizeof m_buffer);
-            if (n < 0 && errno == EINTR)
-                continue;
-            m_at = 0;
-            m_size = n > 0 ? static_cast<size_t>(n) : 0;
-            return n > 0;
-        }
+        m_buffer.clear();
+        m_at = 0;
+        return DescriptorIo::readUpTo(m_fd, m_buffer, 65536) && !m_buffer.empty();
     }
 
     int m_fd;
-    char m_buffer[65536];
+    std::string m_buffer;
     size_t m_at = 0;
-    size_t m_size = 0;
 };
 
 bool listsFile(const fs::path& list, const std::string& file)

@@ -59,6 +59,16 @@ protected:
         return Profile {Uuid::random(), std::move(name), color, Timestamp::now()};
     }
     fs::path staging(const Profile& profile) { return paths.appsDir / (".building-" + profile.id.toString() + ".app"); }
+    // Claude Desktop installed for Linux under dir/root as the apps' source, seen by the desktop and dpkg; the root.
+    fs::path useLinuxInstall()
+    {
+        const fs::path root = dir / "root";
+        StandInLinuxClaude::create(root, "1.46388.2");
+        env.set("KORVEL_DPKG_ADMINDIR", StandInLinuxClaude::adminDir(root).string());
+        env.set("XDG_DATA_DIRS", (root / "usr/share").string());
+        paths.sourceApp = StandInLinuxClaude::installFolder(root);
+        return root;
+    }
 
     TempDir dir;
     ScopedEnvironment env;
@@ -384,11 +394,7 @@ TEST_F(CloneBuilderTest, ALinuxInstallGetsLinkedAppsThatFollowItsUpgradesAndRemo
 
 TEST_F(CloneBuilderTest, ALinuxInstallsIconIsTakenOnlyFromTheDesktopsIconFolders)
 {
-    const fs::path root = dir / "root";
-    StandInLinuxClaude::create(root, "1.46388.2");
-    env.set("KORVEL_DPKG_ADMINDIR", StandInLinuxClaude::adminDir(root).string());
-    env.set("XDG_DATA_DIRS", (root / "usr/share").string());
-    paths.sourceApp = StandInLinuxClaude::installFolder(root);
+    const fs::path root = useLinuxInstall();
     // An entry may name any file as its icon: one outside the icon folders is not read, the placeholder is drawn.
     std::ofstream(dir / "secret.png", std::ios::binary) << *solidBitmap(64, 64, 0xff00ff00).encodePng();
     std::ofstream(root / "usr/share/applications/claude-desktop.desktop", std::ios::trunc)
@@ -402,11 +408,7 @@ TEST_F(CloneBuilderTest, ALinuxInstallsIconIsTakenOnlyFromTheDesktopsIconFolders
 
 TEST_F(CloneBuilderTest, ARebuildTakesTheIconOverUnlessItsLetterColourOrSourceIconChanged)
 {
-    const fs::path root = dir / "root";
-    StandInLinuxClaude::create(root, "1.46388.2");
-    env.set("KORVEL_DPKG_ADMINDIR", StandInLinuxClaude::adminDir(root).string());
-    env.set("XDG_DATA_DIRS", (root / "usr/share").string());
-    paths.sourceApp = StandInLinuxClaude::installFolder(root);
+    const fs::path root = useLinuxInstall();
     const CloneBuilder linux(paths, builder.launcherURL);
     Profile work = profile("Work", ProfileColor::Blue);
     const auto icon = [&] { return readText(paths.appURL(work) / "Contents/Resources/ProfileIcon.icns"); };
