@@ -2,6 +2,8 @@
 //  - SyncRound: importSessions + mergePins over 5 profiles × 2,000 session files in 20 accounts when nothing
 //    is new (the 30-second tick while a profile app runs). Reference: one bare walk of the same trees.
 //  - ImportDataAgainstCp: a 300 MB / 10,000-file data folder, against `cp -a --reflink=auto`.
+//  - SessionSyncNewFilesAgainstCp: 1,000 new session files into a profile, against `cp -a` of them (target ≤ 3×).
+//  - SessionSyncNothingNewAgainstCp: the same round once everything is there, against `cp -an` (target ≤ 1.2×).
 #include "core/model/Uuid.hpp"
 #include "core/transfer/DataImporter.hpp"
 #include "core/transfer/SessionImporter.hpp"
@@ -14,6 +16,7 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <stdexcept>
 #include <unistd.h>
@@ -165,6 +168,27 @@ double timedCopy(Copy copy, const fs::path& from, const fs::path& to)
     return seconds;
 }
 
+// Korvel's and cp's seconds over a run: the benchmark's time is Korvel's, "ratio" Korvel / cp over the run.
+struct AgainstCp
+{
+    double korvel = 0;
+    double cp = 0;
+
+    void add(benchmark::State& state, double korvelSeconds, double cpSeconds)
+    {
+        state.SetIterationTime(korvelSeconds);
+        korvel += korvelSeconds;
+        cp += cpSeconds;
+    }
+    void report(benchmark::State& state, double target = 0) const
+    {
+        state.counters["cp_ms"] = benchmark::Counter(cp * 1000 / static_cast<double>(state.iterations()));
+        state.counters["ratio"] = benchmark::Counter(korvel / cp);
+        if (target > 0)
+            state.counters["target"] = benchmark::Counter(target);
+    }
+};
+
 // Each iteration copies with both, in alternating order, so that both meet the same disk and cache state.
 // The benchmark's time is importData's; "cp" is the reference and "ratio" importData / cp over the run.
 void ImportDataAgainstCp(benchmark::State& state)
@@ -173,24 +197,131 @@ void ImportDataAgainstCp(benchmark::State& state)
     const fs::path destination = box.dir / "Profile/Data";
     const auto importData = [](const fs::path& from, const fs::path& to) { DataImporter::importData(from, to); };
     ::sync();
-    double korvelTotal = 0;
-    double cpTotal = 0;
+    AgainstCp run;
+    bool cpFirst = true;
+    for (auto _ : state) {
+        double cp = 0;
+        if (cpFirst)
+            cp = timedCopy(copyWithCp, box.source, destination);
+        const double korvel = timedCopy(importData, box.source, destination);
+        if (!cpFirst)
+            cp = timedCopy(copyWithCp, box.source, destination);
+        cpFirst = !cpFirst;
+        run.add(state, korvel, cp);
+    }
+    run.report(state);
+}
+
+// ---- A sync round against cp ----
+
+constexpr int newSessionFiles = 1000;
+
+// 1,000 sessions of 2 kB in two accounts, ten project folders each; a profile that has both accounts.
+struct NewSessionsSandbox
+{
+    TempDir dir;
+    fs::path source = dir / "Claude";
+    fs::path profile = dir / "Profile";
+    std::vector<std::string> accounts {korvel::Uuid::random().toString(), korvel::Uuid::random().toString()};
+
+    NewSessionsSandbox()
+    {
+        std::mt19937_64 random(3);
+        for (int i = 0; i < newSessionFiles; ++i) {
+            const fs::path folder = source / "claude-code-sessions" / accounts[static_cast<size_t>(i % 2)] /
+                ("project-" + std::to_string(i % 20));
+            fs::create_directories(folder);
+            writeBytes(folder / ("local_" + korvel::Uuid::random().lowerString() + ".json"), 2000, random);
+        }
+    }
+
+    fs::path data() const { return profile / "Data"; }
+    fs::path ledger() const { return profile / "session-import.json"; }
+    fs::path accountIn(const fs::path& root, const std::string& account) const
+    {
+        return root / "claude-code-sessions" / account;
+    }
+
+    // An empty profile: its account folders and nothing else.
+    void reset() const
+    {
+        fs::remove_all(profile);
+        for (const std::string& account : accounts)
+            fs::create_directories(accountIn(data(), account));
+    }
+};
+
+NewSessionsSandbox& newSessionsSandbox()
+{
+    static NewSessionsSandbox sandbox;
+    return sandbox;
+}
+
+// cp with `flags` of both account folders' contents into the profile's, as a user would bring them over by hand.
+void copyAccountsWithCp(const NewSessionsSandbox& box, const std::string& flags)
+{
+    for (const std::string& account : box.accounts) {
+        const auto result = korvel::test::ChildProcess::run("/bin/cp",
+            {{"cp", flags, "-T", box.accountIn(box.source, account).string(),
+                box.accountIn(box.data(), account).string()}});
+        if (result.exitStatus != 0)
+            throw std::runtime_error(result.standardError);
+    }
+}
+
+double secondsOf(const std::function<void()>& work)
+{
+    const auto start = std::chrono::steady_clock::now();
+    work();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+void importNewSessions(const NewSessionsSandbox& box)
+{
+    if (SessionImporter::importSessions(box.source, box.data(), box.ledger()).missingFiles != newSessionFiles)
+        throw std::runtime_error("the round did not copy every file");
+}
+
+// Each iteration times both on an empty profile, in alternating order, after a sync so that neither pays for the
+// other's writes. The benchmark's time is importSessions'; "ratio" is importSessions / cp over the run.
+void SessionSyncNewFilesAgainstCp(benchmark::State& state)
+{
+    const NewSessionsSandbox& box = newSessionsSandbox();
+    AgainstCp run;
     bool cpFirst = true;
     for (auto _ : state) {
         double korvel = 0;
         double cp = 0;
-        if (cpFirst)
-            cp = timedCopy(copyWithCp, box.source, destination);
-        korvel = timedCopy(importData, box.source, destination);
-        if (!cpFirst)
-            cp = timedCopy(copyWithCp, box.source, destination);
+        for (int turn = 0; turn < 2; ++turn) {
+            box.reset();
+            ::sync();
+            if ((turn == 0) == cpFirst)
+                cp = secondsOf([&] { copyAccountsWithCp(box, "-a"); });
+            else
+                korvel = secondsOf([&] { importNewSessions(box); });
+        }
         cpFirst = !cpFirst;
-        state.SetIterationTime(korvel);
-        korvelTotal += korvel;
-        cpTotal += cp;
+        run.add(state, korvel, cp);
     }
-    state.counters["cp_ms"] = benchmark::Counter(cpTotal * 1000 / static_cast<double>(state.iterations()));
-    state.counters["ratio"] = benchmark::Counter(korvelTotal / cpTotal);
+    run.report(state, 3);
+}
+
+// Everything is there already: importSessions against cp -an, which also only looks.
+void SessionSyncNothingNewAgainstCp(benchmark::State& state)
+{
+    const NewSessionsSandbox& box = newSessionsSandbox();
+    box.reset();
+    importNewSessions(box);
+    AgainstCp run;
+    for (auto _ : state) {
+        const double cp = secondsOf([&] { copyAccountsWithCp(box, "-an"); });
+        const double korvel = secondsOf([&] {
+            if (!SessionImporter::importSessions(box.source, box.data(), box.ledger()).isEmpty())
+                throw std::runtime_error("the round found something new");
+        });
+        run.add(state, korvel, cp);
+    }
+    run.report(state, 1.2);
 }
 
 } // namespace
@@ -198,5 +329,8 @@ void ImportDataAgainstCp(benchmark::State& state)
 BENCHMARK(SyncRound)->Unit(benchmark::kMillisecond)->MinTime(2);
 BENCHMARK(SyncRoundReferenceWalk)->Unit(benchmark::kMillisecond)->MinTime(2);
 BENCHMARK(ImportDataAgainstCp)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(8);
+
+BENCHMARK(SessionSyncNewFilesAgainstCp)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(10);
+BENCHMARK(SessionSyncNothingNewAgainstCp)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(30);
 
 BENCHMARK_MAIN();

@@ -1,6 +1,6 @@
 #include "tools/LsRegister.hpp"
 
-#include "core/desktop/DesktopRegistration.hpp"
+#include "core/building/DesktopRegistration.hpp"
 
 #include <iostream>
 

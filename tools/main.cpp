@@ -1,9 +1,9 @@
 // korvel-tool: one program behind the codesign, xattr and lsregister links in Korvel.app/Contents/Helpers.
 // It acts as the tool it was started as (the name of argv[0]); "korvel-tool NAME ARGS…" works too.
 
-#include "tools/CodeSeal.hpp"
+#include "core/system/CodeSeal.hpp"
+#include "core/system/Quarantine.hpp"
 #include "tools/LsRegister.hpp"
-#include "tools/Quarantine.hpp"
 
 #include <exception>
 #include <filesystem>

@@ -26,17 +26,6 @@ std::uint32_t bigEndian32(std::string_view bytes, size_t at)
     return value;
 }
 
-// Reads the size from the IHDR chunk, which a PNG must start with, so that huge images are refused
-// before anything is allocated.
-bool hasAcceptableSize(std::string_view png)
-{
-    if (png.size() < 24 || png.substr(0, 8) != pngSignature || png.substr(12, 4) != "IHDR")
-        return false;
-    const std::uint32_t width = bigEndian32(png, 16);
-    const std::uint32_t height = bigEndian32(png, 20);
-    return width >= 1 && height >= 1 && width <= Bitmap::maxSide && height <= Bitmap::maxSide;
-}
-
 cairo_status_t appendChunk(void* closure, const unsigned char* data, unsigned int length)
 {
     static_cast<std::string*>(closure)->append(reinterpret_cast<const char*>(data), length);
@@ -126,9 +115,20 @@ std::optional<std::string> Bitmap::encodePng() const
     return png;
 }
 
+std::optional<Bitmap::Sides> Bitmap::pngSides(std::string_view png)
+{
+    if (png.size() < 24 || png.substr(0, 8) != pngSignature || png.substr(12, 4) != "IHDR")
+        return std::nullopt;
+    const std::uint32_t width = bigEndian32(png, 16);
+    const std::uint32_t height = bigEndian32(png, 20);
+    if (width < 1 || height < 1 || width > maxSide || height > maxSide)
+        return std::nullopt;
+    return Sides {static_cast<int>(width), static_cast<int>(height)};
+}
+
 std::optional<Bitmap> Bitmap::decodePng(std::string_view bytes)
 {
-    if (!hasAcceptableSize(bytes))
+    if (!pngSides(bytes))
         return std::nullopt;
     Surface surface(cairo_image_surface_create_from_png_stream(readChunk, &bytes));
     if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS)

@@ -45,6 +45,14 @@ public:
 
     // PNG (8-bit RGBA, straight alpha). Nothing for an empty image or when encoding fails.
     std::optional<std::string> encodePng() const;
+    struct Sides
+    {
+        int width = 0;
+        int height = 0;
+    };
+    // The sides a PNG declares in its header chunk, which it must begin with; nothing when the bytes do not begin
+    // like a PNG or a side is not in 1…maxSide. Decoding allocates for them: ask before.
+    static std::optional<Sides> pngSides(std::string_view bytes);
     // Any PNG that libpng reads; nothing for malformed data or a side over maxSide.
     static std::optional<Bitmap> decodePng(std::string_view bytes);
     // An SVG document drawn to fill `side` × `side` pixels (librsvg); nothing for malformed data.

@@ -1,7 +1,9 @@
 #include "core/building/CloneBuilder.hpp"
 
 #include "core/building/CloneError.hpp"
+#include "core/building/DesktopRegistration.hpp"
 #include "core/building/IcnsFile.hpp"
+#include "core/building/IconFile.hpp"
 #include "core/building/IconRenderer.hpp"
 #include "core/building/InfoPlistKeys.hpp"
 #include "core/building/InfoPlistPatcher.hpp"
@@ -13,6 +15,7 @@
 #include "core/support/Directories.hpp"
 #include "core/support/FileChecks.hpp"
 #include "core/support/FileError.hpp"
+#include "core/support/Sha256.hpp"
 #include "core/system/AsarArchive.hpp"
 #include "core/system/DpkgDatabase.hpp"
 #include "core/system/InstalledApplications.hpp"
@@ -60,22 +63,21 @@ fs::path linkedExecutable(const fs::path& bundle)
     return bundle / "Contents" / "MacOS" / std::string(ClaudeDesktop::executableName);
 }
 
-// The icon the desktop shows for a bundle: the largest image of its CFBundleIconFile, else a neutral one.
-Bitmap bundleIcon(const fs::path& bundle)
+// The image file the desktop shows for a bundle: its CFBundleIconFile .icns.
+std::optional<fs::path> bundleIconFile(const fs::path& bundle)
 {
-    if (auto name = InfoPlistPatcher::readStringValue(infoPlist(bundle), InfoPlistKeys::iconFile)) {
-        fs::path file = bundle / "Contents" / "Resources" / *name;
-        if (file.extension() != ".icns")
-            file += ".icns";
-        if (auto image = IcnsFile::largestImageInFile(file))
-            return std::move(*image);
-    }
-    return IconRenderer::placeholderBase();
+    const auto name = InfoPlistPatcher::readStringValue(infoPlist(bundle), InfoPlistKeys::iconFile);
+    if (!name)
+        return std::nullopt;
+    fs::path file = bundle / "Contents" / "Resources" / *name;
+    if (file.extension() != ".icns")
+        file += ".icns";
+    return file;
 }
 
-// The icon menus show for a Linux install: the one its desktop entry names, at the largest size the icon theme
-// has; else a neutral one.
-Bitmap installIcon(const ClaudeInstall& install)
+// The image file menus show for a Linux install: the one its desktop entry names, at the largest size the icon theme
+// has.
+std::optional<fs::path> installIconFile(const ClaudeInstall& install)
 {
     const auto entry = InstalledApplications::desktopEntryFor(
         install.executable, std::string(ClaudeInstall::linuxProgram) + ".desktop");
@@ -86,23 +88,55 @@ Bitmap installIcon(const ClaudeInstall& install)
     } catch (const std::exception&) {
         // an unreadable entry names no icon
     }
-    if (const auto file = InstalledApplications::largestIcon(name.value_or(ClaudeInstall::linuxProgram))) {
-        try {
-            const std::string bytes = AtomicFile::read(*file);
-            auto image = file->extension() == ".svg" ? Bitmap::decodeSvg(bytes, IconRenderer::baseSize)
-                                                     : Bitmap::decodePng(bytes);
-            if (image)
-                return std::move(*image);
-        } catch (const std::exception&) {
-            // unreadable: the placeholder
-        }
-    }
-    return IconRenderer::placeholderBase();
+    return InstalledApplications::largestIcon(name.value_or(ClaudeInstall::linuxProgram));
 }
 
-Bitmap sourceIcon(const ClaudeInstall& install)
+std::optional<fs::path> sourceIconFile(const ClaudeInstall& install)
 {
-    return install.kind == ClaudeInstall::Kind::Bundle ? bundleIcon(install.location) : installIcon(install);
+    return install.kind == ClaudeInstall::Kind::Bundle ? bundleIconFile(install.location) : installIconFile(install);
+}
+
+// The base of every profile icon: the source's icon file drawn large, else a neutral one.
+Bitmap baseIcon(const ClaudeInstall& install, const std::optional<fs::path>& file)
+{
+    std::optional<Bitmap> image;
+    if (file)
+        image = install.kind == ClaudeInstall::Kind::Bundle ? IcnsFile::largestImageInFile(*file)
+                                                            : IconFile::load(*file, IconRenderer::baseSize);
+    return image ? std::move(*image) : IconRenderer::placeholderBase();
+}
+
+// Where a profile app records what its icon was drawn from, so that a rebuild that changes none of it (a new
+// version of Claude) takes the icon over instead of drawing it again.
+constexpr std::string_view iconSourceKey = "KVLIconSource";
+
+// The letter, the colour and the source icon's content, as one digest; the first line names the drawing, so that
+// a change of how icons are drawn makes every app draw its own again.
+std::string iconSource(const Profile& profile, const std::optional<fs::path>& file)
+{
+    const Rgb color = profile.color.rgb();
+    const auto content = file ? Sha256::hexOfFile(*file) : std::nullopt;
+    return Sha256::hexOf("badge icon 1\n" + profile.letter() + "\n" + std::to_string(color.red) + " " +
+        std::to_string(color.green) + " " + std::to_string(color.blue) + "\n" + content.value_or("placeholder"));
+}
+
+fs::path profileIcon(const fs::path& bundle)
+{
+    return bundle / "Contents" / "Resources" / (std::string(ProfileBundleKeys::iconFileName) + ".icns");
+}
+
+// Copies the icon of an app in `apps` drawn from the same source into the staging bundle; false when none was.
+bool reuseIcon(const std::vector<fs::path>& apps, const std::string& source, const fs::path& staging)
+{
+    for (const fs::path& app : apps) {
+        if (InfoPlistPatcher::readStringValue(infoPlist(app), iconSourceKey) != source)
+            continue;
+        std::error_code error;
+        if (FileChecks::isRegularFile(profileIcon(app)) && IcnsFile::holdsEverySize(profileIcon(app)) &&
+            fs::copy_file(profileIcon(app), profileIcon(staging), fs::copy_options::overwrite_existing, error))
+            return true;
+    }
+    return false;
 }
 
 // What a Linux install would say of itself if it were a bundle: the Info.plist a profile app is patched from.
@@ -168,6 +202,30 @@ void installLauncher(const fs::path& launcherURL, const fs::path& bundle)
         FileError::throwWrite(target, error.value());
     if (::chmod(target.c_str(), 0755) != 0)
         FileError::throwWrite(target, errno);
+}
+
+// LaunchServices on Linux is our own desktop entry of the app: written here when the tool table names Korvel's own
+// lsregister, else by the tool. Best effort either way.
+void registerApp(const fs::path& bundle)
+{
+    if (!SystemTools::isOwnHelper(SystemTools::toolPaths().lsregister))
+        return SystemTools::registerWithLaunchServices(bundle);
+    try {
+        DesktopRegistration::registerBundle(bundle);
+    } catch (const std::exception&) {
+        // best effort, as with the tool: an app without an entry still runs
+    }
+}
+
+void unregisterApp(const fs::path& bundle)
+{
+    if (!SystemTools::isOwnHelper(SystemTools::toolPaths().lsregister))
+        return SystemTools::unregisterFromLaunchServices(bundle);
+    try {
+        DesktopRegistration::unregisterBundle(bundle);
+    } catch (const std::exception&) {
+        // best effort, as with the tool
+    }
 }
 
 void touch(const fs::path& path)
@@ -241,14 +299,20 @@ std::filesystem::path CloneBuilder::build(const Profile& profile, const Progress
             plist.erase(std::string(ProfileBundleKeys::launcherHash));
         plist[std::string(ProfileBundleKeys::taskBarIdentity)] =
             std::string(TaskBarIdentities::rawValue(taskBarIdentity));
+        const auto iconFile = sourceIconFile(*source);
+        const std::string drawnFrom = iconSource(profile, iconFile);
+        plist[std::string(iconSourceKey)] = drawnFrom;
         InfoPlistPatcher::write(plist, infoPlist(staging));
 
         step("Installing the launcher…");
         installLauncher(launcherURL, staging);
 
         step("Drawing the icon…");
-        IconRenderer::writeICNS(sourceIcon(*source), profile.letter(), profile.color.rgb(),
-            staging / "Contents" / "Resources" / (std::string(ProfileBundleKeys::iconFileName) + ".icns"));
+        std::vector<fs::path> apps = installedApps()[profile.id];
+        apps.push_back(destination);
+        if (!reuseIcon(apps, drawnFrom, staging))
+            IconRenderer::writeICNS(
+                baseIcon(*source, iconFile), profile.letter(), profile.color.rgb(), profileIcon(staging));
 
         step("Signing…");
         SystemTools::removeQuarantine(staging);
@@ -259,7 +323,7 @@ std::filesystem::path CloneBuilder::build(const Profile& profile, const Progress
     step("Installing the app…");
     replaceApps(profile, staging, destination);
     touch(destination);
-    SystemTools::registerWithLaunchServices(destination);
+    registerApp(destination);
     return destination;
 }
 
@@ -269,7 +333,7 @@ void CloneBuilder::replaceApps(const Profile& profile, const fs::path& staging, 
     // the old app or the new one, never none or half of one (hidden leftovers go at the next start).
     std::vector<std::pair<fs::path, fs::path>> aside;
     const auto moveAside = [&](const fs::path& bundle) {
-        SystemTools::unregisterFromLaunchServices(bundle);
+        unregisterApp(bundle);
         const fs::path parked = paths.appsDir /
             (std::string(replacedPrefix) + profile.id.toString() + "-" + std::to_string(aside.size()) + ".app");
         if (itemExists(parked))
@@ -285,7 +349,7 @@ void CloneBuilder::replaceApps(const Profile& profile, const fs::path& staging, 
             std::error_code error;
             fs::rename(parked, bundle, error);
             if (!error)
-                SystemTools::registerWithLaunchServices(bundle);
+                registerApp(bundle);
         }
     };
     try {
@@ -361,7 +425,7 @@ void CloneBuilder::removeInstalledApps(const Uuid& id) const
     if (it == apps.end())
         return;
     for (const fs::path& bundle : it->second) {
-        SystemTools::unregisterFromLaunchServices(bundle);
+        unregisterApp(bundle);
         removeTree(bundle);
     }
 }

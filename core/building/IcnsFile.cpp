@@ -214,6 +214,20 @@ std::optional<Bitmap> decode(const Candidate& candidate)
     return Bitmap::decodePng(candidate.payload);
 }
 
+// The bytes of a regular file of a sane size; nothing otherwise.
+std::optional<std::string> readIcns(const std::filesystem::path& file)
+{
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(file, error) || std::filesystem::file_size(file, error) > maxFileSize ||
+        error)
+        return std::nullopt;
+    try {
+        return AtomicFile::read(file);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
 } // namespace
 
 std::optional<std::string> encode(const std::vector<Bitmap>& images)
@@ -269,15 +283,39 @@ std::optional<Bitmap> largestImage(std::string_view data)
 
 std::optional<Bitmap> largestImageInFile(const std::filesystem::path& file)
 {
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(file, error) || std::filesystem::file_size(file, error) > maxFileSize ||
-        error)
+    const auto data = readIcns(file);
+    return data ? largestImage(*data) : std::nullopt;
+}
+
+std::optional<Png> largestPngInFile(const std::filesystem::path& file)
+{
+    const auto data = readIcns(file);
+    const auto elements = data ? elementsOf(*data) : std::nullopt;
+    if (!elements)
         return std::nullopt;
-    try {
-        return largestImage(std::string_view(AtomicFile::read(file)));
-    } catch (const std::exception&) {
-        return std::nullopt;
+    auto candidates = candidatesOf(*elements);
+    std::ranges::stable_sort(
+        candidates, [](const Candidate& a, const Candidate& b) { return a.kind->side > b.kind->side; });
+    for (const Candidate& candidate : candidates) {
+        if (const auto sides = Bitmap::pngSides(candidate.payload); sides && candidate.kind->payload == Payload::Modern)
+            return Png {std::string(candidate.payload), sides->width, sides->height};
+        if (const auto image = decode(candidate))
+            if (auto png = image->encodePng())
+                return Png {std::move(*png), image->width(), image->height()};
     }
+    return std::nullopt;
+}
+
+bool holdsEverySize(const std::filesystem::path& file)
+{
+    const auto data = readIcns(file);
+    const auto elements = data ? elementsOf(*data) : std::nullopt;
+    if (!elements)
+        return false;
+    return std::all_of(knownTypes.begin(), knownTypes.begin() + writtenTypeCount, [&](const ElementType& type) {
+        return std::ranges::any_of(*elements,
+            [&](const Element& element) { return element.type == type.type && Bitmap::pngSides(element.payload); });
+    });
 }
 
 } // namespace korvel::IcnsFile

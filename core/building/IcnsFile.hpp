@@ -29,5 +29,19 @@ std::optional<Bitmap> largestImage(std::string_view data);
 // The same for a file; nothing when it is not a readable regular file of a sane size. Never throws.
 std::optional<Bitmap> largestImageInFile(const std::filesystem::path& file);
 
+// The largest image of the file as PNG bytes with its pixel sides: a PNG payload as it is (read, not decoded), else
+// the largest decodable image encoded. Nothing when there is none. Never throws.
+struct Png
+{
+    std::string bytes;
+    int width = 0;
+    int height = 0;
+};
+std::optional<Png> largestPngInFile(const std::filesystem::path& file);
+
+// Whether the file holds a PNG of every side encode writes (a file of ours, whole). Nothing is decoded. Never
+// throws.
+bool holdsEverySize(const std::filesystem::path& file);
+
 } // namespace IcnsFile
 } // namespace korvel

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace korvel::DescriptorIo {
@@ -22,9 +23,14 @@ bool writeAll(int fd, std::string_view bytes)
 
 bool readAll(int fd, std::string& bytes)
 {
+    return readUpTo(fd, bytes, std::string::npos);
+}
+
+bool readUpTo(int fd, std::string& bytes, size_t limit)
+{
     char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    for (size_t read = 0; read < limit;) {
+        const ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, limit - read));
         if (n == 0)
             return true;
         if (n < 0) {
@@ -33,7 +39,9 @@ bool readAll(int fd, std::string& bytes)
             return false;
         }
         bytes.append(buffer, static_cast<size_t>(n));
+        read += static_cast<size_t>(n);
     }
+    return true;
 }
 
 } // namespace korvel::DescriptorIo

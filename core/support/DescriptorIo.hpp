@@ -13,6 +13,8 @@ namespace DescriptorIo {
 bool writeAll(int fd, std::string_view bytes);
 // Appends everything up to the end of input to `bytes`; false with errno set when a read fails.
 bool readAll(int fd, std::string& bytes);
+// The same, stopping once `limit` bytes were appended: for readers that refuse what is larger, or read in chunks.
+bool readUpTo(int fd, std::string& bytes, size_t limit);
 
 } // namespace DescriptorIo
 } // namespace korvel

@@ -134,10 +134,12 @@ SafeFolder SafeFolder::descend(const std::filesystem::path& relative, mode_t mod
         const std::filesystem::path path = current.m_path / name;
         if (name == "..")
             FileError::throwWrite(path, EINVAL);
-        const bool made = ::mkdirat(current.m_fd, name.c_str(), mode) == 0;
-        if (!made && errno != EEXIST)
-            FileError::throwWrite(path, errno);
-        const int fd = ::openat(current.m_fd, name.c_str(), folderFlags);
+        int fd = ::openat(current.m_fd, name.c_str(), folderFlags);
+        const bool made = fd < 0 && errno == ENOENT && ::mkdirat(current.m_fd, name.c_str(), mode) == 0;
+        if (fd < 0 && !made && errno != ENOENT && errno != EEXIST)
+            FileError::throwWrite(path, errno == ELOOP ? ENOTDIR : errno);
+        if (fd < 0)
+            fd = ::openat(current.m_fd, name.c_str(), folderFlags); // made here, or by someone else meanwhile
         if (fd < 0)
             FileError::throwWrite(path, errno == ELOOP ? ENOTDIR : errno);
         current = SafeFolder(fd, path);
@@ -147,32 +149,55 @@ SafeFolder SafeFolder::descend(const std::filesystem::path& relative, mode_t mod
     return current;
 }
 
-void SafeFolder::copyNewFile(int source, const std::string& name) const
+std::string SafeFolder::writeTemporaryCopy(int source, const std::string& name) const
 {
     const std::filesystem::path target = m_path / name;
     struct stat info
     { };
     if (::fstat(source, &info) != 0)
         FileError::throwRead(target, errno);
-    const std::string temporary = temporaryName(name);
+    std::string temporary = temporaryName(name);
     const int fd = ::openat(m_fd, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
         FileError::throwWrite(target, errno);
     const struct timespec times[2] = {info.st_atim, info.st_mtim};
     int error = 0;
-    if (!copyData(source, fd) || ::fchmod(fd, info.st_mode & 07777) != 0 || ::futimens(fd, times) != 0 ||
-        ::fsync(fd) != 0)
+    if (!copyData(source, fd) || ::fchmod(fd, info.st_mode & 07777) != 0 || ::futimens(fd, times) != 0)
         error = errno;
     if (::close(fd) != 0 && error == 0)
         error = errno;
     if (error == 0)
-        error = renameNoReplace(m_fd, temporary, name);
+        return temporary;
+    discard(temporary);
+    FileError::throwWrite(target, error);
+}
+
+void SafeFolder::publish(const std::string& temporary, const std::string& name) const
+{
+    const int error = renameNoReplace(m_fd, temporary, name);
     if (error == 0)
         return;
-    ::unlinkat(m_fd, temporary.c_str(), 0);
+    discard(temporary);
     if (error == EEXIST)
-        throw FileError(FileError::Kind::WriteFileExists, target, EEXIST);
-    FileError::throwWrite(target, error);
+        throw FileError(FileError::Kind::WriteFileExists, m_path / name, EEXIST);
+    FileError::throwWrite(m_path / name, error);
+}
+
+void SafeFolder::discard(const std::string& temporary) const
+{
+    ::unlinkat(m_fd, temporary.c_str(), 0);
+}
+
+void SafeFolder::syncEntries() const
+{
+    if (::fsync(m_fd) != 0)
+        FileError::throwWrite(m_path, errno);
+}
+
+void SafeFolder::syncFileSystem() const
+{
+    if (::syncfs(m_fd) != 0)
+        FileError::throwWrite(m_path, errno);
 }
 
 void SafeFolder::remove(const std::string& name) const

@@ -23,14 +23,24 @@ public:
 
     const std::filesystem::path& path() const { return m_path; }
 
-    // The folder `relative` below this one, creating missing folders with exactly `mode`. Throws FileError
+    // The folder `relative` below this one, creating missing folders with exactly `mode` (an existing one is only
+    // opened). Throws FileError
     // (WriteUnknown with the path; ENOTDIR or ELOOP when something other than a folder is in the way).
     SafeFolder descend(const std::filesystem::path& relative, mode_t mode) const;
-    // Writes the new file `name` with the data, mode and times of the open regular file `source`: to a temporary
-    // name beside it, flushed to disk, then renamed, so that no one ever sees part of it under its name. Never
-    // replaces anything at `name`. Throws FileError (WriteFileExists when something is there; WriteUnknown), and
-    // the temporary file is gone.
-    void copyNewFile(int source, const std::string& name) const;
+    // Writes a copy of the open regular file `source` (data, mode, times) to a new temporary name beside `name` and
+    // returns that name. Nothing is flushed and nothing is at `name` yet: see publish. Throws FileError
+    // (WriteUnknown naming `name`), and the temporary file is gone.
+    std::string writeTemporaryCopy(int source, const std::string& name) const;
+    // Moves the temporary file to `name` unless something is there, so that no one ever sees part of a file under
+    // its name. Throws FileError (WriteFileExists when something is there; WriteUnknown); the temporary file is
+    // gone either way.
+    void publish(const std::string& temporary, const std::string& name) const;
+    // Removes a temporary file that will not be published. Never throws.
+    void discard(const std::string& temporary) const;
+    // Flushes this folder's own entries to disk (new names in it). Throws FileError (WriteUnknown).
+    void syncEntries() const;
+    // Flushes everything written to the file system this folder lies on. Throws FileError (WriteUnknown).
+    void syncFileSystem() const;
     // Removes the entry `name`, whatever it is (a link itself, never what it points to; a folder with everything
     // in it). Throws FileError (RemoveUnknown).
     void remove(const std::string& name) const;

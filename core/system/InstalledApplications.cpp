@@ -6,11 +6,14 @@
 #include "core/support/XdgFolders.hpp"
 
 #include <charconv>
+#include <vector>
 
 namespace korvel::InstalledApplications {
 namespace {
 
 namespace fs = std::filesystem;
+
+constexpr const char* pixmaps = "/usr/share/pixmaps";
 
 // The first word of an Exec line, unquoted.
 std::string program(std::string_view exec)
@@ -52,6 +55,40 @@ int folderSize(const std::string& name)
     return error == std::errc() && end != name.data() + name.size() && *end == 'x' ? size : 0;
 }
 
+// A regular file (links followed) small enough to be an icon.
+bool isIconFile(const fs::path& file)
+{
+    std::error_code error;
+    const auto size = fs::file_size(file, error);
+    return !error && size <= maxIconFileSize && FileChecks::isRegularFile(file);
+}
+
+// The folders icons are installed in: the icon themes and pixmaps of every data folder.
+std::vector<fs::path> iconFolders()
+{
+    std::vector<fs::path> folders;
+    for (const fs::path& data : XdgFolders::dataDirs()) {
+        folders.push_back(data / "icons");
+        folders.push_back(data / "pixmaps");
+    }
+    folders.push_back(pixmaps);
+    return folders;
+}
+
+// An absolute Icon= value: only an image in the desktop's icon folders, never any file a desktop entry names.
+std::optional<fs::path> iconAt(const fs::path& file)
+{
+    const fs::path normal = file.lexically_normal();
+    if (normal.extension() != ".png" && normal.extension() != ".svg")
+        return std::nullopt;
+    for (const fs::path& folder : iconFolders()) {
+        const fs::path relative = normal.lexically_relative(folder.lexically_normal());
+        if (!relative.empty() && *relative.begin() != ".." && relative != "." && isIconFile(normal))
+            return normal;
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 std::optional<fs::path> desktopEntryFor(const fs::path& executable, std::string_view preferred)
@@ -80,20 +117,19 @@ std::optional<fs::path> largestIcon(std::string_view name)
     if (name.empty())
         return std::nullopt;
     if (name.front() == '/')
-        return FileChecks::isRegularFile(fs::path(name)) ? std::optional<fs::path>(fs::path(name)) : std::nullopt;
+        return iconAt(fs::path(name));
     const std::string png = std::string(name) + ".png";
     const std::string svg = std::string(name) + ".svg";
     std::optional<fs::path> best;
     int bestSize = 0;
     for (const fs::path& folder : XdgFolders::dataDirs()) {
         const fs::path theme = folder / "icons" / "hicolor";
-        if (const fs::path file = theme / "scalable" / "apps" / svg; FileChecks::isRegularFile(file))
+        if (const fs::path file = theme / "scalable" / "apps" / svg; isIconFile(file))
             return file;
         std::error_code error;
         for (const auto& sizeFolder : fs::directory_iterator(theme, error)) {
             const int size = folderSize(sizeFolder.path().filename().string());
-            if (const fs::path file = sizeFolder.path() / "apps" / png;
-                size > bestSize && FileChecks::isRegularFile(file)) {
+            if (const fs::path file = sizeFolder.path() / "apps" / png; size > bestSize && isIconFile(file)) {
                 best = file;
                 bestSize = size;
             }
@@ -102,8 +138,8 @@ std::optional<fs::path> largestIcon(std::string_view name)
     if (best)
         return best;
     for (const std::string& file : {png, svg})
-        if (FileChecks::isRegularFile(fs::path("/usr/share/pixmaps") / file))
-            return fs::path("/usr/share/pixmaps") / file;
+        if (isIconFile(fs::path(pixmaps) / file))
+            return fs::path(pixmaps) / file;
     return std::nullopt;
 }
 

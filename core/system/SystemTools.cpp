@@ -1,8 +1,11 @@
 #include "core/system/SystemTools.hpp"
 
 #include "core/support/DescriptorIo.hpp"
+#include "core/support/FileChecks.hpp"
 #include "core/support/UnicodeText.hpp"
+#include "core/system/CodeSeal.hpp"
 #include "core/system/CommandError.hpp"
+#include "core/system/Quarantine.hpp"
 #include "core/system/TreeCloner.hpp"
 
 #include <cerrno>
@@ -194,19 +197,58 @@ void SystemTools::cloneTree(const std::filesystem::path& source, const std::file
     TreeCloner::clone(source, destination);
 }
 
+bool SystemTools::isOwnHelper(const std::filesystem::path& tool)
+{
+#ifdef __APPLE__
+    (void)tool;
+    return false;
+#else
+    const auto resolved = FileChecks::resolved(tool);
+    return resolved && resolved == FileChecks::resolved(helpersFolder() / "korvel-tool");
+#endif
+}
+
 void SystemTools::removeQuarantine(const std::filesystem::path& bundle)
 {
-    swallowing(toolPaths().xattr, {"-dr", "com.apple.quarantine", toolArgument(bundle)});
+    const std::filesystem::path tool = toolPaths().xattr;
+    if (isOwnHelper(tool))
+        Quarantine::removeRecursively(toolArgument(bundle)); // best effort, like the tool
+    else
+        swallowing(tool, {"-dr", "com.apple.quarantine", toolArgument(bundle)});
 }
 
 void SystemTools::adHocSign(const std::filesystem::path& bundle)
 {
-    run(toolPaths().codesign, {"--force", "--deep", "--sign", "-", toolArgument(bundle)});
+    const std::filesystem::path tool = toolPaths().codesign;
+    const std::vector<std::string> arguments {"--force", "--deep", "--sign", "-", toolArgument(bundle)};
+    if (!isOwnHelper(tool)) {
+        run(tool, arguments);
+        return;
+    }
+    try {
+        CodeSeal::sign(toolArgument(bundle));
+    } catch (const std::exception& error) {
+        // What the tool would have printed and exited with.
+        throw CommandError(commandLine(tool, arguments), 1, "codesign: " + std::string(error.what()) + "\n");
+    }
 }
 
 void SystemTools::verifySignature(const std::filesystem::path& bundle)
 {
-    run(toolPaths().codesign, {"--verify", "--deep", "--strict", toolArgument(bundle)});
+    const std::filesystem::path tool = toolPaths().codesign;
+    const std::vector<std::string> arguments {"--verify", "--deep", "--strict", toolArgument(bundle)};
+    if (!isOwnHelper(tool)) {
+        run(tool, arguments);
+        return;
+    }
+    std::optional<std::string> failure;
+    try {
+        failure = CodeSeal::verify(toolArgument(bundle));
+    } catch (const std::exception& error) {
+        failure = "codesign: " + std::string(error.what());
+    }
+    if (failure)
+        throw CommandError(commandLine(tool, arguments), 1, *failure + "\n");
 }
 
 void SystemTools::unregisterFromLaunchServices(const std::filesystem::path& bundle)

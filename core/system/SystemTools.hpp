@@ -20,6 +20,9 @@ struct SystemTools
         std::filesystem::path lsregister;
     };
     static ToolPaths toolPaths();
+    // Whether `tool` is Korvel's own helper (korvel-tool in the Helpers folder): then the operations below do its
+    // work in this process instead of starting it, which costs more than the work.
+    static bool isOwnHelper(const std::filesystem::path& tool);
 
     // Runs `path` (taken literally, no shell, no search path) with `arguments`; stdout and stderr share
     // one pipe. Returns the output on exit status 0; throws CommandError otherwise, and

@@ -4,10 +4,10 @@
 #include "core/model/Uuid.hpp"
 #include "core/support/AtomicFile.hpp"
 #include "core/support/Directories.hpp"
+#include "core/support/FileCopyBatch.hpp"
 #include "core/support/FileError.hpp"
 #include "core/support/JsonText.hpp"
 #include "core/support/JsonWriter.hpp"
-#include "core/support/SafeFolder.hpp"
 #include "core/support/UnicodeText.hpp"
 
 #include <nlohmann/json.hpp>
@@ -222,25 +222,6 @@ StringSet sessionIDs(const fs::path& dataFolder)
     return ids;
 }
 
-// ---- Copying ----
-
-// A new file `relative` below the destination folder with the source file's data, mode and times; never
-// replaces anything, never goes through a link in the destination, never follows one at the source.
-void copyFile(const fs::path& source, const SafeFolder& destination, const fs::path& relative)
-{
-    const SafeFolder folder = destination.descend(relative.parent_path(), 0700);
-    const int fd = ::open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        FileError::throwRead(source, errno);
-    try {
-        folder.copyNewFile(fd, relative.filename().string());
-    } catch (...) {
-        ::close(fd);
-        throw;
-    }
-    ::close(fd);
-}
-
 // ---- Configuration ----
 
 json readConfig(const fs::path& file)
@@ -439,30 +420,55 @@ SessionImporter::Summary SessionImporter::importSessions(
     Summary copied;
     bool handledAny = false;
     std::optional<FileError> failure;
-    std::optional<SafeFolder> destination;
+    const auto fail = [&failure](const FileError& error) {
+        if (!failure)
+            failure = error;
+    };
+    const auto handled = [&](std::string key) {
+        ledger.files.insert(std::move(key));
+        handledAny = true;
+    };
+    // The copies wait in the batch for one flush; only those that reach their names count and enter the ledger.
+    std::optional<FileCopyBatch> batch;
+    std::vector<std::string> waiting;
+    const auto commit = [&] {
+        const auto results = batch->commit();
+        for (size_t i = 0; i < results.size(); ++i) {
+            if (results[i]) {
+                fail(*results[i]);
+                continue;
+            }
+            ++copied.missingFiles;
+            if (isSessionFile(fileName(waiting[i])))
+                ++copied.missingSessions;
+            handled(std::move(waiting[i]));
+        }
+        waiting.clear();
+    };
     for (const AccountFiles& group : candidates(from, to, copied.leftOut)) {
         for (const std::string& relative : group.relativePaths) {
             std::string key = group.keyPrefix + relative;
             if (ledger.files.contains(key))
                 continue;
-            if (!somethingAt(group.destination / relative)) {
-                try {
-                    if (!destination)
-                        destination = SafeFolder::open(to);
-                    copyFile(group.source / relative, *destination, key);
-                } catch (const FileError& error) {
-                    if (!failure)
-                        failure = error;
-                    continue;
-                }
-                ++copied.missingFiles;
-                if (isSessionFile(fileName(relative)))
-                    ++copied.missingSessions;
+            if (somethingAt(group.destination / relative)) {
+                handled(std::move(key));
+                continue;
             }
-            ledger.files.insert(std::move(key));
-            handledAny = true;
+            try {
+                if (!batch)
+                    batch.emplace(to);
+                batch->add(group.source / relative, key);
+                waiting.push_back(std::move(key));
+            } catch (const FileError& error) {
+                fail(error);
+                continue;
+            }
+            if (batch->isFull())
+                commit();
         }
     }
+    if (batch)
+        commit();
     if (handledAny)
         saveLedger(ledger, ledgerURL);
     if (failure)

@@ -1,7 +1,7 @@
 #include "app/platform/linux/LinuxDesktopActions.hpp"
 
 #include "core/building/AppBundle.hpp"
-#include "core/desktop/DesktopRegistration.hpp"
+#include "core/building/DesktopRegistration.hpp"
 #include "core/support/FileError.hpp"
 
 #include <stdexcept>

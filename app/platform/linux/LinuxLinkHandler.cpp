@@ -5,7 +5,7 @@
 #include "app/platform/linux/LinuxLinkHandler.hpp"
 
 #include "core/building/AppBundle.hpp"
-#include "core/desktop/DesktopRegistration.hpp"
+#include "core/building/DesktopRegistration.hpp"
 #include "core/model/ClaudeDesktop.hpp"
 #include "core/model/ClaudeInstall.hpp"
 #include "core/support/AtomicFile.hpp"

@@ -1,9 +1,10 @@
 #include "core/building/CloneBuilder.hpp"
 #include "core/building/CloneError.hpp"
 #include "core/building/CloneStatus.hpp"
+#include "core/building/DesktopRegistration.hpp"
 #include "core/building/IcnsFile.hpp"
+#include "core/building/IconRenderer.hpp"
 #include "core/building/InfoPlistPatcher.hpp"
-#include "core/desktop/DesktopRegistration.hpp"
 #include "core/support/DesktopEntry.hpp"
 #include "core/support/FileError.hpp"
 #include "core/support/Sha256.hpp"
@@ -12,6 +13,7 @@
 #include "tests/support/ChildProcess.hpp"
 #include "tests/support/DrawingCacheCleanup.hpp"
 #include "tests/support/ScopedEnvironment.hpp"
+#include "tests/support/SolidBitmap.hpp"
 #include "tests/support/StandInClaude.hpp"
 #include "tests/support/StandInLinuxClaude.hpp"
 #include "tests/support/StandInRecord.hpp"
@@ -23,6 +25,7 @@
 #include <sys/stat.h>
 
 #include <fstream>
+#include <functional>
 #include <map>
 
 using namespace korvel;
@@ -56,6 +59,16 @@ protected:
         return Profile {Uuid::random(), std::move(name), color, Timestamp::now()};
     }
     fs::path staging(const Profile& profile) { return paths.appsDir / (".building-" + profile.id.toString() + ".app"); }
+    // Claude Desktop installed for Linux under dir/root as the apps' source, seen by the desktop and dpkg; the root.
+    fs::path useLinuxInstall()
+    {
+        const fs::path root = dir / "root";
+        StandInLinuxClaude::create(root, "1.46388.2");
+        env.set("KORVEL_DPKG_ADMINDIR", StandInLinuxClaude::adminDir(root).string());
+        env.set("XDG_DATA_DIRS", (root / "usr/share").string());
+        paths.sourceApp = StandInLinuxClaude::installFolder(root);
+        return root;
+    }
 
     TempDir dir;
     ScopedEnvironment env;
@@ -77,7 +90,10 @@ TEST_F(CloneBuilderTest, BuildsACompleteProfileApp)
         InfoPlistPatcher::read(paths.sourceApp / "Contents/Info.plist"), work, paths.dataDir(work.id));
     expected["KVLLauncherHash"] = Sha256::hexOfFile(builtLauncher).value();
     expected["KVLTaskBarIdentity"] = "native";
-    EXPECT_EQ(InfoPlistPatcher::read(app / "Contents/Info.plist"), expected);
+    PlistDictionary built = InfoPlistPatcher::read(app / "Contents/Info.plist");
+    EXPECT_EQ(InfoPlistPatcher::stringValue(built, "KVLIconSource").value_or("").size(), 64u) << "the icon's source";
+    built.erase("KVLIconSource");
+    EXPECT_EQ(built, expected);
 
     EXPECT_EQ(modeOf(app / "Contents/MacOS/KorvelLauncher"), 0755u);
     EXPECT_TRUE(fs::exists(app / "Contents/MacOS/Claude"));
@@ -88,6 +104,10 @@ TEST_F(CloneBuilderTest, BuildsACompleteProfileApp)
 
     // The seal verifies with the real helper, and the icon holds all seven sizes.
     EXPECT_NO_THROW(SystemTools::verifySignature(app));
+    std::ofstream(app / "Contents/Resources/extra.txt") << "added after signing";
+    EXPECT_NE(thrown<CommandError>([&] { SystemTools::verifySignature(app); }).description().find("extra.txt"),
+        std::string::npos);
+    fs::remove(app / "Contents/Resources/extra.txt");
     const auto icons = IcnsFile::decodeAll(readText(app / "Contents/Resources/ProfileIcon.icns"));
     ASSERT_EQ(icons.size(), 7u);
     EXPECT_EQ(icons.back().width(), 1024);
@@ -336,6 +356,12 @@ TEST_F(CloneBuilderTest, ALinuxInstallGetsLinkedAppsThatFollowItsUpgradesAndRemo
     const fs::path app = linux.build(work);
     EXPECT_EQ(fs::read_symlink(app / "Contents/MacOS/Claude"), fs::canonical(StandInLinuxClaude::program(root)));
     EXPECT_EQ(std::distance(fs::recursive_directory_iterator(app), {}), 9) << "no copy of Claude in the app";
+#ifndef __SANITIZE_ADDRESS__ // a sanitizer's instrumentation makes the launcher several times larger
+    std::uintmax_t bytes = 0;
+    for (const auto& item : fs::recursive_directory_iterator(app))
+        bytes += fs::is_regular_file(item.symlink_status()) ? item.file_size() : 0;
+    EXPECT_LT(bytes, 512u * 1024) << "a few hundred kilobytes: its own launcher, icon, Info.plist and seal";
+#endif
     const PlistDictionary info = InfoPlistPatcher::read(app / "Contents/Info.plist");
     EXPECT_EQ(InfoPlistPatcher::stringValue(info, "KVLSourceVersion"), "1.46388.2") << "dpkg's record";
     EXPECT_EQ(InfoPlistPatcher::stringValue(info, "CFBundleDisplayName"), "Claude Work");
@@ -379,4 +405,60 @@ TEST_F(CloneBuilderTest, ALinuxInstallGetsLinkedAppsThatFollowItsUpgradesAndRemo
         CloneStatus::damaged("linked to another Claude Desktop"));
     fs::remove_all(root);
     EXPECT_EQ(linux.status(work), CloneStatus::sourceMissing()) << "a linked app cannot run without Claude";
+}
+
+TEST_F(CloneBuilderTest, ALinuxInstallsIconIsTakenOnlyFromTheDesktopsIconFolders)
+{
+    const fs::path root = useLinuxInstall();
+    // An entry may name any file as its icon: one outside the icon folders is not read, the placeholder is drawn.
+    std::ofstream(dir / "secret.png", std::ios::binary) << *solidBitmap(64, 64, 0xff00ff00).encodePng();
+    std::ofstream(root / "usr/share/applications/claude-desktop.desktop", std::ios::trunc)
+        << "[Desktop Entry]\nType=Application\nName=Claude\nExec=" << (root / "usr/bin/claude-desktop").string()
+        << "\nIcon=" << (dir / "secret.png").string() << "\n";
+    const fs::path app = CloneBuilder(paths, builder.launcherURL).build(profile("Work"));
+    const auto icon = IcnsFile::largestImageInFile(app / "Contents/Resources/ProfileIcon.icns");
+    ASSERT_TRUE(icon);
+    EXPECT_EQ(icon->pixel(10, 10).alpha, 0) << "the placeholder's transparent corner";
+}
+
+TEST_F(CloneBuilderTest, ARebuildTakesTheIconOverUnlessItsLetterColourOrSourceIconChanged)
+{
+    const fs::path root = useLinuxInstall();
+    const CloneBuilder linux(paths, builder.launcherURL);
+    Profile work = profile("Work", ProfileColor::Blue);
+    const auto icon = [&] { return readText(paths.appURL(work) / "Contents/Resources/ProfileIcon.icns"); };
+    // A different icon in the built app shows whether the next build drew its own or took this one over.
+    const auto mark = [&] {
+        IconRenderer::writeICNS(
+            solidBitmap(8, 8, 0xff00ff00), "M", {0, 0, 0}, paths.appURL(work) / "Contents/Resources/ProfileIcon.icns");
+        return icon();
+    };
+    linux.build(work);
+    const std::string drawn = icon();
+
+    std::string marked = mark();
+    StandInLinuxClaude::upgrade(root, "1.47000.0"); // every file replaced, the icon's bytes the same
+    linux.build(work);
+    EXPECT_EQ(icon(), marked) << "a new version of Claude: taken over";
+    work.name = "Wonder";
+    linux.build(work);
+    EXPECT_EQ(icon(), marked) << "the same letter: taken over";
+
+    const std::vector<std::pair<std::string, std::function<void()>>> changes = {
+        {"another letter", [&] { work.name = "Home"; }},
+        {"another colour", [&] { work.color = ProfileColor::Red; }},
+        {"another icon of Claude's",
+            [&] {
+                std::ofstream(root / "usr/share/icons/hicolor/256x256/apps/claude-desktop.png", std::ios::trunc)
+                    << *solidBitmap(256, 256, 0xff102030).encodePng();
+            }},
+    };
+    for (const auto& [change, make] : changes) {
+        marked = mark();
+        make();
+        linux.build(work);
+        EXPECT_NE(icon(), marked) << change << ": drawn again";
+        EXPECT_TRUE(IcnsFile::holdsEverySize(paths.appURL(work) / "Contents/Resources/ProfileIcon.icns")) << change;
+    }
+    EXPECT_NE(icon(), drawn);
 }

@@ -1,6 +1,8 @@
 #include "core/building/Bitmap.hpp"
 #include "core/building/IcnsFile.hpp"
+#include "core/building/IconFile.hpp"
 #include "core/building/IconRenderer.hpp"
+#include "core/system/InstalledApplications.hpp"
 #include "tests/support/ChildProcess.hpp"
 #include "tests/support/DrawingCacheCleanup.hpp"
 #include "tests/support/SolidBitmap.hpp"
@@ -356,4 +358,37 @@ TEST(IconRenderer, ConcurrentRenderingGivesTheSameImages)
         }));
     for (auto& same : threads)
         EXPECT_TRUE(same.get());
+}
+
+TEST(IconFile, IconFilesAreDrawnWithinABudgetAndAnythingBeyondItGivesNothing)
+{
+    TempDir dir;
+    const std::string square = R"(<svg xmlns="http://www.w3.org/2000/svg" viewBox="0 0 10 10">)"
+                               R"(<rect width="10" height="10" fill="#ff0000"/></svg>)";
+    const auto drawn = IconFile::drawSvg(square, 64);
+    ASSERT_TRUE(drawn);
+    EXPECT_EQ(drawn->pixel(32, 32), (Bitmap::Rgba {255, 0, 0, 255}));
+    EXPECT_FALSE(IconFile::drawSvg(square, 1024, {.memory = 1024 * 1024})) << "a 4 MB surface is over 1 MB";
+    EXPECT_FALSE(IconFile::drawSvg("<svg", 64)) << "malformed";
+
+    // Thousands of blurred layers over the whole icon: minutes of drawing, ended at the budget.
+    std::string slow = R"(<svg xmlns="http://www.w3.org/2000/svg" viewBox="0 0 10 10"><filter id="b">)"
+                       R"(<feGaussianBlur stdDeviation="3"/></filter>)";
+    for (int layer = 0; layer < 20000; ++layer)
+        slow += R"svg(<rect width="10" height="10" fill="#00f" filter="url(#b)"/>)svg";
+    EXPECT_FALSE(IconFile::drawSvg(slow + "</svg>", 1024, {.time = std::chrono::milliseconds(500)}));
+
+    writeText(dir / "icon.svg", square);
+    EXPECT_EQ(IconFile::load(dir / "icon.svg", 16)->width(), 16);
+    writeText(dir / "icon.png", *solidBitmap(48, 48, darkBase).encodePng());
+    EXPECT_EQ(IconFile::load(dir / "icon.png", 16)->pixel(0, 0), darkBaseRgba);
+    // A PNG that declares 4096 × 4096 pixels is refused before anything is allocated for them.
+    std::string wide = *solidBitmap(48, 48, darkBase).encodePng();
+    wide.replace(16, 8, bigEndian32(4096) + bigEndian32(4096));
+    writeText(dir / "wide.png", wide);
+    EXPECT_FALSE(IconFile::load(dir / "wide.png", 16));
+    writeText(dir / "big.svg", square);
+    fs::resize_file(dir / "big.svg", InstalledApplications::maxIconFileSize + 1);
+    EXPECT_FALSE(IconFile::load(dir / "big.svg", 16)) << "over the size cap";
+    EXPECT_FALSE(IconFile::load(dir / "missing.png", 16));
 }

@@ -1,4 +1,5 @@
 #include "core/transfer/SessionImporter.hpp"
+#include "core/support/FileCopyBatch.hpp"
 #include "core/support/FileError.hpp"
 #include "tests/support/DeepNesting.hpp"
 #include "tests/support/Fifo.hpp"
@@ -435,4 +436,24 @@ TEST(SessionImporter, DeepOrSpecialFilesAreUnreadableAndNeverWaitedOn)
     Fifo::make(box.config);
     EXPECT_TRUE(Fifo::readsWithoutWaiting(
         box.config, [&] { EXPECT_EQ(thrown<FileError>([&] { box.mergePins(); }).path(), box.config); }));
+}
+
+TEST(SessionImporter, ARoundOverMoreFoldersThanItHoldsOpenBringsEverythingAndLeavesNoTemporaryFile)
+{
+    Sandbox box;
+    const size_t folders = FileCopyBatch::maxOpenFolders + 10;
+    for (size_t i = 0; i < folders; ++i)
+        writeText(box.source / code / alice / ("project-" + std::to_string(i)) / "local_1.json", std::to_string(i));
+    fs::create_directories(box.destination / code / alice);
+
+    const auto count = static_cast<std::int64_t>(folders);
+    EXPECT_EQ(box.import(), (Summary {count, count}));
+    size_t files = 0;
+    for (const auto& item : fs::recursive_directory_iterator(box.destination)) {
+        EXPECT_NE(item.path().filename().string().front(), '.') << item.path();
+        files += item.is_regular_file() ? 1 : 0;
+    }
+    EXPECT_EQ(files, folders);
+    EXPECT_EQ(readText(box.destination / code / alice / "project-7/local_1.json"), "7");
+    EXPECT_EQ(box.ledgerJson()["files"].size(), folders);
 }

@@ -1,4 +1,4 @@
-#include "core/desktop/DesktopRegistration.hpp"
+#include "core/building/DesktopRegistration.hpp"
 #include "core/support/DesktopEntry.hpp"
 #include "tests/app/platform/linux/PlatformTest.hpp"
 #include "tests/support/StandInLinuxClaude.hpp"

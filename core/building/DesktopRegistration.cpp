@@ -1,4 +1,4 @@
-#include "core/desktop/DesktopRegistration.hpp"
+#include "core/building/DesktopRegistration.hpp"
 
 #include "core/building/AppBundle.hpp"
 #include "core/building/IcnsFile.hpp"
@@ -84,18 +84,18 @@ std::optional<std::filesystem::path> installIcon(const PlistDictionary& plist, c
     std::filesystem::path file = bundle / "Contents" / "Resources" / *name;
     if (file.extension().empty())
         file += ".icns";
-    const std::optional<Bitmap> image = IcnsFile::largestImageInFile(file);
-    const std::optional<std::string> png = image ? image->encodePng() : std::nullopt;
+    // Written as the file holds it: decoding and encoding it again would only cost time.
+    const std::optional<IcnsFile::Png> png = IcnsFile::largestPngInFile(file);
     if (!png)
         return std::nullopt;
-    const std::string size = std::to_string(image->width()) + "x" + std::to_string(image->height());
+    const std::string size = std::to_string(png->width) + "x" + std::to_string(png->height);
     const std::filesystem::path folder = iconTheme(dataHome) / size / "apps";
     std::error_code error;
     std::filesystem::create_directories(folder, error);
     if (error)
         FileError::throwWrite(folder, error.value());
     const std::filesystem::path icon = folder / (stem + ".png");
-    AtomicFile::write(icon, *png);
+    AtomicFile::write(icon, png->bytes);
     return icon;
 }
 

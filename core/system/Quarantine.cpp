@@ -1,4 +1,4 @@
-#include "tools/Quarantine.hpp"
+#include "core/system/Quarantine.hpp"
 
 #include <cerrno>
 #include <cstring>

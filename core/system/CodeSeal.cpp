@@ -1,4 +1,4 @@
-#include "tools/CodeSeal.hpp"
+#include "core/system/CodeSeal.hpp"
 
 #include "core/support/AtomicFile.hpp"
 #include "core/support/FileError.hpp"

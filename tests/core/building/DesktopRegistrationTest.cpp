@@ -1,4 +1,4 @@
-#include "core/desktop/DesktopRegistration.hpp"
+#include "core/building/DesktopRegistration.hpp"
 #include "core/building/InfoPlistPatcher.hpp"
 #include "core/support/FileError.hpp"
 #include "tests/support/TempDir.hpp"
