@@ -7,6 +7,7 @@
 #include "app/model/MoveToApplications.hpp"
 #include "app/model/SessionSync.hpp"
 #include "core/building/CloneError.hpp"
+#include "core/building/Wording.hpp"
 #include "core/model/ClaudeDesktop.hpp"
 #include "core/model/Timestamp.hpp"
 #include "core/support/Directories.hpp"
@@ -447,12 +448,29 @@ QCoro::Task<> AppModel::sleep(std::chrono::milliseconds duration)
 
 // Profile operations
 
+std::optional<std::string> AppModel::creationBlocked() const
+{
+    if (m_builder.sourceVersion())
+        return std::nullopt;
+    return Wording::text(Wording::Text::ClaudeMissingWarning);
+}
+
+bool AppModel::hasImportableData() const
+{
+    return m_builder.sourceVersion() && DataImporter::hasImportableData(m_paths.originalDataDir);
+}
+
 QCoro::Task<std::optional<Profile>> AppModel::createProfile(
     std::string name, ProfileColor color, bool importOriginalData)
 {
     const std::string trimmed = UnicodeText::trimWhiteSpace(name);
     if (trimmed.empty() || refusedAsAppName(trimmed))
         co_return std::nullopt;
+    // Refused before the list changes: a profile without an app would only fail to build.
+    if (const auto blocked = creationBlocked()) {
+        fail("Couldn’t create the profile: " + *blocked);
+        co_return std::nullopt;
+    }
     // Whole seconds, as the list stores them: the profile is the same before and after a reload.
     const Profile profile {Uuid::random(), trimmed, color, Timestamp {std::floor(Timestamp::now().secondsSince1970)}};
     if (!changeProfiles([&profile](std::vector<Profile>& profiles) { profiles.push_back(profile); }))

@@ -125,6 +125,11 @@ public:
     bool launchAtLogin() const;
     void setLaunchAtLogin(bool enabled);
 
+    // Why no profile can be created now (Claude Desktop is not installed, and where Korvel looked), else nothing.
+    std::optional<std::string> creationBlocked() const;
+    // Whether Claude Desktop is installed and its data folder holds an account to move into a profile.
+    bool hasImportableData() const;
+
     // Profile operations.
     QCoro::Task<std::optional<Profile>> createProfile(std::string name, ProfileColor color, bool importOriginalData);
     QCoro::Task<> rebuild(Profile profile);
