@@ -25,6 +25,7 @@ public:
     QCheckBox* launchAtLoginToggle() const { return m_launchAtLogin; }
     QCheckBox* autoUpdateToggle() const { return m_autoUpdate; }
     QCheckBox* mcpServersToggle() const { return m_mcpServers; }
+    QLabel* mcpServersFooter() const { return m_mcpFooter; }
     QCheckBox* routeLinksToggle() const { return m_routeLinks; }
     QWidget* linksTakenBackRow() const { return m_takenBack; }
     QPushButton* turnOnAgainButton() const { return m_turnOnAgain; }
@@ -34,12 +35,14 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     AppModel& m_model;
     QCheckBox* m_launchAtLogin;
     QCheckBox* m_autoUpdate;
     QCheckBox* m_mcpServers;
+    QLabel* m_mcpFooter = nullptr;
     QCheckBox* m_routeLinks;
     QWidget* m_takenBack;
     QPushButton* m_turnOnAgain;
