@@ -1,6 +1,7 @@
 #include "app/ui/ContentView.hpp"
 
 #include "app/model/AppModel.hpp"
+#include "app/ui/AccessibleRoles.hpp"
 #include "app/ui/CommandIcon.hpp"
 #include "app/ui/DialogWindow.hpp"
 #include "app/ui/EmptyStateView.hpp"
@@ -44,6 +45,7 @@ ContentView::ContentView(AppModel& model, Platform platform, QWidget* parent)
 {
     setWindowTitle("Korvel");
     FocusRing::install();
+    AccessibleRoles::install();
     resize(defaultSize);
     // Narrower, the form's rows would overlap; lower, the detail scrolls.
     setMinimumSize(minimumSize);

@@ -1,6 +1,7 @@
 #include "app/ui/SettingsView.hpp"
 
 #include "app/model/AppModel.hpp"
+#include "app/ui/AccessibleRoles.hpp"
 #include "app/ui/FocusRing.hpp"
 #include "app/ui/FormSection.hpp"
 #include "app/ui/PathText.hpp"
@@ -45,6 +46,7 @@ SettingsView::SettingsView(AppModel& model, QWidget* parent)
 {
     setWindowTitle("Korvel Settings");
     FocusRing::install();
+    AccessibleRoles::install();
     setFixedWidth(520);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(20, 20, 20, 20);
