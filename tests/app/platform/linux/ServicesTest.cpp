@@ -166,6 +166,12 @@ TEST_F(LinuxServicesTest, RevealAsksTheFileManagerOverDBusAndOpensTheFolderWitho
     const auto item = sandbox.home() / "Profile Data";
     const auto opened = sandbox.root() / "opened";
     sandbox.set("PATH", recorder("xdg-open", opened).string());
+    // A desktop without a file manager: said, rather than nothing happening.
+    EXPECT_THROW(LinuxFileViewer(QDBusConnection(QString())).reveal(item), std::runtime_error);
+    EXPECT_FALSE(std::filesystem::exists(opened));
+    writeText(sandbox.dataHome() / "applications/files.desktop",
+        "[Desktop Entry]\nType=Application\nName=Files\nExec=files %U\nMimeType=inode/directory;\n");
+    writeText(sandbox.configHome() / "mimeapps.list", "[Default Applications]\ninode/directory=files.desktop\n");
     LinuxFileViewer(QDBusConnection(QString())).reveal(item);
     EXPECT_EQ(recorded(opened), std::vector<std::string> {sandbox.home().string()});
 
