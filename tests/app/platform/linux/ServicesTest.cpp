@@ -170,9 +170,20 @@ TEST_F(LinuxServicesTest, RevealAsksTheFileManagerOverDBusAndOpensTheFolderWitho
     EXPECT_THROW(LinuxFileViewer(QDBusConnection(QString())).reveal(item), std::runtime_error);
     EXPECT_FALSE(std::filesystem::exists(opened));
     writeText(sandbox.dataHome() / "applications/files.desktop",
-        "[Desktop Entry]\nType=Application\nName=Files\nExec=files %U\nMimeType=inode/directory;\n");
+        "[Desktop Entry]\nType=Application\nName=Files\nExec=xdg-open %U\nMimeType=inode/directory;\n");
     writeText(sandbox.configHome() / "mimeapps.list", "[Default Applications]\ninode/directory=files.desktop\n");
-    LinuxFileViewer(QDBusConnection(QString())).reveal(item);
+    // GLib notices the new entry through a file monitor, a moment later.
+    bool revealed = false;
+    EXPECT_TRUE(waitUntil([&] {
+        try {
+            if (!revealed)
+                LinuxFileViewer(QDBusConnection(QString())).reveal(item);
+            revealed = true;
+        } catch (const std::runtime_error&) {
+            // not yet
+        }
+        return revealed;
+    }));
     EXPECT_EQ(recorded(opened), std::vector<std::string> {sandbox.home().string()});
 
     if (::access("/usr/bin/dbus-daemon", X_OK) != 0)
