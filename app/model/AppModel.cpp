@@ -760,7 +760,33 @@ void AppModel::revealData(const Profile& profile)
     } catch (const std::exception&) {
         // The file viewer then shows what it can.
     }
-    m_platform.fileViewer.reveal(folder);
+    reveal(folder);
+}
+
+void AppModel::revealApp(const Profile& profile)
+{
+    reveal(appLocation(profile));
+}
+
+void AppModel::reveal(const std::filesystem::path& item)
+{
+    try {
+        m_platform.fileViewer.reveal(item);
+    } catch (const std::exception& error) {
+        fail("Couldn’t show “" + item.string() + "”: " + error.what());
+    }
+}
+
+std::filesystem::path AppModel::appLocation(const Profile& profile) const
+{
+    const std::filesystem::path named = m_paths.appURL(profile);
+    std::error_code error;
+    if (std::filesystem::exists(named, error))
+        return named;
+    const auto installed = m_builder.installedApps();
+    if (const auto apps = installed.find(profile.id); apps != installed.end() && !apps->second.empty())
+        return apps->second.front();
+    return named;
 }
 
 void AppModel::openClaudeCode(const Profile& profile)

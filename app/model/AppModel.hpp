@@ -141,7 +141,12 @@ public:
     QCoro::Task<std::uintmax_t> dataSize(Profile profile);
     void update(const Profile& profile, std::optional<std::string> name, std::optional<ProfileColor> color);
     void moveProfiles(const std::set<size_t>& fromOffsets, size_t toOffset);
+    // Show the profile's data folder or its app in the file manager; a desktop without one is reported.
     void revealData(const Profile& profile);
+    void revealApp(const Profile& profile);
+    // Where the profile's app is now: under its name, else where an earlier build left it (a rename not yet
+    // rebuilt, the app still running), else where a build will put it.
+    std::filesystem::path appLocation(const Profile& profile) const;
     void openClaudeCode(const Profile& profile);
     void copyClaudeCodeExport(const Profile& profile);
     // The two halves of the Claude Code operations: the command file written (nothing when it could not be,
@@ -185,6 +190,7 @@ private:
     bool changeProfiles(const ProfileStore::Change& change);
     // Lists the profiles in Korvel's desktop entry; a failure is only logged, the change itself stands.
     void listProfilesOnDesktop();
+    void reveal(const std::filesystem::path& item);
     std::map<Uuid, CloneStatus> statusesOnDisk() const;
     void setAsideUnreadableProfileList();
     void enableLaunchAtLoginOnFirstRun();

@@ -274,7 +274,7 @@ FormSection* ProfileDetailView::makeAppSection()
     m_location->setMinimumWidth(200);
     connect(m_location, &QPushButton::clicked, this, [this] {
         if (const auto profile = m_model.profile(m_id))
-            m_platform.fileViewer.reveal(m_model.paths().appURL(*profile));
+            m_model.revealApp(*profile);
     });
     section->addRow("Location", m_location);
     auto* buttons = new QHBoxLayout;
@@ -388,7 +388,7 @@ void ProfileDetailView::render()
     }
 
     m_summary->setFullText(qText(status.summary()));
-    static_cast<PathLinkButton*>(m_location)->setPath(PathText::abbreviatingWithTilde(m_model.paths().appURL(profile)));
+    static_cast<PathLinkButton*>(m_location)->setPath(PathText::abbreviatingWithTilde(m_model.appLocation(profile)));
     m_rebuild->setEnabled(!running && !isBusy && claudeInstalled);
     m_delete->setEnabled(!isBusy);
     updateBadge();

@@ -292,9 +292,8 @@ QMenu* Sidebar::makeContextMenu(const Profile& profile, QWidget* parent)
         });
     }
     menu->addSeparator();
-    FileViewer& fileViewer = m_platform.fileViewer;
     menu->addAction(QString::fromStdString(Wording::text(Wording::Text::ShowAppInFileViewer)), this,
-        [&model, &fileViewer, profile] { fileViewer.reveal(model.paths().appURL(profile)); });
+        [&model, profile] { model.revealApp(profile); });
     menu->addAction("Open Claude Code in Terminal", this, [&model, profile] { model.openClaudeCode(profile); });
     return menu;
 }
