@@ -7,6 +7,7 @@
 #include "app/model/MoveToApplications.hpp"
 #include "app/model/SessionSync.hpp"
 #include "core/building/CloneError.hpp"
+#include "core/building/Wording.hpp"
 #include "core/model/ClaudeDesktop.hpp"
 #include "core/model/Timestamp.hpp"
 #include "core/support/Directories.hpp"
@@ -474,12 +475,29 @@ QCoro::Task<> AppModel::sleep(std::chrono::milliseconds duration)
 
 // Profile operations
 
+std::optional<std::string> AppModel::creationBlocked() const
+{
+    if (m_builder.sourceVersion())
+        return std::nullopt;
+    return Wording::text(Wording::Text::ClaudeMissingWarning);
+}
+
+bool AppModel::hasImportableData() const
+{
+    return m_builder.sourceVersion() && DataImporter::hasImportableData(m_paths.originalDataDir);
+}
+
 QCoro::Task<std::optional<Profile>> AppModel::createProfile(
     std::string name, ProfileColor color, bool importOriginalData)
 {
     const std::string trimmed = UnicodeText::trimWhiteSpace(name);
     if (trimmed.empty() || refusedAsAppName(trimmed))
         co_return std::nullopt;
+    // Refused before the list changes: a profile without an app would only fail to build.
+    if (const auto blocked = creationBlocked()) {
+        fail("Couldn’t create the profile: " + *blocked);
+        co_return std::nullopt;
+    }
     // Whole seconds, as the list stores them: the profile is the same before and after a reload.
     const Profile profile {Uuid::random(), trimmed, color, Timestamp {std::floor(Timestamp::now().secondsSince1970)}};
     if (!changeProfiles([&profile](std::vector<Profile>& profiles) { profiles.push_back(profile); }))
@@ -770,7 +788,33 @@ void AppModel::revealData(const Profile& profile)
     } catch (const std::exception&) {
         // The file viewer then shows what it can.
     }
-    m_platform.fileViewer.reveal(folder);
+    reveal(folder);
+}
+
+void AppModel::revealApp(const Profile& profile)
+{
+    reveal(appLocation(profile));
+}
+
+void AppModel::reveal(const std::filesystem::path& item)
+{
+    try {
+        m_platform.fileViewer.reveal(item);
+    } catch (const std::exception& error) {
+        fail("Couldn’t show “" + item.string() + "”: " + error.what());
+    }
+}
+
+std::filesystem::path AppModel::appLocation(const Profile& profile) const
+{
+    const std::filesystem::path named = m_paths.appURL(profile);
+    std::error_code error;
+    if (std::filesystem::exists(named, error))
+        return named;
+    const auto installed = m_builder.installedApps();
+    if (const auto apps = installed.find(profile.id); apps != installed.end() && !apps->second.empty())
+        return apps->second.front();
+    return named;
 }
 
 void AppModel::openClaudeCode(const Profile& profile)

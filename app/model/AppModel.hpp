@@ -134,6 +134,11 @@ public:
     bool launchAtLogin() const;
     void setLaunchAtLogin(bool enabled);
 
+    // Why no profile can be created now (Claude Desktop is not installed, and where Korvel looked), else nothing.
+    std::optional<std::string> creationBlocked() const;
+    // Whether Claude Desktop is installed and its data folder holds an account to move into a profile.
+    bool hasImportableData() const;
+
     // Profile operations.
     QCoro::Task<std::optional<Profile>> createProfile(std::string name, ProfileColor color, bool importOriginalData);
     QCoro::Task<> rebuild(Profile profile);
@@ -145,7 +150,12 @@ public:
     QCoro::Task<std::uintmax_t> dataSize(Profile profile);
     void update(const Profile& profile, std::optional<std::string> name, std::optional<ProfileColor> color);
     void moveProfiles(const std::set<size_t>& fromOffsets, size_t toOffset);
+    // Show the profile's data folder or its app in the file manager; a desktop without one is reported.
     void revealData(const Profile& profile);
+    void revealApp(const Profile& profile);
+    // Where the profile's app is now: under its name, else where an earlier build left it (a rename not yet
+    // rebuilt, the app still running), else where a build will put it.
+    std::filesystem::path appLocation(const Profile& profile) const;
     void openClaudeCode(const Profile& profile);
     void copyClaudeCodeExport(const Profile& profile);
     // The two halves of the Claude Code operations: the command file written (nothing when it could not be,
@@ -190,6 +200,7 @@ private:
     bool changeProfiles(const ProfileStore::Change& change);
     // Lists the profiles in Korvel's desktop entry; a failure is only logged, the change itself stands.
     void listProfilesOnDesktop();
+    void reveal(const std::filesystem::path& item);
     std::map<Uuid, CloneStatus> statusesOnDisk() const;
     void setAsideUnreadableProfileList();
     void enableLaunchAtLoginOnFirstRun();

@@ -9,7 +9,8 @@ QIcon CommandIcon::icon(Command command, const QColor& ink)
     // Names from the freedesktop icon naming rules, which every icon theme follows.
     switch (command) {
     case Command::OpenAll:
-        return QIcon::fromTheme("window-new", Symbol::icon(Symbol::Name::SquareStackUp, ink));
+        // No name means "open several apps"; window-new would promise an empty window.
+        return Symbol::icon(Symbol::Name::SquareStackUp, ink);
     case Command::NewProfile:
         return QIcon::fromTheme("list-add", Symbol::icon(Symbol::Name::Plus, ink));
     case Command::ManageProfiles:

@@ -1,9 +1,11 @@
 #include "app/ui/ContentView.hpp"
 
 #include "app/model/AppModel.hpp"
+#include "app/ui/AccessibleRoles.hpp"
 #include "app/ui/CommandIcon.hpp"
 #include "app/ui/DialogWindow.hpp"
 #include "app/ui/EmptyStateView.hpp"
+#include "app/ui/FocusRing.hpp"
 #include "app/ui/NewProfileSheet.hpp"
 #include "app/ui/ProfileDetailView.hpp"
 #include "app/ui/Sidebar.hpp"
@@ -42,7 +44,11 @@ ContentView::ContentView(AppModel& model, Platform platform, QWidget* parent)
     , m_empty(new EmptyStateView(model, m_detailPane))
 {
     setWindowTitle("Korvel");
-    resize(860, 560);
+    FocusRing::install();
+    AccessibleRoles::install();
+    resize(defaultSize);
+    // Narrower, the form's rows would overlap; lower, the detail scrolls.
+    setMinimumSize(minimumSize);
     auto* detailLayout = new QVBoxLayout(m_detailPane);
     detailLayout->setContentsMargins(0, 0, 0, 0);
     detailLayout->addWidget(m_empty);
@@ -59,6 +65,7 @@ ContentView::ContentView(AppModel& model, Platform platform, QWidget* parent)
 
     makeCommands();
     makeToolbar();
+    drawIcons();
     connect(&m_model, &AppModel::changed, this, &ContentView::render);
     render();
 }
@@ -75,12 +82,26 @@ void ContentView::makeCommands()
         "Open All Profiles", this, [&model] { UiTask::start(&model, [&model] { return model.openAll(); }); });
     m_openAllCommand->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
     file->addSeparator();
+    // Where desktops without a tray (stock GNOME) leave the only way to the settings.
+    m_settingsCommand = file->addAction("Settings…", this, &ContentView::settingsRequested);
+    m_settingsCommand->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    m_settingsCommand->setMenuRole(QAction::PreferencesRole);
+    file->addSeparator();
     m_quitCommand = file->addAction("Quit Korvel", this, &ContentView::quitRequested);
     m_quitCommand->setShortcut(QKeySequence::Quit);
+}
+
+void ContentView::drawIcons()
+{
+    // Menu and toolbar share the commands' icons; the toolbar's New Profile and Open All have their own actions.
     const QColor ink = palette().color(QPalette::WindowText);
     m_newProfileCommand->setIcon(CommandIcon::icon(CommandIcon::Command::NewProfile, ink));
     m_openAllCommand->setIcon(CommandIcon::icon(CommandIcon::Command::OpenAll, ink));
+    m_settingsCommand->setIcon(CommandIcon::icon(CommandIcon::Command::Settings, ink));
     m_quitCommand->setIcon(CommandIcon::icon(CommandIcon::Command::Quit, ink));
+    const QColor buttonInk = palette().color(QPalette::ButtonText);
+    m_openAllButton->setIcon(CommandIcon::icon(CommandIcon::Command::OpenAll, buttonInk));
+    m_newProfileButton->setIcon(CommandIcon::icon(CommandIcon::Command::NewProfile, buttonInk));
 }
 
 void ContentView::makeToolbar()
@@ -88,19 +109,23 @@ void ContentView::makeToolbar()
     QToolBar* toolbar = addToolBar("Profiles");
     toolbar->setMovable(false);
     toolbar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    const QColor ink = palette().color(QPalette::ButtonText);
     AppModel& model = m_model;
-    m_openAllButton = toolbar->addAction(CommandIcon::icon(CommandIcon::Command::OpenAll, ink), "Open All", this,
-        [&model] { UiTask::start(&model, [&model] { return model.openAll(); }); });
+    m_openAllButton =
+        toolbar->addAction("Open All", this, [&model] { UiTask::start(&model, [&model] { return model.openAll(); }); });
     m_openAllButton->setToolTip("Open every profile");
-    m_newProfileButton = toolbar->addAction(CommandIcon::icon(CommandIcon::Command::NewProfile, ink), "New Profile",
-        this, [this] { m_model.setShowNewProfile(true); });
-    m_newProfileButton->setToolTip("Create a profile for another Claude account");
+    m_newProfileButton = toolbar->addAction("New Profile", this, [this] { m_model.setShowNewProfile(true); });
+    m_newProfileTip = "Create a profile for another Claude account";
+    m_newProfileButton->setToolTip(m_newProfileTip);
 }
 
 void ContentView::render()
 {
     m_openAllButton->setEnabled(!m_model.profiles().empty());
+    const auto blocked = m_model.creationBlocked();
+    for (QAction* create : {m_newProfileCommand, m_newProfileButton}) {
+        create->setEnabled(!blocked);
+        create->setToolTip(blocked ? qText(*blocked) : m_newProfileTip);
+    }
     m_sidebar->render();
     renderDetail();
     renderSheets();
@@ -139,11 +164,16 @@ void ContentView::renderSheets()
     } else if (!m_model.showWelcome() && m_welcome) {
         WelcomeView* welcome = m_welcome;
         m_welcome = nullptr;
+        keepAlertOpen(welcome);
         welcome->closeSheet();
     } else if (m_welcome) {
         m_welcome->render();
     }
 
+    if (m_model.showNewProfile() && m_model.creationBlocked()) {
+        m_model.setShowNewProfile(false); // asked from the tray before it knew; the window says why
+        return;
+    }
     if (m_model.showNewProfile() && !m_newProfileSheet && !m_welcome) {
         m_newProfileSheet = new NewProfileSheet(m_model, this);
         m_newProfileSheet->setAttribute(Qt::WA_DeleteOnClose);
@@ -157,8 +187,18 @@ void ContentView::renderSheets()
     } else if (!m_model.showNewProfile() && m_newProfileSheet) {
         NewProfileSheet* sheet = m_newProfileSheet;
         m_newProfileSheet = nullptr;
+        keepAlertOpen(sheet);
         sheet->reject();
     }
+}
+
+void ContentView::keepAlertOpen(QWidget* closingSheet)
+{
+    if (!m_alert || m_alert->parentWidget() != closingSheet)
+        return;
+    // The sheet takes its children along; the alert moves over to the window, which stays.
+    m_alert->setParent(this, m_alert->windowFlags());
+    m_alert->open();
 }
 
 QWidget* ContentView::topmostSheet() const
@@ -232,6 +272,8 @@ void ContentView::hideEvent(QHideEvent* event)
 void ContentView::changeEvent(QEvent* event)
 {
     QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange && m_quitCommand)
+        drawIcons(); // light and dark switched
     // A sheet stays in front of its window: one opened while the window was still being mapped, or the window
     // brought forward from the tray, would otherwise sit behind it.
     if (event->type() == QEvent::ActivationChange && isActiveWindow()) {

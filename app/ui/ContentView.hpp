@@ -26,6 +26,10 @@ class ContentView : public QMainWindow
     Q_OBJECT
 
 public:
+    // Tall enough for a profile's whole form, "Delete Profile…" included, on a 1280×800 screen.
+    static constexpr QSize defaultSize {880, 680};
+    static constexpr QSize minimumSize {680, 420};
+
     ContentView(AppModel& model, Platform platform, QWidget* parent = nullptr);
     ~ContentView() override;
 
@@ -39,12 +43,14 @@ public:
     QAction* newProfileButton() const { return m_newProfileButton; }
     QAction* newProfileCommand() const { return m_newProfileCommand; }
     QAction* openAllCommand() const { return m_openAllCommand; }
+    QAction* settingsCommand() const { return m_settingsCommand; }
     QAction* quitCommand() const { return m_quitCommand; }
     NewProfileSheet* newProfileSheet() const { return m_newProfileSheet; }
     WelcomeView* welcomeView() const { return m_welcome; }
     QMessageBox* errorAlert() const { return m_alert; }
 
 signals:
+    void settingsRequested();
     void quitRequested();
 
 protected:
@@ -56,10 +62,13 @@ protected:
 private:
     void makeCommands();
     void makeToolbar();
+    void drawIcons();
     void renderDetail();
     void renderSheets();
     void renderAlert();
     QWidget* topmostSheet() const;
+    // An alert shown over a sheet that is about to close moves to the window.
+    void keepAlertOpen(QWidget* closingSheet);
 
     AppModel& m_model;
     Platform m_platform;
@@ -72,6 +81,8 @@ private:
     QAction* m_newProfileButton = nullptr;
     QAction* m_newProfileCommand = nullptr;
     QAction* m_openAllCommand = nullptr;
+    QAction* m_settingsCommand = nullptr;
+    QString m_newProfileTip;
     QAction* m_quitCommand = nullptr;
     QPointer<NewProfileSheet> m_newProfileSheet;
     QPointer<WelcomeView> m_welcome;

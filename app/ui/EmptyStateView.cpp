@@ -17,6 +17,7 @@ EmptyStateView::EmptyStateView(AppModel& model, QWidget* parent)
     , m_title(new QLabel(this))
     , m_text(new QLabel(QString::fromStdString(Wording::text(Wording::Text::OwnAppEmptyState)), this))
     , m_create(new QPushButton("Create a Profile", this))
+    , m_reason(new QLabel(this))
 {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(40, 40, 40, 40);
@@ -24,8 +25,10 @@ EmptyStateView::EmptyStateView(AppModel& model, QWidget* parent)
     layout->addStretch(1);
 
     auto* symbol = new QLabel(this);
-    symbol->setPixmap(
-        Symbol::pixmap(Symbol::Name::PersonTwoCircle, TextStyle::secondary(palette()), 52 * 1.2, devicePixelRatioF()));
+    TextStyle::followPalette(symbol, [symbol](const QPalette& palette) {
+        symbol->setPixmap(Symbol::pixmap(
+            Symbol::Name::PersonTwoCircle, TextStyle::secondary(palette), 52 * 1.2, symbol->devicePixelRatioF()));
+    });
     symbol->setAlignment(Qt::AlignCenter);
     layout->addWidget(symbol);
 
@@ -44,6 +47,12 @@ EmptyStateView::EmptyStateView(AppModel& model, QWidget* parent)
     m_create->setDefault(true);
     connect(m_create, &QPushButton::clicked, this, [this] { m_model.setShowNewProfile(true); });
     layout->addWidget(m_create, 0, Qt::AlignCenter);
+    m_reason->setWordWrap(true);
+    m_reason->setTextFormat(Qt::PlainText);
+    m_reason->setAlignment(Qt::AlignCenter);
+    TextStyle::apply(m_reason, TextStyle::Font::Callout);
+    TextStyle::setTextColor(m_reason, TextStyle::orange());
+    layout->addWidget(m_reason);
     layout->addStretch(1);
     render();
 }
@@ -53,6 +62,16 @@ void EmptyStateView::render()
     const bool noProfiles = m_model.profiles().empty();
     m_title->setText(noProfiles ? "No profiles yet" : "Select a profile");
     m_create->setVisible(noProfiles);
+    const auto blocked = m_model.creationBlocked();
+    m_create->setEnabled(!blocked);
+    m_create->setToolTip(blocked ? QString::fromStdString(*blocked) : QString());
+    m_reason->setText(blocked ? QString::fromStdString(*blocked) : QString());
+    m_reason->setVisible(noProfiles && blocked);
+}
+
+QString EmptyStateView::reason() const
+{
+    return m_reason->isHidden() ? QString() : m_reason->text();
 }
 
 QString EmptyStateView::title() const

@@ -22,14 +22,16 @@ public:
 
     QString title() const;
     QString text() const;
-    // Hidden while there are profiles.
+    // Hidden while there are profiles; off, with the reason below it, while no profile can be created.
     QPushButton* createButton() const { return m_create; }
+    QString reason() const;
 
 private:
     AppModel& m_model;
     QLabel* m_title;
     QLabel* m_text;
     QPushButton* m_create;
+    QLabel* m_reason;
 };
 
 } // namespace korvel

@@ -59,6 +59,7 @@ ContentView& KorvelApp::window()
     if (!m_window) {
         m_window = std::make_unique<ContentView>(m_model, m_platform);
         connect(m_window.get(), &ContentView::quitRequested, this, &KorvelApp::quitRequested);
+        connect(m_window.get(), &ContentView::settingsRequested, this, &KorvelApp::openSettings);
     }
     return *m_window;
 }

@@ -15,8 +15,16 @@ using Kind = MenuBarContent::Entry::Kind;
 
 QAction* command(QMenu& menu, const MenuBarContent::Entry& entry, const std::function<void()>& action)
 {
-    QAction* item = menu.addAction(QString::fromStdString(entry.text));
+    // A long profile name is cut with an ellipsis rather than widening the menu; "&" is shown, not a mnemonic.
+    const QString text = QString::fromStdString(entry.text);
+    const QString shown = menu.fontMetrics().elidedText(text, Qt::ElideRight, MenuBarContent::maximumTextWidth);
+    QAction* item = menu.addAction(QString(shown).replace('&', "&&"));
+    if (shown != text)
+        item->setToolTip(text);
     item->setEnabled(entry.enabled);
+    if (!entry.toolTip.empty())
+        item->setToolTip(QString::fromStdString(entry.toolTip));
+    menu.setToolTipsVisible(true);
     QObject::connect(item, &QAction::triggered, &menu, [action] {
         if (action)
             action();
@@ -30,25 +38,26 @@ std::vector<MenuBarContent::Entry> MenuBarContent::entries(const AppModel& model
 {
     std::vector<Entry> list;
     if (const auto active = model.activeProfile())
-        list.push_back({Kind::Text, "Active: " + active->name, false, std::nullopt});
+        list.push_back({Kind::Text, "Active: " + active->name, false, std::nullopt, {}});
     if (model.profiles().empty())
-        list.push_back({Kind::Text, "No profiles yet", false, std::nullopt});
+        list.push_back({Kind::Text, "No profiles yet", false, std::nullopt, {}});
     int rows = 0;
     for (const Profile& profile : model.profiles()) {
         if (rows++ == profileRowsPerMenu)
-            list.push_back({Kind::MoreProfiles, "More Profiles", true, std::nullopt});
+            list.push_back({Kind::MoreProfiles, "More Profiles", true, std::nullopt, {}});
         std::string text = profile.name;
         if (model.running().contains(profile.id))
             text += runningSuffix;
-        list.push_back({Kind::Profile, text, true, profile});
+        list.push_back({Kind::Profile, text, true, profile, {}});
     }
-    list.push_back({Kind::Separator, {}, true, std::nullopt});
-    list.push_back({Kind::OpenAll, "Open All Profiles", !model.profiles().empty(), std::nullopt});
-    list.push_back({Kind::NewProfile, "New Profile…", true, std::nullopt});
-    list.push_back({Kind::ManageProfiles, "Manage Profiles…", true, std::nullopt});
-    list.push_back({Kind::Settings, "Settings…", true, std::nullopt});
-    list.push_back({Kind::Separator, {}, true, std::nullopt});
-    list.push_back({Kind::Quit, "Quit Korvel", true, std::nullopt});
+    list.push_back({Kind::Separator, {}, true, std::nullopt, {}});
+    list.push_back({Kind::OpenAll, "Open All Profiles", !model.profiles().empty(), std::nullopt, {}});
+    const auto blocked = model.creationBlocked();
+    list.push_back({Kind::NewProfile, "New Profile…", !blocked, std::nullopt, blocked.value_or("")});
+    list.push_back({Kind::ManageProfiles, "Manage Profiles…", true, std::nullopt, {}});
+    list.push_back({Kind::Settings, "Settings…", true, std::nullopt, {}});
+    list.push_back({Kind::Separator, {}, true, std::nullopt, {}});
+    list.push_back({Kind::Quit, "Quit Korvel", true, std::nullopt, {}});
     return list;
 }
 

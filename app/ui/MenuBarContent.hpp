@@ -25,6 +25,7 @@ struct Entry
     std::string text;
     bool enabled = true;
     std::optional<Profile> profile; // the profile a Profile row opens
+    std::string toolTip; // why a command is off
 
     friend bool operator==(const Entry&, const Entry&) = default;
 };
@@ -41,6 +42,8 @@ struct Actions
 };
 
 inline constexpr double rowBadgeSize = 14;
+// The widest a row's text is drawn, in device-independent pixels; longer names end in "…".
+inline constexpr int maximumTextWidth = 280;
 // Profile rows in the menu itself; with more profiles, the rest go into "More Profiles". A menu taller than the
 // screen would otherwise be split into columns, with "Quit Korvel" at the top of the last one.
 inline constexpr int profileRowsPerMenu = 14;

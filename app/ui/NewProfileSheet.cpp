@@ -83,6 +83,7 @@ NewProfileSheet::NewProfileSheet(AppModel& model, QWidget* parent)
 
     auto* form = new QFormLayout;
     form->setLabelAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    form->setRowWrapPolicy(QFormLayout::DontWrapRows); // some desktop styles put labels above their fields
     m_name->setPlaceholderText(QString::fromStdString(suggestedName(model.profiles())));
     m_name->setAccessibleName("Name");
     form->addRow("Name", m_name);
@@ -118,6 +119,9 @@ void NewProfileSheet::render()
     m_badge->setBadge(preview.letter(), preview.color);
     m_explanation->setText(QString::fromStdString("Creates “" + preview.appDisplayName() +
         "” in ~/Applications/Claude Profiles and opens it. Sign in there with the account you want."));
+    const auto blocked = m_model.creationBlocked();
+    m_create->setEnabled(!blocked);
+    m_create->setToolTip(blocked ? QString::fromStdString(*blocked) : QString());
     SheetHeight::fit(*this);
 }
 

@@ -69,16 +69,29 @@ void OptionCard::setSelected(bool selected)
     if (selected == m_selected)
         return;
     m_selected = selected;
+    drawMark();
+    if (m_content)
+        m_content->setVisible(selected);
+    setAccessibleDescription(selected ? "selected" : QString());
+    update();
+}
+
+void OptionCard::drawMark()
+{
+    const bool selected = m_selected;
     const double scale = devicePixelRatioF();
     const QFont radioFont = TextStyle::font(TextStyle::Font::Title3);
     const double side = QFontMetricsF(radioFont).height();
     m_mark->setPixmap(selected
             ? Symbol::pixmap(Symbol::Name::LargeCircleFillCircle, TextStyle::accent(palette()), side, scale)
             : Symbol::pixmap(Symbol::Name::Circle, TextStyle::secondary(palette()), side, scale));
-    if (m_content)
-        m_content->setVisible(selected);
-    setAccessibleDescription(selected ? "selected" : QString());
-    update();
+}
+
+void OptionCard::changeEvent(QEvent* event)
+{
+    QFrame::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        drawMark(); // light and dark switched
 }
 
 void OptionCard::setDetail(const QString& detail)
@@ -117,6 +130,14 @@ void OptionCard::paintEvent(QPaintEvent*)
     painter.fillPath(shape, fill);
     painter.setPen(QPen(border, width));
     painter.drawPath(shape);
+    if (hasFocus()) {
+        // Inside the border, over the card's own fill, so that it shows on the selected card's accent too.
+        constexpr double focusInset = 3.5;
+        QPainterPath ring;
+        ring.addRoundedRect(QRectF(rect()).adjusted(focusInset, focusInset, -focusInset, -focusInset), 7, 7);
+        painter.setPen(QPen(TextStyle::focusRing(palette()), 2));
+        painter.drawPath(ring);
+    }
 }
 
 void OptionCard::mouseReleaseEvent(QMouseEvent* event)

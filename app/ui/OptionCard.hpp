@@ -36,8 +36,11 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
+    void drawMark();
+
     bool m_selected = false;
     QLabel* m_mark;
     QLabel* m_title;

@@ -13,7 +13,12 @@ ProfileBadge::ProfileBadge(std::string letter, ProfileColor color, int size, QWi
     , m_size(size)
 {
     setFixedSize(size, size);
-    setAccessibleName({});
+    name();
+}
+
+void ProfileBadge::name()
+{
+    setAccessibleName(QString::fromStdString(m_letter + " badge, " + m_color.displayName()));
 }
 
 void ProfileBadge::setBadge(std::string letter, ProfileColor color)
@@ -23,6 +28,7 @@ void ProfileBadge::setBadge(std::string letter, ProfileColor color)
     m_letter = std::move(letter);
     m_color = color;
     m_pixmap = {};
+    name();
     update();
 }
 

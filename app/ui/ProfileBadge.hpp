@@ -9,8 +9,8 @@
 
 namespace korvel {
 
-// The round badge of a profile: its colour with its letter in white, `size` × `size`. Decoration only: the
-// surrounding row or form names the profile.
+// The round badge of a profile: its colour with its letter in white, `size` × `size`. Assistive technology reads
+// it as an image named by its letter and colour ("W badge, Blue").
 class ProfileBadge : public QWidget
 {
     Q_OBJECT
@@ -29,6 +29,8 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void name();
+
     std::string m_letter;
     ProfileColor m_color;
     int m_size;

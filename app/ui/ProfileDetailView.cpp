@@ -9,6 +9,7 @@
 #include "app/ui/ProfileBadge.hpp"
 #include "app/ui/StatusDot.hpp"
 #include "app/ui/Symbol.hpp"
+#include "app/ui/SymbolRow.hpp"
 #include "app/ui/TextStyle.hpp"
 #include "app/ui/UiTask.hpp"
 #include "core/building/Wording.hpp"
@@ -38,29 +39,6 @@ QLabel* plainLabel(const QString& text, QWidget* parent)
     auto* label = new QLabel(text, parent);
     label->setTextFormat(Qt::PlainText);
     return label;
-}
-
-// A label with a symbol in front, the way the form's notices look.
-QWidget* symbolLabel(Symbol::Name symbol, const QString& text, TextStyle::Font font, const QColor& color,
-    QWidget* parent, QLabel** textLabel = nullptr)
-{
-    auto* row = new QWidget(parent);
-    auto* layout = new QHBoxLayout(row);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(6);
-    auto* icon = new QLabel(row);
-    const QFont qFont = TextStyle::font(font);
-    icon->setPixmap(Symbol::pixmap(symbol, color, QFontMetricsF(qFont).height(), row->devicePixelRatioF()));
-    layout->addWidget(icon, 0, Qt::AlignTop);
-    auto* label = new QLabel(text, row);
-    label->setWordWrap(true);
-    label->setFont(qFont);
-    TextStyle::setTextColor(label, color);
-    layout->addWidget(label, 1);
-    row->setAccessibleName(text);
-    if (textLabel)
-        *textLabel = label;
-    return row;
 }
 
 // A button that looks like a link and shows a long path cut in the middle.
@@ -161,9 +139,20 @@ ProfileDetailView::ProfileDetailView(AppModel& model, Platform platform, const U
 {
     setWidgetResizable(true);
     setFrameShape(QFrame::NoFrame);
+    setFocusPolicy(Qt::NoFocus); // Tab goes to the form's controls, not to the pane that holds them
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // A column of a reading width, centred in a wide window.
     auto* content = new QWidget(this);
-    auto* layout = new QVBoxLayout(content);
+    auto* centring = new QHBoxLayout(content);
+    centring->setContentsMargins(0, 0, 0, 0);
+    auto* column = new QWidget(content);
+    column->setMaximumWidth(maximumContentWidth);
+    column->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    centring->addStretch(1);
+    centring->addWidget(column, 1000); // all the room up to its maximum, the rest on either side
+    centring->addStretch(1);
+    m_column = column;
+    auto* layout = new QVBoxLayout(column);
     layout->setContentsMargins(20, 20, 20, 20);
     layout->setSpacing(18);
     layout->addWidget(makeHeader());
@@ -175,8 +164,9 @@ ProfileDetailView::ProfileDetailView(AppModel& model, Platform platform, const U
     layout->addStretch(1);
     setWidget(content);
 
-    // The edit state starts from the stored profile.
+    // The edit state starts from the stored profile, showing a long name from its start.
     m_nameField->setText(qText(m_shown.name));
+    m_nameField->setCursorPosition(0);
     m_palette->setSelection(m_shown.color);
     render();
 }
@@ -234,8 +224,8 @@ FormSection* ProfileDetailView::makeProfileSection()
     connect(m_palette, &ColorPalette::selectionChanged, this, &ProfileDetailView::colorChosen);
     section->addRow("Color", m_palette);
     m_renameNotice =
-        symbolLabel(Symbol::Name::InfoCircle, "The new name and color apply after you quit this profile’s app.",
-            TextStyle::Font::Callout, TextStyle::secondary(palette()), this);
+        SymbolRow::make(Symbol::Name::InfoCircle, "The new name and color apply after you quit this profile’s app.",
+            TextStyle::Font::Callout, TextStyle::secondary, 6, this);
     section->addRow(m_renameNotice);
     return section;
 }
@@ -284,7 +274,7 @@ FormSection* ProfileDetailView::makeAppSection()
     m_location->setMinimumWidth(200);
     connect(m_location, &QPushButton::clicked, this, [this] {
         if (const auto profile = m_model.profile(m_id))
-            m_platform.fileViewer.reveal(m_model.paths().appURL(*profile));
+            m_model.revealApp(*profile);
     });
     section->addRow("Location", m_location);
     auto* buttons = new QHBoxLayout;
@@ -398,7 +388,7 @@ void ProfileDetailView::render()
     }
 
     m_summary->setFullText(qText(status.summary()));
-    static_cast<PathLinkButton*>(m_location)->setPath(PathText::abbreviatingWithTilde(m_model.paths().appURL(profile)));
+    static_cast<PathLinkButton*>(m_location)->setPath(PathText::abbreviatingWithTilde(m_model.appLocation(profile)));
     m_rebuild->setEnabled(!running && !isBusy && claudeInstalled);
     m_delete->setEnabled(!isBusy);
     updateBadge();

@@ -35,6 +35,9 @@ class ProfileDetailView : public QScrollArea
 public:
     ProfileDetailView(AppModel& model, Platform platform, const Uuid& id, QWidget* parent = nullptr);
 
+    // The form's widest, margins included: a maximised window on a large screen centres it.
+    static constexpr int maximumContentWidth = 760;
+
     // How long "Copy Export Command" says "Copied" after a click.
     static constexpr std::chrono::milliseconds copiedConfirmation {1500};
 
@@ -42,6 +45,7 @@ public:
     static std::string pendingTitle(const AppModel::PendingImport& pending);
 
     const Uuid& profileID() const { return m_id; }
+    QWidget* column() const { return m_column; }
     void render();
     // Saves the edited name when it is not blank and differs; a blank name puts the stored one back.
     void commitName();
@@ -92,6 +96,7 @@ private:
     template<typename Operation>
     void start(Operation operation);
 
+    QWidget* m_column = nullptr;
     AppModel& m_model;
     Platform m_platform;
     Uuid m_id;

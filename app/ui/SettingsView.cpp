@@ -1,6 +1,8 @@
 #include "app/ui/SettingsView.hpp"
 
 #include "app/model/AppModel.hpp"
+#include "app/ui/AccessibleRoles.hpp"
+#include "app/ui/FocusRing.hpp"
 #include "app/ui/FormSection.hpp"
 #include "app/ui/PathText.hpp"
 #include "app/ui/Symbol.hpp"
@@ -10,6 +12,7 @@
 
 #include <QCheckBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -52,7 +55,9 @@ SettingsView::SettingsView(AppModel& model, QWidget* parent)
     , m_supportDir(valueLabel(this))
     , m_claudeVersion(valueLabel(this))
 {
-    setWindowTitle("Settings");
+    setWindowTitle("Korvel Settings");
+    FocusRing::install();
+    AccessibleRoles::install();
     setFixedWidth(520);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(20, 20, 20, 20);
@@ -61,9 +66,15 @@ SettingsView::SettingsView(AppModel& model, QWidget* parent)
     auto* general = new FormSection({}, this);
     general->addRow(m_launchAtLogin);
     general->addRow(m_autoUpdate);
-    general->addRow(m_mcpServers);
     general->setFooter(QString::fromStdString(Wording::text(Wording::Text::AutoUpdateFooter)));
     layout->addWidget(general);
+
+    auto* mcp = new FormSection({}, this);
+    mcp->addRow(m_mcpServers);
+    m_mcpFooter = mcp->setFooter("MCP servers you add to Claude are added to every profile once; a server you change "
+                                 "or remove in a profile stays as you left it.");
+    m_mcpServers->setToolTip(m_mcpFooter->text());
+    layout->addWidget(mcp);
 
     auto* links = new FormSection({}, this);
     links->addRow(m_routeLinks);
@@ -125,6 +136,15 @@ void SettingsView::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
     render();
+}
+
+void SettingsView::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close(); // as a desktop's settings dialog closes
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void SettingsView::render()

@@ -25,6 +25,7 @@ public:
     QCheckBox* launchAtLoginToggle() const { return m_launchAtLogin; }
     QCheckBox* autoUpdateToggle() const { return m_autoUpdate; }
     QCheckBox* mcpServersToggle() const { return m_mcpServers; }
+    QLabel* mcpServersFooter() const { return m_mcpFooter; }
     QCheckBox* routeLinksToggle() const { return m_routeLinks; }
     // Shown in a Wayland session only.
     QWidget* taskBarSection() const { return m_taskBar; }
@@ -37,12 +38,14 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     AppModel& m_model;
     QCheckBox* m_launchAtLogin;
     QCheckBox* m_autoUpdate;
     QCheckBox* m_mcpServers;
+    QLabel* m_mcpFooter = nullptr;
     QCheckBox* m_routeLinks;
     QWidget* m_taskBar;
     QCheckBox* m_ownTaskBarIcons;

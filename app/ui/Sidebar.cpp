@@ -162,6 +162,13 @@ Sidebar::Sidebar(AppModel& model, Platform platform, QWidget* parent)
     layout->addWidget(header);
 
     m_list->setAccessibleName("Profiles");
+    // A selection that its text reads on at 4.5:1, whatever blue the desktop picked.
+    TextStyle::followPalette(m_list, [list = m_list](const QPalette& palette) {
+        QPalette readable = list->palette();
+        for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive})
+            readable.setColor(group, QPalette::Highlight, TextStyle::readableHighlight(palette));
+        list->setPalette(readable);
+    });
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
     m_list->setFrameShape(QFrame::NoFrame);
     m_list->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -221,6 +228,8 @@ void Sidebar::render()
         m_list->setCurrentRow(static_cast<int>(selected));
     else
         m_list->clearSelection();
+    for (int index = 0; index < m_list->count(); ++index)
+        row(index)->setSelected(m_list->item(index)->isSelected());
     m_warningRow->setVisible(!m_model.builder().sourceVersion());
     if (!m_warningRow->isHidden())
         m_warning->setText(QString::fromStdString(Wording::text(Wording::Text::ClaudeMissingWarning)));
@@ -283,9 +292,8 @@ QMenu* Sidebar::makeContextMenu(const Profile& profile, QWidget* parent)
         });
     }
     menu->addSeparator();
-    FileViewer& fileViewer = m_platform.fileViewer;
     menu->addAction(QString::fromStdString(Wording::text(Wording::Text::ShowAppInFileViewer)), this,
-        [&model, &fileViewer, profile] { fileViewer.reveal(model.paths().appURL(profile)); });
+        [&model, profile] { model.revealApp(profile); });
     menu->addAction("Open Claude Code in Terminal", this, [&model, profile] { model.openClaudeCode(profile); });
     return menu;
 }

@@ -7,6 +7,7 @@
 #include "app/ui/StatusDot.hpp"
 #include "app/ui/TextStyle.hpp"
 
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
@@ -50,7 +51,8 @@ SidebarRow::SidebarRow(const Profile& profile, QWidget* parent)
     QFont nameFont = font();
     nameFont.setWeight(QFont::Medium);
     m_name->setFont(nameFont);
-    TextStyle::apply(m_subtitle, TextStyle::Font::Caption, true);
+    TextStyle::apply(m_subtitle, TextStyle::Font::Caption);
+    TextStyle::followPalette(this, [this](const QPalette&) { setSelected(m_selected); });
     for (ElidedLabel* label : {m_name, m_subtitle}) {
         label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred); // one line, ending in "…" when cut
         texts->addWidget(label);
@@ -67,11 +69,27 @@ void SidebarRow::render(const AppModel& model, const Profile& profile)
     m_badge->setBadge(profile.letter(), profile.color);
     m_name->setFullText(QString::fromStdString(profile.name));
     m_subtitle->setFullText(QString::fromStdString(subtitle(model, profile)));
+    // The subtitle lines up with the name, on the right for an Arabic or Hebrew one.
+    // Absolute: a label would mirror a plain side for right-to-left text of its own.
+    const Qt::Alignment side =
+        Qt::AlignAbsolute | (m_name->fullText().isRightToLeft() ? Qt::AlignRight : Qt::AlignLeft);
+    for (ElidedLabel* label : {m_name, m_subtitle})
+        label->setAlignment(side | Qt::AlignVCenter);
     const bool busy = model.busy().contains(profile.id);
     m_spinner->setVisible(busy);
     m_dot->setVisible(!busy);
     m_dot->setRunning(model.running().contains(profile.id));
     setAccessibleName(accessibleText());
+}
+
+void SidebarRow::setSelected(bool selected)
+{
+    m_selected = selected;
+    const QPalette palette = QApplication::palette(this);
+    TextStyle::setTextColor(
+        m_name, selected ? palette.color(QPalette::HighlightedText) : palette.color(QPalette::WindowText));
+    TextStyle::setTextColor(
+        m_subtitle, selected ? palette.color(QPalette::HighlightedText) : TextStyle::secondary(palette));
 }
 
 QString SidebarRow::name() const

@@ -27,6 +27,8 @@ public:
     static std::string subtitle(const AppModel& model, const Profile& profile);
 
     void render(const AppModel& model, const Profile& profile);
+    // A selected row's texts take the selection's own text colour, so that they read on it.
+    void setSelected(bool selected);
 
     QString name() const;
     QString subtitleText() const;
@@ -42,6 +44,7 @@ private:
     ElidedLabel* m_subtitle;
     BusyIndicator* m_spinner;
     StatusDot* m_dot;
+    bool m_selected = false;
 };
 
 } // namespace korvel

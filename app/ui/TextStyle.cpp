@@ -1,10 +1,18 @@
 #include "app/ui/TextStyle.hpp"
 
 #include <QApplication>
+#include <QEvent>
 #include <QLabel>
 #include <QPalette>
+#include <QPointer>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QWidget>
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+#include <vector>
 
 namespace korvel {
 namespace {
@@ -18,6 +26,61 @@ QFont scaled(double factor, QFont::Weight weight)
         font.setPixelSize(static_cast<int>(font.pixelSize() * factor));
     font.setWeight(weight);
     return font;
+}
+
+// The one watcher of the application's palette: restyles every registered widget that still exists once a change
+// of the palette has reached the widgets.
+class PaletteWatcher : public QObject
+{
+public:
+    static PaletteWatcher& instance()
+    {
+        static PaletteWatcher* watcher = nullptr;
+        if (!watcher) {
+            watcher = new PaletteWatcher(qApp);
+            qApp->installEventFilter(watcher);
+        }
+        return *watcher;
+    }
+
+    void add(QWidget* widget, std::function<void(const QPalette&)> restyle)
+    {
+        restyle(QApplication::palette(widget));
+        m_followers.emplace_back(widget, std::move(restyle));
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange)
+            QTimer::singleShot(0, this, [this] { restyleAll(); });
+        return false;
+    }
+
+private:
+    using QObject::QObject;
+
+    void restyleAll()
+    {
+        std::erase_if(m_followers, [](const auto& follower) { return follower.first.isNull(); });
+        for (const auto& [widget, restyle] : m_followers)
+            restyle(QApplication::palette(widget));
+    }
+
+    std::vector<std::pair<QPointer<QWidget>, std::function<void(const QPalette&)>>> m_followers;
+};
+
+double luminance(const QColor& color)
+{
+    const auto linear = [](double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+    return 0.2126 * linear(color.redF()) + 0.7152 * linear(color.greenF()) + 0.0722 * linear(color.blueF());
+}
+
+double contrast(const QColor& a, const QColor& b)
+{
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }
 
 } // namespace
@@ -65,11 +128,34 @@ QColor TextStyle::green()
     return QColor(52, 199, 89);
 }
 
+QColor TextStyle::standingOut(QColor color, const QColor& against, double ratio)
+{
+    const bool darken = luminance(against) > luminance(color) || luminance(against) > 0.5;
+    for (int step = 0; step < 40 && contrast(color, against) < ratio; ++step)
+        color = darken ? color.darker(108) : color.lighter(108);
+    return color;
+}
+
+QColor TextStyle::readableHighlight(const QPalette& palette)
+{
+    return standingOut(palette.color(QPalette::Highlight), palette.color(QPalette::HighlightedText), 4.5);
+}
+
+QColor TextStyle::focusRing(const QPalette& palette)
+{
+    return standingOut(palette.color(QPalette::Highlight), palette.color(QPalette::Window), 3.5);
+}
+
+void TextStyle::followPalette(QWidget* widget, std::function<void(const QPalette&)> restyle)
+{
+    PaletteWatcher::instance().add(widget, std::move(restyle));
+}
+
 void TextStyle::apply(QWidget* widget, Font style, bool secondaryColor)
 {
     widget->setFont(font(style));
     if (secondaryColor)
-        setTextColor(widget, secondary(widget->palette()));
+        followPalette(widget, [widget](const QPalette& palette) { setTextColor(widget, secondary(palette)); });
 }
 
 void TextStyle::setTextColor(QWidget* widget, const QColor& color)

@@ -3,6 +3,8 @@
 #include <QColor>
 #include <QFont>
 
+#include <functional>
+
 class QPalette;
 class QVBoxLayout;
 class QWidget;
@@ -23,7 +25,19 @@ QColor accent(const QPalette& palette);
 QColor orange();
 QColor green();
 
-// Sets the font of `widget`, and its text colour to the secondary colour when `secondaryColor` is set.
+// `color`, darker or lighter where needed, so that it stands out from `against` at `ratio`:1 (WCAG contrast).
+QColor standingOut(QColor color, const QColor& against, double ratio);
+// The palette's highlight, darkened where needed so that its highlighted text reads at 4.5:1 on it.
+QColor readableHighlight(const QPalette& palette);
+// The colour of a keyboard focus ring: the highlight, at 3.5:1 against the window (3:1 on a card over it).
+QColor focusRing(const QPalette& palette);
+
+// Calls `restyle` with the desktop's palette for `widget` now and again whenever the desktop's palette changes
+// (a switch between light and dark while Korvel runs), for colours a widget was given rather than inherits.
+void followPalette(QWidget* widget, std::function<void(const QPalette&)> restyle);
+
+// Sets the font of `widget`, and its text colour to the secondary colour (following the palette) when
+// `secondaryColor` is set.
 void apply(QWidget* widget, Font style, bool secondaryColor = false);
 // Sets the colour of `widget`'s text.
 void setTextColor(QWidget* widget, const QColor& color);

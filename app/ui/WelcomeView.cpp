@@ -8,12 +8,12 @@
 #include "app/ui/SheetHeight.hpp"
 #include "app/ui/Step.hpp"
 #include "app/ui/Symbol.hpp"
+#include "app/ui/SymbolRow.hpp"
 #include "app/ui/TextStyle.hpp"
 #include "app/ui/UiTask.hpp"
 #include "core/building/Wording.hpp"
 #include "core/model/ClaudeDesktop.hpp"
 #include "core/support/UnicodeText.hpp"
-#include "core/transfer/DataImporter.hpp"
 
 #include <QCloseEvent>
 #include <QHBoxLayout>
@@ -29,27 +29,6 @@ const char* newAccountDetailImportable =
     "Keep using Claude as you do now for the account it’s signed into. This creates a new, empty profile where you "
     "sign in with a different account.";
 const char* newAccountDetailPlain = "Creates a new, empty profile where you sign in with your Claude account.";
-
-QWidget* symbolRow(Symbol::Name symbol, const QString& text, TextStyle::Font font, const QColor& color, QWidget* parent)
-{
-    auto* row = new QWidget(parent);
-    auto* layout = new QHBoxLayout(row);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(8);
-    const QFont qFont = TextStyle::font(font);
-    auto* icon = new QLabel(row);
-    icon->setPixmap(Symbol::pixmap(symbol, color, QFontMetricsF(qFont).height(), row->devicePixelRatioF()));
-    layout->addWidget(icon, 0, Qt::AlignTop);
-    auto* label = new QLabel(text, row);
-    label->setObjectName("text");
-    label->setWordWrap(true);
-    label->setTextFormat(Qt::PlainText);
-    label->setFont(qFont);
-    TextStyle::setTextColor(label, color);
-    layout->addWidget(label, 1);
-    row->setAccessibleName(text);
-    return row;
-}
 
 } // namespace
 
@@ -75,10 +54,17 @@ WelcomeView::WelcomeView(AppModel& model, Platform platform, QWidget* parent)
     layout->addWidget(makeHeader());
     layout->addWidget(makeSteps());
 
-    m_installRow = symbolRow(Symbol::Name::ExclamationTriangleFill,
+    m_installRow = SymbolRow::make(Symbol::Name::ExclamationTriangleFill,
         QString::fromStdString(Wording::text(Wording::Text::InstallClaudeFirst)), TextStyle::Font::Body,
-        TextStyle::orange(), this);
-    m_installNotice = m_installRow->findChild<QLabel*>("text");
+        SymbolRow::fixed(TextStyle::orange()), 8, this);
+    m_installNotice = SymbolRow::text(*m_installRow);
+    // The download page as a link the desktop's browser opens.
+    const QString page = QString::fromUtf8(ClaudeDesktop::downloadPage.data(), ClaudeDesktop::downloadPage.size());
+    m_installNotice->setTextFormat(Qt::RichText);
+    m_installNotice->setText(m_installNotice->text().toHtmlEscaped().replace(
+        page.toHtmlEscaped(), QString("<a href=\"%1\">%1</a>").arg(page.toHtmlEscaped())));
+    m_installNotice->setOpenExternalLinks(true);
+    m_installNotice->setTextInteractionFlags(Qt::TextBrowserInteraction);
     layout->addWidget(m_installRow);
     layout->addWidget(makeChoices());
     layout->addWidget(makeTips());
@@ -154,10 +140,10 @@ QWidget* WelcomeView::makeChoices()
     m_quitClaudeRow = new QWidget(importContent);
     auto* quitLayout = new QHBoxLayout(m_quitClaudeRow);
     quitLayout->setContentsMargins(0, 0, 0, 0);
-    quitLayout->addWidget(symbolRow(Symbol::Name::ExclamationCircle,
+    quitLayout->addWidget(SymbolRow::make(Symbol::Name::ExclamationCircle,
                               "Claude needs to be closed so its data copies cleanly. Save anything you’re working "
                               "on first.",
-                              TextStyle::Font::Callout, TextStyle::orange(), m_quitClaudeRow),
+                              TextStyle::Font::Callout, SymbolRow::fixed(TextStyle::orange()), 8, m_quitClaudeRow),
         1);
     m_quitClaude = new QPushButton("Quit Claude", m_quitClaudeRow);
     m_quitClaude->setAutoDefault(false);
@@ -183,11 +169,12 @@ QWidget* WelcomeView::makeTips()
     auto* layout = new QVBoxLayout(tips);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(6);
-    const QColor secondary = TextStyle::secondary(palette());
-    layout->addWidget(symbolRow(Symbol::Name::PersonBadgeKey,
-        QString::fromStdString(Wording::text(Wording::Text::SignInTip)), TextStyle::Font::Callout, secondary, tips));
-    layout->addWidget(symbolRow(Symbol::Name::Key, QString::fromStdString(Wording::text(Wording::Text::SafeStorageTip)),
-        TextStyle::Font::Callout, secondary, tips));
+    layout->addWidget(
+        SymbolRow::make(Symbol::Name::PersonBadgeKey, QString::fromStdString(Wording::text(Wording::Text::SignInTip)),
+            TextStyle::Font::Callout, TextStyle::secondary, 8, tips));
+    layout->addWidget(
+        SymbolRow::make(Symbol::Name::Key, QString::fromStdString(Wording::text(Wording::Text::SafeStorageTip)),
+            TextStyle::Font::Callout, TextStyle::secondary, 8, tips));
     return tips;
 }
 
@@ -202,12 +189,12 @@ bool WelcomeView::claudeIsRunning() const
 
 bool WelcomeView::importable() const
 {
-    return m_model.builder().sourceVersion() && DataImporter::hasImportableData(m_model.paths().originalDataDir);
+    return m_model.hasImportableData();
 }
 
 bool WelcomeView::primaryEnabled() const
 {
-    if (m_working || !m_model.builder().sourceVersion())
+    if (m_working || m_model.creationBlocked())
         return false;
     return !(m_start == Start::ImportCurrent && claudeIsRunning());
 }

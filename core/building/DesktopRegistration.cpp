@@ -15,6 +15,7 @@ namespace {
 
 constexpr std::string_view filePrefix = "korvel-";
 constexpr std::string_view fileSuffix = ".desktop";
+constexpr std::string_view category = "Utility;"; // as the installed korvel.desktop has it
 
 std::string displayName(const PlistDictionary& plist, const std::filesystem::path& bundle)
 {
@@ -145,8 +146,11 @@ DesktopEntry entryFrom(const PlistDictionary& plist, const std::filesystem::path
     // Korvel names a profile app's windows after its identifier (they would carry Claude's name otherwise), so
     // that docks group them under this entry.
     if (const auto identifier = InfoPlistPatcher::stringValue(plist, "CFBundleIdentifier");
-        identifier && Profile::profileIDFromBundleIdentifier(*identifier))
+        identifier && Profile::profileIDFromBundleIdentifier(*identifier)) {
         entry.set("StartupWMClass", *identifier);
+        entry.set("Comment", "Claude with this profile’s own login and chat history");
+        entry.set("Categories", std::string(category));
+    }
     entry.set(std::string(bundleKey), location(bundle));
     return entry;
 }
@@ -176,6 +180,35 @@ DesktopEntry entryFor(
     const std::filesystem::path& bundle, std::string_view fieldCode, const std::optional<std::filesystem::path>& icon)
 {
     return entryFrom(InfoPlistPatcher::read(AppBundle::infoPlist(bundle)), location(bundle), fieldCode, icon);
+}
+
+std::vector<std::filesystem::path> installedDataDirs(const std::filesystem::path& dataHome)
+{
+    std::vector<std::filesystem::path> folders;
+    for (const std::filesystem::path& folder : XdgFolders::dataDirs())
+        if (folder.lexically_normal() != dataHome.lexically_normal())
+            folders.push_back(folder);
+    return folders;
+}
+
+void keepInstalledKeys(DesktopEntry& entry, const std::vector<std::filesystem::path>& installedDataDirs)
+{
+    for (const std::filesystem::path& folder : installedDataDirs) {
+        std::optional<DesktopEntry> installed;
+        try {
+            installed = DesktopEntry::read(folder / "applications" / std::string(ownFileName));
+        } catch (const FileError&) {
+            continue; // not in this folder
+        }
+        for (const auto& [key, value] : installed->entries())
+            if (!entry.value(key))
+                entry.set(key, value);
+        return;
+    }
+    if (!entry.value("Comment"))
+        entry.set("Comment", "Several Claude accounts side by side");
+    if (!entry.value("Categories"))
+        entry.set("Categories", std::string(category));
 }
 
 std::filesystem::path registerBundle(const std::filesystem::path& bundle, const std::filesystem::path& dataHome)

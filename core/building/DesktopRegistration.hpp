@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace korvel {
 
@@ -33,6 +34,14 @@ std::string location(const std::filesystem::path& bundle);
 // std::runtime_error when it names no identifier or executable.
 DesktopEntry entryFor(const std::filesystem::path& bundle, std::string_view fieldCode = "%U",
     const std::optional<std::filesystem::path>& icon = std::nullopt);
+
+// The data folders that hold installed entries: XdgFolders::dataDirs() without `dataHome`, the user's own.
+std::vector<std::filesystem::path> installedDataDirs(const std::filesystem::path& dataHome);
+
+// Korvel's own entry in the user's folder hides the installed one from menus, so it must say everything that one
+// says: every key of the installed korvel.desktop (the first in `installedDataDirs`) that `entry` lacks is added;
+// without an installed entry, a comment and a category.
+void keepInstalledKeys(DesktopEntry& entry, const std::vector<std::filesystem::path>& installedDataDirs);
 
 // lsregister -f: writes the entry under `dataHome`/applications and the largest image of the bundle's
 // CFBundleIconFile as `dataHome`/icons/hicolor/<size>/apps/korvel-<id>.png, replacing what an earlier

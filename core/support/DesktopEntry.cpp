@@ -182,8 +182,8 @@ DesktopEntry DesktopEntry::parse(std::string_view text)
         if (!group || equals == std::string_view::npos)
             continue;
         const std::string_view key = trimmed(line.substr(0, equals));
-        if (key.empty() || key.find('[') != std::string_view::npos || findKey(*group, key) != group->end())
-            continue; // localised variants are not kept; the first of duplicate keys wins
+        if (key.empty() || findKey(*group, key) != group->end())
+            continue; // the first of duplicate keys wins
         group->emplace_back(std::string(key), unescapeValue(trimmed(line.substr(equals + 1))));
     }
     return entry;

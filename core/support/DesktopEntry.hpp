@@ -12,7 +12,7 @@ namespace korvel {
 // The [Desktop Entry] group of a freedesktop.org desktop entry file: what application menus, the autostart
 // folder and the URL-scheme defaults of the desktop read, and its [Desktop Action …] groups (what a dock's or
 // menu's right click offers). Values are kept unescaped; format() and parse() apply the file's escapes
-// (\s \n \t \r \\). Other groups and localised keys are not kept.
+// (\s \n \t \r \\). Other groups are not kept; a localised key (Name[de]) is a key of its own.
 class DesktopEntry
 {
 public:

@@ -47,6 +47,7 @@ void LinuxDesktopActions::setProfiles(std::vector<Profile> profiles)
     for (const Profile& profile : profiles)
         actions.push_back(actionFor(profile, *executable));
     entry.setActions(std::move(actions));
+    DesktopRegistration::keepInstalledKeys(entry, DesktopRegistration::installedDataDirs(m_applications.parent_path()));
     entry.writeIfChanged(file);
 }
 

@@ -10,7 +10,8 @@ namespace korvel {
 
 // The actions of korvel.desktop in the user's applications folder, which takes precedence over the installed
 // entry: one [Desktop Action] per profile running `Korvel open <id>`, with the badge icon its app's registration
-// installed. An entry that is not there yet is written as the link handler would write it.
+// installed. An entry that is not there yet is written as the link handler would write it; either way it keeps
+// every key of the installed entry it hides (icon, comment, categories).
 class LinuxDesktopActions : public DesktopActions
 {
 public:

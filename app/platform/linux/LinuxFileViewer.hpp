@@ -7,8 +7,9 @@
 
 namespace korvel {
 
-// Reveals items through the file manager's D-Bus interface (org.freedesktop.FileManager1.ShowItems); when no
-// file manager answers, opens the item's folder with xdg-open. Main thread only.
+// Reveals items through the file manager's D-Bus interface (org.freedesktop.FileManager1.ShowItems); without
+// one, opens the item's folder with xdg-open, when the desktop has an application for folders at all. Main thread
+// only.
 class LinuxFileViewer : public QObject, public FileViewer
 {
     Q_OBJECT
@@ -19,7 +20,8 @@ public:
 
     void reveal(const std::filesystem::path& item) override;
 
-    // The fallback on its own: xdg-open on the folder that holds `item`.
+    // The fallback on its own: xdg-open on the folder that holds `item`. Throws std::runtime_error when no
+    // application opens folders or xdg-open cannot start.
     static void openFolderOf(const std::filesystem::path& item);
 
 private:

@@ -163,6 +163,7 @@ bool LinuxLinkHandler::writeEntry(const std::filesystem::path& application, cons
     } catch (const FileError&) {
         // not written yet
     }
+    DesktopRegistration::keepInstalledKeys(entry, DesktopRegistration::installedDataDirs(m_dataHome));
     return entry.writeIfChanged(file);
 }
 

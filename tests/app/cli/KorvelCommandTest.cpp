@@ -6,7 +6,6 @@
 
 #include "tests/app/cli/KorvelHome.hpp"
 
-#include "core/building/CloneError.hpp"
 #include "core/support/DesktopEntry.hpp"
 #include "core/support/FolderSize.hpp"
 #include "core/transfer/ClaudeCodeLauncher.hpp"
@@ -97,19 +96,36 @@ TEST_F(KorvelCommand, RenameRecolorMoveAndDeleteHaveFinishedTheirWorkWhenTheComm
     EXPECT_TRUE(std::filesystem::is_directory(home / ".local/share/Trash/files" / a.id.toString()));
 }
 
-// Right-clicking Korvel in a dock or menu offers every profile, in list order, after every kind of change.
+// The freedesktop.org checker has nothing to say about `file`, not even a hint.
+void expectValid(const std::filesystem::path& file)
+{
+    const ChildProcess::Result validation =
+        ChildProcess::run("/usr/bin/desktop-file-validate", {{"desktop-file-validate", file.string()}});
+    EXPECT_EQ(validation.exitStatus, 0);
+    EXPECT_EQ(validation.standardOutput + validation.standardError, "") << file;
+}
+
+// Right-clicking Korvel in a dock or menu offers every profile, in list order, after every kind of change; the
+// entry that lists them hides the installed one, so it keeps all that one says.
 TEST_F(KorvelCommand, KorvelsDesktopEntryListsTheProfilesAsActions)
 {
+    const std::filesystem::path installed = temp / "usr/share";
+    writeText(installed / "applications/korvel.desktop",
+        "[Desktop Entry]\nType=Application\nName=Korvel\nName[de]=Korvel\nComment=Several Claude accounts side by "
+        "side\nExec=/usr/lib/korvel/Korvel.app/Contents/MacOS/Korvel %u\nIcon=korvel\nMimeType=x-scheme-handler/"
+        "claude;\nCategories=Utility;\nKeywords=Claude;accounts;\nTerminal=false\n");
+    environment["XDG_DATA_DIRS"] = installed.string();
     const std::filesystem::path file = home / ".local/share/applications/korvel.desktop";
     const auto actionNames = [&] {
-        const ChildProcess::Result validation =
-            ChildProcess::run("/usr/bin/desktop-file-validate", {{"desktop-file-validate", file.string()}});
-        EXPECT_EQ(validation.exitStatus, 0) << validation.standardOutput << validation.standardError;
+        expectValid(file);
         g_autoptr(GDesktopAppInfo) info = g_desktop_app_info_new_from_filename(file.c_str());
         if (!info)
             return Strings {"not loaded by GLib"};
         const DesktopEntry entry = DesktopEntry::read(file);
         EXPECT_EQ(entry.value("Exec"), DesktopEntry::execLine({applicationProgram().string()}, "%u"));
+        for (const char* key : {"Icon", "Comment", "Categories", "Keywords", "Name[de]"})
+            EXPECT_EQ(entry.value(key), DesktopEntry::read(installed / "applications/korvel.desktop").value(key))
+                << key;
         Strings names;
         for (const gchar* const* id = g_desktop_app_info_list_actions(info); *id; ++id) {
             g_autofree gchar* name = g_desktop_app_info_get_action_name(info, *id);
@@ -125,6 +141,12 @@ TEST_F(KorvelCommand, KorvelsDesktopEntryListsTheProfilesAsActions)
                 }
             }
             EXPECT_EQ(action->entries.size(), 3u) << "Name, Icon (the app is built) and Exec";
+        }
+        for (const Profile& profile : storedProfiles()) {
+            const auto own = home / ".local/share/applications" / ("korvel-" + profile.bundleIdentifier() + ".desktop");
+            expectValid(own);
+            const DesktopEntry app = DesktopEntry::read(own);
+            EXPECT_TRUE(app.value("Comment") && app.value("Categories")) << profile.name;
         }
         return names;
     };
@@ -287,13 +309,12 @@ TEST_F(KorvelCommand, AFailedOperationExitsWithTheModelsMessage)
     EXPECT_NE(empty.errorOutput.find(". Your original Claude data was not changed.\n"), std::string::npos);
 
     const std::filesystem::path missing = temp / "nowhere/Claude.app";
-    // The profile exists, as in the interface; only its app could not be built.
-    const Result create = korvel({"create", "Work"}, {{"KORVEL_CLAUDE_APP", missing.string()}});
-    EXPECT_EQ(create,
-        (Result {1, stored("Work").id.toString() + "\n",
-            "Couldn’t create the app for Work: " + CloneError::sourceMissing(missing).description() + "\n"}));
-    EXPECT_EQ(korvel({"open", "Work"}, {{"KORVEL_CLAUDE_APP", missing.string()}}),
-        (Result {1, "", CloneError::sourceMissing(missing).description() + "\n"}));
+    // Without Claude Desktop no profile is made, as the interface offers none.
+    EXPECT_EQ(korvel({"create", "Work"}, {{"KORVEL_CLAUDE_APP", missing.string()}}),
+        (Result {1, "",
+            "Couldn’t create the profile: Claude Desktop isn’t installed. Korvel looked in " + missing.string() +
+                ".\n"}));
+    EXPECT_EQ(storedNames(), (Strings {"Empty"}));
 
     // An unreadable profile list: nothing runs, and the file stays as it was.
     writeText(paths.profilesFile(), "{ not json");

@@ -419,6 +419,23 @@ TEST_F(ProfileOperations, revealDataAndClaudeCodeCreateTheProfilesFilesOrReportW
     EXPECT_EQ(modeOf(paths.dataDir(work.id)), 0700u);
     EXPECT_EQ(modeOf(paths.profileDir(work.id)), 0700u);
 
+    // Nothing to show folders with: said, not swallowed; the app is shown where it is, also before its rebuild
+    // after a rename.
+    fake.fileViewer.failure = "No file manager is set up to show folders.";
+    m.revealData(work);
+    ASSERT_TRUE(m.errorMessage());
+    EXPECT_EQ(*m.errorMessage(),
+        "Couldn’t show “" + paths.dataDir(work.id).string() + "”: No file manager is set up to show folders.");
+    fake.fileViewer.failure.reset();
+    m.setErrorMessage(std::nullopt);
+    buildApp(work);
+    Profile renamed = work;
+    renamed.name = "Renamed";
+    EXPECT_EQ(m.appLocation(renamed), paths.appURL(work)) << "the app still has its old name";
+    m.revealApp(renamed);
+    EXPECT_EQ(fake.fileViewer.revealed.back(), paths.appURL(work));
+    EXPECT_EQ(m.appLocation(makeProfile("Unbuilt")), paths.appURL(makeProfile("Unbuilt")));
+
     m.openClaudeCode(work);
     const auto commandFile = paths.profileDir(work.id) / "Claude Code.command";
     EXPECT_EQ(fake.terminal.opened, Paths {commandFile});

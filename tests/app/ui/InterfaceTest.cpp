@@ -36,6 +36,7 @@
 #include <QScreen>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
+#include <QTextDocumentFragment>
 #include <QThread>
 #include <QThreadPool>
 #include <QTimer>
@@ -316,7 +317,7 @@ TEST_F(ManagementWindowTest, WithoutProfilesTheWindowInvitesToCreateOne)
     fake.userDefaults.setBool(AppModel::didCompleteWelcomeKey, true);
     ContentView& view = openWindow();
     EXPECT_EQ(view.windowTitle(), "Korvel");
-    EXPECT_EQ(view.size(), QSize(860, 560));
+    EXPECT_EQ(view.size(), ContentView::defaultSize);
     EXPECT_EQ(view.emptyState()->title(), "No profiles yet");
     EXPECT_EQ(view.emptyState()->text(),
         "Each profile is its own Claude app with its own login,\ntask bar icon and chat history.");
@@ -634,18 +635,21 @@ TEST_F(ManagementWindowTest, LongNamesAreCutWithAnEllipsisAndPushNothingOutOfThe
     const std::string longName = "An account whose name goes on and on " + std::string(70, 'x') + " past any width";
     const Profile medium = makeProfile("Twenty-seven letters long!!");
     const Profile longest = makeProfile(longName);
-    openWith({medium, longest, makeProfile("日本語")});
+    openWith({medium, longest, makeProfile("日本語"), makeProfile("עבודה")});
     fake.workspace.bringToFront(launchApp(medium));
     fake.workspace.bringToFront(launchApp(longest));
     settle();
     for (const Profile& profile : {medium, longest}) {
         model->setSelection(profile.id);
         settle();
-        EXPECT_EQ(window->size(), QSize(860, 560));
+        EXPECT_EQ(window->size(), ContentView::defaultSize);
         EXPECT_THAT(widgetsPastTheEdges(*window), ::testing::IsEmpty()) << profile.name;
         EXPECT_TRUE(detail().openButton()->isVisible() && detail().openButton()->text() == "Switch To");
         EXPECT_GE(detail().openButton()->width(), detail().openButton()->sizeHint().width());
         EXPECT_TRUE(detail().colorPalette()->isVisible());
+        QPushButton& remove = *detail().deleteButton();
+        EXPECT_EQ(remove.visibleRegion().boundingRect(), remove.rect()) << "the whole form shows, to its last button";
+        EXPECT_EQ(detail().nameField()->cursorPosition(), 0) << "a long name shows from its start";
     }
     screenshot(*window, "window-long-name");
     const ElidedLabel& title = *detail().appName();
@@ -663,10 +667,36 @@ TEST_F(ManagementWindowTest, LongNamesAreCutWithAnEllipsisAndPushNothingOutOfThe
     screenshot(confirmation, "delete-confirmation-long-name");
     confirmation.button(QMessageBox::Cancel)->click();
 
+    // Arabic and Hebrew names and their subtitles keep to the right.
+    SidebarRow& hebrew = *window->sidebar()->row(3);
+    for (ElidedLabel* text : hebrew.findChildren<ElidedLabel*>()) {
+        const QImage drawn = text->grab().toImage();
+        int leftmost = drawn.width();
+        for (int y = 0; y < drawn.height(); ++y)
+            for (int x = 0; x < drawn.width(); ++x)
+                if (drawn.pixelColor(x, y) != drawn.pixelColor(0, 0))
+                    leftmost = std::min(leftmost, x);
+        EXPECT_GT(leftmost, drawn.width() / 2) << text->fullText().toStdString();
+    }
+
+    // Squeezed to its least, nothing overlaps or leaves the window; maximised, the form keeps a reading width.
+    window->resize(100, 100);
+    settle();
+    EXPECT_EQ(window->size(), ContentView::minimumSize);
+    EXPECT_THAT(widgetsPastTheEdges(*window), ::testing::IsEmpty());
+    EXPECT_GE(detail().deleteButton()->width(), detail().deleteButton()->sizeHint().width());
     window->showMaximized();
-    ASSERT_TRUE(waitUntil([this] { return window->isMaximized() && window->width() > 860; }));
+    ASSERT_TRUE(waitUntil([this] { return window->isMaximized() && window->width() > 1200; }));
     settle();
     EXPECT_THAT(widgetsPastTheEdges(*window), ::testing::IsEmpty());
+    EXPECT_LE(detail().column()->width(), ProfileDetailView::maximumContentWidth);
+    screenshot(*window, "window-maximised");
+
+    // The tray menu cuts a long name instead of growing with it.
+    QMenu menu;
+    MenuBarContent::fill(menu, MenuBarContent::entries(*model), {}, qApp->devicePixelRatio());
+    EXPECT_LE(menu.sizeHint().width(), MenuBarContent::maximumTextWidth + 120);
+    EXPECT_TRUE(menu.actions()[2]->toolTip().startsWith(QString::fromStdString(longName))) << "the whole name on hover";
 }
 
 // Drags with the desktop's own mouse (xdotool on the virtual desktop) from `from` to `to` in `list`'s viewport, the
@@ -757,24 +787,57 @@ double textContrast(const QLabel& label, const QColor& background)
     return std::abs(shown - background.lightnessF());
 }
 
-TEST_F(ManagementWindowTest, EveryScreenFollowsTheDesktopPaletteLightOrDark)
+// The WCAG contrast ratio of two opaque colours.
+double contrastRatio(const QColor& a, const QColor& b)
+{
+    const auto luminance = [](const QColor& c) {
+        const auto linear = [](double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+    };
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// `text` as drawn over `background`, its transparency blended in.
+QColor shownOn(const QColor& text, const QColor& background)
+{
+    const double a = text.alphaF();
+    return QColor::fromRgbF(static_cast<float>(text.redF() * a + background.redF() * (1 - a)),
+        static_cast<float>(text.greenF() * a + background.greenF() * (1 - a)),
+        static_cast<float>(text.blueF() * a + background.blueF() * (1 - a)));
+}
+
+// The window stays open while the desktop switches between light and dark, as a user's theme switch does.
+TEST_F(ManagementWindowTest, EveryScreenFollowsTheDesktopPaletteLightOrDarkAsItSwitches)
 {
     const QPalette light = QApplication::palette();
     storeProfiles({makeProfile("Work"), makeProfile("Personal", ProfileColor::Orange)});
-    start();
+    openWindow();
+    model->setSelection(model->profiles()[0].id);
+    settle();
     for (const auto& [look, palette] :
         std::vector<std::pair<std::string, QPalette>> {{"light", light}, {"dark", darkPalette()}}) {
         QApplication::setPalette(palette);
-        openWindow();
-        model->setSelection(model->profiles()[0].id);
-        settle();
+        spin();
         const QColor background = palette.color(QPalette::Window);
+        QListWidget& list = *window->sidebar()->list();
         for (const QLabel* label : window->findChildren<QLabel*>()) {
-            if (label->isVisible() && !label->text().isEmpty()) {
-                EXPECT_GT(textContrast(*label, background), 0.25) << look << ": " << label->text().toStdString();
+            if (!label->isVisible() || label->text().isEmpty() || list.isAncestorOf(label))
+                continue;
+            EXPECT_GT(textContrast(*label, background), 0.25) << look << ": " << label->text().toStdString();
+        }
+        // Names and subtitles in the sidebar read at 4.5:1 (WCAG AA), on the selection too.
+        for (int index = 0; index < list.count(); ++index) {
+            const QColor behind = list.item(index)->isSelected() ? list.palette().color(QPalette::Highlight)
+                                                                 : list.palette().color(QPalette::Base);
+            for (const ElidedLabel* text : window->sidebar()->row(index)->findChildren<ElidedLabel*>()) {
+                const QColor ink = text->palette().color(QPalette::Active, text->foregroundRole());
+                EXPECT_GE(contrastRatio(shownOn(ink, behind), behind), 4.5)
+                    << look << ": " << text->fullText().toStdString() << (index == 0 ? " (selected)" : "");
             }
         }
-        EXPECT_EQ(window->sidebar()->list()->palette().color(QPalette::Base), palette.color(QPalette::Base));
+        EXPECT_EQ(list.palette().color(QPalette::Base), palette.color(QPalette::Base));
         const double scale = std::getenv("QT_SCALE_FACTOR") ? std::atof(std::getenv("QT_SCALE_FACTOR")) : 1.0;
         EXPECT_EQ(window->grab().size(), window->size() * scale) << "drawn at the screen's own resolution";
         screenshot(*window, look + "-window");
@@ -801,7 +864,8 @@ TEST_F(ManagementWindowTest, EveryScreenFollowsTheDesktopPaletteLightOrDark)
         ASSERT_TRUE(waitUntil([&menu] { return menu.isVisible(); }));
         screenshot(menu, look + "-tray-menu");
         menu.hide();
-        window.reset();
+        model->setSelection(model->profiles()[0].id);
+        settle();
     }
     QApplication::setPalette(light);
 }
@@ -816,7 +880,9 @@ TEST(CommandIconTest, TheIconThemesIconsComeFirstWithOurDrawingsAsFallback)
         "[Icon Theme]\nName=korvel-test\nDirectories=16x16/actions\n\n[16x16/actions]\nSize=16\nType=Fixed\n");
     QImage image(16, 16, QImage::Format_ARGB32);
     image.fill(Qt::red);
-    ASSERT_TRUE(image.save(QString::fromStdString((theme / "16x16" / "actions" / "list-add.png").string())));
+    for (const char* name : {"list-add", "window-new"})
+        ASSERT_TRUE(
+            image.save(QString::fromStdString((theme / "16x16" / "actions" / (name + std::string(".png"))).string())));
     const QStringList searchPaths = QIcon::themeSearchPaths();
     const QString themeName = QIcon::themeName();
     QIcon::setThemeSearchPaths({QString::fromStdString(icons.path().string())});
@@ -826,7 +892,7 @@ TEST(CommandIconTest, TheIconThemesIconsComeFirstWithOurDrawingsAsFallback)
     EXPECT_EQ(themed.name(), "list-add");
     EXPECT_EQ(themed.pixmap(16).toImage().pixelColor(8, 8), QColor(Qt::red));
     const QIcon ours = CommandIcon::icon(CommandIcon::Command::OpenAll, Qt::black);
-    EXPECT_TRUE(ours.name().isEmpty() && !ours.isNull()) << "our drawing where the theme has none";
+    EXPECT_TRUE(ours.name().isEmpty() && !ours.isNull()) << "our stack of windows, not the theme's new window";
     EXPECT_TRUE(CommandIcon::icon(CommandIcon::Command::Quit, Qt::black).isNull()) << "no icon rather than a blank";
 
     QIcon::setThemeSearchPaths(searchPaths);
@@ -893,9 +959,11 @@ TEST_F(ManagementWindowTest, WelcomeWithoutClaudeDesktopPointsToTheDownloadAndOn
     const ScopedEnvironment claude("KORVEL_CLAUDE_APP", paths.sourceApp.string());
     WelcomeView& sheet = welcome();
     EXPECT_TRUE(sheet.installNotice()->isVisible());
-    EXPECT_EQ(sheet.installNotice()->text().toStdString(),
+    EXPECT_EQ(QTextDocumentFragment::fromHtml(sheet.installNotice()->text()).toPlainText().toStdString(),
         "Install Claude Desktop first (https://claude.ai/download), then reopen this app. Korvel looks in " +
             paths.sourceApp.string() + ".");
+    EXPECT_TRUE(sheet.installNotice()->text().contains(R"(<a href="https://claude.ai/download">)"));
+    EXPECT_TRUE(sheet.installNotice()->openExternalLinks()) << "the download address is a link";
     EXPECT_FALSE(sheet.choices()->isVisible() || sheet.primaryButton()->isEnabled());
     screenshot(sheet, "welcome-without-claude");
     expectDialogOf(*window, sheet);
@@ -973,6 +1041,140 @@ TEST_F(ManagementWindowTest, ImportWaitsUntilClaudeHasQuitThenCopiesTheData)
     EXPECT_TRUE(model->didCompleteWelcome());
 }
 
+// The alert of a failed creation shows at once, over the window that stays once the welcome has closed.
+TEST_F(ManagementWindowTest, AFailedCreationInTheWelcomeShowsItsAlertAtOnceOverTheWindow)
+{
+    WelcomeView& sheet = welcome();
+    sheet.newAccountFields()->nameField()->setText(QString(300, 'x')); // refused: no app can be named so
+    sheet.primaryButton()->click();
+    ASSERT_TRUE(waitUntil([this] { return !window->welcomeView(); }));
+    spin(300ms);
+    QMessageBox* alert = window->errorAlert();
+    ASSERT_TRUE(alert && alert->isVisible()) << "the alert went with the welcome";
+    expectDialogOf(*window, *alert);
+    EXPECT_TRUE(alert->informativeText().contains("is too long")) << alert->informativeText().toStdString();
+    desktopScreenshot("welcome-failed-alert");
+}
+
+// Without Claude Desktop nothing offers to create a profile, and each place says why.
+TEST_F(ManagementWindowTest, WithoutClaudeDesktopCreationIsOffNowhereAndSaysWhereKorvelLooked)
+{
+    fake.userDefaults.setBool(AppModel::didCompleteWelcomeKey, true);
+    removeClaude();
+    const ScopedEnvironment claude("KORVEL_CLAUDE_APP", paths.sourceApp.string());
+    openWindow();
+    const QString why =
+        QString::fromStdString("Claude Desktop isn’t installed. Korvel looked in " + paths.sourceApp.string() + ".");
+    for (QAction* action : {window->newProfileCommand(), window->newProfileButton()}) {
+        EXPECT_FALSE(action->isEnabled()) << action->text().toStdString();
+        EXPECT_EQ(action->toolTip(), why);
+    }
+    QPushButton* create = window->emptyState()->createButton();
+    EXPECT_TRUE(create->isVisible() && !create->isEnabled());
+    EXPECT_EQ(create->toolTip(), why);
+    EXPECT_EQ(window->emptyState()->reason(), why);
+    QTest::keyClick(window.get(), Qt::Key_N, Qt::ControlModifier);
+    spin();
+    EXPECT_FALSE(window->newProfileSheet());
+    const auto entries = MenuBarContent::entries(*model);
+    const auto newProfile = std::find_if(entries.begin(), entries.end(),
+        [](const MenuBarContent::Entry& entry) { return entry.kind == MenuBarContent::Entry::Kind::NewProfile; });
+    ASSERT_NE(newProfile, entries.end());
+    EXPECT_FALSE(newProfile->enabled);
+    screenshot(*window, "window-without-claude");
+
+    // Asked all the same (a command, a stale sheet), the model saves nothing and says why.
+    EXPECT_FALSE(await(model->createProfile("Work", ProfileColor::Blue, false)));
+    EXPECT_TRUE(model->profiles().empty());
+    EXPECT_FALSE(fs::exists(paths.profilesFile()));
+    ASSERT_TRUE(model->errorMessage());
+    EXPECT_EQ(*model->errorMessage(), "Couldn’t create the profile: " + why.toStdString());
+}
+
+// The highest contrast between a pixel of `before` and the same pixel of `after` inside `area` (1: no change).
+double changeContrast(const QImage& before, const QImage& after, const QRect& area)
+{
+    double most = 1;
+    const QRect inside = area.intersected(before.rect()).intersected(after.rect());
+    for (int y = inside.top(); y <= inside.bottom(); ++y)
+        for (int x = inside.left(); x <= inside.right(); ++x)
+            most = std::max(most, contrastRatio(before.pixelColor(x, y), after.pixelColor(x, y)));
+    return most;
+}
+
+// Tabs once through `window` as a keyboard user does. For each control reached: how plainly the focus shows, the
+// highest contrast between what was drawn in and around it before and after Tab brought the focus there.
+std::vector<std::pair<QWidget*, double>> tabThrough(QWidget& window)
+{
+    std::vector<std::pair<QWidget*, double>> stops;
+    QWidget* first = nullptr;
+    for (int step = 0; step < 40; ++step) {
+        const QImage before = window.grab().toImage();
+        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &window, Qt::Key_Tab);
+        spin(60ms);
+        QWidget* focused = QApplication::focusWidget();
+        if (!focused || focused == first)
+            break;
+        if (!first)
+            first = focused;
+        const QRect area = QRect(focused->mapTo(&window, QPoint(0, 0)), focused->size()).adjusted(-6, -6, 6, 6);
+        const double scale = window.devicePixelRatioF();
+        const QRect pixels(area.topLeft() * scale, area.size() * scale);
+        stops.emplace_back(focused, changeContrast(before, window.grab().toImage(), pixels));
+    }
+    return stops;
+}
+
+TEST_F(ManagementWindowTest, ColourSwatchesAreOneTabStopChosenWithArrowKeysAndFocusShowsEverywhere)
+{
+    writeText(paths.originalDataDir / "Local State", "{}"); // both cards
+    WelcomeView& sheet = welcome();
+    ColorPalette& colours = *sheet.newAccountFields()->palette();
+    ASSERT_EQ(colours.selection(), ProfileColor::Blue);
+    int swatchStops = 0;
+    const auto stops = tabThrough(sheet);
+    for (const auto& [stop, shown] : stops) {
+        swatchStops += stop->parentWidget() == &colours;
+        // A focus ring in a colour of its own: 3:1 against what was drawn there before, on every colour.
+        EXPECT_GE(shown, 3.0) << stop->metaObject()->className() << " " << stop->accessibleName().toStdString();
+    }
+    EXPECT_GE(stops.size(), 5u) << "card, name, colour, Not Now, Create Profile";
+    EXPECT_EQ(swatchStops, 1) << "the chosen colour is the only Tab stop of the palette";
+
+    QSignalSpy chosen(&colours, &ColorPalette::selectionChanged);
+    colours.swatch(ProfileColor::Blue)->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Right);
+    EXPECT_EQ(colours.selection(), ProfileColor::Teal);
+    EXPECT_EQ(QApplication::focusWidget(), colours.swatch(ProfileColor::Teal)) << "the focus goes along";
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Left);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up);
+    EXPECT_EQ(colours.selection(), ProfileColor::Indigo);
+    EXPECT_EQ(sheet.newAccountFields()->badge()->color(), ProfileColor::Indigo);
+    EXPECT_EQ(chosen.count(), 3);
+    colours.setLayoutDirection(Qt::RightToLeft);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Left);
+    EXPECT_EQ(colours.selection(), ProfileColor::Blue) << "Left goes on in a right-to-left row";
+    colours.setLayoutDirection(Qt::LeftToRight);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_NE(QApplication::focusWidget()->parentWidget(), &colours) << "Tab leaves the palette";
+    screenshot(sheet, "welcome-keyboard");
+}
+
+TEST_F(ManagementWindowTest, EveryControlOfTheWindowAndTheSettingsShowsTheKeyboardFocus)
+{
+    fake.userDefaults.setBool(AppModel::didCompleteWelcomeKey, true);
+    openWith({makeProfile("Work")});
+    SettingsView settings(*model);
+    showAndWait(settings);
+    for (QWidget* screen : {static_cast<QWidget*>(window.get()), static_cast<QWidget*>(&settings)}) {
+        showAndWait(*screen);
+        const auto stops = tabThrough(*screen);
+        EXPECT_GE(stops.size(), 4u);
+        for (const auto& [stop, shown] : stops)
+            EXPECT_GE(shown, 3.0) << stop->metaObject()->className() << " " << stop->accessibleName().toStdString();
+    }
+}
+
 // MARK: Settings
 
 TEST_F(ManagementWindowTest, SettingsShowTheActualStateSpringBackWhenAChangeFailsAndSeeLinksTakenBack)
@@ -993,6 +1195,8 @@ TEST_F(ManagementWindowTest, SettingsShowTheActualStateSpringBackWhenAChangeFail
     EXPECT_FALSE(model->autoUpdateProfileApps());
     model->setAutoUpdateProfileApps(true);
     EXPECT_TRUE(view.autoUpdateToggle()->isChecked()) << "follows the model";
+    EXPECT_EQ(view.mcpServersToggle()->toolTip(), view.mcpServersFooter()->text());
+    EXPECT_TRUE(view.mcpServersFooter()->text().startsWith("MCP servers you add to Claude")) << "explained";
     screenshot(view, "settings");
 
     EXPECT_EQ(view.profileAppsLocation()->text(), "~/Applications/Claude Profiles");
@@ -1210,6 +1414,26 @@ TEST_F(TrayTest, ClosingTheWindowKeepsKorvelRunningAndItsCommandsWork)
     EXPECT_EQ(window->newProfileCommand()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_N));
     window->newProfileCommand()->trigger();
     EXPECT_TRUE(korvel.model().showNewProfile()) << "inside the window it only asks for the sheet";
+}
+
+// On a desktop without a tray (stock GNOME) the window is the way in: Settings sits in its menu with Ctrl+,.
+TEST_F(TrayTest, SettingsOpenFromTheWindowWithCtrlCommaAndCloseWithEscape)
+{
+    fake.userDefaults.setBool(AppModel::didCompleteWelcomeKey, true);
+    KorvelApp& korvel = startApp(false);
+    ContentView* window = korvel.mainWindow();
+    ASSERT_TRUE(window && window->isVisible());
+    ASSERT_TRUE(waitUntil([window] { return window->isActiveWindow(); }));
+    EXPECT_EQ(window->settingsCommand()->text(), "Settings…");
+    EXPECT_EQ(window->settingsCommand()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    QTest::keyClick(window, Qt::Key_Comma, Qt::ControlModifier);
+    SettingsView* settings = korvel.settingsWindow();
+    ASSERT_TRUE(settings && settings->isVisible());
+    EXPECT_EQ(settings->windowTitle(), "Korvel Settings");
+    ASSERT_TRUE(waitUntil([settings] { return settings->isActiveWindow(); }));
+    QTest::keyClick(settings, Qt::Key_Escape);
+    EXPECT_TRUE(waitUntil([settings] { return !settings->isVisible(); })) << "Escape closes it";
+    EXPECT_TRUE(window->isVisible());
 }
 
 TEST_F(TrayTest, LinksReachTheModelOnlyOnceTheDelegateIsConnected)

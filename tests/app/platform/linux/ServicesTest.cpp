@@ -166,7 +166,24 @@ TEST_F(LinuxServicesTest, RevealAsksTheFileManagerOverDBusAndOpensTheFolderWitho
     const auto item = sandbox.home() / "Profile Data";
     const auto opened = sandbox.root() / "opened";
     sandbox.set("PATH", recorder("xdg-open", opened).string());
-    LinuxFileViewer(QDBusConnection(QString())).reveal(item);
+    // A desktop without a file manager: said, rather than nothing happening.
+    EXPECT_THROW(LinuxFileViewer(QDBusConnection(QString())).reveal(item), std::runtime_error);
+    EXPECT_FALSE(std::filesystem::exists(opened));
+    writeText(sandbox.dataHome() / "applications/files.desktop",
+        "[Desktop Entry]\nType=Application\nName=Files\nExec=xdg-open %U\nMimeType=inode/directory;\n");
+    writeText(sandbox.configHome() / "mimeapps.list", "[Default Applications]\ninode/directory=files.desktop\n");
+    // GLib notices the new entry through a file monitor, a moment later.
+    bool revealed = false;
+    EXPECT_TRUE(waitUntil([&] {
+        try {
+            if (!revealed)
+                LinuxFileViewer(QDBusConnection(QString())).reveal(item);
+            revealed = true;
+        } catch (const std::runtime_error&) {
+            // not yet
+        }
+        return revealed;
+    }));
     EXPECT_EQ(recorded(opened), std::vector<std::string> {sandbox.home().string()});
 
     if (::access("/usr/bin/dbus-daemon", X_OK) != 0)
