@@ -101,12 +101,17 @@ std::string StandInLinuxClaude::asar(const std::map<std::string, std::string>& f
         (*node)["files"][path.substr(start)] = {{"size", bytes.size()}, {"offset", std::to_string(data.size())}};
         data += bytes;
     }
-    std::string text = index.dump();
+    return asarWithIndex(index.dump(), data);
+}
+
+std::string StandInLinuxClaude::asarWithIndex(const std::string& indexText, const std::string& data)
+{
+    std::string text = indexText;
     const std::uint32_t padded = static_cast<std::uint32_t>((text.size() + 3) / 4 * 4);
     text.resize(padded, '\0');
     // A pickle with the index pickle's size, then the index pickle: payload size, text length, text.
     return littleEndian(4) + littleEndian(padded + 8) + littleEndian(padded + 4) +
-        littleEndian(static_cast<std::uint32_t>(index.dump().size())) + text + data;
+        littleEndian(static_cast<std::uint32_t>(indexText.size())) + text + data;
 }
 
 } // namespace korvel::test

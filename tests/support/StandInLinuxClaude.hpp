@@ -32,6 +32,8 @@ struct StandInLinuxClaude
 
     // An asar archive holding `files` (path inside the archive → bytes).
     static std::string asar(const std::map<std::string, std::string>& files);
+    // An asar archive of the index `indexText` (JSON, taken as it is) followed by `data`.
+    static std::string asarWithIndex(const std::string& indexText, const std::string& data);
 };
 
 } // namespace korvel::test
