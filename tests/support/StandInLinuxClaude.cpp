@@ -42,9 +42,10 @@ void writeRecord(const fs::path& root, const std::string& version)
         "Package: claude-desktop\nStatus: install ok installed\nPriority: optional\nArchitecture: amd64\n"
         "Version: " +
             version + "\nDescription: Claude Desktop\n\n");
+    const fs::path program = StandInLinuxClaude::program(root);
+    const std::string target = fs::is_symlink(program) ? fs::canonical(program).string() + "\n" : "";
     writeFile(admin / "info/claude-desktop.list",
-        "/.\n" + StandInLinuxClaude::installFolder(root).string() + "\n" + StandInLinuxClaude::program(root).string() +
-            "\n");
+        "/.\n" + StandInLinuxClaude::installFolder(root).string() + "\n" + program.string() + "\n" + target);
 }
 
 void writeFiles(const fs::path& root, const std::string& version)
