@@ -154,13 +154,20 @@ std::optional<int> BackgroundProcess::wait(std::chrono::milliseconds timeout)
     return m_status;
 }
 
-ChildProcess::Result ChildProcess::run(const std::filesystem::path& program, const Options& options)
+ChildProcess::Result ChildProcess::run(
+    const std::filesystem::path& program, const Options& options, std::chrono::seconds deadline)
 {
     const auto started = std::chrono::steady_clock::now();
+    const auto end = started + deadline;
     BackgroundProcess process(program, options, true);
-    while (process.readSome(std::chrono::hours(1))) { }
+    bool open = true;
+    for (auto now = started; open && now < end; now = std::chrono::steady_clock::now())
+        open = process.readSome(std::chrono::duration_cast<std::chrono::milliseconds>(end - now));
+    const bool running = !process.wait(std::chrono::milliseconds(open ? 0 : 10'000));
+    if (running)
+        ::kill(process.pid(), SIGKILL);
     Result result;
-    result.exitStatus = *process.wait(std::chrono::hours(24));
+    result.exitStatus = *process.wait(std::chrono::hours(1));
     result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     result.pid = process.pid();
     result.standardOutput = std::move(process.m_text);
@@ -168,6 +175,10 @@ ChildProcess::Result ChildProcess::run(const std::filesystem::path& program, con
     ::lseek(process.m_error, 0, SEEK_SET);
     for (ssize_t n; (n = ::read(process.m_error, buffer, sizeof buffer)) > 0;)
         result.standardError.append(buffer, static_cast<size_t>(n));
+    if (running || open)
+        result.standardError += "\n[test] " + program.filename().string() +
+            (running ? " was still running" : "'s standard output was still open (held by what it started)") +
+            " after " + std::to_string(deadline.count()) + " s" + (running ? ": killed\n" : "\n");
     return result;
 }
 

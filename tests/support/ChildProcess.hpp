@@ -18,8 +18,11 @@ struct ChildProcess
         double seconds = 0; // from start until its standard output was closed and the process was reaped
     };
 
-    // Starts `program` and waits until it ends and every holder has closed its standard output.
-    static Result run(const std::filesystem::path& program, const Options& options = {});
+    // Starts `program` and waits until it ends and every holder has closed its standard output. One that is
+    // still at it after `deadline` is killed, and its standard error says so, so that a hanging program fails the
+    // test that started it with what it wrote rather than running into the test's timeout.
+    static Result run(const std::filesystem::path& program, const Options& options = {},
+        std::chrono::seconds deadline = std::chrono::seconds(120));
 };
 
 } // namespace korvel::test

@@ -42,9 +42,10 @@ void writeRecord(const fs::path& root, const std::string& version)
         "Package: claude-desktop\nStatus: install ok installed\nPriority: optional\nArchitecture: amd64\n"
         "Version: " +
             version + "\nDescription: Claude Desktop\n\n");
+    const fs::path program = StandInLinuxClaude::program(root);
+    const std::string target = fs::is_symlink(program) ? fs::canonical(program).string() + "\n" : "";
     writeFile(admin / "info/claude-desktop.list",
-        "/.\n" + StandInLinuxClaude::installFolder(root).string() + "\n" + StandInLinuxClaude::program(root).string() +
-            "\n");
+        "/.\n" + StandInLinuxClaude::installFolder(root).string() + "\n" + program.string() + "\n" + target);
 }
 
 void writeFiles(const fs::path& root, const std::string& version)
@@ -101,12 +102,17 @@ std::string StandInLinuxClaude::asar(const std::map<std::string, std::string>& f
         (*node)["files"][path.substr(start)] = {{"size", bytes.size()}, {"offset", std::to_string(data.size())}};
         data += bytes;
     }
-    std::string text = index.dump();
+    return asarWithIndex(index.dump(), data);
+}
+
+std::string StandInLinuxClaude::asarWithIndex(const std::string& indexText, const std::string& data)
+{
+    std::string text = indexText;
     const std::uint32_t padded = static_cast<std::uint32_t>((text.size() + 3) / 4 * 4);
     text.resize(padded, '\0');
     // A pickle with the index pickle's size, then the index pickle: payload size, text length, text.
     return littleEndian(4) + littleEndian(padded + 8) + littleEndian(padded + 4) +
-        littleEndian(static_cast<std::uint32_t>(index.dump().size())) + text + data;
+        littleEndian(static_cast<std::uint32_t>(indexText.size())) + text + data;
 }
 
 } // namespace korvel::test

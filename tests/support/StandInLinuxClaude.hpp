@@ -23,8 +23,9 @@ struct StandInLinuxClaude
     }
     static std::filesystem::path adminDir(const std::filesystem::path& root) { return root / "var/lib/dpkg"; }
 
-    // Lays out the package at `version`; returns the install folder. `program` replaces the stand-in program
-    // (a link to it is made) when given.
+    // Lays out the package at `version`; returns the install folder. When `program` is given, the package's
+    // program is a link to it (as packages that ship Electron's binary under its own name lay it out), and dpkg's
+    // record names both.
     static std::filesystem::path create(
         const std::filesystem::path& root, const std::string& version, const std::filesystem::path& program = {});
     // What apt does on an upgrade: every file replaced by a new one (new inodes), the record raised to `version`.
@@ -32,6 +33,8 @@ struct StandInLinuxClaude
 
     // An asar archive holding `files` (path inside the archive → bytes).
     static std::string asar(const std::map<std::string, std::string>& files);
+    // An asar archive of the index `indexText` (JSON, taken as it is) followed by `data`.
+    static std::string asarWithIndex(const std::string& indexText, const std::string& data);
 };
 
 } // namespace korvel::test

@@ -55,7 +55,7 @@ TEST_F(ModelLifetime, aBuildThatOutlivesItsModelTouchesNothing)
         model->update(work, "Renamed", std::nullopt); // queues a second build that must never start
         model.reset();
     }
-    QThreadPool::globalInstance()->waitForDone();
+    waitForBackgroundJobs();
     spin();
     EXPECT_TRUE(build->isReady());
     EXPECT_EQ(ProfileStore(paths.profilesFile()).load().at(0).name, "Renamed");

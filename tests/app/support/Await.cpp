@@ -3,7 +3,10 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QThreadPool>
 #include <QTimer>
+
+#include <gtest/gtest.h>
 
 namespace korvel::test {
 
@@ -23,6 +26,14 @@ bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds time
     poll.start();
     loop.exec();
     return done();
+}
+
+void waitForBackgroundJobs(std::chrono::milliseconds timeout)
+{
+    QThreadPool* pool = QThreadPool::globalInstance();
+    if (!pool->waitForDone(static_cast<int>(timeout.count())))
+        ADD_FAILURE() << pool->activeThreadCount() << " background jobs still running after " << timeout.count()
+                      << " ms";
 }
 
 void spin(std::chrono::milliseconds duration)

@@ -15,6 +15,9 @@ namespace korvel::test {
 // Runs the main event loop until `done` holds; false when `timeout` passed first.
 bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(60));
 
+// Waits until no job is left in Qt's global thread pool; one still running after `timeout` fails the test.
+void waitForBackgroundJobs(std::chrono::milliseconds timeout = std::chrono::seconds(60));
+
 // Processes the events that are due now, including those they post in turn, for `duration` of real time.
 void spin(std::chrono::milliseconds duration = std::chrono::milliseconds(20));
 

@@ -51,7 +51,7 @@ void ModelSandbox::stop()
     settle();
     model.reset();
     // Jobs of the gone model still report back; let them find it gone.
-    QThreadPool::globalInstance()->waitForDone();
+    waitForBackgroundJobs();
     QCoreApplication::sendPostedEvents();
 }
 

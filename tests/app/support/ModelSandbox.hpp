@@ -13,18 +13,18 @@
 #include <vector>
 
 namespace korvel {
-// Readable values in test failures.
-inline void PrintTo(const CloneStatus& status, std::ostream* out)
-{
-    *out << status.summary();
-}
-inline void PrintTo(const Uuid& id, std::ostream* out)
-{
-    *out << id.toString();
-}
+// Readable values in test failures (the core's are in tests/support/Printers.hpp).
 inline void PrintTo(const AppModel::PendingImport& pending, std::ostream* out)
 {
     *out << pending.sessions << " sessions, " << pending.pins << " pins";
+}
+inline void PrintTo(const SessionSync::Result& result, std::ostream* out)
+{
+    *out << result.id.toString() << ": " << result.sessions << " sessions, " << result.pins << " pins waiting, "
+         << result.mergedPins << " merged, " << result.mcpServers << " MCP servers waiting, " << result.mergedMcpServers
+         << " merged";
+    if (!result.failure.empty())
+        *out << ", failed: " << result.failure;
 }
 } // namespace korvel
 

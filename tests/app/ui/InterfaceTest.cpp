@@ -28,6 +28,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -227,7 +228,7 @@ protected:
             return;
         settleApp();
         app.reset();
-        QThreadPool::globalInstance()->waitForDone();
+        waitForBackgroundJobs();
         QCoreApplication::sendPostedEvents();
     }
     // The management window over the sandbox's model (started when needed), shown and focused.
@@ -1563,13 +1564,29 @@ TEST_F(MoveTest, FallsBackToTheHomeApplicationsFolderAndReportsWhenBothFail)
     EXPECT_EQ(readText(temp / "Applications/Korvel.app/Contents/MacOS/Korvel"), "old");
 }
 
-// Answers the next modal message box with the button called `answer` (else its first); returns what it said.
+// Answers the next modal message box with the button called `answer` (else its first); returns what it said. A
+// box that does not come up within 10 s fails the test, and whatever modal window is up then is closed, so that
+// `ask` returns.
 QStringList answerNextBox(const std::function<void()>& ask, const QString& answer)
 {
     QStringList said;
-    QTimer::singleShot(200, [&said, answer] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        ASSERT_TRUE(box);
+    QElapsedTimer clock;
+    clock.start();
+    QTimer poll;
+    poll.setInterval(20);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        if (!box && clock.elapsed() < 10'000)
+            return;
+        poll.stop();
+        if (!box) {
+            ADD_FAILURE() << "no message box within 10 s; the modal window up: "
+                          << (modal ? modal->metaObject()->className() : "none");
+            if (modal)
+                modal->close();
+            return;
+        }
         said = {box->text(), box->informativeText()};
         QAbstractButton* chosen = box->buttons().value(0);
         for (QAbstractButton* button : box->buttons()) {
@@ -1578,6 +1595,7 @@ QStringList answerNextBox(const std::function<void()>& ask, const QString& answe
         }
         chosen->click();
     });
+    poll.start();
     ask();
     return said;
 }

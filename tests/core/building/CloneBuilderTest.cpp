@@ -345,7 +345,11 @@ std::map<std::string, std::pair<std::uintmax_t, long long>> snapshot(const fs::p
 TEST_F(CloneBuilderTest, ALinuxInstallGetsLinkedAppsThatFollowItsUpgradesAndRemoval)
 {
     const fs::path root = dir / "root";
-    const fs::path install = StandInLinuxClaude::create(root, "1.46388.2");
+    // The package's program a link to the binary beside it: the app must link to that binary, as /proc shows it.
+    const fs::path electron = StandInLinuxClaude::installFolder(root) / "electron";
+    fs::create_directories(electron.parent_path());
+    fs::copy_file(StandInClaude::executable(paths.sourceApp), electron);
+    const fs::path install = StandInLinuxClaude::create(root, "1.46388.2", electron);
     env.set("KORVEL_DPKG_ADMINDIR", StandInLinuxClaude::adminDir(root).string());
     env.set("XDG_DATA_DIRS", (root / "usr/share").string());
     paths.sourceApp = root / "usr/bin/claude-desktop"; // a link, as PATH finds it
@@ -354,7 +358,7 @@ TEST_F(CloneBuilderTest, ALinuxInstallGetsLinkedAppsThatFollowItsUpgradesAndRemo
 
     const Profile work = profile("Work");
     const fs::path app = linux.build(work);
-    EXPECT_EQ(fs::read_symlink(app / "Contents/MacOS/Claude"), fs::canonical(StandInLinuxClaude::program(root)));
+    EXPECT_EQ(fs::read_symlink(app / "Contents/MacOS/Claude"), fs::canonical(electron));
     EXPECT_EQ(std::distance(fs::recursive_directory_iterator(app), {}), 9) << "no copy of Claude in the app";
 #ifndef __SANITIZE_ADDRESS__ // a sanitizer's instrumentation makes the launcher several times larger
     std::uintmax_t bytes = 0;

@@ -149,8 +149,9 @@ TEST(InfoPlistPatcher, ReadFailuresNameTheFileAndTheirKindButReadStringValueNeve
 TEST(InfoPlistPatcher, DeepNestingAndSpecialFilesFailNamingTheFile)
 {
     TempDir dir;
-    const std::vector<std::pair<std::string, std::string>> deep = {{"XML arrays", DeepNesting::xmlPlist(100000)},
-        {"XML dictionaries", DeepNesting::xmlPlist(100000, true)}, {"binary", DeepNesting::binaryPlist(100000)}};
+    // What PlistScreening finds, in either form.
+    const std::vector<std::pair<std::string, std::string>> deep = {
+        {"XML", DeepNesting::xmlPlist(100000, true)}, {"binary", DeepNesting::binaryPlist(100000)}};
     for (const auto& [what, bytes] : deep) {
         writeText(dir / "Info.plist", bytes);
         const auto error = thrown<FileError>([&] { InfoPlistPatcher::read(dir / "Info.plist"); });
@@ -158,13 +159,6 @@ TEST(InfoPlistPatcher, DeepNestingAndSpecialFilesFailNamingTheFile)
         EXPECT_EQ(error.path(), dir / "Info.plist") << what;
         EXPECT_EQ(error.detail(), "its arrays and dictionaries are nested more than 512 deep") << what;
     }
-    // A binary dictionary whose key, U+0000 U+0061 in UTF-16, holds a NUL: libplist asserts when it reads the key.
-    using namespace std::string_literals;
-    writeText(dir / "Info.plist",
-        "bplist00\xD1\x01\x02\x62\0a\0\0\x51x\x08\x0b\x10"s + std::string(6, '\0') + "\x01\x01"s +
-            std::string(7, '\0') + "\x03"s + std::string(15, '\0') + "\x12"s);
-    const auto key = thrown<FileError>([&] { InfoPlistPatcher::read(dir / "Info.plist"); });
-    EXPECT_EQ(key.detail(), "a dictionary key is not plain text");
 
     // Nesting a bundle could have reads.
     writeText(dir / "Info.plist", DeepNesting::xmlPlist(100, true));

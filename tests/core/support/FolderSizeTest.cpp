@@ -27,9 +27,13 @@ TEST(FolderSize, CountsAsDuDoes)
     writeText(temp / "outside", std::string(50000, 'o'));
     fs::create_symlink(temp / "outside", folder / "link to outside");
     fs::create_directory_symlink(folder / "Default", folder / "link to a folder");
-    // Several names of one file count once.
-    fs::create_hard_link(folder / "Local State", folder / "Default/hard link");
-    fs::create_hard_link(folder / "Local State", folder / "another hard link");
+    // Several names of one file count once, however many there are; a name outside does not make it count less.
+    fs::create_hard_link(folder / "Local State", folder / "Default/second name");
+    writeText(folder / "three names", std::string(3000, 't'));
+    fs::create_hard_link(folder / "three names", folder / "Default/second of three");
+    fs::create_hard_link(folder / "three names", folder / "third of three");
+    writeText(folder / "named outside too", std::string(4000, 'n'));
+    fs::create_hard_link(folder / "named outside too", temp / "outside name");
     // A sparse file by its apparent size.
     {
         std::FILE* sparse = std::fopen((folder / "sparse").c_str(), "w");
