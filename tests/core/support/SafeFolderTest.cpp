@@ -15,6 +15,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// A copy as a sync round makes one: to a temporary name, then published under its own.
+void copyNew(const korvel::SafeFolder& folder, int source, const std::string& name)
+{
+    folder.publish(folder.writeTemporaryCopy(source, name), name);
+}
+
 // A folder outside the profile's that a link planted inside points at: nothing may reach it.
 struct Planted
 {
@@ -60,7 +66,7 @@ TEST(SafeFolder, NoLinkLeadsAnyStepOutOfTheFolder)
         {"descend to a link", [&] { folder.descend("link", 0700).setMode(0700); }},
         {"descend past ..", [&] { folder.descend("../outside", 0700).setMode(0700); }},
         {"open a link", [&] { SafeFolder::open(planted.inside / "link").setMode(0700); }},
-        {"copy onto a link", [&] { folder.copyNewFile(Descriptor(planted.outside / "keep").fd(), "file link"); }},
+        {"copy onto a link", [&] { copyNew(folder, Descriptor(planted.outside / "keep").fd(), "file link"); }},
     };
     for (const auto& [what, step] : steps) {
         EXPECT_THROW(step(), FileError) << what;
@@ -109,7 +115,7 @@ TEST(SafeFolder, CopyNewFileKeepsTheSourceAndNeverReplacesAnything)
     ASSERT_EQ(::utimensat(AT_FDCWD, (dir / "from").c_str(), times, 0), 0);
     const SafeFolder to = SafeFolder::open(dir / "to");
 
-    to.copyNewFile(Descriptor(dir / "from").fd(), "copy");
+    copyNew(to, Descriptor(dir / "from").fd(), "copy");
     EXPECT_EQ(describeTree(dir / "to").at("copy"), describeTree(dir.path()).at("from")) << "data, mode and times";
 
     // Something written there meanwhile, say by Claude itself, stays as it is.
@@ -117,13 +123,13 @@ TEST(SafeFolder, CopyNewFileKeepsTheSourceAndNeverReplacesAnything)
     fs::create_directories(dir / "to/folder");
     for (const char* name : {"taken", "folder", "copy"}) {
         const auto before = describeTree(dir / "to");
-        const auto error = thrown<FileError>([&] { to.copyNewFile(Descriptor(dir / "from").fd(), name); });
+        const auto error = thrown<FileError>([&] { copyNew(to, Descriptor(dir / "from").fd(), name); });
         EXPECT_EQ(error.kind(), FileError::Kind::WriteFileExists) << name;
         EXPECT_EQ(error.path(), dir / "to" / name);
         EXPECT_EQ(describeTree(dir / "to"), before) << name << ": untouched, no temporary file left";
     }
     const auto before = describeTree(dir / "to");
-    EXPECT_EQ(thrown<FileError>([&] { to.copyNewFile(Descriptor(dir.path()).fd(), "unreadable"); }).kind(),
+    EXPECT_EQ(thrown<FileError>([&] { copyNew(to, Descriptor(dir.path()).fd(), "unreadable"); }).kind(),
         FileError::Kind::WriteUnknown)
         << "a source that cannot be read";
     EXPECT_EQ(describeTree(dir / "to"), before) << "no temporary file left";
