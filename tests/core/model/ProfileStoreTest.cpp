@@ -65,7 +65,9 @@ TEST(ProfileStore, RoundTripsInOrderTruncatesFractionsAndReadsAnyLayout)
     EXPECT_TRUE(store.load().empty());
     EXPECT_FALSE(std::filesystem::exists(store.fileURL)) << "load must not create the file";
 
-    Profile second {Uuid::random(), "a/b \"q\" Ünïcødé 東京\n", ProfileColor::Graphite, Timestamp {1'800'000'000}};
+    // Brackets inside a string do not nest.
+    Profile second {Uuid::random(), "a/b \"q\" Ünïcødé 東京\n\\\"" + std::string(600, '['), ProfileColor::Graphite,
+        Timestamp {1'800'000'000}};
     Profile fractional = work();
     fractional.createdAt.secondsSince1970 += 0.75;
     store.save({second, fractional});
@@ -110,6 +112,8 @@ TEST(ProfileStore, StrictReadingFailsTheWholeFileAndLeavesItAlone)
     }));
     const auto deep = thrown<FileError>([] { ProfileStore::decode(DeepNesting::json(100000), "/x/profiles.json"); });
     EXPECT_NE(std::string(deep.what()).find("nested more than"), std::string::npos) << deep.what();
+    const auto deepest = thrown<FileError>([] { ProfileStore::decode(DeepNesting::json(512), "/x/profiles.json"); });
+    EXPECT_NE(std::string(deepest.what()).find("missing key “version”"), std::string::npos) << deepest.what();
     const auto missing = thrown<FileError>([] { ProfileStore::decode(R"({"profiles": []})", "/x/profiles.json"); });
     EXPECT_NE(std::string(missing.what()).find("“version”"), std::string::npos) << missing.what();
 }
