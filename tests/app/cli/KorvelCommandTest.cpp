@@ -303,6 +303,44 @@ TEST_F(KorvelCommand, AFailedOperationExitsWithTheModelsMessage)
     EXPECT_EQ(readText(paths.profilesFile()), "{ not json");
 }
 
+TEST_F(KorvelCommand, NamesNoFileXmlOrDesktopEntryCanHoldAreRefusedAndTheRestIsEscapedOnATerminal)
+{
+    // What the name holds → the message that refuses it; nothing is stored or built.
+    const std::vector<std::pair<std::string, std::string>> refused = {
+        {"Work\x1b[2J", "The name can’t contain the control character U+001B."},
+        {"Ring\abell", "The name can’t contain the control character U+0007."},
+        {"Tab\vVertical", "The name can’t contain the control character U+000B."},
+        {"Del\x7f", "The name can’t contain the control character U+007F."},
+        {"Non\xef\xbf\xbe", "The name can’t contain the character U+FFFE."},
+        {"Latin\xe9", "The name isn’t valid UTF-8 text: byte 0xE9 after “Latin”."},
+    };
+    for (const auto& [name, message] : refused) {
+        EXPECT_EQ(create(name), (Result {1, "", message + "\n"})) << message;
+        ASSERT_EQ(create("Fine").status, 0);
+        EXPECT_EQ(korvel({"rename", "Fine", name}), (Result {1, "", message + "\n"})) << message;
+        EXPECT_EQ(storedNames(), Strings {"Fine"});
+        EXPECT_EQ(installedApps(), Strings {"Claude Fine.app"});
+        ASSERT_EQ(korvel({"delete", "Fine"}).status, 0);
+    }
+
+    // Held everywhere, but a terminal would obey it: shown escaped in tables, messages, JSON and completion.
+    const std::string name = "Left\u202Eright\u2028line\u0085next\u2066";
+    const Result made = create(name);
+    ASSERT_EQ(made.status, 0) << made.errorOutput;
+    const std::string id = stored(name).id.toString();
+    const std::string shown = "Left\\u202Eright\\u2028line\\u0085next\\u2066";
+    EXPECT_NE(korvel({"list"}).output.find("1  " + shown + "  orange"), std::string::npos) << korvel({"list"}).output;
+    EXPECT_EQ(korvel({"status"}).output, "NAME" + std::string(shown.size() - 2, ' ') + "STATUS\n" + shown +
+        "  Ready · Claude 1.2.3\n");
+    const Result json = korvel({"list", "--json"});
+    EXPECT_EQ(json.output.find("\u202E"), std::string::npos);
+    EXPECT_EQ(Json::parse(json.output)["profiles"][0]["name"], name);
+    EXPECT_EQ(korvel({"rename", id, "Work\x1b"}).errorOutput, "The name can’t contain the control character U+001B.\n");
+    const Result rebuilt = korvel({"rebuild", id}, {{"KORVEL_CLAUDE_APP", (temp / "nowhere").string()}});
+    EXPECT_NE(rebuilt.errorOutput.find("for " + shown + ":"), std::string::npos) << rebuilt.errorOutput;
+    EXPECT_EQ(korvel({"__complete", "open", ""}), (Result {0, id + "\n", ""})) << "offered by its ID";
+}
+
 TEST_F(KorvelCommand, OpenAndRestartStartTheProfileApp)
 {
     ASSERT_EQ(create("Work").status, 0);

@@ -379,7 +379,8 @@ TEST_F(CloneBuilderTest, ClaudesVersionIsTakenOnlyWhenItLooksLikeOne)
     // package.json's "version" as JSON text → the version Korvel takes.
     const std::vector<std::pair<std::string, std::string>> cases = {
         {R"("1:2.3~rc1+dfsg-1ubuntu2")", "1:2.3~rc1+dfsg-1ubuntu2"},
-        {R"("0.14.10-beta.1+build_5")", "0.14.10-beta.1+build_5"},
+        {R"("0.14.10-beta.1+build.5")", "0.14.10-beta.1+build.5"},
+        {R"("1.0_rc1")", "unknown"},
         {R"("1.0\nInjected: yes")", "unknown"},
         {R"("\u001b[31m1.0")", "unknown"},
         {R"("1.0\u0000x")", "unknown"},
