@@ -664,6 +664,10 @@ QCoro::Task<> AppModel::deleteProfile(Profile profile, bool moveDataToTrash)
 bool AppModel::refusedAsAppName(const std::string& name)
 {
     // Refused as it is entered: a build would only fail once the profile exists.
+    if (const auto problem = Profile::nameProblem(name)) {
+        fail(*problem);
+        return true;
+    }
     if (CloneBuilder::appNameFits(Profile {Uuid(), name, ProfileColor::Orange, Timestamp {}}))
         return false;
     fail("The name “" + name + "” is too long: its app’s name can’t be a file name. Choose a shorter name.");

@@ -173,7 +173,8 @@ signals:
 private:
     void announce() { emit changed(); }
     void fail(std::string message);
-    // Reports and refuses a profile name whose app name cannot be a file name.
+    // Reports and refuses a profile name that its app's files cannot hold (Profile::nameProblem) or whose app name
+    // is too long for a file name.
     bool refusedAsAppName(const std::string& name);
     // Applies `change` to the list as stored now, under the list's lock, stores and publishes the result: a change
     // another process stored meanwhile is kept. False, with the failure reported, when nothing was stored.
