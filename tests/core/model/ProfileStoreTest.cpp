@@ -81,20 +81,42 @@ TEST(ProfileStore, RoundTripsInOrderTruncatesFractionsAndReadsAnyLayout)
     EXPECT_EQ(store.load(), std::vector<Profile> {work()});
 }
 
-TEST(ProfileStore, StrictReadingFailsTheWholeFileAndLeavesItAlone)
+TEST(ProfileStore, AnEntryThatDoesNotDecodeIsLeftOutAndNamedAndAFileThatDoesNotFailsWhole)
 {
-    EXPECT_NO_THROW(ProfileStore::decode(withField("name", "W"), "x"));
+    // An entry's fault → how it is named; the sound entry after it still reads.
+    const std::vector<std::pair<std::string, std::string>> entries = {
+        {withField("createdAt", nullptr), "profile 1 (“W”): missing key “createdAt”"},
+        {withField("id", "nope"), "profile 1 (“W”): “nope” is not a UUID"},
+        {withField("color", "Orange"), "profile 1 (“W”): “Orange” is not a colour"},
+        {withField("createdAt", "2026-12-05T16:05:19.5Z"),
+            "profile 1 (“W”): “2026-12-05T16:05:19.5Z” is not an ISO 8601 date with whole seconds and a time zone"},
+        {withField("createdAt", "2026-12-05T16:05:19"),
+            "profile 1 (“W”): “2026-12-05T16:05:19” is not an ISO 8601 date with whole seconds and a time zone"},
+        {withField("name", 3), "profile 1: “name” is not a string"},
+        {R"({"version": 1, "profiles": [7]})", "profile 1: not an object"},
+    };
+    const std::string sound = ProfileStore::encode({work()});
+    for (const auto& [text, named] : entries) {
+        json file = json::parse(text);
+        file["profiles"].push_back(json::parse(sound)["profiles"][0]);
+        TempDir dir;
+        writeText(dir / "profiles.json", file.dump());
+        const ProfileStore store(dir / "profiles.json");
+        const ProfileStore::Contents contents = store.read();
+        EXPECT_EQ(contents.profiles, std::vector<Profile> {work()}) << named;
+        EXPECT_EQ(contents.leftOut, std::vector<std::string> {named});
+        // A writer never drops what it could not read.
+        const auto refused = thrown<FileError>([&] { store.update([](std::vector<Profile>&) {}); });
+        EXPECT_NE(std::string(refused.what()).find(named), std::string::npos) << refused.what();
+        EXPECT_EQ(readText(dir / "profiles.json"), file.dump()) << named;
+    }
+
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"not json", "{"},
         {"top level array", "[]"},
         {"missing version", R"({"profiles": []})"},
         {"fractional version", R"({"version": 1.5, "profiles": []})"},
-        {"missing key", withField("createdAt", nullptr)},
-        {"bad uuid", withField("id", "nope")},
-        {"capitalised colour", withField("color", "Orange")},
-        {"fractional seconds", withField("createdAt", "2026-12-05T16:05:19.5Z")},
-        {"no time zone", withField("createdAt", "2026-12-05T16:05:19")},
-        {"name not a string", withField("name", 3)},
+        {"profiles not an array", R"({"version": 1, "profiles": {}})"},
     };
     for (const auto& [what, text] : cases) {
         TempDir dir;
