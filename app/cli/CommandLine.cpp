@@ -154,9 +154,10 @@ CommandResult runHere(const Invocation& invocation)
     const std::filesystem::path launcher =
         desktop.platform().mainBundle.bundlePath() / "Contents/MacOS" / ProfileBundleKeys::launcherExecutable;
     AppModel model(paths, desktop.platform(), launcher, AppModel::Options {false, false, !readsOnly});
-    // Told, not failed: the command can go on with the emptied profile.
-    const std::string interrupted = model.interruptedImport() ? *model.errorMessage() + "\n" : std::string();
-    if (const auto& error = model.errorMessage(); error && interrupted.empty())
+    // Told, not failed: the command can go on with the emptied profile, or with the profiles that could be read.
+    const bool goesOn = model.interruptedImport() || !model.leftOutProfiles().empty();
+    const std::string interrupted = goesOn ? *model.errorMessage() + "\n" : std::string();
+    if (const auto& error = model.errorMessage(); error && !goesOn)
         return {CommandResult::failed, {}, *error + "\n"};
 
     std::optional<CommandResult> result;

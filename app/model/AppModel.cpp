@@ -76,6 +76,22 @@ std::filesystem::path asideName(const std::filesystem::path& file)
     return aside;
 }
 
+std::string joined(const std::vector<std::string>& items)
+{
+    std::string text;
+    for (const std::string& item : items)
+        text += (text.empty() ? "" : "; ") + item;
+    return text;
+}
+
+std::string leftOutMessage(const std::vector<std::string>& leftOut)
+{
+    const bool one = leftOut.size() == 1;
+    return "Korvel couldn’t read " + (one ? std::string("one profile") : std::to_string(leftOut.size()) + " profiles") +
+        " in your profile list and left " + (one ? "it" : "them") + " out: " + joined(leftOut) +
+        ". The list stays as it is until your next change, which keeps a copy of it.";
+}
+
 // Lets a system request run to its end without anyone waiting for its outcome.
 QCoro::Task<> ignoringOutcome(QCoro::Task<> task)
 {
@@ -164,6 +180,11 @@ AppModel::AppModel(
         ProfileStore::Contents stored = m_store.read();
         m_profiles = std::move(stored.profiles);
         renumbered = stored.renumbered;
+        if (!stored.leftOut.empty()) {
+            m_profileListUnreadable = true;
+            m_leftOutProfiles = std::move(stored.leftOut);
+            m_errorMessage = leftOutMessage(m_leftOutProfiles);
+        }
     } catch (const std::exception& error) {
         m_profileListUnreadable = true;
         m_errorMessage = std::string("Couldn’t read your profiles: ") + error.what();
@@ -184,7 +205,7 @@ AppModel::AppModel(
         m_statuses = statusesOnDisk();
         return;
     }
-    if (renumbered)
+    if (renumbered && !m_profileListUnreadable)
         changeProfiles([](std::vector<Profile>&) {});
     recoverInterruptedImports();
     m_sessionSyncTimer.start();
@@ -346,21 +367,30 @@ void AppModel::listProfilesOnDesktop()
     }
 }
 
-// The list that failed to load at start would be lost to the first save; keep it beside the new one.
+// The list that did not load in full at start would be lost to the first save; keep it beside the new one, which
+// starts from the profiles that did load. Not when another process has replaced it meanwhile by one that reads.
 void AppModel::setAsideUnreadableProfileList()
 {
     const std::filesystem::path& file = m_store.fileURL;
-    std::error_code error;
-    if (!std::filesystem::exists(std::filesystem::symlink_status(file, error))) {
-        m_profileListUnreadable = false;
-        return;
+    try {
+        if (m_store.read().leftOut.empty()) {
+            m_profileListUnreadable = false;
+            return;
+        }
+    } catch (const FileError&) {
+        // still unreadable
     }
     const std::filesystem::path aside = asideName(file);
     if (std::rename(file.c_str(), aside.c_str()) != 0)
         FileError::throwWrite(aside, errno);
     m_profileListUnreadable = false;
-    fail("Korvel couldn’t read your earlier profile list and kept it as “" + aside.filename().string() + "” in " +
-        aside.parent_path().string() + ".");
+    m_store.save(m_profiles);
+    std::string notice = "Korvel couldn’t read your earlier profile list and kept it as “" +
+        aside.filename().string() + "” in " + aside.parent_path().string() + ".";
+    if (!m_leftOutProfiles.empty())
+        notice += " It holds what was left out: " + joined(m_leftOutProfiles) + ".";
+    m_leftOutProfiles.clear();
+    fail(notice);
 }
 
 // An import that broke off left part of Claude's data, perhaps its lock links too, which would hand the profile

@@ -83,6 +83,9 @@ public:
     // has been emptied, and errorMessage asks whether to import again (importAgain) or keep it empty
     // (keepEmptyData).
     const std::optional<Uuid>& interruptedImport() const { return m_interruptedImport; }
+    // The entries of the stored list that are not profiles and were left out at start (ProfileStore::Contents),
+    // until the first change sets the list aside.
+    const std::vector<std::string>& leftOutProfiles() const { return m_leftOutProfiles; }
     bool showWelcome() const { return m_showWelcome; }
     bool showNewProfile() const { return m_showNewProfile; }
     bool autoUpdateProfileApps() const { return m_autoUpdateProfileApps; }
@@ -228,7 +231,8 @@ private:
     // Not published.
     std::optional<Uuid> m_lastLaunchedProfileID;
     bool m_isSyncingSessions = false;
-    bool m_profileListUnreadable = false; // the stored list failed to load and is still in place
+    bool m_profileListUnreadable = false; // the stored list did not load in full and is still in place
+    std::vector<std::string> m_leftOutProfiles;
     int m_startedTasks = 0; // counted tasks started and not yet ended
     std::map<Uuid, std::string> m_syncProblems; // the last sync problem told for each profile
     QTimer m_sessionSyncTimer;
