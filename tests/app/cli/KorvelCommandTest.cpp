@@ -9,6 +9,7 @@
 #include "core/building/CloneError.hpp"
 #include "core/support/DesktopEntry.hpp"
 #include "core/support/FolderSize.hpp"
+#include "core/support/UnicodeText.hpp"
 #include "core/transfer/ClaudeCodeLauncher.hpp"
 #include "tests/support/DiskUsage.hpp"
 #include "tests/support/StandInClaude.hpp"
@@ -255,7 +256,7 @@ TEST_F(KorvelCommand, ReadOnlyCommandsChangeNothingOnDisk)
 TEST_F(KorvelCommand, BadInputIsAUsageErrorAndChangesNothing)
 {
     ASSERT_EQ(create("Work").status, 0);
-    ASSERT_EQ(create("work").status, 1) << "the model keeps the profile but builds no app of the same name";
+    ASSERT_EQ(create("work").status, 3) << "the model keeps the profile but builds no app of the same name";
     const std::string before = readText(paths.profilesFile());
     const Strings appsBefore = installedApps();
     const std::string ids = " (" + stored("Work").id.toString() + "), “work” (" + stored("work").id.toString() + ")";
@@ -279,21 +280,47 @@ TEST_F(KorvelCommand, BadInputIsAUsageErrorAndChangesNothing)
     EXPECT_EQ(installedApps(), appsBefore);
 }
 
-TEST_F(KorvelCommand, AFailedOperationExitsWithTheModelsMessage)
+TEST_F(KorvelCommand, TheExitStatusTellsWhetherWhatWasAskedHappenedAndOtherProfilesProblemsAreWarnings)
 {
+    // A profile created without its data or its app is there: a retry would make a second one.
     const Result empty = create("Empty", {"--import"});
-    EXPECT_EQ(empty.status, 1);
+    EXPECT_EQ(empty.status, 3);
+    EXPECT_EQ(empty.output, stored("Empty").id.toString() + "\n");
     EXPECT_EQ(empty.errorOutput.rfind("Import failed: ", 0), 0u) << empty.errorOutput;
     EXPECT_NE(empty.errorOutput.find(". Your original Claude data was not changed.\n"), std::string::npos);
 
     const std::filesystem::path missing = temp / "nowhere/Claude.app";
-    // The profile exists, as in the interface; only its app could not be built.
     const Result create = korvel({"create", "Work"}, {{"KORVEL_CLAUDE_APP", missing.string()}});
+    const std::string id = stored("Work").id.toString();
     EXPECT_EQ(create,
-        (Result {1, stored("Work").id.toString() + "\n",
-            "Couldn’t create the app for Work: " + CloneError::sourceMissing(missing).description() + "\n"}));
+        (Result {3, id + "\n",
+            "Couldn’t create the app for Work: " + CloneError::sourceMissing(missing).description() +
+                "\nThe profile “Work” was kept without its app; “korvel rebuild " + id + "” builds it.\n"}));
     EXPECT_EQ(korvel({"open", "Work"}, {{"KORVEL_CLAUDE_APP", missing.string()}}),
         (Result {1, "", CloneError::sourceMissing(missing).description() + "\n"}));
+    ASSERT_EQ(korvel({"rebuild", id}).status, 0);
+
+    // Work's session ledger is a folder: every sync round reports it, whatever command started the round.
+    const std::string account = "6F1D2C3B-4A59-4E6D-8C7B-9A0B1C2D3E4F";
+    std::filesystem::create_directories(paths.dataDir(stored("Work").id) / "claude-code-sessions" / account);
+    writeText(paths.originalDataDir / "claude-code-sessions" / account / "local_one.json", "{}");
+    std::filesystem::create_directories(paths.profileDir(stored("Work").id) / "session-import.json/x");
+    const Result fresh = korvel({"create", "Fresh"});
+    EXPECT_EQ(fresh.status, 0) << fresh.errorOutput;
+    EXPECT_EQ(fresh.output, stored("Fresh").id.toString() + "\n");
+    EXPECT_EQ(fresh.errorOutput.rfind("Warning: Couldn’t bring sessions into Work: ", 0), 0u) << fresh.errorOutput;
+    EXPECT_EQ(korvel({"sync"}).status, 1) << "bringing sessions over is what sync is asked for";
+
+    // A list that does not read in full: what did read is listed, with a warning, also in JSON.
+    const std::string stored = readText(paths.profilesFile());
+    writeText(paths.profilesFile(), UnicodeText::replaceAll(stored, "\"color\" : \"orange\"", "\"color\" : \"mauve\""));
+    const Result listed = korvel({"list", "--json"});
+    EXPECT_EQ(listed.status, 0);
+    const Json json = Json::parse(listed.output);
+    EXPECT_EQ(json["profiles"].size(), 2u);
+    ASSERT_EQ(json["warnings"].size(), 1u);
+    EXPECT_EQ(json["warnings"][0].get<std::string>().rfind("Korvel couldn’t read one profile", 0), 0u) << json;
+    EXPECT_EQ(listed.errorOutput, "Warning: " + json["warnings"][0].get<std::string>() + "\n");
 
     // An unreadable profile list: nothing runs, and the file stays as it was.
     writeText(paths.profilesFile(), "{ not json");
