@@ -11,6 +11,7 @@
 #include "core/support/FolderSize.hpp"
 #include "core/support/UnicodeText.hpp"
 #include "core/transfer/ClaudeCodeLauncher.hpp"
+#include "core/transfer/DataImporter.hpp"
 #include "tests/support/DiskUsage.hpp"
 #include "tests/support/StandInClaude.hpp"
 #include "tests/support/StandInRecord.hpp"
@@ -328,6 +329,37 @@ TEST_F(KorvelCommand, TheExitStatusTellsWhetherWhatWasAskedHappenedAndOtherProfi
     EXPECT_EQ(list.status, 1);
     EXPECT_EQ(list.errorOutput.rfind("Couldn’t read your profiles: ", 0), 0u) << list.errorOutput;
     EXPECT_EQ(readText(paths.profilesFile()), "{ not json");
+}
+
+TEST_F(KorvelCommand, TheInterruptedImportQuestionIsAnsweredOnTheCommandLine)
+{
+    for (const char* name : {"Work", "Home"})
+        ASSERT_EQ(create(name).status, 0);
+    const Profile work = stored("Work");
+    const std::string id = work.id.toString();
+    // What a kill during `korvel create Work --import` leaves.
+    writeText(DataImporter::interruptedMarker(paths.dataDir(work.id)), "");
+    writeText(paths.dataDir(work.id) / "Local State", "part of it");
+
+    const std::string question = "Warning: Importing your Claude data into “Work” was interrupted. Korvel removed the "
+                                 "part it had copied, so the profile starts empty. “korvel import " +
+        id + "” imports your Claude data again; “korvel import " + id + " --keep-empty” keeps it empty.\n";
+    EXPECT_EQ(korvel({"recolor", "Home", "red"}), (Result {0, "", question}));
+    EXPECT_FALSE(std::filesystem::exists(paths.dataDir(work.id)));
+    EXPECT_EQ(korvel({"recolor", "Home", "blue"}), (Result {0, "", question})) << "asked until answered";
+    EXPECT_EQ(korvel({"import", "Home", "--keep-empty"}),
+        (Result {2, "", "korvel: No import into “Home” broke off.\nUsage: korvel import PROFILE [--keep-empty]\n"}));
+
+    writeText(paths.originalDataDir / "Local State", "claude's");
+    EXPECT_EQ(korvel({"import", "Work"}), succeeded);
+    EXPECT_EQ(readText(paths.dataDir(work.id) / "Local State"), "claude's");
+    EXPECT_EQ(korvel({"recolor", "Home", "red"}), succeeded) << "answered";
+
+    writeText(DataImporter::interruptedMarker(paths.dataDir(work.id)), "");
+    EXPECT_EQ(korvel({"recolor", "Home", "blue"}), (Result {0, "", question}));
+    EXPECT_EQ(korvel({"import", "Work", "--keep-empty"}), succeeded);
+    EXPECT_EQ(korvel({"recolor", "Home", "red"}), succeeded) << "answered";
+    EXPECT_FALSE(std::filesystem::exists(paths.dataDir(work.id)));
 }
 
 TEST_F(KorvelCommand, NamesNoFileXmlOrDesktopEntryCanHoldAreRefusedAndTheRestIsEscapedOnATerminal)
