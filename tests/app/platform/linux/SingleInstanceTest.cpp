@@ -1,7 +1,9 @@
 #include "app/platform/linux/SingleInstance.hpp"
 #include "app/platform/linux/InstanceMessage.hpp"
 #include "tests/app/platform/linux/PlatformTest.hpp"
+#include "tests/support/Fifo.hpp"
 
+#include <QLocalServer>
 #include <QLocalSocket>
 
 #include <future>
@@ -57,8 +59,10 @@ protected:
         waitUntil(
             [&] {
                 buffer += raw.readAll().toStdString();
-                while (auto frame = InstanceMessage::take(buffer))
-                    frames.push_back(*frame);
+                while (auto frame = InstanceMessage::take(buffer)) {
+                    if ((*frame)["type"] != "working") // the heartbeat while a command runs
+                        frames.push_back(*frame);
+                }
                 return frames.size() >= count;
             },
             timeout);
@@ -127,6 +131,69 @@ TEST_F(SingleInstanceTest, WithoutAnyInstanceAHandOverFailsInsteadOfWaitingForev
     EXPECT_EQ(SingleInstance::defaultSocketPath(),
         sandbox.runtimeDir() / ("korvel-" + std::to_string(::geteuid()) + ".socket"));
     EXPECT_THROW(SingleInstance(socket).send({{"type", "show"}}, 500ms), std::runtime_error);
+}
+
+TEST_F(SingleInstanceTest, NoStartWaitsForeverOnAPlantedLockOrASilentInstanceAndConnectionsHoldLittle)
+{
+    // Only a regular file will do as the lock: a named pipe would block whoever opens it.
+    const std::filesystem::path lock = socket.string() + ".lock";
+    Fifo::make(lock);
+    EXPECT_TRUE(Fifo::readsWithoutWaiting(lock, [&] {
+        for (const auto& attempt : std::vector<std::function<void()>> {
+                 [&] { SingleInstance::isTaken(socket); }, [&] { SingleInstance(socket).listen(); }}) {
+            try {
+                attempt();
+                ADD_FAILURE() << "a named pipe was taken for the lock";
+            } catch (const std::runtime_error& error) {
+                EXPECT_NE(std::string(error.what()).find("isn’t a regular file"), std::string::npos) << error.what();
+            }
+        }
+    }));
+    std::filesystem::remove(lock);
+
+    // An instance that accepts and never answers: the command gives up after the silence it allows.
+    QLocalServer silent;
+    ASSERT_TRUE(silent.listen(QString::fromStdString(socket.string())));
+    auto reply = std::async(std::launch::async, [&] { return SingleInstance(socket).sendCommand({"list"}, {}, 5s, 1s); });
+    ASSERT_TRUE(waitUntil([&] { return reply.wait_for(0s) == std::future_status::ready; }, 20s));
+    try {
+        reply.get();
+        ADD_FAILURE() << "a reply from silence";
+    } catch (const std::runtime_error& error) {
+        EXPECT_STREQ(error.what(), "The running Korvel stopped answering.");
+    }
+    silent.close();
+
+    // A command that takes long is not silence: the heartbeat keeps its caller waiting.
+    SingleInstance first(socket);
+    ASSERT_TRUE(first.listen());
+    std::vector<SingleInstance::CommandResponder> pending;
+    first.setCommandHandler([&](const Lines&, SingleInstance::CommandResponder responder) { pending.push_back(responder); });
+    auto slow = std::async(std::launch::async, [&] { return SingleInstance(socket).sendCommand({"sync"}, {}, 5s, 2500ms); });
+    ASSERT_TRUE(waitUntil([&] { return !pending.empty(); }));
+    spin(6s);
+    pending[0].reply({0, "synced", ""});
+    ASSERT_TRUE(waitUntil([&] { return slow.wait_for(0s) == std::future_status::ready; }));
+    EXPECT_EQ(slow.get().output, "synced");
+
+    // Many connections, each holding most of a large frame: what they hold together stays bounded, and a new
+    // request is still answered.
+    std::vector<std::unique_ptr<QLocalSocket>> holders;
+    const std::string partial = std::string("\0\x0f\xff\xff", 4) + std::string(900 * 1024, 'x');
+    for (int i = 0; i < 60; ++i) {
+        holders.push_back(std::make_unique<QLocalSocket>());
+        holders.back()->connectToServer(QString::fromStdString(socket.string()));
+        holders.back()->write(partial.data(), static_cast<qint64>(partial.size()));
+    }
+    spin(3s);
+    const auto held = std::count_if(holders.begin(), holders.end(),
+        [](const auto& holder) { return holder->state() == QLocalSocket::ConnectedState; });
+    EXPECT_LE(held * 900 * 1024, static_cast<long>(SingleInstance::maximumHeld)) << held << " connections held";
+    EXPECT_GE(held, 1);
+    send({{{"type", "show"}}});
+    const auto answers = receive(1);
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_EQ(answers[0]["type"], "ack");
 }
 
 // Without a runtime folder the socket lives in a folder of its own in the folder everyone shares, where anyone
