@@ -106,7 +106,8 @@ void DataImporter::importData(const fs::path& from, const fs::path& to)
         // Never half a copy: the profile starts empty rather than with part of the data. Should even that fail,
         // the marker stays and the next start tries again.
         try {
-            discardInterrupted(to);
+            removeTree(to);
+            removeTree(marker);
         } catch (const FileError&) { }
         throw;
     }
@@ -126,8 +127,26 @@ bool DataImporter::wasInterrupted(const fs::path& to)
 
 void DataImporter::discardInterrupted(const fs::path& to)
 {
+    // The question first: a kill in between leaves both markers, and the next start discards again.
+    AtomicFile::write(undecidedMarker(to), "");
     removeTree(to);
     removeTree(interruptedMarker(to));
+}
+
+fs::path DataImporter::undecidedMarker(const fs::path& to)
+{
+    return fs::path(to.string() + ".import-undecided");
+}
+
+bool DataImporter::awaitsDecision(const fs::path& to)
+{
+    std::error_code error;
+    return fs::exists(fs::symlink_status(undecidedMarker(to), error));
+}
+
+void DataImporter::decided(const fs::path& to)
+{
+    removeTree(undecidedMarker(to));
 }
 
 } // namespace korvel
