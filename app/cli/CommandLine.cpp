@@ -154,22 +154,32 @@ CommandResult runHere(const Invocation& invocation)
     const std::filesystem::path launcher =
         desktop.platform().mainBundle.bundlePath() / "Contents/MacOS" / ProfileBundleKeys::launcherExecutable;
     AppModel model(paths, desktop.platform(), launcher, AppModel::Options {false, false, !readsOnly});
-    // Told, not failed: the command can go on with the emptied profile, or with the profiles that could be read.
-    const bool goesOn = model.interruptedImport() || !model.leftOutProfiles().empty();
-    const std::string interrupted = goesOn ? *model.errorMessage() + "\n" : std::string();
-    if (const auto& error = model.errorMessage(); error && !goesOn)
+    // Warned, not failed: the command can go on with the emptied profile, or with the profiles that could be read.
+    // `import` answers the question itself.
+    std::vector<std::string> notes;
+    const std::optional<std::string>& error = model.errorMessage();
+    if (const auto asked = model.profile(model.interruptedImport())) {
+        const std::string id = asked->id.toString();
+        if (invocation.command != "import")
+            notes.push_back("Importing your Claude data into “" + asked->name +
+                "” was interrupted. Korvel removed the part it had copied, so the profile starts empty. “korvel "
+                "import " + id + "” imports your Claude data again; “korvel import " + id +
+                " --keep-empty” keeps it empty.");
+    } else if (error && model.leftOutProfiles().empty()) {
         return {CommandResult::failed, {}, *error + "\n"};
+    } else if (error) {
+        notes.push_back(*error);
+    }
 
     std::optional<CommandResult> result;
     QEventLoop loop;
-    deliver(CommandRunner::run(model, invocation, CommandRunner::Place::Here, progress),
+    deliver(CommandRunner::run(model, invocation, CommandRunner::Place::Here, progress, std::move(notes)),
         [&result, &loop](CommandResult finished) {
             result = std::move(finished);
             loop.quit();
         });
     if (!result)
         loop.exec();
-    result->errorOutput.insert(0, interrupted);
     return *result;
 }
 

@@ -285,11 +285,19 @@ void AppModel::setBringMcpServers(bool enabled)
         startTask([this] { return syncSessions(); });
 }
 
-void AppModel::fail(std::string message)
+void AppModel::fail(std::string message, const std::optional<Uuid>& about)
 {
     m_errorMessage = std::move(message);
     announce();
-    emit errorOccurred(QString::fromStdString(*m_errorMessage));
+    emit errorOccurred(
+        QString::fromStdString(*m_errorMessage), about ? QString::fromStdString(about->toString()) : QString());
+}
+
+void AppModel::warn(std::string message)
+{
+    m_errorMessage = std::move(message);
+    announce();
+    emit warned(QString::fromStdString(*m_errorMessage));
 }
 
 void AppModel::setBusy(const Uuid& id, std::optional<std::string> message)
@@ -390,21 +398,21 @@ void AppModel::setAsideUnreadableProfileList()
     if (!m_leftOutProfiles.empty())
         notice += " It holds what was left out: " + joined(m_leftOutProfiles) + ".";
     m_leftOutProfiles.clear();
-    fail(notice);
+    warn(notice);
 }
 
 // An import that broke off left part of Claude's data, perhaps its lock links too, which would hand the profile
 // app over to the running Claude: that goes, and the user chooses what comes instead. Not while another process
-// holds the list's lock: a command importing right now leaves the same marker.
+// holds the list's lock: a command importing right now leaves the same marker. The question stays on disk until it
+// is answered, here or by another Korvel process.
 void AppModel::recoverInterruptedImports()
 {
     const bool anyMarker = std::any_of(m_profiles.begin(), m_profiles.end(),
         [this](const Profile& profile) { return DataImporter::wasInterrupted(m_paths.dataDir(profile.id)); });
-    if (!anyMarker)
-        return;
     std::optional<FileLock> lock;
     try {
-        lock.emplace(m_store.lockURL(), std::chrono::milliseconds(0));
+        if (anyMarker)
+            lock.emplace(m_store.lockURL(), std::chrono::milliseconds(0));
     } catch (const FileError&) {
         return;
     }
@@ -417,38 +425,85 @@ void AppModel::recoverInterruptedImports()
         } catch (const std::exception& error) {
             m_errorMessage = "Importing your Claude data into “" + profile.name +
                 "” was interrupted, and Korvel couldn’t remove what it had copied: " + error.what();
-            continue;
         }
-        if (m_interruptedImport)
-            continue; // one question at a time; the others stay empty
+    }
+    askAboutInterruptedImport();
+}
+
+// One question at a time: the first profile whose import broke off and that nobody has decided about.
+void AppModel::askAboutInterruptedImport()
+{
+    for (const Profile& profile : m_profiles) {
+        if (!DataImporter::awaitsDecision(m_paths.dataDir(profile.id)))
+            continue;
         m_interruptedImport = profile.id;
         m_errorMessage = "Importing your Claude data into “" + profile.name +
             "” was interrupted. Korvel removed the part it had copied, so the profile starts empty. Import your "
             "Claude data again?";
+        return;
     }
+}
+
+bool AppModel::awaitsImportDecision(const Profile& profile) const
+{
+    return DataImporter::awaitsDecision(m_paths.dataDir(profile.id));
+}
+
+// The question about `profile`'s import is answered: it goes, from the disk too, and the next one is asked.
+bool AppModel::answerImportQuestion(const Profile& profile)
+{
+    try {
+        DataImporter::decided(m_paths.dataDir(profile.id));
+    } catch (const std::exception& error) {
+        fail(std::string("Couldn’t store your answer: ") + error.what(), profile.id);
+        return false;
+    }
+    if (m_interruptedImport == profile.id) {
+        m_interruptedImport.reset();
+        m_errorMessage.reset();
+        askAboutInterruptedImport();
+    }
+    announce();
+    return true;
 }
 
 QCoro::Task<> AppModel::importAgain()
 {
     const auto profile = this->profile(m_interruptedImport);
-    m_interruptedImport.reset();
-    m_errorMessage.reset();
-    announce();
-    if (!profile)
-        co_return;
-    if (m_running.contains(profile->id)) {
-        fail("Quit " + profile->appDisplayName() + " before importing your Claude data again.");
+    if (!profile) {
+        keepEmptyData();
         co_return;
     }
-    auto import = importOriginalData(*profile);
+    auto import = importAgain(*profile);
+    co_await import;
+}
+
+QCoro::Task<> AppModel::importAgain(Profile profile)
+{
+    if (m_running.contains(profile.id)) {
+        fail("Quit " + profile.appDisplayName() + " before importing your Claude data again.", profile.id);
+        co_return;
+    }
+    if (!answerImportQuestion(profile))
+        co_return;
+    auto import = importOriginalData(profile);
     co_await import;
 }
 
 void AppModel::keepEmptyData()
 {
+    if (const auto profile = this->profile(m_interruptedImport)) {
+        keepEmptyData(*profile);
+        return;
+    }
     m_interruptedImport.reset();
     m_errorMessage.reset();
     announce();
+}
+
+void AppModel::keepEmptyData(const Profile& profile)
+{
+    answerImportQuestion(profile);
 }
 
 bool AppModel::launchAtLogin() const
@@ -511,7 +566,7 @@ QCoro::Task<> AppModel::importOriginalData(Profile profile)
         failure = error.what();
     }
     if (failure)
-        fail("Import failed: " + *failure + ". Your original Claude data was not changed.");
+        fail("Import failed: " + *failure + ". Your original Claude data was not changed.", profile.id);
     setBusy(profile.id, std::nullopt);
 }
 
@@ -520,12 +575,13 @@ QCoro::Task<> AppModel::rebuild(Profile profile)
     if (m_busy.contains(profile.id))
         co_return;
     if (m_running.contains(profile.id)) {
-        fail("Quit " + profile.appDisplayName() + " before rebuilding its app.");
+        fail("Quit " + profile.appDisplayName() + " before rebuilding its app.", profile.id);
         co_return;
     }
     if (const auto owner = AppNameCollision::earlierOwner(m_profiles, profile)) {
         fail("Couldn’t create the app for " + profile.name + ": the profile “" + owner->name +
-            "” already has an app named “" + profile.appDisplayName() + "”. Rename one of them.");
+            "” already has an app named “" + profile.appDisplayName() + "”. Rename one of them.",
+            profile.id);
         co_return;
     }
     setBusy(profile.id, "Creating app…");
@@ -537,7 +593,7 @@ QCoro::Task<> AppModel::rebuild(Profile profile)
         failure = error.what();
     }
     if (failure) {
-        fail("Couldn’t create the app for " + profile.name + ": " + *failure);
+        fail("Couldn’t create the app for " + profile.name + ": " + *failure, profile.id);
         setBusy(profile.id, std::nullopt);
         refreshStatuses();
         co_return;
@@ -590,7 +646,7 @@ QCoro::Task<> AppModel::open(Profile profile)
 
     const CloneStatus status = m_builder.status(profile);
     if (status.kind() == CloneStatus::Kind::SourceMissing) {
-        fail(CloneError::sourceMissing(m_paths.sourceApp).description());
+        fail(CloneError::sourceMissing(m_paths.sourceApp).description(), profile.id);
         co_return;
     }
     if (status.kind() != CloneStatus::Kind::Ready)
@@ -605,7 +661,7 @@ QCoro::Task<> AppModel::open(Profile profile)
         failure = error.what();
     }
     if (failure)
-        fail("Couldn’t open " + profile.appDisplayName() + ": " + *failure);
+        fail("Couldn’t open " + profile.appDisplayName() + ": " + *failure, profile.id);
 }
 
 QCoro::Task<> AppModel::openAll()
@@ -634,7 +690,7 @@ QCoro::Task<> AppModel::restart(Profile profile)
     if (const auto application = runningApp(profile)) {
         auto quit = waitUntilQuit(application, pollsBeforeRestart);
         if (!co_await quit) {
-            fail(profile.appDisplayName() + " didn’t quit. Quit it, then open it again.");
+            fail(profile.appDisplayName() + " didn’t quit. Quit it, then open it again.", profile.id);
             co_return;
         }
         // The quit may be seen before the workspace reports it; the rebuild in open must not take the app
@@ -657,14 +713,14 @@ QCoro::Task<> AppModel::deleteProfile(Profile profile, bool moveDataToTrash)
     if (const auto application = runningApp(profile)) {
         auto quit = waitUntilQuit(application, pollsBeforeDelete);
         if (!co_await quit) {
-            fail("Quit " + profile.appDisplayName() + " first, then delete the profile.");
+            fail("Quit " + profile.appDisplayName() + " first, then delete the profile.", profile.id);
             co_return;
         }
     }
     try {
         m_builder.removeInstalledApps(profile.id);
     } catch (const std::exception& error) {
-        fail("Couldn’t fully remove " + profile.name + ": " + error.what());
+        fail("Couldn’t fully remove " + profile.name + ": " + error.what(), profile.id);
         co_return;
     }
     const std::filesystem::path folder = m_paths.profileDir(profile.id);
@@ -678,7 +734,7 @@ QCoro::Task<> AppModel::deleteProfile(Profile profile, bool moveDataToTrash)
             failure = trashError.what();
         }
         if (failure)
-            fail("Couldn’t fully remove " + profile.name + ": " + *failure);
+            fail("Couldn’t fully remove " + profile.name + ": " + *failure, profile.id);
     }
     changeProfiles([&profile](std::vector<Profile>& profiles) {
         std::erase_if(profiles, [&profile](const Profile& entry) { return entry.id == profile.id; });
@@ -791,7 +847,7 @@ std::optional<std::filesystem::path> AppModel::writeClaudeCodeScript(const Profi
         return ClaudeCodeLauncher::writeScript(
             profile.name, m_paths.claudeCodeConfigDir(profile.id), m_paths.profileDir(profile.id));
     } catch (const std::exception& error) {
-        fail(std::string("Couldn’t open Claude Code: ") + error.what());
+        fail(std::string("Couldn’t open Claude Code: ") + error.what(), profile.id);
         return std::nullopt;
     }
 }
@@ -1001,7 +1057,7 @@ void AppModel::reportSyncProblem(const SessionSync::Result& result)
     if (m_syncProblems[result.id] == message)
         return;
     m_syncProblems[result.id] = message;
-    fail(message);
+    warn(message);
 }
 
 // Link routing

@@ -79,9 +79,9 @@ public:
     const std::map<Uuid, PendingImport>& pendingAfterRestart() const { return m_pendingAfterRestart; }
     const std::optional<Uuid>& selection() const { return m_selection; }
     const std::optional<std::string>& errorMessage() const { return m_errorMessage; }
-    // A profile whose import of Claude's data broke off (a kill, a power loss) before this start: its data folder
-    // has been emptied, and errorMessage asks whether to import again (importAgain) or keep it empty
-    // (keepEmptyData).
+    // A profile whose import of Claude's data broke off (a kill, a power loss) before this start, or before an
+    // earlier start that nobody answered: its data folder has been emptied, and errorMessage asks whether to import
+    // again (importAgain) or keep it empty (keepEmptyData).
     const std::optional<Uuid>& interruptedImport() const { return m_interruptedImport; }
     // The entries of the stored list that are not profiles and were left out at start (ProfileStore::Contents),
     // until the first change sets the list aside.
@@ -148,8 +148,14 @@ public:
     std::string claudeCodeExportLine(const Profile& profile) const;
     std::shared_ptr<RunningApplication> runningApp(const Profile& profile) const;
     void quitOriginalClaude();
+    // The answers to the interrupted-import question, for interruptedImport() or any profile. importAgain imports
+    // Claude's data into the profile's data folder, which must be empty (any profile's, asked or not).
     QCoro::Task<> importAgain();
+    QCoro::Task<> importAgain(Profile profile);
     void keepEmptyData();
+    void keepEmptyData(const Profile& profile);
+    // Whether the profile's import broke off and nobody has answered the question yet.
+    bool awaitsImportDecision(const Profile& profile) const;
 
     // Automatic rebuilds and session sync.
     void updateOutdatedApps();
@@ -166,8 +172,12 @@ signals:
     void changed();
     // A build of the profile reached the named step; for progress displays beyond `busy`.
     void buildStep(const QString& profileID, const QString& step);
-    // An operation failed; errorMessage() now holds `message`.
-    void errorOccurred(const QString& message);
+    // An operation failed; errorMessage() now holds `message`. `profileID` names the profile it failed for; empty
+    // for an operation on no one profile (storing the list, the link handler).
+    void errorOccurred(const QString& message, const QString& profileID);
+    // Something went wrong that no operation asked for failed by (a sync round's problem, the unreadable list set
+    // aside); errorMessage() now holds `message`.
+    void warned(const QString& message);
     // A session sync round has finished; one result per profile it covered, in list order.
     void sessionsSynced(const std::vector<SessionSync::Result>& results);
     // Posted whenever an operation ends; emitted from the event loop if the model is idle then (isIdle()).
@@ -175,7 +185,8 @@ signals:
 
 private:
     void announce() { emit changed(); }
-    void fail(std::string message);
+    void fail(std::string message, const std::optional<Uuid>& about = std::nullopt);
+    void warn(std::string message);
     // Reports and refuses a profile name that its app's files cannot hold (Profile::nameProblem) or whose app name
     // is too long for a file name.
     bool refusedAsAppName(const std::string& name);
@@ -188,6 +199,8 @@ private:
     void setAsideUnreadableProfileList();
     void enableLaunchAtLoginOnFirstRun();
     void recoverInterruptedImports();
+    void askAboutInterruptedImport();
+    bool answerImportQuestion(const Profile& profile);
     void observeWorkspace();
     void refreshRunning();
     void launchedOrTerminated(Workspace::Event event, const std::shared_ptr<RunningApplication>& application);

@@ -348,7 +348,7 @@ TEST_F(KorvelCommand, TheInterruptedImportQuestionIsAnsweredOnTheCommandLine)
     EXPECT_FALSE(std::filesystem::exists(paths.dataDir(work.id)));
     EXPECT_EQ(korvel({"recolor", "Home", "blue"}), (Result {0, "", question})) << "asked until answered";
     EXPECT_EQ(korvel({"import", "Home", "--keep-empty"}),
-        (Result {2, "", "korvel: No import into “Home” broke off.\nUsage: korvel import PROFILE [--keep-empty]\n"}));
+        (Result {2, "", "korvel: No import into “Home” broke off.\n"}));
 
     writeText(paths.originalDataDir / "Local State", "claude's");
     EXPECT_EQ(korvel({"import", "Work"}), succeeded);

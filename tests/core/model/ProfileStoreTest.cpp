@@ -134,7 +134,7 @@ TEST(ProfileStore, AnEntryThatDoesNotDecodeIsLeftOutAndNamedAndAFileThatDoesNotF
     }));
     const auto deep = thrown<FileError>([] { ProfileStore::decode(DeepNesting::json(100000), "/x/profiles.json"); });
     EXPECT_NE(std::string(deep.what()).find("nested more than"), std::string::npos) << deep.what();
-    const auto deepest = thrown<FileError>([] { ProfileStore::decode(DeepNesting::json(512), "/x/profiles.json"); });
+    const auto deepest = thrown<FileError>([] { ProfileStore::decode(DeepNesting::json(500), "/x/profiles.json"); });
     EXPECT_NE(std::string(deepest.what()).find("missing key “version”"), std::string::npos) << deepest.what();
     const auto missing = thrown<FileError>([] { ProfileStore::decode(R"({"profiles": []})", "/x/profiles.json"); });
     EXPECT_NE(std::string(missing.what()).find("“version”"), std::string::npos) << missing.what();
