@@ -402,7 +402,8 @@ QCoro::Task<CommandResult> CommandRunner::run(
     if (outcome.created && result.status == CommandResult::failed) {
         result.status = CommandResult::partlyDone;
         const Profile& created = *outcome.created;
-        if (model.builder().status(model.profile(created.id).value_or(created)).needsBuild())
+        const auto kind = model.builder().status(model.profile(created.id).value_or(created)).kind();
+        if (kind != CloneStatus::Kind::Ready && kind != CloneStatus::Kind::Outdated)
             result.errorOutput += "The profile “" + created.name + "” was kept without its app; “korvel rebuild " +
                 created.id.toString() + "” builds it.\n";
     }
