@@ -202,7 +202,7 @@ def main():
             output, _ = process.communicate(timeout=delay)
             finished += 1
             durations[kind] = max(durations.get(kind, 0.0), time.monotonic() - began)
-            if kind.startswith("create") and process.returncode in (0, 1) and output.strip():
+            if kind.startswith("create") and process.returncode in (0, 1, 3) and output.strip():
                 confirmed.add(output.decode().strip())
         except subprocess.TimeoutExpired:
             os.killpg(process.pid, signal.SIGKILL)

@@ -230,7 +230,9 @@ std::string CommandSyntax::overview()
     }
     text += "\n" + std::string(profileRule) + "The colors are " + colorList() +
         ".\n\n"
-        "Exit status: 0 done; 1 the operation failed (why, on standard error); 2 the command was wrong.\n"
+        "Exit status: 0 done (problems of other profiles are warnings on standard error); 1 the operation\n"
+        "failed (why, on standard error); 2 the command was wrong; 3 create kept the profile without its app\n"
+        "or its imported data.\n"
         "Progress of long work goes to standard error when that is a terminal.\n\n"
         "“korvel COMMAND --help” tells more, including the JSON that --json prints.\n"
         "“korvel --version” prints the version.\n";
