@@ -80,7 +80,8 @@ int main(int argc, char** argv)
             firstPerEntry = firstPerEntry == 0 ? perEntry : firstPerEntry;
             std::printf("%6d %-11s %8.2f MB: %9.2f ms (%.2f µs each, %.2f× the smallest's), plain parse %8.2f ms, "
                         "ratio %.2f\n",
-                entries, shape, text.size() / 1e6, ours, perEntry * 1000, perEntry / firstPerEntry, floor, ours / floor);
+                entries, shape, text.size() / 1e6, ours, perEntry * 1000, perEntry / firstPerEntry, floor,
+                ours / floor);
             if (entries * 2 > largest)
                 linear = linear && ours <= 2 * floor;
         }

@@ -23,9 +23,8 @@ inline constexpr std::array<std::string_view, 37> droppedSwitches = {"user-data-
     "disable-gpu-sandbox", "single-process", "inspect", "remote-debugging", "remote-allow-origins", "js-flags",
     "load-extension", "auto-open-devtools-for-tabs", "custom-devtools-frontend", "log-file", "type",
     "disable-web-security", "disable-site-isolation", "allow-file-access-from-files", "allow-running-insecure-content",
-    "unsafely-treat-insecure-origin-as-secure", "ignore-certificate-errors", "allow-insecure-localhost",
-    "log-net-log", "net-log", "ssl-key-log-file", "proxy-server", "proxy-pac-url", "host-resolver-rules",
-    "host-rules"};
+    "unsafely-treat-insecure-origin-as-secure", "ignore-certificate-errors", "allow-insecure-localhost", "log-net-log",
+    "net-log", "ssl-key-log-file", "proxy-server", "proxy-pac-url", "host-resolver-rules", "host-rules"};
 
 // Whether `argument` is one of those switches.
 bool isDropped(std::string_view argument);

@@ -163,8 +163,8 @@ CommandResult runHere(const Invocation& invocation)
         if (invocation.command != "import")
             notes.push_back("Importing your Claude data into “" + asked->name +
                 "” was interrupted. Korvel removed the part it had copied, so the profile starts empty. “korvel "
-                "import " + id + "” imports your Claude data again; “korvel import " + id +
-                " --keep-empty” keeps it empty.");
+                "import " +
+                id + "” imports your Claude data again; “korvel import " + id + " --keep-empty” keeps it empty.");
     } else if (error && model.leftOutProfiles().empty()) {
         return {CommandResult::failed, {}, *error + "\n"};
     } else if (error) {

@@ -79,8 +79,8 @@ public:
 
     explicit Problems(AppModel& model)
     {
-        QObject::connect(&model, &AppModel::errorOccurred, &m_context,
-            [this](const QString& message, const QString& profileID) {
+        QObject::connect(
+            &model, &AppModel::errorOccurred, &m_context, [this](const QString& message, const QString& profileID) {
                 m_failures.push_back({message.toStdString(), Uuid::parse(profileID.toStdString())});
             });
         QObject::connect(&model, &AppModel::warned, &m_context,

@@ -38,8 +38,8 @@ struct CommandRunner
 
     // Never throws for a failure or bad input; the model's destruction ends the task with ModelGone. `notes` are
     // warnings from before the command (what the model said when it started).
-    static QCoro::Task<CommandResult> run(AppModel& model, Invocation invocation, Place place, Progress progress,
-        std::vector<std::string> notes = {});
+    static QCoro::Task<CommandResult> run(
+        AppModel& model, Invocation invocation, Place place, Progress progress, std::vector<std::string> notes = {});
 };
 
 } // namespace korvel

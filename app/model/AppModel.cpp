@@ -393,8 +393,8 @@ void AppModel::setAsideUnreadableProfileList()
         FileError::throwWrite(aside, errno);
     m_profileListUnreadable = false;
     m_store.save(m_profiles);
-    std::string notice = "Korvel couldn’t read your earlier profile list and kept it as “" +
-        aside.filename().string() + "” in " + aside.parent_path().string() + ".";
+    std::string notice = "Korvel couldn’t read your earlier profile list and kept it as “" + aside.filename().string() +
+        "” in " + aside.parent_path().string() + ".";
     if (!m_leftOutProfiles.empty())
         notice += " It holds what was left out: " + joined(m_leftOutProfiles) + ".";
     m_leftOutProfiles.clear();
@@ -580,7 +580,7 @@ QCoro::Task<> AppModel::rebuild(Profile profile)
     }
     if (const auto owner = AppNameCollision::earlierOwner(m_profiles, profile)) {
         fail("Couldn’t create the app for " + profile.name + ": the profile “" + owner->name +
-            "” already has an app named “" + profile.appDisplayName() + "”. Rename one of them.",
+                "” already has an app named “" + profile.appDisplayName() + "”. Rename one of them.",
             profile.id);
         co_return;
     }

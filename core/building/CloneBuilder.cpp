@@ -153,8 +153,10 @@ std::optional<std::string> versionOf(const std::optional<ClaudeInstall>& install
         return std::nullopt;
     if (install->kind == ClaudeInstall::Kind::Linux)
         return linuxInstallVersion(*install);
-    const auto version = InfoPlistPatcher::readStringValue(infoPlist(install->location), InfoPlistKeys::shortVersionString);
-    return version ? ClaudeVersion::checked(*version, infoPlist(install->location).string()).value_or("unknown") : version;
+    const auto version =
+        InfoPlistPatcher::readStringValue(infoPlist(install->location), InfoPlistKeys::shortVersionString);
+    return version ? ClaudeVersion::checked(*version, infoPlist(install->location).string()).value_or("unknown")
+                   : version;
 }
 
 void installLauncher(const fs::path& launcherURL, const fs::path& bundle)

@@ -50,8 +50,8 @@ void ensurePrivateFolder(const std::filesystem::path& folder)
 // block whoever opens it, for ever. Nothing (-1) when it does not exist and `create` is false.
 int openLock(const std::filesystem::path& lockPath, bool create)
 {
-    const int fd = ::open(lockPath.c_str(),
-        (create ? O_RDWR | O_CREAT : O_RDONLY) | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int fd =
+        ::open(lockPath.c_str(), (create ? O_RDWR | O_CREAT : O_RDONLY) | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0 && errno == ENOENT && !create)
         return -1;
     if (fd < 0 && errno != ELOOP)

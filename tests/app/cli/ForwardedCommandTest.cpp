@@ -129,8 +129,8 @@ TEST(ForwardedCommand, ListTellsWhatIsOnDiskAsStatusDoes)
     EXPECT_EQ(home.korvel({"status", "Work"}).output, "Update available (1.2.3 → 1.3.0)\n");
     const std::string list = home.korvel({"list"}).output;
     EXPECT_NE(list.find("Work  orange  Update available (1.2.3 → 1.3.0)  Not running"), std::string::npos) << list;
-    EXPECT_EQ(nlohmann::json::parse(home.korvel({"list", "--json"}).output)["profiles"][0]["status"]["kind"],
-        "outdated");
+    EXPECT_EQ(
+        nlohmann::json::parse(home.korvel({"list", "--json"}).output)["profiles"][0]["status"]["kind"], "outdated");
 }
 
 TEST(ForwardedCommand, ProgressGoesToATerminalOnlyWhereverTheCommandRuns)

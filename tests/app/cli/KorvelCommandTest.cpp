@@ -347,8 +347,8 @@ TEST_F(KorvelCommand, TheInterruptedImportQuestionIsAnsweredOnTheCommandLine)
     EXPECT_EQ(korvel({"recolor", "Home", "red"}), (Result {0, "", question}));
     EXPECT_FALSE(std::filesystem::exists(paths.dataDir(work.id)));
     EXPECT_EQ(korvel({"recolor", "Home", "blue"}), (Result {0, "", question})) << "asked until answered";
-    EXPECT_EQ(korvel({"import", "Home", "--keep-empty"}),
-        (Result {2, "", "korvel: No import into “Home” broke off.\n"}));
+    EXPECT_EQ(
+        korvel({"import", "Home", "--keep-empty"}), (Result {2, "", "korvel: No import into “Home” broke off.\n"}));
 
     writeText(paths.originalDataDir / "Local State", "claude's");
     EXPECT_EQ(korvel({"import", "Work"}), succeeded);
@@ -389,8 +389,8 @@ TEST_F(KorvelCommand, NamesNoFileXmlOrDesktopEntryCanHoldAreRefusedAndTheRestIsE
     const std::string id = stored(name).id.toString();
     const std::string shown = "Left\\u202Eright\\u2028line\\u0085next\\u2066";
     EXPECT_NE(korvel({"list"}).output.find("1  " + shown + "  orange"), std::string::npos) << korvel({"list"}).output;
-    EXPECT_EQ(korvel({"status"}).output, "NAME" + std::string(shown.size() - 2, ' ') + "STATUS\n" + shown +
-        "  Ready · Claude 1.2.3\n");
+    EXPECT_EQ(korvel({"status"}).output,
+        "NAME" + std::string(shown.size() - 2, ' ') + "STATUS\n" + shown + "  Ready · Claude 1.2.3\n");
     const Result json = korvel({"list", "--json"});
     EXPECT_EQ(json.output.find("\u202E"), std::string::npos);
     EXPECT_EQ(Json::parse(json.output)["profiles"][0]["name"], name);

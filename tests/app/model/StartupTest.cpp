@@ -108,7 +108,8 @@ TEST_F(Startup, aProfileListThatDoesNotReadInFullIsKeptAsideBeforeTheFirstSave)
     const auto [home, play] = stored("Home", "Play");
     const std::string good = readText(paths.profilesFile());
     // Home, an entry whose colour is no colour, Play: the two that read are loaded, the other is named.
-    const std::string partly = UnicodeText::replaceAll(good, "},\n    {", R"(}, {"id": "0B5A1F3C-7D2E-4C61-9A8B-3E4F5A6B7C8D",
+    const std::string partly =
+        UnicodeText::replaceAll(good, "},\n    {", R"(}, {"id": "0B5A1F3C-7D2E-4C61-9A8B-3E4F5A6B7C8D",
         "name": "Bad", "color": "mauve", "createdAt": "2026-12-05T16:05:19Z"}, {)");
     ASSERT_NE(partly, good);
     // Whole file unreadable → what is loaded, what the alert says.

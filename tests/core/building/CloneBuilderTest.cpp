@@ -391,7 +391,8 @@ TEST_F(CloneBuilderTest, ClaudesVersionIsTakenOnlyWhenItLooksLikeOne)
         {"7", "unknown"},
     };
     for (const auto& [json, expected] : cases) {
-        writeText(install / "resources/app.asar", StandInLinuxClaude::asar({{"package.json", R"({"version": )" + json + "}"}}));
+        writeText(install / "resources/app.asar",
+            StandInLinuxClaude::asar({{"package.json", R"({"version": )" + json + "}"}}));
         EXPECT_EQ(linux.sourceVersion(), expected) << json;
     }
     // dpkg's record too; what is built from it reads back as a property list.

@@ -155,7 +155,8 @@ TEST_F(SingleInstanceTest, NoStartWaitsForeverOnAPlantedLockOrASilentInstanceAnd
     // An instance that accepts and never answers: the command gives up after the silence it allows.
     QLocalServer silent;
     ASSERT_TRUE(silent.listen(QString::fromStdString(socket.string())));
-    auto reply = std::async(std::launch::async, [&] { return SingleInstance(socket).sendCommand({"list"}, {}, 5s, 1s); });
+    auto reply =
+        std::async(std::launch::async, [&] { return SingleInstance(socket).sendCommand({"list"}, {}, 5s, 1s); });
     ASSERT_TRUE(waitUntil([&] { return reply.wait_for(0s) == std::future_status::ready; }, 20s));
     try {
         reply.get();
@@ -169,8 +170,10 @@ TEST_F(SingleInstanceTest, NoStartWaitsForeverOnAPlantedLockOrASilentInstanceAnd
     SingleInstance first(socket);
     ASSERT_TRUE(first.listen());
     std::vector<SingleInstance::CommandResponder> pending;
-    first.setCommandHandler([&](const Lines&, SingleInstance::CommandResponder responder) { pending.push_back(responder); });
-    auto slow = std::async(std::launch::async, [&] { return SingleInstance(socket).sendCommand({"sync"}, {}, 5s, 2500ms); });
+    first.setCommandHandler(
+        [&](const Lines&, SingleInstance::CommandResponder responder) { pending.push_back(responder); });
+    auto slow =
+        std::async(std::launch::async, [&] { return SingleInstance(socket).sendCommand({"sync"}, {}, 5s, 2500ms); });
     ASSERT_TRUE(waitUntil([&] { return !pending.empty(); }));
     spin(6s);
     pending[0].reply({0, "synced", ""});
