@@ -578,6 +578,12 @@ QCoro::Task<> AppModel::rebuild(Profile profile)
         fail("Quit " + profile.appDisplayName() + " before rebuilding its app.", profile.id);
         co_return;
     }
+    // Refused at entry, but the list may have been edited by hand: the app's property list and desktop entry
+    // would not hold it.
+    if (const auto problem = Profile::nameProblem(profile.name)) {
+        fail("Couldn’t create the app for " + profile.name + ": " + *problem + " Rename the profile.", profile.id);
+        co_return;
+    }
     if (const auto owner = AppNameCollision::earlierOwner(m_profiles, profile)) {
         fail("Couldn’t create the app for " + profile.name + ": the profile “" + owner->name +
                 "” already has an app named “" + profile.appDisplayName() + "”. Rename one of them.",

@@ -64,6 +64,13 @@ void removeTree(const fs::path& path)
         FileError::throwRemove(path, error.value());
 }
 
+// Whether anything is at `path`, a dangling link too.
+bool isThere(const fs::path& path)
+{
+    std::error_code error;
+    return fs::exists(fs::symlink_status(path, error));
+}
+
 // The caller's location: default permissions, like mkdir -p.
 void createParent(const fs::path& destination)
 {
@@ -121,8 +128,7 @@ fs::path DataImporter::interruptedMarker(const fs::path& to)
 
 bool DataImporter::wasInterrupted(const fs::path& to)
 {
-    std::error_code error;
-    return fs::exists(fs::symlink_status(interruptedMarker(to), error));
+    return isThere(interruptedMarker(to));
 }
 
 void DataImporter::discardInterrupted(const fs::path& to)
@@ -140,8 +146,7 @@ fs::path DataImporter::undecidedMarker(const fs::path& to)
 
 bool DataImporter::awaitsDecision(const fs::path& to)
 {
-    std::error_code error;
-    return fs::exists(fs::symlink_status(undecidedMarker(to), error));
+    return isThere(undecidedMarker(to));
 }
 
 void DataImporter::decided(const fs::path& to)
