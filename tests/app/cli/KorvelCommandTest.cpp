@@ -402,8 +402,9 @@ TEST_F(KorvelCommand, NamesNoFileXmlOrDesktopEntryCanHoldAreRefusedAndTheRestIsE
     // A name edited into the list by hand is refused by the build, which would write it into the app's files.
     writeText(paths.profilesFile(), UnicodeText::replaceAll(readText(paths.profilesFile()), "Left", "Le\\u0007ft"));
     EXPECT_EQ(korvel({"rebuild", id}),
-        (Result {1, "", "Couldn’t create the app for Le\\x07ft" + shown.substr(4) +
-                            ": The name can’t contain the control character U+0007. Rename the profile.\n"}));
+        (Result {1, "",
+            "Couldn’t create the app for Le\\x07ft" + shown.substr(4) +
+                ": The name can’t contain the control character U+0007. Rename the profile.\n"}));
 }
 
 TEST_F(KorvelCommand, OpenAndRestartStartTheProfileApp)
