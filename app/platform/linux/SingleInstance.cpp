@@ -25,7 +25,6 @@
 namespace korvel {
 namespace {
 
-const char* bufferProperty = "korvelBuffer";
 const char* commandRunsProperty = "korvelCommandRuns"; // later requests wait for the command's reply
 
 std::runtime_error systemError(const std::string& what, const std::filesystem::path& path, int error)
@@ -211,8 +210,8 @@ void SingleInstance::accept()
         QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         QObject::connect(socket, &QObject::destroyed, this, [this, socket] {
             --m_connections;
-            m_held -= m_heldBy[socket];
-            m_heldBy.erase(socket);
+            m_held -= m_buffers[socket].size();
+            m_buffers.erase(socket);
         });
         read(socket); // bytes may have arrived with the connection
     }
@@ -221,13 +220,14 @@ void SingleInstance::accept()
 void SingleInstance::read(QLocalSocket* socket)
 {
     const QByteArray incoming = socket->readAll();
-    std::string buffer = socket->property(bufferProperty).toByteArray().toStdString();
-    buffer.append(incoming.constData(), static_cast<size_t>(incoming.size()));
     // What every connection holds together stays bounded: the one that would go beyond ends.
-    if (m_held - m_heldBy[socket] + buffer.size() > maximumHeld) {
+    if (m_held + static_cast<size_t>(incoming.size()) > maximumHeld) {
         socket->abort();
         return;
     }
+    std::string& buffer = m_buffers[socket];
+    const size_t before = buffer.size();
+    buffer.append(incoming.constData(), static_cast<size_t>(incoming.size()));
     try {
         while (!socket->property(commandRunsProperty).toBool()) {
             const auto request = InstanceMessage::take(buffer);
@@ -242,11 +242,8 @@ void SingleInstance::read(QLocalSocket* socket)
         }
     } catch (const std::exception&) {
         socket->abort();
-        return;
     }
-    socket->setProperty(bufferProperty, QByteArray::fromStdString(buffer));
-    m_held += buffer.size() - m_heldBy[socket];
-    m_heldBy[socket] = buffer.size();
+    m_held = m_held - before + buffer.size();
 }
 
 nlohmann::json SingleInstance::answer(const nlohmann::json& request)

@@ -132,8 +132,8 @@ private:
     std::filesystem::path m_socketPath;
     int m_lockFd = -1;
     int m_connections = 0;
-    size_t m_held = 0; // unread bytes of every connection
-    std::map<const QObject*, size_t> m_heldBy;
+    std::map<const QObject*, std::string> m_buffers; // what each connection sent that is not a whole frame yet
+    size_t m_held = 0; // their bytes together
     QLocalServer* m_server = nullptr;
     CommandHandler m_commandHandler;
 };
