@@ -165,14 +165,14 @@ def pick(rng, box, counter):
         counter[0] += 1
         name = "P%d" % counter[0]
         return kind, name, ["create", name] + (["--import"] if kind == "create-import" else [])
-    profile = rng.choice(profiles)
-    if kind == "rename":
-        counter[0] += 1
-        return kind, profile["id"], ["rename", profile["id"], "R%d" % counter[0]]
     if kind == "sync":
         for entry in profiles:
             box.give_account(entry["id"])
         return kind, None, ["sync"]
+    profile = rng.choice(profiles)
+    if kind == "rename":
+        counter[0] += 1
+        return kind, profile["id"], ["rename", profile["id"], "R%d" % counter[0]]
     return kind, profile["id"], [kind, profile["id"]]
 
 
@@ -202,7 +202,7 @@ def main():
             output, _ = process.communicate(timeout=delay)
             finished += 1
             durations[kind] = max(durations.get(kind, 0.0), time.monotonic() - began)
-            if kind.startswith("create") and process.returncode in (0, 1) and output.strip():
+            if kind.startswith("create") and process.returncode in (0, 1, 3) and output.strip():
                 confirmed.add(output.decode().strip())
         except subprocess.TimeoutExpired:
             os.killpg(process.pid, signal.SIGKILL)

@@ -15,6 +15,7 @@
 #include <QEventLoop>
 #include <QPointer>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <fcntl.h>
@@ -27,9 +28,25 @@
 namespace korvel {
 namespace {
 
+// Every line as a terminal shows it without obeying it (names are anyone's text); in JSON, the escapes of
+// characters above U+007F are JSON's own, so that it reads back the same.
+std::string shownLines(const std::string& text)
+{
+    std::string shown;
+    for (size_t start = 0; start < text.size();) {
+        const size_t end = std::min(text.find('\n', start), text.size());
+        shown += UnicodeText::escapingControls(std::string_view(text).substr(start, end - start));
+        if (end < text.size())
+            shown += '\n';
+        start = end + 1;
+    }
+    return shown;
+}
+
 void write(std::FILE* stream, const std::string& text)
 {
-    std::fwrite(text.data(), 1, text.size(), stream);
+    const std::string shown = shownLines(text);
+    std::fwrite(shown.data(), 1, shown.size(), stream);
     std::fflush(stream);
 }
 
@@ -87,7 +104,7 @@ public:
         if (errorOutput < 0 || !::isatty(errorOutput))
             return {};
         return [errorOutput](const std::string& line) {
-            const std::string text = line + "\n";
+            const std::string text = shownLines(line + "\n");
             [[maybe_unused]] const auto written = ::write(errorOutput, text.data(), text.size());
         };
     }
@@ -138,21 +155,32 @@ CommandResult runHere(const Invocation& invocation)
     const std::filesystem::path launcher =
         desktop.platform().mainBundle.bundlePath() / "Contents/MacOS" / ProfileBundleKeys::launcherExecutable;
     AppModel model(paths, desktop.platform(), launcher, AppModel::Options {false, false, !readsOnly});
-    // Told, not failed: the command can go on with the emptied profile.
-    const std::string interrupted = model.interruptedImport() ? *model.errorMessage() + "\n" : std::string();
-    if (const auto& error = model.errorMessage(); error && interrupted.empty())
+    // Warned, not failed: the command can go on with the emptied profile, or with the profiles that could be read.
+    // `import` answers the question itself.
+    std::vector<std::string> notes;
+    const std::optional<std::string>& error = model.errorMessage();
+    if (const auto asked = model.profile(model.interruptedImport())) {
+        const std::string id = asked->id.toString();
+        if (invocation.command != "import")
+            notes.push_back("Importing your Claude data into “" + asked->name +
+                "” was interrupted. Korvel removed the part it had copied, so the profile starts empty. “korvel "
+                "import " +
+                id + "” imports your Claude data again; “korvel import " + id + " --keep-empty” keeps it empty.");
+    } else if (error && model.leftOutProfiles().empty()) {
         return {CommandResult::failed, {}, *error + "\n"};
+    } else if (error) {
+        notes.push_back(*error);
+    }
 
     std::optional<CommandResult> result;
     QEventLoop loop;
-    deliver(CommandRunner::run(model, invocation, CommandRunner::Place::Here, progress),
+    deliver(CommandRunner::run(model, invocation, CommandRunner::Place::Here, progress, std::move(notes)),
         [&result, &loop](CommandResult finished) {
             result = std::move(finished);
             loop.quit();
         });
     if (!result)
         loop.exec();
-    result->errorOutput.insert(0, interrupted);
     return *result;
 }
 
@@ -193,8 +221,9 @@ int complete(const std::vector<std::string>& words)
 {
     std::vector<std::string> names;
     try {
+        // A name a terminal would show escaped is offered as the profile's ID, which names it as well.
         for (const Profile& profile : ProfileStore(AppPaths::live().profilesFile()).load())
-            names.push_back(profile.name);
+            names.push_back(UnicodeText::needsEscaping(profile.name) ? profile.id.toString() : profile.name);
     } catch (const std::exception&) {
         // no profiles to offer
     }

@@ -6,6 +6,8 @@
 #include "app/cli/UsageError.hpp"
 #include "app/model/AppModel.hpp"
 #include "core/support/FolderSize.hpp"
+#include "core/support/JsonText.hpp"
+#include "core/support/JsonWriter.hpp"
 #include "core/support/UnicodeText.hpp"
 
 #include <QObject>
@@ -13,6 +15,7 @@
 #include <algorithm>
 #include <charconv>
 #include <map>
+#include <set>
 
 // Every task is named before it is awaited (`auto t = f(); co_await t;`) and every awaited value is named
 // before it is used: g++ 12 destroys temporaries of a co_await expression twice.
@@ -25,9 +28,11 @@ constexpr const char* appliesAfterQuit = "The new name and color apply after you
 // What one command hands back besides its output.
 struct Outcome
 {
-    std::string output;
-    std::string note; // for standard error, also on success
+    std::string output {};
+    std::string note {}; // for standard error, also on success
     bool failed = false; // ends the command with the failure status
+    std::set<Uuid> subjects {}; // the profiles the command acts on: their failures are its own
+    std::optional<Profile> created {}; // the profile `create` made
 };
 
 std::string nameOf(const AppModel& model, const QString& id)
@@ -62,20 +67,32 @@ private:
     std::map<Uuid, std::string> m_shown;
 };
 
-// The failures of the model while it lives; the last one is what the interface would show.
-class Failures
+// What went wrong in the model while it lives: failures with the profile they concern, and warnings.
+class Problems
 {
 public:
-    explicit Failures(AppModel& model)
+    struct Failure
     {
-        QObject::connect(&model, &AppModel::errorOccurred, &m_context,
-            [this](const QString& message) { m_last = message.toStdString(); });
+        std::string message;
+        std::optional<Uuid> about; // nothing for an operation on no one profile
+    };
+
+    explicit Problems(AppModel& model)
+    {
+        QObject::connect(
+            &model, &AppModel::errorOccurred, &m_context, [this](const QString& message, const QString& profileID) {
+                m_failures.push_back({message.toStdString(), Uuid::parse(profileID.toStdString())});
+            });
+        QObject::connect(&model, &AppModel::warned, &m_context,
+            [this](const QString& message) { m_warnings.push_back(message.toStdString()); });
     }
-    const std::optional<std::string>& last() const { return m_last; }
+    const std::vector<Failure>& failures() const { return m_failures; }
+    const std::vector<std::string>& warnings() const { return m_warnings; }
 
 private:
     QObject m_context;
-    std::optional<std::string> m_last;
+    std::vector<Failure> m_failures;
+    std::vector<std::string> m_warnings;
 };
 
 std::string blankChecked(const std::string& name)
@@ -148,7 +165,7 @@ QCoro::Task<Outcome> sync(AppModel& model, bool json)
         if (failures.contains(profile.id))
             problems += "Couldn’t bring sessions into " + profile.name + ": " + failures[profile.id] + "\n";
     }
-    co_return Outcome {ProfileReport::sync(synced, json), problems, !problems.empty()};
+    co_return Outcome {.output = ProfileReport::sync(synced, json), .note = problems, .failed = !problems.empty()};
 }
 
 QCoro::Task<Outcome> create(AppModel& model, const Invocation& invocation)
@@ -166,7 +183,7 @@ QCoro::Task<Outcome> create(AppModel& model, const Invocation& invocation)
         auto opening = model.open(model.profile(profile->id).value_or(*profile));
         co_await opening;
     }
-    co_return Outcome {profile->id.toString() + "\n", {}};
+    co_return Outcome {.output = profile->id.toString() + "\n", .subjects = {profile->id}, .created = profile};
 }
 
 Outcome update(
@@ -175,24 +192,27 @@ Outcome update(
     model.update(profile, std::move(name), color);
     const auto updated = model.profile(profile.id);
     if (updated && model.running().contains(profile.id) && model.status(*updated).needsBuild())
-        return {{}, std::string(appliesAfterQuit) + "\n"};
+        return {.note = std::string(appliesAfterQuit) + "\n"};
     return {};
 }
 
 Outcome claudeCode(AppModel& model, const Profile& profile, const Invocation& invocation)
 {
     if (invocation.has("--export"))
-        return {model.claudeCodeExportLine(profile) + "\n", {}};
+        return {.output = model.claudeCodeExportLine(profile) + "\n"};
     if (invocation.has("--script")) {
         const auto file = model.writeClaudeCodeScript(profile);
-        return {file ? file->string() + "\n" : std::string(), {}};
+        return {.output = file ? file->string() + "\n" : std::string()};
     }
     model.openClaudeCode(profile);
     return {};
 }
 
-QCoro::Task<Outcome> list(AppModel& model, bool json, bool withSizes)
+// What is on disk, as status tells it, not the model's last check: Korvel may not have looked since Claude changed.
+QCoro::Task<Outcome> list(AppModel& model, const Invocation& invocation)
 {
+    const bool json = invocation.has("--json");
+    const bool withSizes = invocation.has("--sizes");
     std::map<Uuid, std::uintmax_t> sizes;
     if (withSizes) {
         const std::vector<Profile> profiles = model.profiles();
@@ -202,7 +222,7 @@ QCoro::Task<Outcome> list(AppModel& model, bool json, bool withSizes)
             sizes[profile.id] = size;
         }
     }
-    co_return Outcome {ProfileReport::list(model, json, sizes), {}};
+    co_return Outcome {.output = ProfileReport::list(model, statusesOnDisk(model, invocation), json, sizes)};
 }
 
 // Says how much local data went with the profile, or where it stays.
@@ -217,22 +237,24 @@ QCoro::Task<Outcome> deleteProfile(AppModel& model, Profile profile, bool moveDa
     if (model.profile(profile.id))
         co_return Outcome {};
     if (std::filesystem::exists(std::filesystem::symlink_status(data)))
-        co_return Outcome {"Kept " + amount + " in " + data.string() + ".\n", {}};
-    co_return Outcome {moveDataToTrash ? "Moved " + amount + " to the Trash.\n" : std::string(), {}};
+        co_return Outcome {.output = "Kept " + amount + " in " + data.string() + ".\n"};
+    co_return Outcome {.output = moveDataToTrash ? "Moved " + amount + " to the Trash.\n" : std::string()};
 }
+
+QCoro::Task<Outcome> performOn(AppModel& model, const Invocation& invocation, Profile profile);
 
 QCoro::Task<Outcome> perform(AppModel& model, const Invocation& invocation)
 {
     const std::string& command = invocation.command;
     const bool json = invocation.has("--json");
     if (command == "list") {
-        auto listing = list(model, json, invocation.has("--sizes"));
+        auto listing = list(model, invocation);
         Outcome listed = co_await listing;
         co_return listed;
     }
     if (command == "status") {
         const auto statuses = statusesOnDisk(model, invocation);
-        co_return Outcome {ProfileReport::statuses(statuses, !invocation.operands.empty(), json), {}};
+        co_return Outcome {.output = ProfileReport::statuses(statuses, !invocation.operands.empty(), json)};
     }
     if (command == "create") {
         auto creating = create(model, invocation);
@@ -258,12 +280,24 @@ QCoro::Task<Outcome> perform(AppModel& model, const Invocation& invocation)
         co_return Outcome {};
     }
     if (command == "open" && invocation.has("--all")) {
+        Outcome opened;
+        for (const Profile& profile : model.profiles())
+            opened.subjects.insert(profile.id);
         auto opening = model.openAll();
         co_await opening;
-        co_return Outcome {};
+        co_return opened;
     }
 
     const Profile profile = ProfileLookup::find(model.profiles(), invocation.operands[0]);
+    auto acting = performOn(model, invocation, profile);
+    Outcome outcome = co_await acting;
+    outcome.subjects.insert(profile.id);
+    co_return outcome;
+}
+
+QCoro::Task<Outcome> performOn(AppModel& model, const Invocation& invocation, Profile profile)
+{
+    const std::string& command = invocation.command;
     if (command == "rename")
         co_return update(model, profile, blankChecked(invocation.operands[1]), std::nullopt);
     if (command == "recolor")
@@ -276,6 +310,17 @@ QCoro::Task<Outcome> perform(AppModel& model, const Invocation& invocation)
             std::find_if(
                 profiles.begin(), profiles.end(), [&profile](const Profile& p) { return p.id == profile.id; })));
         model.moveProfiles({index}, destination(model, index, invocation.operands[1]));
+        co_return Outcome {};
+    }
+    if (command == "import" && invocation.has("--keep-empty")) {
+        if (!model.awaitsImportDecision(profile))
+            throw UsageError("No import into “" + profile.name + "” broke off.");
+        model.keepEmptyData(profile);
+        co_return Outcome {};
+    }
+    if (command == "import") {
+        auto importing = model.importAgain(profile);
+        co_await importing;
         co_return Outcome {};
     }
     if (command == "delete") {
@@ -298,16 +343,34 @@ QCoro::Task<> untilIdle(AppModel& model)
     }
 }
 
+// "Warning: …" lines on standard error, and a "warnings" list in JSON output.
+void addWarnings(CommandResult& result, const std::vector<std::string>& warnings, bool json)
+{
+    if (warnings.empty())
+        return;
+    for (const std::string& warning : warnings)
+        result.errorOutput += "Warning: " + warning + "\n";
+    if (!json || result.output.empty())
+        return;
+    nlohmann::json output = JsonText::parse(result.output);
+    if (!output.is_object())
+        return;
+    output["warnings"] = warnings;
+    result.output = JsonWriter::format(output) + "\n";
+}
+
 } // namespace
 
-QCoro::Task<CommandResult> CommandRunner::run(AppModel& model, Invocation invocation, Place place, Progress progress)
+QCoro::Task<CommandResult> CommandRunner::run(
+    AppModel& model, Invocation invocation, Place place, Progress progress, std::vector<std::string> notes)
 {
-    const Failures failures(model);
+    const Problems problems(model);
     const ProgressLines lines(model, std::move(progress));
     CommandResult result;
+    Outcome outcome;
     try {
         auto performing = perform(model, invocation);
-        const Outcome outcome = co_await performing;
+        outcome = co_await performing;
         result.output = outcome.output;
         result.errorOutput = outcome.note;
         if (outcome.failed)
@@ -319,11 +382,32 @@ QCoro::Task<CommandResult> CommandRunner::run(AppModel& model, Invocation invoca
         auto settling = untilIdle(model);
         co_await settling;
     }
-    if (failures.last()) {
+    // A failure for the profiles the command acts on, or for none, is the command's; another profile's is a warning.
+    std::vector<std::string> warnings = std::move(notes);
+    for (const Problems::Failure& failure : problems.failures()) {
+        if (result.errorOutput.find(failure.message) != std::string::npos)
+            continue;
+        if (failure.about && !outcome.subjects.contains(*failure.about)) {
+            warnings.push_back(failure.message);
+            continue;
+        }
         result.status = CommandResult::failed;
-        if (result.errorOutput.find(*failures.last()) == std::string::npos)
-            result.errorOutput += *failures.last() + "\n";
+        result.errorOutput += failure.message + "\n";
     }
+    for (const std::string& warning : problems.warnings()) {
+        if (result.errorOutput.find(warning) == std::string::npos)
+            warnings.push_back(warning);
+    }
+    // A profile kept without its app or its data is there all the same: a retry would make another.
+    if (outcome.created && result.status == CommandResult::failed) {
+        result.status = CommandResult::partlyDone;
+        const Profile& created = *outcome.created;
+        const auto kind = model.builder().status(model.profile(created.id).value_or(created)).kind();
+        if (kind != CloneStatus::Kind::Ready && kind != CloneStatus::Kind::Outdated)
+            result.errorOutput += "The profile “" + created.name + "” was kept without its app; “korvel rebuild " +
+                created.id.toString() + "” builds it.\n";
+    }
+    addWarnings(result, warnings, invocation.has("--json"));
     co_return result;
 }
 

@@ -50,6 +50,11 @@ std::vector<CommandSyntax::Command> makeCommands()
         C {"open", "PROFILE | --all", "Open a profile’s app, or every app in list order",
             "Builds the app first when it needs it.\n", {"--all"}, {}, 0, 1},
         C {"restart", "PROFILE", "Quit a profile’s app and open it again", "", {}, {}, 1, 1},
+        C {"import", "PROFILE [--keep-empty]", "Import Claude Desktop’s data into a profile, or keep it empty",
+            "Copies Claude Desktop’s current data into the profile’s empty data folder (quit Claude first), as\n"
+            "after an import that broke off.\n"
+            "--keep-empty  keep the folder of an import that broke off empty instead\n",
+            {"--keep-empty"}, {}, 1, 1},
         C {"sync", "[--json]", "Bring sessions and pins over from Claude Desktop once",
             "Prints what was brought into each profile. A running app shows it after a restart.\n"
             "With --json: {\"profiles\": [{\"id\", \"name\", \"running\": bool, \"sessions\": copied,\n"
@@ -249,7 +254,9 @@ std::string_view CommandSyntax::profileRule()
 
 std::string_view CommandSyntax::exitStatus()
 {
-    return "Exit status: 0 done; 1 the operation failed (why, on standard error); 2 the command was wrong.\n"
+    return "Exit status: 0 done (problems of other profiles are warnings on standard error); 1 the operation\n"
+           "failed (why, on standard error); 2 the command was wrong; 3 create kept the profile without its app\n"
+           "or its imported data.\n"
            "Progress of long work goes to standard error when that is a terminal.\n";
 }
 

@@ -45,12 +45,12 @@ std::string state(const AppModel& model, const Profile& profile)
     return model.activeProfileID() == profile.id ? "Running · Active" : "Running";
 }
 
-nlohmann::json listEntry(const AppModel& model, const Profile& profile, size_t position)
+nlohmann::json listEntry(const AppModel& model, const Profile& profile, const CloneStatus& status, size_t position)
 {
     const auto busy = model.busy().find(profile.id);
     const auto pending = model.pendingAfterRestart().find(profile.id);
     return {{"position", position}, {"id", profile.id.toString()}, {"name", profile.name},
-        {"color", profile.color.rawValue()}, {"status", ProfileReport::statusJson(model.status(profile))},
+        {"color", profile.color.rawValue()}, {"status", ProfileReport::statusJson(status)},
         {"running", model.running().contains(profile.id)}, {"active", model.activeProfileID() == profile.id},
         {"busy", busy == model.busy().end() ? nlohmann::json(nullptr) : nlohmann::json(busy->second)},
         {"app", model.paths().appURL(profile).string()},
@@ -106,9 +106,9 @@ nlohmann::json ProfileReport::statusJson(const CloneStatus& status)
     return json;
 }
 
-std::string ProfileReport::list(const AppModel& model, bool json, const std::map<Uuid, std::uintmax_t>& sizes)
+std::string ProfileReport::list(const AppModel& model, const std::vector<std::pair<Profile, CloneStatus>>& profiles,
+    bool json, const std::map<Uuid, std::uintmax_t>& sizes)
 {
-    const auto& profiles = model.profiles();
     const auto size = [&](const Profile& profile) {
         const auto found = sizes.find(profile.id);
         return found != sizes.end() ? std::optional(found->second) : std::nullopt;
@@ -116,8 +116,9 @@ std::string ProfileReport::list(const AppModel& model, bool json, const std::map
     if (json) {
         nlohmann::json entries = nlohmann::json::array();
         for (size_t i = 0; i < profiles.size(); ++i) {
-            entries.push_back(listEntry(model, profiles[i], i + 1));
-            if (const auto bytes = size(profiles[i]))
+            const auto& [profile, status] = profiles[i];
+            entries.push_back(listEntry(model, profile, status, i + 1));
+            if (const auto bytes = size(profile))
                 entries.back()["dataSize"] = *bytes;
         }
         return printed({{"profiles", entries}});
@@ -128,9 +129,9 @@ std::string ProfileReport::list(const AppModel& model, bool json, const std::map
     if (!sizes.empty())
         rows.front().push_back("DATA");
     for (size_t i = 0; i < profiles.size(); ++i) {
-        const Profile& profile = profiles[i];
-        rows.push_back({std::to_string(i + 1), profile.name, profile.color.rawValue(), model.status(profile).summary(),
-            state(model, profile)});
+        const auto& [profile, status] = profiles[i];
+        rows.push_back(
+            {std::to_string(i + 1), profile.name, profile.color.rawValue(), status.summary(), state(model, profile)});
         if (const auto bytes = size(profile))
             rows.back().push_back(FolderSize::text(*bytes));
     }

@@ -31,8 +31,10 @@ struct ProfileReport
         int64_t mcpServersWaiting = 0; // waiting for the running app to quit
     };
 
-    // `sizes`: the bytes in each profile's data folder, when asked for (else empty).
-    static std::string list(const AppModel& model, bool json, const std::map<Uuid, std::uintmax_t>& sizes = {});
+    // The profiles in order with their status as checked on disk; `model` tells what runs and is busy. `sizes`: the
+    // bytes in each profile's data folder, when asked for (else empty).
+    static std::string list(const AppModel& model, const std::vector<std::pair<Profile, CloneStatus>>& profiles,
+        bool json, const std::map<Uuid, std::uintmax_t>& sizes = {});
     // `single`: one profile was asked for; its text is the status line alone.
     static std::string statuses(const std::vector<std::pair<Profile, CloneStatus>>& statuses, bool single, bool json);
     static std::string sync(const std::vector<Synced>& profiles, bool json);

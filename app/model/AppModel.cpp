@@ -77,6 +77,22 @@ std::filesystem::path asideName(const std::filesystem::path& file)
     return aside;
 }
 
+std::string joined(const std::vector<std::string>& items)
+{
+    std::string text;
+    for (const std::string& item : items)
+        text += (text.empty() ? "" : "; ") + item;
+    return text;
+}
+
+std::string leftOutMessage(const std::vector<std::string>& leftOut)
+{
+    const bool one = leftOut.size() == 1;
+    return "Korvel couldn’t read " + (one ? std::string("one profile") : std::to_string(leftOut.size()) + " profiles") +
+        " in your profile list and left " + (one ? "it" : "them") + " out: " + joined(leftOut) +
+        ". The list stays as it is until your next change, which keeps a copy of it.";
+}
+
 // Lets a system request run to its end without anyone waiting for its outcome.
 QCoro::Task<> ignoringOutcome(QCoro::Task<> task)
 {
@@ -169,6 +185,11 @@ AppModel::AppModel(
         ProfileStore::Contents stored = m_store.read();
         m_profiles = std::move(stored.profiles);
         renumbered = stored.renumbered;
+        if (!stored.leftOut.empty()) {
+            m_profileListUnreadable = true;
+            m_leftOutProfiles = std::move(stored.leftOut);
+            m_errorMessage = leftOutMessage(m_leftOutProfiles);
+        }
     } catch (const std::exception& error) {
         m_profileListUnreadable = true;
         m_errorMessage = std::string("Couldn’t read your profiles: ") + error.what();
@@ -189,7 +210,7 @@ AppModel::AppModel(
         m_statuses = statusesOnDisk();
         return;
     }
-    if (renumbered)
+    if (renumbered && !m_profileListUnreadable)
         changeProfiles([](std::vector<Profile>&) {});
     recoverInterruptedImports();
     m_sessionSyncTimer.start();
@@ -292,11 +313,19 @@ std::string AppModel::cannotRaise(const Profile& profile) const
     return message + ".";
 }
 
-void AppModel::fail(std::string message)
+void AppModel::fail(std::string message, const std::optional<Uuid>& about)
 {
     m_errorMessage = std::move(message);
     announce();
-    emit errorOccurred(QString::fromStdString(*m_errorMessage));
+    emit errorOccurred(
+        QString::fromStdString(*m_errorMessage), about ? QString::fromStdString(about->toString()) : QString());
+}
+
+void AppModel::warn(std::string message)
+{
+    m_errorMessage = std::move(message);
+    announce();
+    emit warned(QString::fromStdString(*m_errorMessage));
 }
 
 void AppModel::setBusy(const Uuid& id, std::optional<std::string> message)
@@ -374,35 +403,44 @@ void AppModel::listProfilesOnDesktop()
     }
 }
 
-// The list that failed to load at start would be lost to the first save; keep it beside the new one.
+// The list that did not load in full at start would be lost to the first save; keep it beside the new one, which
+// starts from the profiles that did load. Not when another process has replaced it meanwhile by one that reads.
 void AppModel::setAsideUnreadableProfileList()
 {
     const std::filesystem::path& file = m_store.fileURL;
-    std::error_code error;
-    if (!std::filesystem::exists(std::filesystem::symlink_status(file, error))) {
-        m_profileListUnreadable = false;
-        return;
+    try {
+        if (m_store.read().leftOut.empty()) {
+            m_profileListUnreadable = false;
+            return;
+        }
+    } catch (const FileError&) {
+        // still unreadable
     }
     const std::filesystem::path aside = asideName(file);
     if (std::rename(file.c_str(), aside.c_str()) != 0)
         FileError::throwWrite(aside, errno);
     m_profileListUnreadable = false;
-    fail("Korvel couldn’t read your earlier profile list and kept it as “" + aside.filename().string() + "” in " +
-        aside.parent_path().string() + ".");
+    m_store.save(m_profiles);
+    std::string notice = "Korvel couldn’t read your earlier profile list and kept it as “" + aside.filename().string() +
+        "” in " + aside.parent_path().string() + ".";
+    if (!m_leftOutProfiles.empty())
+        notice += " It holds what was left out: " + joined(m_leftOutProfiles) + ".";
+    m_leftOutProfiles.clear();
+    warn(notice);
 }
 
 // An import that broke off left part of Claude's data, perhaps its lock links too, which would hand the profile
 // app over to the running Claude: that goes, and the user chooses what comes instead. Not while another process
-// holds the list's lock: a command importing right now leaves the same marker.
+// holds the list's lock: a command importing right now leaves the same marker. The question stays on disk until it
+// is answered, here or by another Korvel process.
 void AppModel::recoverInterruptedImports()
 {
     const bool anyMarker = std::any_of(m_profiles.begin(), m_profiles.end(),
         [this](const Profile& profile) { return DataImporter::wasInterrupted(m_paths.dataDir(profile.id)); });
-    if (!anyMarker)
-        return;
     std::optional<FileLock> lock;
     try {
-        lock.emplace(m_store.lockURL(), std::chrono::milliseconds(0));
+        if (anyMarker)
+            lock.emplace(m_store.lockURL(), std::chrono::milliseconds(0));
     } catch (const FileError&) {
         return;
     }
@@ -415,38 +453,85 @@ void AppModel::recoverInterruptedImports()
         } catch (const std::exception& error) {
             m_errorMessage = "Importing your Claude data into “" + profile.name +
                 "” was interrupted, and Korvel couldn’t remove what it had copied: " + error.what();
-            continue;
         }
-        if (m_interruptedImport)
-            continue; // one question at a time; the others stay empty
+    }
+    askAboutInterruptedImport();
+}
+
+// One question at a time: the first profile whose import broke off and that nobody has decided about.
+void AppModel::askAboutInterruptedImport()
+{
+    for (const Profile& profile : m_profiles) {
+        if (!DataImporter::awaitsDecision(m_paths.dataDir(profile.id)))
+            continue;
         m_interruptedImport = profile.id;
         m_errorMessage = "Importing your Claude data into “" + profile.name +
             "” was interrupted. Korvel removed the part it had copied, so the profile starts empty. Import your "
             "Claude data again?";
+        return;
     }
+}
+
+bool AppModel::awaitsImportDecision(const Profile& profile) const
+{
+    return DataImporter::awaitsDecision(m_paths.dataDir(profile.id));
+}
+
+// The question about `profile`'s import is answered: it goes, from the disk too, and the next one is asked.
+bool AppModel::answerImportQuestion(const Profile& profile)
+{
+    try {
+        DataImporter::decided(m_paths.dataDir(profile.id));
+    } catch (const std::exception& error) {
+        fail(std::string("Couldn’t store your answer: ") + error.what(), profile.id);
+        return false;
+    }
+    if (m_interruptedImport == profile.id) {
+        m_interruptedImport.reset();
+        m_errorMessage.reset();
+        askAboutInterruptedImport();
+    }
+    announce();
+    return true;
 }
 
 QCoro::Task<> AppModel::importAgain()
 {
     const auto profile = this->profile(m_interruptedImport);
-    m_interruptedImport.reset();
-    m_errorMessage.reset();
-    announce();
-    if (!profile)
-        co_return;
-    if (m_running.contains(profile->id)) {
-        fail("Quit " + profile->appDisplayName() + " before importing your Claude data again.");
+    if (!profile) {
+        keepEmptyData();
         co_return;
     }
-    auto import = importOriginalData(*profile);
+    auto import = importAgain(*profile);
+    co_await import;
+}
+
+QCoro::Task<> AppModel::importAgain(Profile profile)
+{
+    if (m_running.contains(profile.id)) {
+        fail("Quit " + profile.appDisplayName() + " before importing your Claude data again.", profile.id);
+        co_return;
+    }
+    if (!answerImportQuestion(profile))
+        co_return;
+    auto import = importOriginalData(profile);
     co_await import;
 }
 
 void AppModel::keepEmptyData()
 {
+    if (const auto profile = this->profile(m_interruptedImport)) {
+        keepEmptyData(*profile);
+        return;
+    }
     m_interruptedImport.reset();
     m_errorMessage.reset();
     announce();
+}
+
+void AppModel::keepEmptyData(const Profile& profile)
+{
+    answerImportQuestion(profile);
 }
 
 bool AppModel::launchAtLogin() const
@@ -526,7 +611,7 @@ QCoro::Task<> AppModel::importOriginalData(Profile profile)
         failure = error.what();
     }
     if (failure)
-        fail("Import failed: " + *failure + ". Your original Claude data was not changed.");
+        fail("Import failed: " + *failure + ". Your original Claude data was not changed.", profile.id);
     setBusy(profile.id, std::nullopt);
 }
 
@@ -535,12 +620,19 @@ QCoro::Task<> AppModel::rebuild(Profile profile)
     if (m_busy.contains(profile.id))
         co_return;
     if (m_running.contains(profile.id)) {
-        fail("Quit " + profile.appDisplayName() + " before rebuilding its app.");
+        fail("Quit " + profile.appDisplayName() + " before rebuilding its app.", profile.id);
+        co_return;
+    }
+    // Refused at entry, but the list may have been edited by hand: the app's property list and desktop entry
+    // would not hold it.
+    if (const auto problem = Profile::nameProblem(profile.name)) {
+        fail("Couldn’t create the app for " + profile.name + ": " + *problem + " Rename the profile.", profile.id);
         co_return;
     }
     if (const auto owner = AppNameCollision::earlierOwner(m_profiles, profile)) {
         fail("Couldn’t create the app for " + profile.name + ": the profile “" + owner->name +
-            "” already has an app named “" + profile.appDisplayName() + "”. Rename one of them.");
+                "” already has an app named “" + profile.appDisplayName() + "”. Rename one of them.",
+            profile.id);
         co_return;
     }
     setBusy(profile.id, "Creating app…");
@@ -552,7 +644,7 @@ QCoro::Task<> AppModel::rebuild(Profile profile)
         failure = error.what();
     }
     if (failure) {
-        fail("Couldn’t create the app for " + profile.name + ": " + *failure);
+        fail("Couldn’t create the app for " + profile.name + ": " + *failure, profile.id);
         setBusy(profile.id, std::nullopt);
         refreshStatuses();
         co_return;
@@ -594,7 +686,7 @@ QCoro::Task<> AppModel::open(Profile profile)
     if (const auto application = runningApp(profile)) {
         application->unhide();
         if (!application->activate())
-            fail(cannotRaise(profile));
+            fail(cannotRaise(profile), profile.id);
         co_return;
     }
     if (m_busy.contains(profile.id))
@@ -606,7 +698,7 @@ QCoro::Task<> AppModel::open(Profile profile)
 
     const CloneStatus status = m_builder.status(profile);
     if (status.kind() == CloneStatus::Kind::SourceMissing) {
-        fail(CloneError::sourceMissing(m_paths.sourceApp).description());
+        fail(CloneError::sourceMissing(m_paths.sourceApp).description(), profile.id);
         co_return;
     }
     if (status.kind() != CloneStatus::Kind::Ready)
@@ -621,7 +713,7 @@ QCoro::Task<> AppModel::open(Profile profile)
         failure = error.what();
     }
     if (failure)
-        fail("Couldn’t open " + profile.appDisplayName() + ": " + *failure);
+        fail("Couldn’t open " + profile.appDisplayName() + ": " + *failure, profile.id);
 }
 
 QCoro::Task<> AppModel::openAll()
@@ -650,7 +742,7 @@ QCoro::Task<> AppModel::restart(Profile profile)
     if (const auto application = runningApp(profile)) {
         auto quit = waitUntilQuit(application, pollsBeforeRestart);
         if (!co_await quit) {
-            fail(profile.appDisplayName() + " didn’t quit. Quit it, then open it again.");
+            fail(profile.appDisplayName() + " didn’t quit. Quit it, then open it again.", profile.id);
             co_return;
         }
         // The quit may be seen before the workspace reports it; the rebuild in open must not take the app
@@ -673,14 +765,14 @@ QCoro::Task<> AppModel::deleteProfile(Profile profile, bool moveDataToTrash)
     if (const auto application = runningApp(profile)) {
         auto quit = waitUntilQuit(application, pollsBeforeDelete);
         if (!co_await quit) {
-            fail("Quit " + profile.appDisplayName() + " first, then delete the profile.");
+            fail("Quit " + profile.appDisplayName() + " first, then delete the profile.", profile.id);
             co_return;
         }
     }
     try {
         m_builder.removeInstalledApps(profile.id);
     } catch (const std::exception& error) {
-        fail("Couldn’t fully remove " + profile.name + ": " + error.what());
+        fail("Couldn’t fully remove " + profile.name + ": " + error.what(), profile.id);
         co_return;
     }
     const std::filesystem::path folder = m_paths.profileDir(profile.id);
@@ -694,7 +786,7 @@ QCoro::Task<> AppModel::deleteProfile(Profile profile, bool moveDataToTrash)
             failure = trashError.what();
         }
         if (failure)
-            fail("Couldn’t fully remove " + profile.name + ": " + *failure);
+            fail("Couldn’t fully remove " + profile.name + ": " + *failure, profile.id);
     }
     changeProfiles([&profile](std::vector<Profile>& profiles) {
         std::erase_if(profiles, [&profile](const Profile& entry) { return entry.id == profile.id; });
@@ -710,6 +802,10 @@ QCoro::Task<> AppModel::deleteProfile(Profile profile, bool moveDataToTrash)
 bool AppModel::refusedAsAppName(const std::string& name)
 {
     // Refused as it is entered: a build would only fail once the profile exists.
+    if (const auto problem = Profile::nameProblem(name)) {
+        fail(*problem);
+        return true;
+    }
     if (CloneBuilder::appNameFits(Profile {Uuid(), name, ProfileColor::Orange, Timestamp {}}))
         return false;
     fail("The name “" + name + "” is too long: its app’s name can’t be a file name. Choose a shorter name.");
@@ -829,7 +925,7 @@ std::optional<std::filesystem::path> AppModel::writeClaudeCodeScript(const Profi
         return ClaudeCodeLauncher::writeScript(
             profile.name, m_paths.claudeCodeConfigDir(profile.id), m_paths.profileDir(profile.id));
     } catch (const std::exception& error) {
-        fail(std::string("Couldn’t open Claude Code: ") + error.what());
+        fail(std::string("Couldn’t open Claude Code: ") + error.what(), profile.id);
         return std::nullopt;
     }
 }
@@ -1048,7 +1144,7 @@ void AppModel::reportSyncProblem(const SessionSync::Result& result)
     if (m_syncProblems[result.id] == message)
         return;
     m_syncProblems[result.id] = message;
-    fail(message);
+    warn(message);
 }
 
 // Link routing

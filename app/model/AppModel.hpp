@@ -80,10 +80,13 @@ public:
     const std::map<Uuid, PendingImport>& pendingAfterRestart() const { return m_pendingAfterRestart; }
     const std::optional<Uuid>& selection() const { return m_selection; }
     const std::optional<std::string>& errorMessage() const { return m_errorMessage; }
-    // A profile whose import of Claude's data broke off (a kill, a power loss) before this start: its data folder
-    // has been emptied, and errorMessage asks whether to import again (importAgain) or keep it empty
-    // (keepEmptyData).
+    // A profile whose import of Claude's data broke off (a kill, a power loss) before this start, or before an
+    // earlier start that nobody answered: its data folder has been emptied, and errorMessage asks whether to import
+    // again (importAgain) or keep it empty (keepEmptyData).
     const std::optional<Uuid>& interruptedImport() const { return m_interruptedImport; }
+    // The entries of the stored list that are not profiles and were left out at start (ProfileStore::Contents),
+    // until the first change sets the list aside.
+    const std::vector<std::string>& leftOutProfiles() const { return m_leftOutProfiles; }
     bool showWelcome() const { return m_showWelcome; }
     bool showNewProfile() const { return m_showNewProfile; }
     bool autoUpdateProfileApps() const { return m_autoUpdateProfileApps; }
@@ -164,8 +167,14 @@ public:
     std::string claudeCodeExportLine(const Profile& profile) const;
     std::shared_ptr<RunningApplication> runningApp(const Profile& profile) const;
     void quitOriginalClaude();
+    // The answers to the interrupted-import question, for interruptedImport() or any profile. importAgain imports
+    // Claude's data into the profile's data folder, which must be empty (any profile's, asked or not).
     QCoro::Task<> importAgain();
+    QCoro::Task<> importAgain(Profile profile);
     void keepEmptyData();
+    void keepEmptyData(const Profile& profile);
+    // Whether the profile's import broke off and nobody has answered the question yet.
+    bool awaitsImportDecision(const Profile& profile) const;
 
     // Automatic rebuilds and session sync.
     void updateOutdatedApps();
@@ -182,8 +191,12 @@ signals:
     void changed();
     // A build of the profile reached the named step; for progress displays beyond `busy`.
     void buildStep(const QString& profileID, const QString& step);
-    // An operation failed; errorMessage() now holds `message`.
-    void errorOccurred(const QString& message);
+    // An operation failed; errorMessage() now holds `message`. `profileID` names the profile it failed for; empty
+    // for an operation on no one profile (storing the list, the link handler).
+    void errorOccurred(const QString& message, const QString& profileID);
+    // Something went wrong that no operation asked for failed by (a sync round's problem, the unreadable list set
+    // aside); errorMessage() now holds `message`.
+    void warned(const QString& message);
     // A session sync round has finished; one result per profile it covered, in list order.
     void sessionsSynced(const std::vector<SessionSync::Result>& results);
     // Posted whenever an operation ends; emitted from the event loop if the model is idle then (isIdle()).
@@ -191,9 +204,11 @@ signals:
 
 private:
     void announce() { emit changed(); }
-    void fail(std::string message);
+    void fail(std::string message, const std::optional<Uuid>& about = std::nullopt);
+    void warn(std::string message);
     std::string cannotRaise(const Profile& profile) const;
-    // Reports and refuses a profile name whose app name cannot be a file name.
+    // Reports and refuses a profile name that its app's files cannot hold (Profile::nameProblem) or whose app name
+    // is too long for a file name.
     bool refusedAsAppName(const std::string& name);
     // Applies `change` to the list as stored now, under the list's lock, stores and publishes the result: a change
     // another process stored meanwhile is kept. False, with the failure reported, when nothing was stored.
@@ -205,6 +220,8 @@ private:
     void setAsideUnreadableProfileList();
     void enableLaunchAtLoginOnFirstRun();
     void recoverInterruptedImports();
+    void askAboutInterruptedImport();
+    bool answerImportQuestion(const Profile& profile);
     void observeWorkspace();
     void refreshRunning();
     void launchedOrTerminated(Workspace::Event event, const std::shared_ptr<RunningApplication>& application);
@@ -248,7 +265,8 @@ private:
     // Not published.
     std::optional<Uuid> m_lastLaunchedProfileID;
     bool m_isSyncingSessions = false;
-    bool m_profileListUnreadable = false; // the stored list failed to load and is still in place
+    bool m_profileListUnreadable = false; // the stored list did not load in full and is still in place
+    std::vector<std::string> m_leftOutProfiles;
     int m_startedTasks = 0; // counted tasks started and not yet ended
     std::map<Uuid, std::string> m_syncProblems; // the last sync problem told for each profile
     QTimer m_sessionSyncTimer;

@@ -10,6 +10,7 @@
 #include "core/building/LauncherHash.hpp"
 #include "core/building/ProfileBundleKeys.hpp"
 #include "core/model/ClaudeInstall.hpp"
+#include "core/model/ClaudeVersion.hpp"
 #include "core/support/AtomicFile.hpp"
 #include "core/support/DesktopEntry.hpp"
 #include "core/support/Directories.hpp"
@@ -172,9 +173,10 @@ void linkInstall(const ClaudeInstall& install, const std::optional<std::string>&
 std::string linuxInstallVersion(const ClaudeInstall& install)
 {
     if (auto version = DpkgDatabase::versionOwning(ClaudeInstall::linuxProgram, install.executable))
-        return *version;
-    if (auto version = AsarArchive::packageVersion(install.location / "resources" / "app.asar"))
-        return *version;
+        return ClaudeVersion::checked(*version, "dpkg’s record").value_or("unknown");
+    const fs::path archive = install.location / "resources" / "app.asar";
+    if (auto version = AsarArchive::packageVersion(archive))
+        return ClaudeVersion::checked(*version, archive.string()).value_or("unknown");
     return "unknown";
 }
 
@@ -185,7 +187,10 @@ std::optional<std::string> versionOf(const std::optional<ClaudeInstall>& install
         return std::nullopt;
     if (install->kind == ClaudeInstall::Kind::Linux)
         return linuxInstallVersion(*install);
-    return InfoPlistPatcher::readStringValue(infoPlist(install->location), InfoPlistKeys::shortVersionString);
+    const auto version =
+        InfoPlistPatcher::readStringValue(infoPlist(install->location), InfoPlistKeys::shortVersionString);
+    return version ? ClaudeVersion::checked(*version, infoPlist(install->location).string()).value_or("unknown")
+                   : version;
 }
 
 void installLauncher(const fs::path& launcherURL, const fs::path& bundle)
@@ -481,8 +486,9 @@ CloneStatus CloneBuilder::status(const Profile& profile) const
     if (!source && linkedTo && !FileChecks::isExecutableFile(linkedExecutable(app)))
         return CloneStatus::sourceMissing();
 
+    const auto recorded = InfoPlistPatcher::stringValue(plist, ProfileBundleKeys::sourceVersion);
     const std::string installed =
-        InfoPlistPatcher::stringValue(plist, ProfileBundleKeys::sourceVersion).value_or("unknown");
+        recorded ? ClaudeVersion::checked(*recorded, infoPlist(app).string()).value_or("unknown") : "unknown";
     if (!source || *source == installed)
         return CloneStatus::ready(installed);
     return CloneStatus::outdated(installed, *source);

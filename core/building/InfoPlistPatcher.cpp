@@ -3,6 +3,7 @@
 #include "core/building/InfoPlistKeys.hpp"
 #include "core/building/ProfileBundleKeys.hpp"
 #include "core/building/PropertyList.hpp"
+#include "core/model/ClaudeVersion.hpp"
 #include "core/support/AtomicFile.hpp"
 #include "core/support/FileError.hpp"
 
@@ -44,8 +45,10 @@ PlistDictionary read(const std::filesystem::path& file)
 
 PlistDictionary patch(PlistDictionary plist, const Profile& profile, const std::filesystem::path& dataDir)
 {
-    const std::string sourceVersion =
-        stringValue(plist, InfoPlistKeys::shortVersionString).value_or(std::string(unknownVersion));
+    const auto version = stringValue(plist, InfoPlistKeys::shortVersionString);
+    const std::string sourceVersion = version
+        ? ClaudeVersion::checked(*version, "Claude’s Info.plist").value_or(std::string(unknownVersion))
+        : std::string(unknownVersion);
     set(plist, InfoPlistKeys::bundleIdentifier, profile.bundleIdentifier());
     set(plist, InfoPlistKeys::displayName, profile.appDisplayName());
     set(plist, InfoPlistKeys::executable, std::string(ProfileBundleKeys::launcherExecutable));

@@ -3,6 +3,7 @@
 #include "core/support/UnicodeText.hpp"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace korvel {
 
@@ -28,6 +29,26 @@ std::string Profile::letter() const
 {
     const std::string cluster = UnicodeText::firstLetterOrNumberCluster(UnicodeText::trimWhiteSpace(name));
     return cluster.empty() ? std::string("?") : UnicodeText::toUpper(cluster);
+}
+
+std::optional<std::string> Profile::nameProblem(std::string_view name)
+{
+    for (size_t offset = 0; offset < name.size();) {
+        const size_t start = offset;
+        const char32_t c = UnicodeText::decodeAt(name, offset);
+        char code[16];
+        if (c == 0xFFFD && name.substr(start, offset - start) != "\uFFFD") {
+            std::snprintf(code, sizeof code, "0x%02X", static_cast<unsigned>(static_cast<unsigned char>(name[start])));
+            return "The name isn’t valid UTF-8 text: byte " + std::string(code) +
+                (start == 0 ? " at its start." : " after “" + std::string(name.substr(0, start)) + "”.");
+        }
+        const bool control = (c < 0x20 && c != U'\t' && c != U'\n' && c != U'\r') || c == 0x7F;
+        if (control || c == 0xFFFE || c == 0xFFFF) {
+            std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(c));
+            return std::string("The name can’t contain the ") + (control ? "control " : "") + "character " + code + ".";
+        }
+    }
+    return std::nullopt;
 }
 
 std::optional<Uuid> Profile::profileIDFromBundleIdentifier(std::string_view bundleIdentifier)

@@ -32,6 +32,10 @@ struct Profile
     // The upper-cased first letter or number of the trimmed name, "?" when there is none.
     std::string letter() const;
 
+    // Why `name` cannot be a profile's name although it is not blank: what the file names, XML property lists and
+    // desktop entries built from it cannot hold (ill-formed UTF-8, control characters other than tab, line feed and
+    // carriage return, U+FFFE and U+FFFF), said with the character. Nothing when it can be.
+    static std::optional<std::string> nameProblem(std::string_view name);
     // The profile UUID a bundle identifier encodes, if it is one of ours.
     static std::optional<Uuid> profileIDFromBundleIdentifier(std::string_view bundleIdentifier);
     // The colour a new profile starts with: the first one no profile uses, else blue.

@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <set>
+#include <stdexcept>
 #include <system_error>
 
 namespace korvel {
@@ -21,44 +22,57 @@ using nlohmann::json;
     throw FileError(FileError::Kind::ReadCorrupt, file, 0, detail);
 }
 
-const json& requireKey(const json& object, const char* key, const std::string& where, const std::filesystem::path& file)
+// Why one entry of the list cannot be a profile.
+struct EntryProblem : std::runtime_error
+{
+    using std::runtime_error::runtime_error;
+};
+
+const json& requireKey(const json& object, const char* key)
 {
     const auto it = object.find(key);
     if (it == object.end())
-        corrupt(file, "missing key “" + std::string(key) + "”" + where);
+        throw EntryProblem("missing key “" + std::string(key) + "”");
     return *it;
 }
 
-const std::string& requireString(
-    const json& value, const char* key, const std::string& where, const std::filesystem::path& file)
+const std::string& requireString(const json& object, const char* key)
 {
+    const json& value = requireKey(object, key);
     if (!value.is_string())
-        corrupt(file, "“" + std::string(key) + "”" + where + " is not a string");
+        throw EntryProblem("“" + std::string(key) + "” is not a string");
     return value.get_ref<const std::string&>();
 }
 
-Profile decodeProfile(const json& element, size_t index, const std::filesystem::path& file)
+Profile decodeProfile(const json& element)
 {
-    const std::string where = " in profile " + std::to_string(index + 1);
     if (!element.is_object())
-        corrupt(file, "profile " + std::to_string(index + 1) + " is not an object");
-
-    const std::string& idText = requireString(requireKey(element, "id", where, file), "id", where, file);
-    const std::string& name = requireString(requireKey(element, "name", where, file), "name", where, file);
-    const std::string& colorText = requireString(requireKey(element, "color", where, file), "color", where, file);
-    const std::string& dateText =
-        requireString(requireKey(element, "createdAt", where, file), "createdAt", where, file);
+        throw EntryProblem("not an object");
+    const std::string& idText = requireString(element, "id");
+    const std::string& name = requireString(element, "name");
+    const std::string& colorText = requireString(element, "color");
+    const std::string& dateText = requireString(element, "createdAt");
 
     const auto id = Uuid::parse(idText);
     if (!id)
-        corrupt(file, "“" + idText + "”" + where + " is not a UUID");
+        throw EntryProblem("“" + idText + "” is not a UUID");
     const auto color = ProfileColor::fromRawValue(colorText);
     if (!color)
-        corrupt(file, "“" + colorText + "”" + where + " is not a colour");
+        throw EntryProblem("“" + colorText + "” is not a colour");
     const auto createdAt = Timestamp::parseIso8601(dateText);
     if (!createdAt)
-        corrupt(file, "“" + dateText + "”" + where + " is not an ISO 8601 date with whole seconds and a time zone");
+        throw EntryProblem("“" + dateText + "” is not an ISO 8601 date with whole seconds and a time zone");
     return Profile {*id, name, *color, *createdAt};
+}
+
+// "profile 2 (“Work”): “mauve” is not a colour"; without the name when it is not a string.
+std::string leftOutEntry(const json& element, size_t index, const std::string& problem)
+{
+    std::string entry = "profile " + std::to_string(index + 1);
+    if (const auto name = element.is_object() ? element.find("name") : element.end();
+        name != element.end() && name->is_string())
+        entry += " (“" + name->get<std::string>() + "”)";
+    return entry + ": " + problem;
 }
 
 // An ID for a later holder of a duplicated ID: from the ID, the position and an attempt number, so that the same
@@ -108,7 +122,7 @@ std::string ProfileStore::encode(const std::vector<Profile>& profiles)
     return JsonWriter::format(json {{"version", 1}, {"profiles", std::move(list)}});
 }
 
-std::vector<Profile> ProfileStore::decode(const std::string& text, const std::filesystem::path& file)
+ProfileStore::Contents ProfileStore::decode(const std::string& text, const std::filesystem::path& file)
 {
     std::string problem;
     const json root = JsonText::parse(text, &problem);
@@ -116,18 +130,27 @@ std::vector<Profile> ProfileStore::decode(const std::string& text, const std::fi
         corrupt(file, problem);
     if (!root.is_object())
         corrupt(file, "the top level is not an object");
-    const json& version = requireKey(root, "version", "", file);
-    if (!version.is_number_integer() && !version.is_number_unsigned())
+    const auto version = root.find("version");
+    if (version == root.end())
+        corrupt(file, "missing key “version”");
+    if (!version->is_number_integer() && !version->is_number_unsigned())
         corrupt(file, "“version” is not an integer");
-    const json& list = requireKey(root, "profiles", "", file);
-    if (!list.is_array())
+    const auto list = root.find("profiles");
+    if (list == root.end())
+        corrupt(file, "missing key “profiles”");
+    if (!list->is_array())
         corrupt(file, "“profiles” is not an array");
 
-    std::vector<Profile> profiles;
-    profiles.reserve(list.size());
-    for (size_t i = 0; i < list.size(); ++i)
-        profiles.push_back(decodeProfile(list[i], i, file));
-    return profiles;
+    Contents contents;
+    contents.profiles.reserve(list->size());
+    for (size_t i = 0; i < list->size(); ++i) {
+        try {
+            contents.profiles.push_back(decodeProfile((*list)[i]));
+        } catch (const EntryProblem& entry) {
+            contents.leftOut.push_back(leftOutEntry((*list)[i], i, entry.what()));
+        }
+    }
+    return contents;
 }
 
 ProfileStore::Contents ProfileStore::read() const
@@ -135,7 +158,7 @@ ProfileStore::Contents ProfileStore::read() const
     std::error_code error;
     if (!std::filesystem::exists(std::filesystem::symlink_status(fileURL, error)))
         return {};
-    Contents contents {decode(AtomicFile::read(fileURL), fileURL)};
+    Contents contents = decode(AtomicFile::read(fileURL), fileURL);
     contents.renumbered = renumberDuplicates(contents.profiles);
     return contents;
 }
@@ -153,7 +176,11 @@ void ProfileStore::save(const std::vector<Profile>& profiles) const
 std::vector<Profile> ProfileStore::update(const Change& change) const
 {
     const FileLock lock(lockURL());
-    std::vector<Profile> profiles = load();
+    Contents stored = read();
+    // Storing the others would lose what could not be read; the caller sets the file aside first.
+    if (!stored.leftOut.empty())
+        corrupt(fileURL, "Korvel couldn’t read " + stored.leftOut.front());
+    std::vector<Profile> profiles = std::move(stored.profiles);
     change(profiles);
     save(profiles);
     return profiles;

@@ -8,9 +8,10 @@
 
 namespace korvel {
 
-// Persists the list of profiles in one JSON file, shared by every Korvel process of the user. Reading is strict:
-// anything malformed fails the whole read and nothing is returned in part; the file is never touched by a read.
-// Every write holds the list's lock (".profiles.lock" beside the file).
+// Persists the list of profiles in one JSON file, shared by every Korvel process of the user. A file that is not
+// such a list fails the whole read; an entry that is not a profile is left out and named, and the others are read.
+// The file is never touched by a read. Every write holds the list's lock (".profiles.lock" beside the file) and
+// refuses a list with an entry left out, which it would lose.
 struct ProfileStore
 {
     using Change = std::function<void(std::vector<Profile>&)>;
@@ -21,6 +22,8 @@ struct ProfileStore
     {
         std::vector<Profile> profiles;
         bool renumbered = false; // an ID was given anew; the file is still as it was
+        // The entries that are not profiles, in file order: "profile 2 (“Work”): “mauve” is not a colour".
+        std::vector<std::string> leftOut;
     };
 
     std::filesystem::path fileURL;
@@ -37,13 +40,14 @@ struct ProfileStore
     // Replaces the stored list atomically, creating the folder when needed. Throws FileError.
     void save(const std::vector<Profile>& profiles) const;
     // Applies `change` to the list as stored now and stores the result, which it returns: a change another process
-    // stored meanwhile is kept. Throws FileError, and nothing is stored.
+    // stored meanwhile is kept. Throws FileError, and nothing is stored (also when an entry is left out).
     std::vector<Profile> update(const Change& change) const;
 
     // The file's text for a list (exposed for the byte-exact tests and for callers that need the bytes).
     static std::string encode(const std::vector<Profile>& profiles);
-    // Strict decoding of the file's text; `file` only names the file in errors.
-    static std::vector<Profile> decode(const std::string& text, const std::filesystem::path& file);
+    // The profiles in the file's text and the entries left out (renumbered is left false); `file` only names the
+    // file in errors.
+    static Contents decode(const std::string& text, const std::filesystem::path& file);
 };
 
 } // namespace korvel

@@ -58,7 +58,11 @@ std::string escapingControls(std::string_view text)
         const size_t start = offset;
         const char32_t c = decodeAt(valid, offset);
         const bool c0 = c < 0x20 || c == 0x7F, c1 = c >= 0x80 && c <= 0x9F;
-        if (!c0 && !c1) {
+        // Bidirectional formatting reorders what follows on the line; the separators break it.
+        const bool bidi =
+            c == 0x061C || c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+        const bool separator = c == 0x2028 || c == 0x2029;
+        if (!c0 && !c1 && !bidi && !separator) {
             shown.append(valid, start, offset - start);
             continue;
         }
@@ -67,6 +71,11 @@ std::string escapingControls(std::string_view text)
         shown += escape;
     }
     return shown;
+}
+
+bool needsEscaping(std::string_view text)
+{
+    return escapingControls(text) != text;
 }
 
 std::string firstLetterOrNumberCluster(std::string_view text)

@@ -36,8 +36,12 @@ char32_t decodeAt(std::string_view text, size_t& offset);
 std::string replacingInvalidUtf8(std::string_view bytes);
 
 // Text for a terminal: valid UTF-8 (as replacingInvalidUtf8) whose control characters are shown, not obeyed:
-// C0 and DEL as \x1B, C1 as \u009B. An escape sequence in a name then cannot move the cursor or set a title.
+// C0 and DEL as \x1B; C1, the bidirectional formatting characters and the line and paragraph separators as
+// \u202E. An escape sequence in a name then cannot move the cursor or set a title, nor an override reorder the
+// line. The result holds only characters that are shown as they are, and escaping it again changes nothing.
 std::string escapingControls(std::string_view text);
+// Whether escapingControls would change `text`.
+bool needsEscaping(std::string_view text);
 
 } // namespace UnicodeText
 

@@ -64,6 +64,13 @@ void removeTree(const fs::path& path)
         FileError::throwRemove(path, error.value());
 }
 
+// Whether anything is at `path`, a dangling link too.
+bool isThere(const fs::path& path)
+{
+    std::error_code error;
+    return fs::exists(fs::symlink_status(path, error));
+}
+
 // The caller's location: default permissions, like mkdir -p.
 void createParent(const fs::path& destination)
 {
@@ -106,7 +113,8 @@ void DataImporter::importData(const fs::path& from, const fs::path& to)
         // Never half a copy: the profile starts empty rather than with part of the data. Should even that fail,
         // the marker stays and the next start tries again.
         try {
-            discardInterrupted(to);
+            removeTree(to);
+            removeTree(marker);
         } catch (const FileError&) { }
         throw;
     }
@@ -120,14 +128,30 @@ fs::path DataImporter::interruptedMarker(const fs::path& to)
 
 bool DataImporter::wasInterrupted(const fs::path& to)
 {
-    std::error_code error;
-    return fs::exists(fs::symlink_status(interruptedMarker(to), error));
+    return isThere(interruptedMarker(to));
 }
 
 void DataImporter::discardInterrupted(const fs::path& to)
 {
+    // The question first: a kill in between leaves both markers, and the next start discards again.
+    AtomicFile::write(undecidedMarker(to), "");
     removeTree(to);
     removeTree(interruptedMarker(to));
+}
+
+fs::path DataImporter::undecidedMarker(const fs::path& to)
+{
+    return fs::path(to.string() + ".import-undecided");
+}
+
+bool DataImporter::awaitsDecision(const fs::path& to)
+{
+    return isThere(undecidedMarker(to));
+}
+
+void DataImporter::decided(const fs::path& to)
+{
+    removeTree(undecidedMarker(to));
 }
 
 } // namespace korvel

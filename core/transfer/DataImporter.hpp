@@ -25,8 +25,16 @@ struct DataImporter
     static std::filesystem::path interruptedMarker(const std::filesystem::path& to);
     // Whether an import into `to` broke off (a kill, a power loss). Never throws.
     static bool wasInterrupted(const std::filesystem::path& to);
-    // Removes what a broken-off import left at `to`, then its marker. Throws FileError (RemoveUnknown).
+    // Removes what a broken-off import left at `to`, then its marker, and leaves the question whether to import again
+    // (undecidedMarker) until decided(). Throws FileError.
     static void discardInterrupted(const std::filesystem::path& to);
+    // "<to>.import-undecided": an import broke off and its part was removed; nobody has said yet whether to import
+    // again or keep the folder empty.
+    static std::filesystem::path undecidedMarker(const std::filesystem::path& to);
+    // Whether that question is open. Never throws.
+    static bool awaitsDecision(const std::filesystem::path& to);
+    // Closes it. Throws FileError (RemoveUnknown).
+    static void decided(const std::filesystem::path& to);
 };
 
 } // namespace korvel

@@ -161,6 +161,22 @@ TEST_F(LauncherTest, RunsClaudeThroughXWaylandOnlyWhenTheAppAsksAndTheWaylandSes
     }
 }
 
+TEST_F(LauncherTest, DropsTheSwitchesThatLowerTheWebSecurityOrExposeTraffic)
+{
+    const std::vector<std::string> lowering = {"--disable-web-security", "--log-net-log=/tmp/n.json",
+        "--net-log-capture-mode=Everything", "--auto-open-devtools-for-tabs", "-ignore-certificate-errors",
+        "--ignore-certificate-errors-spki-list=abc", "--allow-insecure-localhost", "--ssl-key-log-file=/tmp/k",
+        "--allow-running-insecure-content", "--unsafely-treat-insecure-origin-as-secure=http://x",
+        "--disable-site-isolation-trials", "--allow-file-access-from-files", "--proxy-server=http://x:1",
+        "--proxy-pac-url=http://x/p", "--host-resolver-rules=MAP * x", "--host-rules=MAP * x",
+        "--custom-devtools-frontend=http://x", "--remote-allow-origins=*"};
+    std::vector<std::string> arguments = lowering;
+    arguments.push_back("--ignore-gpu-blocklist");
+    ASSERT_EQ(run(arguments).exitStatus, 0);
+    EXPECT_EQ(claudeRecord().arguments,
+        (std::vector<std::string> {claude().string(), "--user-data-dir=" + dataDir, "--ignore-gpu-blocklist"}));
+}
+
 TEST_F(LauncherTest, EachFailureEndsAtOnceWithItsLineAndTheSameNotice)
 {
     const std::string noFolder = "This profile app has no data folder configured.",

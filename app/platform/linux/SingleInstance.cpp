@@ -11,6 +11,7 @@
 #include <QLocalSocket>
 #include <QPointer>
 #include <QThread>
+#include <QTimer>
 #include <QVariant>
 
 #include <cerrno>
@@ -24,7 +25,6 @@
 namespace korvel {
 namespace {
 
-const char* bufferProperty = "korvelBuffer";
 const char* commandRunsProperty = "korvelCommandRuns"; // later requests wait for the command's reply
 
 std::runtime_error systemError(const std::string& what, const std::filesystem::path& path, int error)
@@ -43,6 +43,27 @@ void ensurePrivateFolder(const std::filesystem::path& folder)
         throw systemError("Korvel can’t use the folder", folder, errno);
     if (!S_ISDIR(info.st_mode) || info.st_uid != ::geteuid() || (info.st_mode & 077) != 0)
         throw std::runtime_error("Korvel can’t use the folder “" + folder.string() + "”: it isn’t private to you.");
+}
+
+// The lock file, opened without waiting and refused unless it is a regular file: a named pipe planted there would
+// block whoever opens it, for ever. Nothing (-1) when it does not exist and `create` is false.
+int openLock(const std::filesystem::path& lockPath, bool create)
+{
+    const int fd =
+        ::open(lockPath.c_str(), (create ? O_RDWR | O_CREAT : O_RDONLY) | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0 && errno == ENOENT && !create)
+        return -1;
+    if (fd < 0 && errno != ELOOP)
+        throw systemError("Korvel can’t open its lock file", lockPath, errno);
+    struct stat info
+    { };
+    if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        if (fd >= 0)
+            ::close(fd);
+        throw std::runtime_error(
+            "Korvel’s lock file “" + lockPath.string() + "” isn’t a regular file. Remove it, then try again.");
+    }
+    return fd;
 }
 
 nlohmann::json error(const std::string& message)
@@ -77,6 +98,7 @@ struct SingleInstance::CommandResponder::Channel
 {
     QPointer<SingleInstance> instance;
     QPointer<QLocalSocket> socket;
+    QPointer<QTimer> heartbeat;
     bool wantsProgress = false;
     bool replied = false;
 
@@ -106,6 +128,7 @@ void SingleInstance::CommandResponder::reply(const CommandReply& reply) const
     if (channel.replied)
         return;
     channel.replied = true;
+    delete channel.heartbeat.data();
     channel.write(
         {{"type", "reply"}, {"status", reply.status}, {"output", reply.output}, {"errorOutput", reply.errorOutput}});
     if (!channel.socket || !channel.instance)
@@ -141,9 +164,7 @@ bool SingleInstance::listen()
     if (m_server)
         return true;
     const std::filesystem::path lockPath = m_socketPath.string() + ".lock";
-    const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0)
-        throw systemError("Korvel can’t open its lock file", lockPath, errno);
+    const int fd = openLock(lockPath, true);
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int reason = errno;
         ::close(fd);
@@ -168,8 +189,7 @@ bool SingleInstance::listen()
 
 bool SingleInstance::isTaken(const std::filesystem::path& socketPath)
 {
-    const std::filesystem::path lockPath = socketPath.string() + ".lock";
-    const int fd = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = openLock(socketPath.string() + ".lock", false);
     if (fd < 0)
         return false; // never locked by anyone
     const bool taken = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
@@ -180,8 +200,19 @@ bool SingleInstance::isTaken(const std::filesystem::path& socketPath)
 void SingleInstance::accept()
 {
     while (QLocalSocket* socket = m_server->nextPendingConnection()) {
+        if (m_connections >= maximumConnections) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        ++m_connections;
         QObject::connect(socket, &QLocalSocket::readyRead, this, [this, socket] { read(socket); });
         QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        QObject::connect(socket, &QObject::destroyed, this, [this, socket] {
+            --m_connections;
+            m_held -= m_buffers[socket].size();
+            m_buffers.erase(socket);
+        });
         read(socket); // bytes may have arrived with the connection
     }
 }
@@ -189,7 +220,13 @@ void SingleInstance::accept()
 void SingleInstance::read(QLocalSocket* socket)
 {
     const QByteArray incoming = socket->readAll();
-    std::string buffer = socket->property(bufferProperty).toByteArray().toStdString();
+    // What every connection holds together stays bounded: the one that would go beyond ends.
+    if (m_held + static_cast<size_t>(incoming.size()) > maximumHeld) {
+        socket->abort();
+        return;
+    }
+    std::string& buffer = m_buffers[socket];
+    const size_t before = buffer.size();
     buffer.append(incoming.constData(), static_cast<size_t>(incoming.size()));
     try {
         while (!socket->property(commandRunsProperty).toBool()) {
@@ -205,9 +242,8 @@ void SingleInstance::read(QLocalSocket* socket)
         }
     } catch (const std::exception&) {
         socket->abort();
-        return;
     }
-    socket->setProperty(bufferProperty, QByteArray::fromStdString(buffer));
+    m_held = m_held - before + buffer.size();
 }
 
 nlohmann::json SingleInstance::answer(const nlohmann::json& request)
@@ -248,6 +284,11 @@ void SingleInstance::startCommand(QLocalSocket* socket, const nlohmann::json& re
     channel->socket = socket;
     const auto progress = request.find("progress");
     channel->wantsProgress = progress != request.end() && progress->is_boolean() && progress->get<bool>();
+    // Until the reply, a heartbeat tells the caller that the command still runs, however long its work.
+    auto* heartbeat = new QTimer(socket);
+    channel->heartbeat = heartbeat;
+    QObject::connect(heartbeat, &QTimer::timeout, socket, [channel] { channel->write({{"type", "working"}}); });
+    heartbeat->start(heartbeatInterval);
     m_commandHandler(strings(request.value("argv", nlohmann::json::array())), CommandResponder(channel));
 }
 
@@ -294,8 +335,8 @@ void SingleInstance::handOver(const std::vector<std::string>& urls) const
         throw std::runtime_error(reply.value("message", std::string("The running Korvel refused the request.")));
 }
 
-SingleInstance::CommandReply SingleInstance::sendCommand(
-    const std::vector<std::string>& argv, const ProgressLine& progress, std::chrono::milliseconds connectTimeout) const
+SingleInstance::CommandReply SingleInstance::sendCommand(const std::vector<std::string>& argv,
+    const ProgressLine& progress, std::chrono::milliseconds connectTimeout, std::chrono::milliseconds silence) const
 {
     const std::string frame =
         InstanceMessage::encode({{"type", "command"}, {"argv", argv}, {"progress", static_cast<bool>(progress)}});
@@ -316,9 +357,12 @@ SingleInstance::CommandReply SingleInstance::sendCommand(
                     message->value("message", std::string("The running Korvel refused the command.")));
             }
         }
-        // A command runs as long as its work does (a build): no deadline, only the connection's end.
-        if (!socket.waitForReadyRead(-1) && socket.state() != QLocalSocket::ConnectedState)
-            throw std::runtime_error("The running Korvel ended before it answered.");
+        // A command runs as long as its work does (a build), with a heartbeat meanwhile: only silence ends the wait.
+        if (!socket.waitForReadyRead(static_cast<int>(silence.count()))) {
+            if (socket.state() != QLocalSocket::ConnectedState)
+                throw std::runtime_error("The running Korvel ended before it answered.");
+            throw std::runtime_error("The running Korvel stopped answering.");
+        }
         const QByteArray incoming = socket.readAll();
         buffer.append(incoming.constData(), static_cast<size_t>(incoming.size()));
     }

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -39,8 +40,11 @@ namespace korvel {
 //                                                      {"type": "reply", "status": 0, "output": "…",
 //                                                      "errorOutput": "…"} once the command handler answers
 //     anything else, or a command without handler   → {"type": "error", "message": "…"}
-// A command may take long (a build); later requests on its connection wait for its reply. A malformed or
-// oversized frame ends the connection.
+// A command may take long (a build); later requests on its connection wait for its reply, and until then a
+// {"type": "working"} frame comes every heartbeatInterval, so that a caller can tell a long command from an instance
+// that stopped answering. A malformed or oversized frame ends the connection; so does one more connection than
+// maximumConnections, and bytes that would take what all connections hold unread beyond maximumHeld.
+// The lock must be a regular file.
 class SingleInstance : public QObject
 {
     Q_OBJECT
@@ -74,6 +78,10 @@ public:
     using CommandHandler = std::function<void(const std::vector<std::string>& argv, CommandResponder responder)>;
     using ProgressLine = std::function<void(const std::string& line)>;
 
+    static constexpr auto heartbeatInterval = std::chrono::seconds(1);
+    static constexpr int maximumConnections = 32;
+    static constexpr size_t maximumHeld = 8u << 20;
+
     // $XDG_RUNTIME_DIR/korvel-<uid>.socket; without XDG_RUNTIME_DIR, /tmp/korvel-<uid>/korvel.socket (a folder
     // of this user with mode 0700, created when missing; anything else there throws std::runtime_error, for in a
     // folder everyone shares someone else could have put it there first). `sharedTemporary` stands for /tmp.
@@ -99,9 +107,11 @@ public:
     void handOver(const std::vector<std::string>& urls) const;
     // Runs a command in the first instance and returns its reply; `progress`, when given, receives the progress
     // lines as they come. Waits up to `connectTimeout` for the first instance to listen, then as long as the
-    // command runs. Throws std::runtime_error when nobody answers or the connection breaks.
+    // command runs, but no longer than `silence` without a frame. Throws std::runtime_error when nobody answers,
+    // the instance falls silent or the connection breaks.
     CommandReply sendCommand(const std::vector<std::string>& argv, const ProgressLine& progress = {},
-        std::chrono::milliseconds connectTimeout = std::chrono::seconds(10)) const;
+        std::chrono::milliseconds connectTimeout = std::chrono::seconds(10),
+        std::chrono::milliseconds silence = std::chrono::seconds(30)) const;
 
     void setCommandHandler(CommandHandler handler) { m_commandHandler = std::move(handler); }
 
@@ -121,6 +131,9 @@ private:
 
     std::filesystem::path m_socketPath;
     int m_lockFd = -1;
+    int m_connections = 0;
+    std::map<const QObject*, std::string> m_buffers; // what each connection sent that is not a whole frame yet
+    size_t m_held = 0; // their bytes together
     QLocalServer* m_server = nullptr;
     CommandHandler m_commandHandler;
 };

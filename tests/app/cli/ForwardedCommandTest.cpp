@@ -120,6 +120,19 @@ TEST(ForwardedCommand, RunsInsideKorvelWhoseModelSeesTheResult)
     std::filesystem::rename(moved, home.claude);
 }
 
+TEST(ForwardedCommand, ListTellsWhatIsOnDiskAsStatusDoes)
+{
+    KorvelHome home;
+    const auto korvel = startKorvel(home);
+    ASSERT_EQ(home.korvel({"create", "Work"}).status, 0);
+    StandInClaude::setInfo(home.claude, "CFBundleShortVersionString", "1.3.0");
+    EXPECT_EQ(home.korvel({"status", "Work"}).output, "Update available (1.2.3 → 1.3.0)\n");
+    const std::string list = home.korvel({"list"}).output;
+    EXPECT_NE(list.find("Work  orange  Update available (1.2.3 → 1.3.0)  Not running"), std::string::npos) << list;
+    EXPECT_EQ(
+        nlohmann::json::parse(home.korvel({"list", "--json"}).output)["profiles"][0]["status"]["kind"], "outdated");
+}
+
 TEST(ForwardedCommand, ProgressGoesToATerminalOnlyWhereverTheCommandRuns)
 {
     const Strings steps {"Work: Creating app…", "Work: Copying Claude…", "Work: Writing Info.plist…",

@@ -8,7 +8,9 @@
 
 #include "core/support/DesktopEntry.hpp"
 #include "core/support/FolderSize.hpp"
+#include "core/support/UnicodeText.hpp"
 #include "core/transfer/ClaudeCodeLauncher.hpp"
+#include "core/transfer/DataImporter.hpp"
 #include "tests/support/DiskUsage.hpp"
 #include "tests/support/StandInClaude.hpp"
 #include "tests/support/StandInRecord.hpp"
@@ -277,7 +279,7 @@ TEST_F(KorvelCommand, ReadOnlyCommandsChangeNothingOnDisk)
 TEST_F(KorvelCommand, BadInputIsAUsageErrorAndChangesNothing)
 {
     ASSERT_EQ(create("Work").status, 0);
-    ASSERT_EQ(create("work").status, 1) << "the model keeps the profile but builds no app of the same name";
+    ASSERT_EQ(create("work").status, 3) << "the model keeps the profile but builds no app of the same name";
     const std::string before = readText(paths.profilesFile());
     const Strings appsBefore = installedApps();
     const std::string ids = " (" + stored("Work").id.toString() + "), “work” (" + stored("work").id.toString() + ")";
@@ -301,10 +303,12 @@ TEST_F(KorvelCommand, BadInputIsAUsageErrorAndChangesNothing)
     EXPECT_EQ(installedApps(), appsBefore);
 }
 
-TEST_F(KorvelCommand, AFailedOperationExitsWithTheModelsMessage)
+TEST_F(KorvelCommand, TheExitStatusTellsWhetherWhatWasAskedHappenedAndOtherProfilesProblemsAreWarnings)
 {
+    // A profile created without its data or its app is there: a retry would make a second one.
     const Result empty = create("Empty", {"--import"});
-    EXPECT_EQ(empty.status, 1);
+    EXPECT_EQ(empty.status, 3);
+    EXPECT_EQ(empty.output, stored("Empty").id.toString() + "\n");
     EXPECT_EQ(empty.errorOutput.rfind("Import failed: ", 0), 0u) << empty.errorOutput;
     EXPECT_NE(empty.errorOutput.find(". Your original Claude data was not changed.\n"), std::string::npos);
 
@@ -315,6 +319,29 @@ TEST_F(KorvelCommand, AFailedOperationExitsWithTheModelsMessage)
             "Couldn’t create the profile: Claude Desktop isn’t installed. Korvel looked in " + missing.string() +
                 ".\n"}));
     EXPECT_EQ(storedNames(), (Strings {"Empty"}));
+    ASSERT_EQ(korvel({"create", "Work"}).status, 0);
+
+    // Work's session ledger is a folder: every sync round reports it, whatever command started the round.
+    const std::string account = "6F1D2C3B-4A59-4E6D-8C7B-9A0B1C2D3E4F";
+    std::filesystem::create_directories(paths.dataDir(stored("Work").id) / "claude-code-sessions" / account);
+    writeText(paths.originalDataDir / "claude-code-sessions" / account / "local_one.json", "{}");
+    std::filesystem::create_directories(paths.profileDir(stored("Work").id) / "session-import.json/x");
+    const Result fresh = korvel({"create", "Fresh"});
+    EXPECT_EQ(fresh.status, 0) << fresh.errorOutput;
+    EXPECT_EQ(fresh.output, stored("Fresh").id.toString() + "\n");
+    EXPECT_EQ(fresh.errorOutput.rfind("Warning: Couldn’t bring sessions into Work: ", 0), 0u) << fresh.errorOutput;
+    EXPECT_EQ(korvel({"sync"}).status, 1) << "bringing sessions over is what sync is asked for";
+
+    // A list that does not read in full: what did read is listed, with a warning, also in JSON.
+    const std::string stored = readText(paths.profilesFile());
+    writeText(paths.profilesFile(), UnicodeText::replaceAll(stored, "\"color\" : \"orange\"", "\"color\" : \"mauve\""));
+    const Result listed = korvel({"list", "--json"});
+    EXPECT_EQ(listed.status, 0);
+    const Json json = Json::parse(listed.output);
+    EXPECT_EQ(json["profiles"].size(), 2u);
+    ASSERT_EQ(json["warnings"].size(), 1u);
+    EXPECT_EQ(json["warnings"][0].get<std::string>().rfind("Korvel couldn’t read one profile", 0), 0u) << json;
+    EXPECT_EQ(listed.errorOutput, "Warning: " + json["warnings"][0].get<std::string>() + "\n");
 
     // An unreadable profile list: nothing runs, and the file stays as it was.
     writeText(paths.profilesFile(), "{ not json");
@@ -322,6 +349,82 @@ TEST_F(KorvelCommand, AFailedOperationExitsWithTheModelsMessage)
     EXPECT_EQ(list.status, 1);
     EXPECT_EQ(list.errorOutput.rfind("Couldn’t read your profiles: ", 0), 0u) << list.errorOutput;
     EXPECT_EQ(readText(paths.profilesFile()), "{ not json");
+}
+
+TEST_F(KorvelCommand, TheInterruptedImportQuestionIsAnsweredOnTheCommandLine)
+{
+    for (const char* name : {"Work", "Home"})
+        ASSERT_EQ(create(name).status, 0);
+    const Profile work = stored("Work");
+    const std::string id = work.id.toString();
+    // What a kill during `korvel create Work --import` leaves.
+    writeText(DataImporter::interruptedMarker(paths.dataDir(work.id)), "");
+    writeText(paths.dataDir(work.id) / "Local State", "part of it");
+
+    const std::string question = "Warning: Importing your Claude data into “Work” was interrupted. Korvel removed the "
+                                 "part it had copied, so the profile starts empty. “korvel import " +
+        id + "” imports your Claude data again; “korvel import " + id + " --keep-empty” keeps it empty.\n";
+    EXPECT_EQ(korvel({"recolor", "Home", "red"}), (Result {0, "", question}));
+    EXPECT_FALSE(std::filesystem::exists(paths.dataDir(work.id)));
+    EXPECT_EQ(korvel({"recolor", "Home", "blue"}), (Result {0, "", question})) << "asked until answered";
+    EXPECT_EQ(
+        korvel({"import", "Home", "--keep-empty"}), (Result {2, "", "korvel: No import into “Home” broke off.\n"}));
+
+    writeText(paths.originalDataDir / "Local State", "claude's");
+    EXPECT_EQ(korvel({"import", "Work"}), succeeded);
+    EXPECT_EQ(readText(paths.dataDir(work.id) / "Local State"), "claude's");
+    EXPECT_EQ(korvel({"recolor", "Home", "red"}), succeeded) << "answered";
+
+    writeText(DataImporter::interruptedMarker(paths.dataDir(work.id)), "");
+    EXPECT_EQ(korvel({"recolor", "Home", "blue"}), (Result {0, "", question}));
+    EXPECT_EQ(korvel({"import", "Work", "--keep-empty"}), succeeded);
+    EXPECT_EQ(korvel({"recolor", "Home", "red"}), succeeded) << "answered";
+    EXPECT_FALSE(std::filesystem::exists(paths.dataDir(work.id)));
+}
+
+TEST_F(KorvelCommand, NamesNoFileXmlOrDesktopEntryCanHoldAreRefusedAndTheRestIsEscapedOnATerminal)
+{
+    // What the name holds → the message that refuses it; nothing is stored or built.
+    const std::vector<std::pair<std::string, std::string>> refused = {
+        {"Work\x1b[2J", "The name can’t contain the control character U+001B."},
+        {"Ring\abell", "The name can’t contain the control character U+0007."},
+        {"Tab\vVertical", "The name can’t contain the control character U+000B."},
+        {"Del\x7f", "The name can’t contain the control character U+007F."},
+        {"Non\xef\xbf\xbe", "The name can’t contain the character U+FFFE."},
+        {"Latin\xe9", "The name isn’t valid UTF-8 text: byte 0xE9 after “Latin”."},
+    };
+    for (const auto& [name, message] : refused) {
+        EXPECT_EQ(create(name), (Result {1, "", message + "\n"})) << message;
+        ASSERT_EQ(create("Fine").status, 0);
+        EXPECT_EQ(korvel({"rename", "Fine", name}), (Result {1, "", message + "\n"})) << message;
+        EXPECT_EQ(storedNames(), Strings {"Fine"});
+        EXPECT_EQ(installedApps(), Strings {"Claude Fine.app"});
+        ASSERT_EQ(korvel({"delete", "Fine"}).status, 0);
+    }
+
+    // Held everywhere, but a terminal would obey it: shown escaped in tables, messages, JSON and completion.
+    const std::string name = "Left\u202Eright\u2028line\u0085next\u2066";
+    const Result made = create(name);
+    ASSERT_EQ(made.status, 0) << made.errorOutput;
+    const std::string id = stored(name).id.toString();
+    const std::string shown = "Left\\u202Eright\\u2028line\\u0085next\\u2066";
+    EXPECT_NE(korvel({"list"}).output.find("1  " + shown + "  orange"), std::string::npos) << korvel({"list"}).output;
+    EXPECT_EQ(korvel({"status"}).output,
+        "NAME" + std::string(shown.size() - 2, ' ') + "STATUS\n" + shown + "  Ready · Claude 1.2.3\n");
+    const Result json = korvel({"list", "--json"});
+    EXPECT_EQ(json.output.find("\u202E"), std::string::npos);
+    EXPECT_EQ(Json::parse(json.output)["profiles"][0]["name"], name);
+    EXPECT_EQ(korvel({"rename", id, "Work\x1b"}).errorOutput, "The name can’t contain the control character U+001B.\n");
+    const Result rebuilt = korvel({"rebuild", id}, {{"KORVEL_CLAUDE_APP", (temp / "nowhere").string()}});
+    EXPECT_NE(rebuilt.errorOutput.find("for " + shown + ":"), std::string::npos) << rebuilt.errorOutput;
+    EXPECT_EQ(korvel({"__complete", "open", ""}), (Result {0, id + "\n", ""})) << "offered by its ID";
+
+    // A name edited into the list by hand is refused by the build, which would write it into the app's files.
+    writeText(paths.profilesFile(), UnicodeText::replaceAll(readText(paths.profilesFile()), "Left", "Le\\u0007ft"));
+    EXPECT_EQ(korvel({"rebuild", id}),
+        (Result {1, "",
+            "Couldn’t create the app for Le\\x07ft" + shown.substr(4) +
+                ": The name can’t contain the control character U+0007. Rename the profile.\n"}));
 }
 
 TEST_F(KorvelCommand, OpenAndRestartStartTheProfileApp)

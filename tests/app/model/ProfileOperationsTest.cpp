@@ -145,13 +145,24 @@ TEST_F(ProfileOperations, anImportThatBrokeOffIsEmptiedAtStartAndOfferedAgain)
     EXPECT_FALSE(DataImporter::wasInterrupted(paths.dataDir(work.id)));
     EXPECT_EQ(readText(paths.dataDir(home.id) / "Local State"), "home's own");
 
+    // Asked again at every start until one of the answers is chosen, by this model or another.
+    EXPECT_EQ(restart().interruptedImport(), work.id);
+    restart().keepEmptyData();
+    EXPECT_FALSE(restart().interruptedImport()) << "answered: keep it empty";
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(paths.dataDir(work.id))));
+
+    writeText(DataImporter::interruptedMarker(paths.dataDir(work.id)), "");
+    AppModel& again = restart();
+    ASSERT_EQ(again.interruptedImport(), work.id);
     writeText(paths.originalDataDir / "Local State", "claude's");
-    await(m.importAgain());
-    EXPECT_FALSE(m.errorMessage());
-    EXPECT_FALSE(m.interruptedImport());
+    await(again.importAgain(home));
+    EXPECT_EQ(again.interruptedImport(), work.id) << "another profile's import answers nothing";
+    await(again.importAgain());
+    EXPECT_FALSE(again.errorMessage());
+    EXPECT_FALSE(again.interruptedImport());
     EXPECT_EQ(readText(paths.dataDir(work.id) / "Local State"), "claude's");
     restart();
-    EXPECT_FALSE(model->errorMessage()) << "asked once";
+    EXPECT_FALSE(model->errorMessage()) << "answered: imported again";
 }
 
 TEST_F(ProfileOperations, aSyncRoundLeavesAProfileAloneWhileItsDataIsBeingImported)

@@ -1,4 +1,5 @@
 #include "app/model/MoveToApplications.hpp"
+#include "core/support/UnicodeText.hpp"
 #include "tests/app/model/ModelTest.hpp"
 #include "tests/app/support/Await.hpp"
 #include "tests/app/support/ModelSandbox.hpp"
@@ -141,36 +142,53 @@ TEST_F(Startup, loginItemIsRegisteredOnceOnTheFirstStartFromAnApplicationsFolder
     EXPECT_EQ(fake.loginItem.enableCalls, 2);
 }
 
-TEST_F(Startup, unreadableProfileListIsKeptAsideBeforeTheFirstSave)
+TEST_F(Startup, aProfileListThatDoesNotReadInFullIsKeptAsideBeforeTheFirstSave)
 {
-    const std::string broken = "{ \"version\": 1, \"profiles\": [ {\"id\": \"nope\"} ] }";
-    writeText(paths.profilesFile(), broken);
+    const auto [home, play] = stored("Home", "Play");
+    const std::string good = readText(paths.profilesFile());
+    // Home, an entry whose colour is no colour, Play: the two that read are loaded, the other is named.
+    const std::string partly =
+        UnicodeText::replaceAll(good, "},\n    {", R"(}, {"id": "0B5A1F3C-7D2E-4C61-9A8B-3E4F5A6B7C8D",
+        "name": "Bad", "color": "mauve", "createdAt": "2026-12-05T16:05:19Z"}, {)");
+    ASSERT_NE(partly, good);
+    // Whole file unreadable → what is loaded, what the alert says.
+    const std::vector<std::tuple<std::string, std::vector<Profile>, std::string>> cases = {
+        {partly, {home, play},
+            "Korvel couldn’t read one profile in your profile list and left it out: profile 2 (“Bad”): “mauve” is "
+            "not a colour. The list stays as it is until your next change, which keeps a copy of it."},
+        {"{ not json", {}, "Couldn’t read your profiles: "},
+    };
+    for (const auto& [text, loaded, message] : cases) {
+        writeText(paths.profilesFile(), text);
+        AppModel& m = restart();
+        settle();
+        EXPECT_EQ(m.profiles(), loaded);
+        ASSERT_TRUE(m.errorMessage());
+        EXPECT_TRUE(m.errorMessage()->starts_with(message)) << *m.errorMessage();
+        EXPECT_EQ(readText(paths.profilesFile()), text) << "start-up must not touch the file";
 
-    AppModel& m = start();
-    settle();
-    EXPECT_TRUE(m.profiles().empty());
-    ASSERT_TRUE(m.errorMessage());
-    EXPECT_TRUE(m.errorMessage()->starts_with("Couldn’t read your profiles: ")) << *m.errorMessage();
-    EXPECT_EQ(readText(paths.profilesFile()), broken) << "start-up must not touch the file";
+        const auto work = await(m.createProfile("Work", ProfileColor::Teal, false));
+        ASSERT_TRUE(work);
+        std::vector<std::filesystem::path> aside;
+        for (const auto& entry : std::filesystem::directory_iterator(paths.supportDir)) {
+            if (entry.path().filename().string().starts_with("profiles.json.unreadable-"))
+                aside.push_back(entry.path());
+        }
+        ASSERT_EQ(aside.size(), 1u);
+        EXPECT_EQ(readText(aside[0]), text);
+        ASSERT_TRUE(m.errorMessage());
+        EXPECT_NE(m.errorMessage()->find(aside[0].filename().string()), std::string::npos) << *m.errorMessage();
+        std::vector<Profile> expected = loaded;
+        expected.push_back(*work);
+        EXPECT_EQ(ProfileStore(paths.profilesFile()).load(), expected);
+        std::filesystem::remove(aside[0]);
 
-    const auto work = await(m.createProfile("Work", ProfileColor::Teal, false));
-    ASSERT_TRUE(work);
-    std::vector<std::filesystem::path> aside;
-    for (const auto& entry : std::filesystem::directory_iterator(paths.supportDir)) {
-        if (entry.path().filename().string().starts_with("profiles.json.unreadable-"))
-            aside.push_back(entry.path());
+        m.setErrorMessage(std::nullopt);
+        m.update(*work, "Work 2", std::nullopt);
+        settle();
+        EXPECT_FALSE(m.errorMessage()) << "only the first save sets the old list aside";
+        EXPECT_EQ(ProfileStore(paths.profilesFile()).load().back().name, "Work 2");
     }
-    ASSERT_EQ(aside.size(), 1u);
-    EXPECT_EQ(readText(aside[0]), broken);
-    ASSERT_TRUE(m.errorMessage());
-    EXPECT_NE(m.errorMessage()->find(aside[0].filename().string()), std::string::npos) << *m.errorMessage();
-    EXPECT_EQ(ProfileStore(paths.profilesFile()).load().size(), 1u);
-
-    m.setErrorMessage(std::nullopt);
-    m.update(*work, "Work 2", std::nullopt);
-    settle();
-    EXPECT_FALSE(m.errorMessage()) << "only the first save sets the old list aside";
-    EXPECT_EQ(ProfileStore(paths.profilesFile()).load().at(0).name, "Work 2");
 }
 
 TEST(MoveToApplications, isInApplicationsAcceptsOnlyTheTwoApplicationsFolders)

@@ -466,3 +466,40 @@ TEST_F(CloneBuilderTest, ARebuildTakesTheIconOverUnlessItsLetterColourOrSourceIc
     }
     EXPECT_NE(icon(), drawn);
 }
+
+TEST_F(CloneBuilderTest, ClaudesVersionIsTakenOnlyWhenItLooksLikeOne)
+{
+    const fs::path root = dir / "root";
+    const fs::path install = StandInLinuxClaude::create(root, "1.0");
+    env.set("KORVEL_DPKG_ADMINDIR", (dir / "no-dpkg").string());
+    env.set("XDG_DATA_DIRS", (root / "usr/share").string());
+    paths.sourceApp = install;
+    const CloneBuilder linux(paths, builder.launcherURL);
+    // package.json's "version" as JSON text → the version Korvel takes.
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {R"("1:2.3~rc1+dfsg-1ubuntu2")", "1:2.3~rc1+dfsg-1ubuntu2"},
+        {R"("0.14.10-beta.1+build.5")", "0.14.10-beta.1+build.5"},
+        {R"("1.0_rc1")", "unknown"},
+        {R"("1.0\nInjected: yes")", "unknown"},
+        {R"("\u001b[31m1.0")", "unknown"},
+        {R"("1.0\u0000x")", "unknown"},
+        {R"("../../x")", "unknown"},
+        {R"("1.0 beta")", "unknown"},
+        {R"("")", "unknown"},
+        {"\"" + std::string(10000, '7') + "\"", "unknown"},
+        {"7", "unknown"},
+    };
+    for (const auto& [json, expected] : cases) {
+        writeText(install / "resources/app.asar",
+            StandInLinuxClaude::asar({{"package.json", R"({"version": )" + json + "}"}}));
+        EXPECT_EQ(linux.sourceVersion(), expected) << json;
+    }
+    // dpkg's record too; what is built from it reads back as a property list.
+    StandInLinuxClaude::upgrade(root, "2.0\x1b]0;title\x07");
+    env.set("KORVEL_DPKG_ADMINDIR", StandInLinuxClaude::adminDir(root).string());
+    const Profile work = profile("Work");
+    const fs::path app = linux.build(work);
+    EXPECT_EQ(InfoPlistPatcher::stringValue(InfoPlistPatcher::read(app / "Contents/Info.plist"), "KVLSourceVersion"),
+        "unknown");
+    EXPECT_EQ(linux.status(work), CloneStatus::ready("unknown"));
+}

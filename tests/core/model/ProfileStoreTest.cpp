@@ -65,7 +65,9 @@ TEST(ProfileStore, RoundTripsInOrderTruncatesFractionsAndReadsAnyLayout)
     EXPECT_TRUE(store.load().empty());
     EXPECT_FALSE(std::filesystem::exists(store.fileURL)) << "load must not create the file";
 
-    Profile second {Uuid::random(), "a/b \"q\" Ünïcødé 東京\n", ProfileColor::Graphite, Timestamp {1'800'000'000}};
+    // Brackets inside a string do not nest.
+    Profile second {Uuid::random(), "a/b \"q\" Ünïcødé 東京\n\\\"" + std::string(600, '['), ProfileColor::Graphite,
+        Timestamp {1'800'000'000}};
     Profile fractional = work();
     fractional.createdAt.secondsSince1970 += 0.75;
     store.save({second, fractional});
@@ -79,20 +81,42 @@ TEST(ProfileStore, RoundTripsInOrderTruncatesFractionsAndReadsAnyLayout)
     EXPECT_EQ(store.load(), std::vector<Profile> {work()});
 }
 
-TEST(ProfileStore, StrictReadingFailsTheWholeFileAndLeavesItAlone)
+TEST(ProfileStore, AnEntryThatDoesNotDecodeIsLeftOutAndNamedAndAFileThatDoesNotFailsWhole)
 {
-    EXPECT_NO_THROW(ProfileStore::decode(withField("name", "W"), "x"));
+    // An entry's fault → how it is named; the sound entry after it still reads.
+    const std::vector<std::pair<std::string, std::string>> entries = {
+        {withField("createdAt", nullptr), "profile 1 (“W”): missing key “createdAt”"},
+        {withField("id", "nope"), "profile 1 (“W”): “nope” is not a UUID"},
+        {withField("color", "Orange"), "profile 1 (“W”): “Orange” is not a colour"},
+        {withField("createdAt", "2026-12-05T16:05:19.5Z"),
+            "profile 1 (“W”): “2026-12-05T16:05:19.5Z” is not an ISO 8601 date with whole seconds and a time zone"},
+        {withField("createdAt", "2026-12-05T16:05:19"),
+            "profile 1 (“W”): “2026-12-05T16:05:19” is not an ISO 8601 date with whole seconds and a time zone"},
+        {withField("name", 3), "profile 1: “name” is not a string"},
+        {R"({"version": 1, "profiles": [7]})", "profile 1: not an object"},
+    };
+    const std::string sound = ProfileStore::encode({work()});
+    for (const auto& [text, named] : entries) {
+        json file = json::parse(text);
+        file["profiles"].push_back(json::parse(sound)["profiles"][0]);
+        TempDir dir;
+        writeText(dir / "profiles.json", file.dump());
+        const ProfileStore store(dir / "profiles.json");
+        const ProfileStore::Contents contents = store.read();
+        EXPECT_EQ(contents.profiles, std::vector<Profile> {work()}) << named;
+        EXPECT_EQ(contents.leftOut, std::vector<std::string> {named});
+        // A writer never drops what it could not read.
+        const auto refused = thrown<FileError>([&] { store.update([](std::vector<Profile>&) {}); });
+        EXPECT_NE(std::string(refused.what()).find(named), std::string::npos) << refused.what();
+        EXPECT_EQ(readText(dir / "profiles.json"), file.dump()) << named;
+    }
+
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"not json", "{"},
         {"top level array", "[]"},
         {"missing version", R"({"profiles": []})"},
         {"fractional version", R"({"version": 1.5, "profiles": []})"},
-        {"missing key", withField("createdAt", nullptr)},
-        {"bad uuid", withField("id", "nope")},
-        {"capitalised colour", withField("color", "Orange")},
-        {"fractional seconds", withField("createdAt", "2026-12-05T16:05:19.5Z")},
-        {"no time zone", withField("createdAt", "2026-12-05T16:05:19")},
-        {"name not a string", withField("name", 3)},
+        {"profiles not an array", R"({"version": 1, "profiles": {}})"},
     };
     for (const auto& [what, text] : cases) {
         TempDir dir;
@@ -110,6 +134,8 @@ TEST(ProfileStore, StrictReadingFailsTheWholeFileAndLeavesItAlone)
     }));
     const auto deep = thrown<FileError>([] { ProfileStore::decode(DeepNesting::json(100000), "/x/profiles.json"); });
     EXPECT_NE(std::string(deep.what()).find("nested more than"), std::string::npos) << deep.what();
+    const auto deepest = thrown<FileError>([] { ProfileStore::decode(DeepNesting::json(500), "/x/profiles.json"); });
+    EXPECT_NE(std::string(deepest.what()).find("missing key “version”"), std::string::npos) << deepest.what();
     const auto missing = thrown<FileError>([] { ProfileStore::decode(R"({"profiles": []})", "/x/profiles.json"); });
     EXPECT_NE(std::string(missing.what()).find("“version”"), std::string::npos) << missing.what();
 }

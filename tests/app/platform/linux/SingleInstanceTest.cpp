@@ -1,9 +1,12 @@
 #include "app/platform/linux/SingleInstance.hpp"
 #include "app/platform/linux/InstanceMessage.hpp"
 #include "tests/app/platform/linux/PlatformTest.hpp"
+#include "tests/support/Fifo.hpp"
 
+#include <QLocalServer>
 #include <QLocalSocket>
 
+#include <fstream>
 #include <future>
 #include <sys/stat.h>
 
@@ -57,8 +60,10 @@ protected:
         waitUntil(
             [&] {
                 buffer += raw.readAll().toStdString();
-                while (auto frame = InstanceMessage::take(buffer))
-                    frames.push_back(*frame);
+                while (auto frame = InstanceMessage::take(buffer)) {
+                    if ((*frame)["type"] != "working") // the heartbeat while a command runs
+                        frames.push_back(*frame);
+                }
                 return frames.size() >= count;
             },
             timeout);
@@ -127,6 +132,86 @@ TEST_F(SingleInstanceTest, WithoutAnyInstanceAHandOverFailsInsteadOfWaitingForev
     EXPECT_EQ(SingleInstance::defaultSocketPath(),
         sandbox.runtimeDir() / ("korvel-" + std::to_string(::geteuid()) + ".socket"));
     EXPECT_THROW(SingleInstance(socket).send({{"type", "show"}}, 500ms), std::runtime_error);
+}
+
+TEST_F(SingleInstanceTest, NoStartWaitsForeverOnAPlantedLockOrASilentInstanceAndConnectionsHoldLittle)
+{
+    // Only a regular file will do as the lock: a named pipe would block whoever opens it.
+    const std::filesystem::path lock = socket.string() + ".lock";
+    Fifo::make(lock);
+    EXPECT_TRUE(Fifo::readsWithoutWaiting(lock, [&] {
+        for (const auto& attempt : std::vector<std::function<void()>> {
+                 [&] { SingleInstance::isTaken(socket); }, [&] { SingleInstance(socket).listen(); }}) {
+            try {
+                attempt();
+                ADD_FAILURE() << "a named pipe was taken for the lock";
+            } catch (const std::runtime_error& error) {
+                EXPECT_NE(std::string(error.what()).find("isn’t a regular file"), std::string::npos) << error.what();
+            }
+        }
+    }));
+    std::filesystem::remove(lock);
+
+    // An instance that accepts and never answers: the command gives up after the silence it allows.
+    QLocalServer silent;
+    ASSERT_TRUE(silent.listen(QString::fromStdString(socket.string())));
+    auto reply =
+        std::async(std::launch::async, [&] { return SingleInstance(socket).sendCommand({"list"}, {}, 5s, 1s); });
+    ASSERT_TRUE(waitUntil([&] { return reply.wait_for(0s) == std::future_status::ready; }, 20s));
+    try {
+        reply.get();
+        ADD_FAILURE() << "a reply from silence";
+    } catch (const std::runtime_error& error) {
+        EXPECT_STREQ(error.what(), "The running Korvel stopped answering.");
+    }
+    silent.close();
+
+    // A command that takes long is not silence: the heartbeat keeps its caller waiting.
+    SingleInstance first(socket);
+    ASSERT_TRUE(first.listen());
+    std::vector<SingleInstance::CommandResponder> pending;
+    first.setCommandHandler(
+        [&](const Lines&, SingleInstance::CommandResponder responder) { pending.push_back(responder); });
+    auto slow =
+        std::async(std::launch::async, [&] { return SingleInstance(socket).sendCommand({"sync"}, {}, 5s, 2500ms); });
+    ASSERT_TRUE(waitUntil([&] { return !pending.empty(); }));
+    spin(6s);
+    pending[0].reply({0, "synced", ""});
+    ASSERT_TRUE(waitUntil([&] { return slow.wait_for(0s) == std::future_status::ready; }));
+    EXPECT_EQ(slow.get().output, "synced");
+
+    // Many connections from another process, each holding most of a large frame: what this process holds for them
+    // stays bounded, and a new request is still answered.
+    const auto residentBytes = [] {
+        long pages = 0;
+        std::ifstream("/proc/self/statm") >> pages >> pages;
+        return pages * ::sysconf(_SC_PAGESIZE);
+    };
+    [[maybe_unused]] const long before = residentBytes();
+    const std::filesystem::path holders = sandbox.root() / "holders.py";
+    writeText(holders, R"py(import socket, sys, threading, time
+def hold():
+    connection = socket.socket(socket.AF_UNIX)
+    try:
+        connection.connect(sys.argv[1])
+        connection.sendall(b"\x00\x0f\xff\xff" + b"x" * (900 * 1024))
+        time.sleep(8)
+    except OSError:
+        pass  # refused or ended by Korvel
+for _ in range(60):
+    threading.Thread(target=hold, daemon=True).start()
+time.sleep(8)
+)py");
+    BackgroundProcess python("/usr/bin/python3", {.arguments = {"python3", holders.string(), socket.string()}});
+    spin(4s);
+#ifndef __SANITIZE_ADDRESS__ // its quarantine keeps freed memory resident
+    EXPECT_LT(residentBytes() - before, static_cast<long>(2 * SingleInstance::maximumHeld))
+        << "60 connections of 900 kB each";
+#endif
+    send({{{"type", "show"}}});
+    const auto answers = receive(1);
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_EQ(answers[0]["type"], "ack");
 }
 
 // Without a runtime folder the socket lives in a folder of its own in the folder everyone shares, where anyone
