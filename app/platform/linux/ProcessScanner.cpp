@@ -336,10 +336,10 @@ ProcessScanner::Scan ProcessScanner::scan(DataFolderIndex& profiles)
             // A launcher becomes Claude, a wrapper execs the program, a shell execs a bundle's script; an
             // application's process may be a zombie its parent has not reaped yet.
             const auto executable = readLink(m_procFd, std::to_string(*pid) + "/exe");
-            if (!executable) {
-                known.ours = false;
+            if (!executable && !readStat(m_procFd, std::to_string(*pid))) {
+                known.ours = false; // a zombie: gone but for its parent's wait
                 known.owner = Owner::None;
-            } else if (known.unsettled || *executable != known.executable) {
+            } else if (executable && (known.unsettled || *executable != known.executable)) {
                 known.executable = *executable;
                 classify(*pid, known, profiles);
             }
