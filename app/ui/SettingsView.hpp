@@ -3,6 +3,7 @@
 #include <QWidget>
 
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QPushButton;
 
@@ -28,7 +29,7 @@ public:
     QCheckBox* routeLinksToggle() const { return m_routeLinks; }
     // Shown in a Wayland session only.
     QWidget* taskBarSection() const { return m_taskBar; }
-    QCheckBox* ownTaskBarIconsToggle() const { return m_ownTaskBarIcons; }
+    QComboBox* ownTaskBarIconsChoice() const { return m_ownTaskBarIcons; }
     QWidget* linksTakenBackRow() const { return m_takenBack; }
     QPushButton* turnOnAgainButton() const { return m_turnOnAgain; }
     QLabel* profileAppsLocation() const { return m_appsDir; }
@@ -45,7 +46,7 @@ private:
     QCheckBox* m_mcpServers;
     QCheckBox* m_routeLinks;
     QWidget* m_taskBar;
-    QCheckBox* m_ownTaskBarIcons;
+    QComboBox* m_ownTaskBarIcons;
     QWidget* m_takenBack;
     QPushButton* m_turnOnAgain;
     QLabel* m_appsDir;
