@@ -18,6 +18,13 @@ void bringToFront(QWidget& window)
         window.show();
     window.raise();
     window.activateWindow();
+    // A sheet open on the window (the welcome) is what the keyboard should reach. A Wayland compositor focuses the
+    // window mapped last and ignores activation requests without its token: the sheet is mapped again after it.
+    for (QWidget* sheet : window.findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        if (sheet->isWindow() && sheet->isVisible() && sheet->windowModality() != Qt::NonModal) {
+            sheet->hide();
+            sheet->show();
+        }
 }
 
 } // namespace

@@ -12,9 +12,10 @@ MenuBarItem::MenuBarItem(AppModel& model, MenuBarContent::Actions actions, QObje
     , m_actions(std::move(actions))
 {
     m_tray.setContextMenu(&m_menu);
-    // A left click shows the menu too, as a menu-bar item does.
+    // A left click shows the menu too, as a menu-bar item does. A right click shows it by itself on an X11 tray;
+    // a StatusNotifier host that does not read the exported menu (swaybar) only reports the click.
     connect(&m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::Trigger)
+        if (reason == QSystemTrayIcon::Trigger || (reason == QSystemTrayIcon::Context && !m_menu.isVisible()))
             m_menu.popup(m_tray.geometry().isValid() ? m_tray.geometry().bottomLeft() : QCursor::pos());
     });
     connect(&m_model, &AppModel::changed, this, &MenuBarItem::render);
