@@ -9,6 +9,7 @@
 #include <dirent.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -46,30 +47,18 @@ void sendWith(int socket, std::string_view bytes, size_t fdCount)
         ::close(fds[index]);
 }
 
-// What reached the far end: closes the descriptors and answers the bytes.
-std::string drain(int socket)
+// What reached the far end now: closes the descriptors and answers the bytes.
+std::string drain(relay::Endpoint& far)
 {
-    std::string bytes;
-    while (true) {
-        std::array<char, 65536> buffer;
-        std::array<char, CMSG_SPACE(sizeof(int) * 253)> control {};
-        iovec vector {buffer.data(), buffer.size()};
-        msghdr message {};
-        message.msg_iov = &vector;
-        message.msg_iovlen = 1;
-        message.msg_control = control.data();
-        message.msg_controllen = control.size();
-        const ssize_t count = ::recvmsg(socket, &message, MSG_DONTWAIT | MSG_CMSG_CLOEXEC);
-        if (count <= 0)
-            return bytes;
-        for (cmsghdr* header = CMSG_FIRSTHDR(&message); header; header = CMSG_NXTHDR(&message, header))
-            for (size_t offset = CMSG_LEN(0); offset + sizeof(int) <= header->cmsg_len; offset += sizeof(int)) {
-                int fd;
-                std::memcpy(&fd, reinterpret_cast<char*>(header) + offset, sizeof fd);
-                ::close(fd);
-            }
-        bytes.append(buffer.data(), static_cast<size_t>(count));
-    }
+    size_t before = 0;
+    do {
+        before = far.input.size();
+        far.receive();
+    } while (far.input.size() != before);
+    for (const int fd : far.inputFds)
+        ::close(fd);
+    far.inputFds.clear();
+    return std::exchange(far.input, {});
 }
 
 // Whether `bytes` is a run of whole messages.
@@ -92,6 +81,7 @@ void run(std::string_view input)
         ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, client);
         ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, compositor);
         relay::Connection connection(client[1], compositor[1], "com.example.profile");
+        relay::Endpoint app(client[0]), display(compositor[0]);
         std::string forwardedRequests, forwardedEvents;
         // Each chunk: a control byte (direction, descriptor count, length) and up to 63 bytes of stream.
         bool open = true;
@@ -104,11 +94,9 @@ void run(std::string_view input)
             input.remove_prefix(1 + length);
             std::string reason;
             open = connection.relay(toCompositor ? connection.client : connection.compositor, reason);
-            forwardedRequests += drain(compositor[0]);
-            forwardedEvents += drain(client[0]);
+            forwardedRequests += drain(display);
+            forwardedEvents += drain(app);
         }
-        ::close(client[0]);
-        ::close(compositor[0]);
         if (!wellFormed(forwardedRequests) || !wellFormed(forwardedEvents))
             throw fuzz::Fault {"the relay passed on part of a message"};
     }
