@@ -3,10 +3,13 @@
 #include "tests/support/TempDir.hpp"
 
 #include <atomic>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -41,6 +44,13 @@ std::string readBytes(int fd, size_t length)
     return bytes;
 }
 
+// A connection made to `listener` within five seconds, or -1.
+int acceptWithin(int listener)
+{
+    pollfd entry {listener, POLLIN, 0};
+    return ::poll(&entry, 1, 5000) == 1 ? ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC) : -1;
+}
+
 bool endsWithin(int fd)
 {
     pollfd entry {fd, POLLIN, 0};
@@ -68,7 +78,7 @@ TEST(RelayServerTest, ManyClientsEachGetTheirOwnCompositorConnectionAndTheServer
             wire(2, 0, {static_cast<uint32_t>(index), std::string("xdg_wm_base"), 5u, 3u}) + wire(3, 2, {4u, 10u}) +
             wire(4, 1, {5u}) + setAppId;
         ASSERT_EQ(::write(clients.back(), stream.data(), stream.size()), static_cast<ssize_t>(stream.size()));
-        far.push_back(::accept4(compositor, nullptr, nullptr, SOCK_CLOEXEC));
+        far.push_back(acceptWithin(compositor));
         const std::string expected =
             stream.substr(0, stream.size() - setAppId.size()) + wire(5, 3, {std::string("com.example.work")});
         EXPECT_EQ(readBytes(far.back(), expected.size()), expected) << "client " << index;
@@ -101,6 +111,41 @@ TEST(RelayServerTest, ManyClientsEachGetTheirOwnCompositorConnectionAndTheServer
     }
     loop.join();
     ::close(clients[0]);
+    ::close(compositor);
+}
+
+TEST(RelayServerTest, WhileClaudeRunsAConnectionThatCameAndWentDoesNotEndTheServer)
+{
+    const test::TempDir temp;
+    const int compositor = listenAt((temp / "compositor").string());
+    int release[2];
+    ASSERT_EQ(::pipe2(release, O_CLOEXEC), 0);
+    const pid_t claude = ::fork();
+    if (claude == 0) {
+        char byte;
+        ::_exit(static_cast<int>(::read(release[0], &byte, 1)));
+    }
+    ::close(release[0]);
+    RelayServer server({listenAt((temp / "relay").string()), (temp / "compositor").string(), "com.example.work",
+        static_cast<int>(::syscall(SYS_pidfd_open, claude, 0)), {}, [](const std::string&) {}});
+    std::thread loop([&] { server.run(); });
+    // Chromium looks whether a Wayland display answers before it connects for good.
+    ::close(connectTo((temp / "relay").string()));
+    ::close(acceptWithin(compositor));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const int client = connectTo((temp / "relay").string());
+    const std::string sync = wire(1, 0, {2u});
+    ASSERT_EQ(::write(client, sync.data(), sync.size()), static_cast<ssize_t>(sync.size()));
+    const int far = acceptWithin(compositor);
+    EXPECT_GE(far, 0) << "the relay ended after the first connection";
+    EXPECT_EQ(readBytes(far, sync.size()), sync);
+    // Claude ends while a helper of it is still connected: the server waits for that connection.
+    ::close(release[1]);
+    ::waitpid(claude, nullptr, 0);
+    ::close(client);
+    EXPECT_TRUE(endsWithin(far));
+    loop.join();
+    ::close(far);
     ::close(compositor);
 }
 
