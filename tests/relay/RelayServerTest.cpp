@@ -123,6 +123,7 @@ TEST(RelayServerTest, WhileClaudeRunsAConnectionThatCameAndWentDoesNotEndTheServ
     const pid_t claude = ::fork();
     if (claude == 0) {
         char byte;
+        ::close(release[1]);
         ::_exit(static_cast<int>(::read(release[0], &byte, 1)));
     }
     ::close(release[0]);
