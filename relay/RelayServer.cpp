@@ -43,7 +43,12 @@ RelayServer::~RelayServer()
 void RelayServer::run()
 {
     std::vector<pollfd> fds;
-    while (!(served && connections.empty()) && !(watchedEnded && connections.empty())) {
+    // A client that connects and leaves again (Chromium looks for a display before it connects for good) does not
+    // end the relay while Claude runs; without Claude to watch, the last client leaving ends it.
+    const auto over = [this] {
+        return connections.empty() && (watchedEnded || (options.watchedProcess < 0 && served));
+    };
+    while (!over()) {
         fds.clear();
         fds.push_back({options.listener, POLLIN, 0});
         fds.push_back({watchedEnded ? -1 : options.watchedProcess, POLLIN, 0});

@@ -18,7 +18,7 @@ public:
         int listener = -1; // listening Unix socket, owned by the server from here on
         std::string compositorPath; // the compositor's socket
         std::string appId;
-        int watchedProcess = -1; // a pidfd: once it is readable and no client is connected, the server ends
+        int watchedProcess = -1; // a pidfd of Claude's main process, or -1
         std::function<void(bool activated)> activation; // told when whether a window is active changes
         std::function<void(const std::string&)> log;
     };
@@ -26,7 +26,8 @@ public:
     explicit RelayServer(Options options);
     ~RelayServer();
 
-    // Runs until the last client has gone (after at least one came) or the watched process has ended without one.
+    // Runs until the watched process has ended and no client is connected; without a watched process, until the
+    // last client has gone (after at least one came).
     void run();
 
 private:
