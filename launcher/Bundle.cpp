@@ -1,5 +1,6 @@
 #include "launcher/Bundle.hpp"
 
+#include "core/building/InfoPlistKeys.hpp"
 #include "core/building/PlistScreening.hpp"
 #include "core/building/ProfileBundleKeys.hpp"
 #include "core/model/ClaudeDesktop.hpp"
@@ -104,6 +105,7 @@ Info info(const std::string& bundle)
     const auto dataDir = stringEntry(root.get(), ProfileBundleKeys::userDataDir);
     if (dataDir && !dataDir->empty() && dataDir->front() == '/' && dataDir->find('\0') == std::string_view::npos)
         info.dataDir = std::string(*dataDir);
+    info.bundleIdentifier = stringEntry(root.get(), InfoPlistKeys::bundleIdentifier).value_or("");
     if (const auto identity = stringEntry(root.get(), ProfileBundleKeys::taskBarIdentity))
         info.taskBarIdentity = TaskBarIdentities::fromRawValue(*identity).value_or(TaskBarIdentity::Native);
     return info;

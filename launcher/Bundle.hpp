@@ -26,6 +26,8 @@ struct Info
 {
     // ProfileBundleKeys::userDataDir: present, a string, absolute and free of NUL characters; nothing otherwise.
     std::optional<std::string> dataDir;
+    // CFBundleIdentifier; empty when missing.
+    std::string bundleIdentifier;
     // ProfileBundleKeys::taskBarIdentity; Native when missing or unknown.
     TaskBarIdentity taskBarIdentity = TaskBarIdentity::Native;
 };

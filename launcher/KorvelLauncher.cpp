@@ -8,6 +8,7 @@
 #include "launcher/DataFolder.hpp"
 #include "launcher/LaunchArguments.hpp"
 #include "launcher/Notice.hpp"
+#include "launcher/RelayStart.hpp"
 
 #include <cerrno>
 #include <cstdlib>
@@ -37,6 +38,17 @@ int main(int argc, char* argv[])
     // The one thing added to the environment: which profile app this Claude belongs to, for the workspace to find
     // out when Claude runs from an install outside the bundle.
     ::setenv(std::string(korvel::ProfileBundleKeys::bundleEnvironment).c_str(), bundle.c_str(), 1);
+
+    // Claude connects through the profile's relay when the app asks for it; straight to the compositor when the relay
+    // cannot start. A WAYLAND_SOCKET handed down would bypass any WAYLAND_DISPLAY.
+    const char* runtimeDir = std::getenv("XDG_RUNTIME_DIR");
+    const auto compositor = RelayStart::compositorPath(std::getenv("WAYLAND_DISPLAY"), runtimeDir);
+    if (info.taskBarIdentity == korvel::TaskBarIdentity::Relay && compositor && runtimeDir &&
+        !std::getenv("WAYLAND_SOCKET") && !info.bundleIdentifier.empty()) {
+        const std::string relay = bundle + "/Contents/MacOS/" + std::string(korvel::TaskBarIdentities::relayExecutable);
+        if (const auto display = RelayStart::start(relay, runtimeDir, *compositor, info.bundleIdentifier))
+            ::setenv("WAYLAND_DISPLAY", display->c_str(), 1);
+    }
 
     // Never freed: the process image is replaced, or the process ends.
     const auto own =

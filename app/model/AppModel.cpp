@@ -176,8 +176,10 @@ AppModel::AppModel(
     m_routeClaudeLinks = defaults.boolForKey(routeClaudeLinksKey);
     m_bringMcpServers = defaults.boolForKey(bringMcpServersKey);
     const auto identity = TaskBarIdentities::fromRawValue(defaults.stringForKey(taskBarIdentityKey).value_or(""));
+    // XWayland wherever the session has it, for there Korvel sees and raises the profile in front; the relay where
+    // it has none, which at least gives each profile its own icon.
     m_builder.taskBarIdentity =
-        identity.value_or(m_platform.workspace.session() == Workspace::Session::Wayland ? TaskBarIdentity::Native
+        identity.value_or(m_platform.workspace.session() == Workspace::Session::Wayland ? TaskBarIdentity::Relay
                                                                                         : TaskBarIdentity::XWayland);
 
     bool renumbered = false;
@@ -309,7 +311,8 @@ std::string AppModel::cannotRaise(const Profile& profile) const
     std::string message = "Couldn’t bring " + profile.appDisplayName() +
         " forward: its windows are native Wayland windows, which Korvel can’t raise. Switch to it in the task bar";
     if (session() == Workspace::Session::WaylandWithXWayland)
-        message += ", or turn on “Give each profile its own task-bar icon” in Korvel’s settings and open it again";
+        message += ", or choose “Through XWayland” for “Give each profile its own task-bar icon” in Korvel’s "
+                   "settings and open it again";
     return message + ".";
 }
 

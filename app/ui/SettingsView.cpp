@@ -11,10 +11,12 @@
 #include "core/building/Wording.hpp"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QStandardItemModel>
 #include <QVBoxLayout>
 
 namespace korvel {
@@ -31,13 +33,18 @@ QLabel* valueLabel(QWidget* parent)
 
 QString taskBarFooter(Workspace::Session session)
 {
+    const QString relay = "Through Korvel’s relay, windows stay sharp and native and each profile has its own icon. ";
     if (session == Workspace::Session::Wayland)
-        return "This desktop runs no XWayland, so Claude’s windows are all shown under Claude’s own icon, and Korvel "
-               "can’t tell which profile is in front or bring one forward.";
-    return "Profiles then run through XWayland, where Korvel can tell their windows apart, see which one is in "
-           "front and bring it forward. Their text may look soft when the display is scaled. Off, profile windows "
-           "are shown under Claude’s own icon. Profiles that are open change when they next start.";
+        return relay + "This desktop runs no XWayland. Off, profile windows are shown under Claude’s own icon.";
+    return relay +
+        "Through XWayland, Korvel can also see which profile is in front and bring it forward, but text "
+        "may look soft when the display is scaled. Off, profile windows are shown under Claude’s own "
+        "icon. Profiles that are open change when they next start.";
 }
+
+// The choices in the order the menu lists them.
+constexpr TaskBarIdentity taskBarChoices[] = {
+    TaskBarIdentity::Relay, TaskBarIdentity::XWayland, TaskBarIdentity::Native};
 
 } // namespace
 
@@ -48,7 +55,7 @@ SettingsView::SettingsView(AppModel& model, QWidget* parent)
     , m_autoUpdate(new QCheckBox("Keep profile apps up to date with Claude", this))
     , m_mcpServers(new QCheckBox("Bring MCP servers from Claude into profiles", this))
     , m_routeLinks(new QCheckBox("Send claude:// links to the active profile", this))
-    , m_ownTaskBarIcons(new QCheckBox("Give each profile its own task-bar icon", this))
+    , m_ownTaskBarIcons(new QComboBox(this))
     , m_takenBack(new QWidget(this))
     , m_turnOnAgain(new QPushButton("Turn On Again", this))
     , m_appsDir(valueLabel(this))
@@ -100,11 +107,14 @@ SettingsView::SettingsView(AppModel& model, QWidget* parent)
 
     auto* taskBar = new FormSection({}, this);
     m_taskBar = taskBar;
-    taskBar->addRow(m_ownTaskBarIcons);
+    m_ownTaskBarIcons->addItems({"Through a Wayland relay", "Through XWayland", "Off"});
+    // XWayland is no choice where the session has none.
+    if (auto* items = qobject_cast<QStandardItemModel*>(m_ownTaskBarIcons->model()))
+        items->item(1)->setEnabled(m_model.session() != Workspace::Session::Wayland);
+    taskBar->addRow("Give each profile its own task-bar icon", m_ownTaskBarIcons);
     taskBar->setFooter(taskBarFooter(m_model.session()));
     taskBar->setVisible(m_model.session() == Workspace::Session::Wayland ||
         m_model.session() == Workspace::Session::WaylandWithXWayland);
-    m_ownTaskBarIcons->setEnabled(m_model.session() == Workspace::Session::WaylandWithXWayland);
     layout->addWidget(taskBar);
 
     auto* locations = new FormSection("Locations", this);
@@ -119,9 +129,8 @@ SettingsView::SettingsView(AppModel& model, QWidget* parent)
     connect(
         m_autoUpdate, &QCheckBox::clicked, this, [this](bool enabled) { m_model.setAutoUpdateProfileApps(enabled); });
     connect(m_mcpServers, &QCheckBox::clicked, this, [this](bool enabled) { m_model.setBringMcpServers(enabled); });
-    connect(m_ownTaskBarIcons, &QCheckBox::clicked, this, [this](bool enabled) {
-        m_model.setTaskBarIdentity(enabled ? TaskBarIdentity::XWayland : TaskBarIdentity::Native);
-    });
+    connect(m_ownTaskBarIcons, &QComboBox::activated, this,
+        [this](int index) { m_model.setTaskBarIdentity(taskBarChoices[index]); });
     AppModel& shared = m_model;
     connect(m_routeLinks, &QCheckBox::clicked, this, [&shared](bool enabled) {
         UiTask::start(&shared, [&shared, enabled] { return shared.setRouteClaudeLinks(enabled); });
@@ -154,7 +163,9 @@ void SettingsView::render()
     m_launchAtLogin->setChecked(m_model.launchAtLogin());
     m_autoUpdate->setChecked(m_model.autoUpdateProfileApps());
     m_mcpServers->setChecked(m_model.bringMcpServers());
-    m_ownTaskBarIcons->setChecked(m_model.taskBarIdentity() == TaskBarIdentity::XWayland);
+    for (int index = 0; index < 3; ++index)
+        if (taskBarChoices[index] == m_model.taskBarIdentity())
+            m_ownTaskBarIcons->setCurrentIndex(index);
     const bool routing = m_model.routeClaudeLinks();
     const bool active = routing && m_model.isLinkRoutingActive();
     m_routeLinks->setChecked(active);

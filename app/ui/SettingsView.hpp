@@ -3,6 +3,7 @@
 #include <QWidget>
 
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QPushButton;
 
@@ -29,7 +30,7 @@ public:
     QCheckBox* routeLinksToggle() const { return m_routeLinks; }
     // Shown in a Wayland session only.
     QWidget* taskBarSection() const { return m_taskBar; }
-    QCheckBox* ownTaskBarIconsToggle() const { return m_ownTaskBarIcons; }
+    QComboBox* ownTaskBarIconsChoice() const { return m_ownTaskBarIcons; }
     QWidget* linksTakenBackRow() const { return m_takenBack; }
     QPushButton* turnOnAgainButton() const { return m_turnOnAgain; }
     QLabel* profileAppsLocation() const { return m_appsDir; }
@@ -48,7 +49,7 @@ private:
     QLabel* m_mcpFooter = nullptr;
     QCheckBox* m_routeLinks;
     QWidget* m_taskBar;
-    QCheckBox* m_ownTaskBarIcons;
+    QComboBox* m_ownTaskBarIcons;
     QWidget* m_takenBack;
     QPushButton* m_turnOnAgain;
     QLabel* m_appsDir;

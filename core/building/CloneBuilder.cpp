@@ -207,6 +207,15 @@ void installLauncher(const fs::path& launcherURL, const fs::path& bundle)
         FileError::throwWrite(target, error.value());
     if (::chmod(target.c_str(), 0755) != 0)
         FileError::throwWrite(target, errno);
+    // The Wayland relay ships beside the launcher and goes with it; a build without one leaves it out.
+    const std::string relayName(TaskBarIdentities::relayExecutable);
+    const fs::path relay = launcherURL.parent_path() / relayName;
+    if (FileChecks::isExecutableFile(relay)) {
+        const fs::path relayTarget = target.parent_path() / relayName;
+        fs::copy_file(relay, relayTarget, fs::copy_options::overwrite_existing, error);
+        if (error || ::chmod(relayTarget.c_str(), 0755) != 0)
+            FileError::throwWrite(relayTarget, error ? error.value() : errno);
+    }
 }
 
 // LaunchServices on Linux is our own desktop entry of the app: written here when the tool table names Korvel's own

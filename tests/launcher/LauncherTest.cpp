@@ -1,3 +1,4 @@
+#include "tests/relay/WaylandStream.hpp"
 #include "tests/support/ChildProcess.hpp"
 #include "tests/support/DeepNesting.hpp"
 #include "tests/support/Fifo.hpp"
@@ -8,11 +9,14 @@
 #include <functional>
 #include <glib.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <thread>
 
 namespace fs = std::filesystem;
 using namespace korvel::test;
+using korvel::test::wire;
 
 namespace {
 
@@ -175,6 +179,60 @@ TEST_F(LauncherTest, DropsTheSwitchesThatLowerTheWebSecurityOrExposeTraffic)
     ASSERT_EQ(run(arguments).exitStatus, 0);
     EXPECT_EQ(claudeRecord().arguments,
         (std::vector<std::string> {claude().string(), "--user-data-dir=" + dataDir, "--ignore-gpu-blocklist"}));
+}
+
+TEST_F(LauncherTest, ClaudeConnectsThroughTheProfilesRelayOrStraightToTheCompositorWithoutOne)
+{
+    const fs::path runtime = temp / "run";
+    fs::create_directory(runtime);
+    fs::permissions(runtime, fs::perms(0700));
+    sockaddr_un address {AF_UNIX, {}};
+    (runtime / "wayland-9").string().copy(address.sun_path, sizeof address.sun_path - 1);
+    const int compositor = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_EQ(::bind(compositor, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(compositor, 4), 0);
+    StandInClaude::setInfo(bundle, "KVLTaskBarIdentity", std::string("relay"));
+    StandInClaude::setInfo(bundle, "CFBundleIdentifier", std::string("com.example.work"));
+    // Claude names its window "Claude"; the compositor is to see the bundle's identifier.
+    const std::string toplevel = wire(1, 1, {2u}) + wire(2, 0, {7u, std::string("xdg_wm_base"), 5u, 3u}) +
+        wire(3, 2, {4u, 10u}) + wire(4, 1, {5u});
+    writeText(temp / "messages", toplevel + wire(5, 3, {std::string("Claude")}));
+    const fs::path relay = bundle / "Contents/MacOS/KorvelRelay";
+    for (const bool withRelay : {true, false}) {
+        SCOPED_TRACE(withRelay);
+        if (withRelay)
+            writeExecutable(relay, readText(KORVEL_RELAY_PATH));
+        else
+            fs::remove(relay);
+        fs::remove(temp / "claude-record");
+        std::thread claude([&] {
+            EXPECT_EQ(run({},
+                          {.environment = {{"WAYLAND_DISPLAY", "wayland-9"}, {"XDG_RUNTIME_DIR", runtime.string()},
+                               {"DISPLAY", ":1"}, {"KORVEL_STANDIN_WAYLAND_MESSAGES", (temp / "messages").string()}}})
+                          .exitStatus,
+                0);
+        });
+        const int connection = ::accept4(compositor, nullptr, nullptr, SOCK_CLOEXEC);
+        const std::string expected = toplevel + wire(5, 3, {std::string(withRelay ? "com.example.work" : "Claude")});
+        std::string received(expected.size(), '\0');
+        EXPECT_EQ(::recv(connection, received.data(), received.size(), MSG_WAITALL), ssize_t(expected.size()));
+        EXPECT_EQ(received, expected);
+        const std::string display = claudeRecord().environment.at("WAYLAND_DISPLAY");
+        const fs::path folder = runtime / fs::path(display).parent_path();
+        if (withRelay) {
+            EXPECT_TRUE(display.starts_with("korvel-relay-") && display.ends_with("/wayland-0")) << display;
+            EXPECT_EQ(modeOf(folder), 0700u);
+        } else {
+            EXPECT_EQ(display, "wayland-9");
+        }
+        // The compositor hangs up, Claude ends; the relay follows with its folder, a failed start left none.
+        ::close(connection);
+        claude.join();
+        for (int attempt = 0; attempt < 500 && fs::exists(folder) && withRelay; ++attempt)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        EXPECT_EQ(std::distance(fs::directory_iterator(runtime), {}), 1) << "only the compositor's socket is left";
+    }
+    ::close(compositor);
 }
 
 TEST_F(LauncherTest, EachFailureEndsAtOnceWithItsLineAndTheSameNotice)

@@ -3,6 +3,7 @@
 #include "app/platform/linux/ProcessCommandLine.hpp"
 #include "core/building/AppBundle.hpp"
 #include "core/building/ProfileBundleKeys.hpp"
+#include "core/model/TaskBarIdentity.hpp"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -270,6 +271,8 @@ void ProcessScanner::classify(pid_t pid, Known& known, DataFolderIndex& profiles
 
     if (const auto started = m_started.find(pid); started != m_started.end()) {
         bundle = started->second;
+    } else if (bundle && executable.filename() == TaskBarIdentities::relayExecutable) {
+        bundle.reset(); // a profile app's Wayland relay serves its Claude and outlives it for a moment: not the app
     } else if (bundle) {
         bundle = AppBundle::resolvedLocation(*bundle);
     } else if (interpreter) {

@@ -68,7 +68,8 @@ TEST_F(LinkRouting, whatIsInFrontDecidesAndAWindowNobodyCanAttributeForgetsTheAc
     EXPECT_EQ(workApp->activateRequests, 1);
     EXPECT_EQ(m.errorMessage(),
         "Couldn’t bring Claude Work forward: its windows are native Wayland windows, which Korvel can’t raise. "
-        "Switch to it in the task bar, or turn on “Give each profile its own task-bar icon” in Korvel’s settings "
+        "Switch to it in the task bar, or choose “Through XWayland” for “Give each profile its own task-bar icon” in "
+        "Korvel’s settings "
         "and open it again.");
 }
 

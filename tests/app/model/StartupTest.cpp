@@ -79,7 +79,7 @@ TEST_F(Startup, taskBarIdentityDefaultsToXWaylandWhereThereIsOneAndAChangeRebuil
     const std::vector<std::pair<Workspace::Session, TaskBarIdentity>> defaults = {
         {Workspace::Session::X11, TaskBarIdentity::XWayland},
         {Workspace::Session::WaylandWithXWayland, TaskBarIdentity::XWayland},
-        {Workspace::Session::Wayland, TaskBarIdentity::Native}};
+        {Workspace::Session::Wayland, TaskBarIdentity::Relay}};
     for (const auto& [session, identity] : defaults) {
         fake.workspace.desktopSession = session;
         EXPECT_EQ(restart().taskBarIdentity(), identity) << static_cast<int>(session);

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "relay/WireMessage.hpp"
+
+#include <initializer_list>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace korvel::test {
+
+// Hand-built Wayland messages: arguments are words or strings, encoded as a client library would.
+using WireArgument = std::variant<uint32_t, std::string>;
+
+inline std::string wire(uint32_t objectId, uint16_t opcode, std::initializer_list<WireArgument> arguments)
+{
+    std::string body;
+    for (const auto& argument : arguments) {
+        if (const auto* word = std::get_if<uint32_t>(&argument))
+            relay::WireWriter::word(body, *word);
+        else
+            relay::WireWriter::string(body, std::get<std::string>(argument));
+    }
+    return relay::WireMessage::encode(objectId, opcode, body);
+}
+
+// An array argument of words, as xdg_toplevel.configure carries its states.
+inline std::string wireArray(std::initializer_list<uint32_t> words)
+{
+    std::string out;
+    relay::WireWriter::word(out, static_cast<uint32_t>(words.size() * 4));
+    for (const uint32_t word : words)
+        relay::WireWriter::word(out, word);
+    return out;
+}
+
+// A client's way to its first toplevel: registry 2, xdg_wm_base 3, xdg_surface 4 on wl_surface 10, toplevel 5.
+inline std::string toToplevel()
+{
+    return wire(1, 1, {2u}) + wire(2, 0, {7u, std::string("xdg_wm_base"), 5u, 3u}) + wire(3, 2, {4u, 10u}) +
+        wire(4, 1, {5u});
+}
+
+} // namespace korvel::test
