@@ -67,6 +67,9 @@ TEST_F(LinuxWorkspaceTest, ProgramsAndScriptsFromBundlesAreOneApplicationPerBund
     std::filesystem::rename(bundle("stray", stayingScript(), "stray") / "Contents" / "MacOS", sandbox.root() / "loose");
     BackgroundProcess loose(sandbox.root() / "loose" / "stray");
     BackgroundProcess program(bundleExecutable(bundle("program", sleepProgram())), {{"program", "1000"}});
+    // A profile app's Wayland relay lives beside its launcher and outlives its Claude for a moment: not the app.
+    writeExecutable(sandbox.root() / "program.app/Contents/MacOS/KorvelRelay", sleepProgram());
+    BackgroundProcess relay(sandbox.root() / "program.app/Contents/MacOS/KorvelRelay", {{"KorvelRelay", "1000"}});
     BackgroundProcess script(
         "/bin/sh", {.arguments = {"sh", "./family"}, .workingDirectory = family / "Contents" / "MacOS"});
 
@@ -79,7 +82,8 @@ TEST_F(LinuxWorkspaceTest, ProgramsAndScriptsFromBundlesAreOneApplicationPerBund
     EXPECT_EQ(familyApp->bundle(), std::filesystem::canonical(family));
     EXPECT_EQ(familyApp->mainProcess().pid, script.pid());
     for (const auto& application : workspace->runningApplications())
-        EXPECT_FALSE(static_cast<const LinuxRunningApplication&>(*application).owns(loose.pid()));
+        for (const pid_t stray : {loose.pid(), relay.pid()})
+            EXPECT_FALSE(static_cast<const LinuxRunningApplication&>(*application).owns(stray));
 
     // Without X11 the frontmost application is unknown and activation does nothing.
     EXPECT_EQ(X11Desktop::connect(), nullptr); // the sandbox unsets DISPLAY
