@@ -1,6 +1,6 @@
 #include "core/building/AppBundle.hpp"
-#include "core/building/InfoPlistPatcher.hpp"
 #include "core/building/DesktopRegistration.hpp"
+#include "core/building/InfoPlistPatcher.hpp"
 #include "core/support/AtomicFile.hpp"
 #include "tests/support/ChildProcess.hpp"
 #include "tests/support/TempDir.hpp"
