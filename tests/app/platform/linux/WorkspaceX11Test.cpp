@@ -4,6 +4,7 @@
 #include "core/building/CloneBuilder.hpp"
 #include "tests/app/platform/linux/PlatformTest.hpp"
 #include "tests/app/support/ModelSandbox.hpp"
+#include "tests/support/DrawingCacheCleanup.hpp"
 #include "tests/support/StandInLinuxClaude.hpp"
 
 #include <QGuiApplication>
@@ -14,6 +15,9 @@ using namespace korvel::test;
 using namespace std::chrono_literals;
 
 namespace {
+
+// Building a profile app draws its icon: fontconfig's and cairo's caches go before the leak check.
+[[maybe_unused]] const auto* const cleanup = ::testing::AddGlobalTestEnvironment(new DrawingCacheCleanup);
 
 // A headless X server (Xvfb, on a display number it picks itself) with a real EWMH window manager (openbox),
 // both with the sandbox's home.
