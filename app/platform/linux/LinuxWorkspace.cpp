@@ -228,7 +228,9 @@ void LinuxWorkspace::apply(WorkspaceScan::Result scan, bool initial)
         watched.insert(pids.begin(), pids.end());
     }
     m_exits.watchOnly(watched);
-    std::erase_if(m_started, [this](const auto& item) { return m_others.contains(item.first); });
+    // A pid this look saw is known now, as an application's or as nobody's.
+    std::erase_if(
+        m_started, [this](const auto& item) { return m_others.contains(item.first) || applicationOwning(item.first); });
     if (appeared)
         claimWindows(); // their windows may have come before the look found them
 }

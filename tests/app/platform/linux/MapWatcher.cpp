@@ -2,6 +2,8 @@
 // is mapped, prints "mapped <pid> <WM_CLASS instance>" once for each window that names its process. Runs until
 // killed.
 
+#include "tests/app/platform/linux/XcbScreen.hpp"
+
 #include <xcb/xcb.h>
 
 #include <cstdio>
@@ -39,14 +41,11 @@ std::string property(xcb_connection_t* connection, xcb_window_t window, xcb_atom
 
 int main()
 {
-    int screenNumber = 0;
-    xcb_connection_t* connection = xcb_connect(nullptr, &screenNumber);
-    if (xcb_connection_has_error(connection))
+    xcb_connection_t* connection = nullptr;
+    const xcb_screen_t* screen = korvel::test::connectToScreen(connection);
+    if (!screen)
         return 1;
-    xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection));
-    for (int i = 0; i < screenNumber; ++i)
-        xcb_screen_next(&screens);
-    const xcb_window_t root = screens.data->root;
+    const xcb_window_t root = screen->root;
     const xcb_atom_t pidAtom = atom(connection, "_NET_WM_PID");
     const uint32_t rootMask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
     xcb_change_window_attributes(connection, root, XCB_CW_EVENT_MASK, &rootMask);

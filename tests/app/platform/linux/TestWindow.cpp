@@ -3,6 +3,8 @@
 // minimised. Prints "window <id>" once it has asked for the
 // window to be shown; runs until killed.
 
+#include "tests/app/platform/linux/XcbScreen.hpp"
+
 #include <xcb/xcb.h>
 
 #include <cstdio>
@@ -12,17 +14,14 @@
 
 int main(int argc, char** argv)
 {
-    int screenNumber = 0;
-    xcb_connection_t* connection = xcb_connect(nullptr, &screenNumber);
-    if (xcb_connection_has_error(connection))
+    xcb_connection_t* connection = nullptr;
+    const xcb_screen_t* screen = korvel::test::connectToScreen(connection);
+    if (!screen)
         return 1;
-    xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection));
-    for (int i = 0; i < screenNumber; ++i)
-        xcb_screen_next(&screens);
     const xcb_window_t window = xcb_generate_id(connection);
-    const uint32_t values[] = {screens.data->white_pixel};
-    xcb_create_window(connection, XCB_COPY_FROM_PARENT, window, screens.data->root, 0, 0, 240, 120, 0,
-        XCB_WINDOW_CLASS_INPUT_OUTPUT, screens.data->root_visual, XCB_CW_BACK_PIXEL, values);
+    const uint32_t values[] = {screen->white_pixel};
+    xcb_create_window(connection, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, 240, 120, 0,
+        XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, XCB_CW_BACK_PIXEL, values);
 
     xcb_intern_atom_reply_t* pidAtom =
         xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, 11, "_NET_WM_PID"), nullptr);
