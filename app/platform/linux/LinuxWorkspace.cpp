@@ -132,10 +132,13 @@ LinuxWorkspace::LinuxWorkspace(std::shared_ptr<X11Desktop> desktop, std::chrono:
 LinuxWorkspace::~LinuxWorkspace()
 {
     {
-        const std::lock_guard lock(m_scanning->mutex);
+        std::unique_lock lock(m_scanning->mutex);
         m_scanning->owner = nullptr;
+        m_scanning->wake.notify_all();
+        // A look still running when the process exits would read /proc and property lists while the libraries it
+        // uses are torn down: let a normal one finish; one stuck on a process's memory map is left behind.
+        m_scanning->finished.wait_for(lock, std::chrono::seconds(1), [this] { return !m_scanning->running; });
     }
-    m_scanning->wake.notify_all();
     if (m_desktop) {
         m_desktop->setClaim({});
         QObject::disconnect(m_desktop.get(), nullptr, this, nullptr);
