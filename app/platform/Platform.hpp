@@ -3,6 +3,7 @@
 #include "app/platform/Clock.hpp"
 #include "app/platform/DesktopActions.hpp"
 #include "app/platform/FileViewer.hpp"
+#include "app/platform/GlobalShortcut.hpp"
 #include "app/platform/LinkHandler.hpp"
 #include "app/platform/LoginItem.hpp"
 #include "app/platform/MainBundle.hpp"
@@ -31,6 +32,7 @@ struct Platform
     MainBundle& mainBundle;
     Clock& clock;
     DesktopActions& desktopActions;
+    GlobalShortcut& globalShortcut;
 };
 
 } // namespace korvel

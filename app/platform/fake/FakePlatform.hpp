@@ -4,6 +4,7 @@
 #include "app/platform/fake/FakeClock.hpp"
 #include "app/platform/fake/FakeDesktopActions.hpp"
 #include "app/platform/fake/FakeFileViewer.hpp"
+#include "app/platform/fake/FakeGlobalShortcut.hpp"
 #include "app/platform/fake/FakeLinkHandler.hpp"
 #include "app/platform/fake/FakeLoginItem.hpp"
 #include "app/platform/fake/FakeMainBundle.hpp"
@@ -31,11 +32,12 @@ struct FakePlatform
     FakeMainBundle mainBundle;
     FakeClock clock;
     FakeDesktopActions desktopActions;
+    FakeGlobalShortcut globalShortcut;
 
     Platform platform()
     {
         return Platform {workspace, ownApplication, userDefaults, loginItem, linkHandler, trash, fileViewer, pasteboard,
-            terminal, mainBundle, clock, desktopActions};
+            terminal, mainBundle, clock, desktopActions, globalShortcut};
     }
 };
 

@@ -18,7 +18,7 @@ LinuxPlatform::~LinuxPlatform() = default;
 Platform LinuxPlatform::platform()
 {
     return Platform {*m_workspace, m_ownApplication, m_userDefaults, m_loginItem, m_linkHandler, m_trash, m_fileViewer,
-        m_pasteboard, m_terminal, m_mainBundle, m_clock, m_desktopActions};
+        m_pasteboard, m_terminal, m_mainBundle, m_clock, m_desktopActions, m_globalShortcut};
 }
 
 } // namespace korvel

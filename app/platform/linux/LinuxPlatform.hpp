@@ -4,6 +4,7 @@
 #include "app/platform/linux/LinuxClock.hpp"
 #include "app/platform/linux/LinuxDesktopActions.hpp"
 #include "app/platform/linux/LinuxFileViewer.hpp"
+#include "app/platform/linux/LinuxGlobalShortcut.hpp"
 #include "app/platform/linux/LinuxLinkHandler.hpp"
 #include "app/platform/linux/LinuxLoginItem.hpp"
 #include "app/platform/linux/LinuxMainBundle.hpp"
@@ -54,6 +55,7 @@ private:
     LinuxTerminal m_terminal;
     LinuxClock m_clock;
     LinuxDesktopActions m_desktopActions;
+    LinuxGlobalShortcut m_globalShortcut;
 };
 
 } // namespace korvel
