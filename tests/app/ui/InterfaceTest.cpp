@@ -1109,6 +1109,9 @@ std::vector<std::pair<QWidget*, double>> tabThrough(QWidget& window)
 {
     std::vector<std::pair<QWidget*, double>> stops;
     QWidget* first = nullptr;
+    // The window manager activates a window a moment after it is shown; Tab before that goes to the last one.
+    window.activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(&window)) << window.metaObject()->className() << " never became active";
     for (int step = 0; step < 40; ++step) {
         const QImage before = window.grab().toImage();
         QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &window, Qt::Key_Tab);
