@@ -184,6 +184,19 @@ TEST_F(PortalShortcutsTest, BindsThroughThePortalAndFiresOnlyForItsOwnSession)
     EXPECT_THAT(portal.triggers, ElementsAre("CTRL+ALT+k", "CTRL+ALT+j", "SHIFT+LOGO+F5"));
 }
 
+TEST_F(PortalShortcutsTest, ALaterBindWinsOverOneStillWaitingForThePortal)
+{
+    FakePortal portal(connect("portal"), true);
+    PortalShortcuts shortcut(connect("client"));
+    shortcut.setActivationHandler([this] { ++fired; });
+    auto first = shortcut.bind("Ctrl+Alt+K");
+    await(shortcut.bind("Ctrl+Alt+L"), 5s);
+    await(std::move(first), 5s);
+    EXPECT_TRUE(waitUntil([&] { return portal.sessions.size() == 1; }, 2s));
+    EXPECT_EQ(activations(portal), 1);
+    EXPECT_THAT(portal.triggers, ElementsAre("CTRL+ALT+l"));
+}
+
 TEST_F(PortalShortcutsTest, WithoutAPortalThatOffersShortcutsTheDesktopHasNone)
 {
     for (const bool portalRuns : {false, true}) {
