@@ -198,27 +198,6 @@ TEST_F(KorvelCommand, SizesOfTheDataFolders)
         (Result {0, "Kept " + homeSize + " of local data in " + paths.dataDir(home.id).string() + ".\n", ""}));
 }
 
-TEST_F(KorvelCommand, StatusIsCheckedOnDisk)
-{
-    ASSERT_EQ(create("Work").status, 0);
-    ASSERT_EQ(create("Home").status, 0);
-    StandInClaude::setInfo(claude, "CFBundleShortVersionString", "1.3.0");
-    EXPECT_EQ(korvel({"status", "Work"}), (Result {0, "Update available (1.2.3 → 1.3.0)\n", ""}));
-    // A read-only command leaves the outdated apps as they are; a changing one updates them, as Korvel's start does.
-    EXPECT_EQ(korvel({"status", "Home"}), (Result {0, "Update available (1.2.3 → 1.3.0)\n", ""}));
-    ASSERT_EQ(korvel({"recolor", "Work", "red"}).status, 0);
-    EXPECT_EQ(korvel({"status"}).output,
-        "NAME  STATUS\n"
-        "Work  Ready · Claude 1.3.0\n"
-        "Home  Ready · Claude 1.3.0\n");
-
-    std::filesystem::remove(paths.appsDir / "Claude Home.app/Contents/MacOS/KorvelLauncher");
-    EXPECT_EQ(Json::parse(korvel({"status", "Home", "--json"}).output),
-        Json::parse(R"j({"profiles": [{"id": ")j" + stored("Home").id.toString() + R"j(", "name": "Home",
-        "status": {"kind": "damaged", "needsBuild": true, "reason": "launcher missing (was it auto-updated?)",
-        "summary": "Needs rebuild: launcher missing (was it auto-updated?)"}}]})j"));
-}
-
 // Every entry below the folder with its type, size, mode and modification time.
 std::map<std::string, std::string> snapshot(const std::filesystem::path& folder)
 {
@@ -249,7 +228,8 @@ std::vector<std::string> changes(
     return paths;
 }
 
-TEST_F(KorvelCommand, ReadOnlyCommandsChangeNothingOnDisk)
+// Read-only commands leave even outdated apps as they are; a changing one updates them, as Korvel's start does.
+TEST_F(KorvelCommand, ReadOnlyCommandsChangeNothingOnDiskAndStatusIsCheckedThere)
 {
     const Strings readOnly[] {{"list"}, {"list", "--json"}, {"status"}, {"status", "Work", "--json"}, {"--help"},
         {"list", "--help"}, {"claude-code", "Work", "--export"}};
@@ -259,6 +239,7 @@ TEST_F(KorvelCommand, ReadOnlyCommandsChangeNothingOnDisk)
     EXPECT_EQ(changes(empty, snapshot(temp.path())), Strings {});
 
     ASSERT_EQ(create("Work").status, 0);
+    ASSERT_EQ(create("Home").status, 0);
     const Profile work = stored("Work");
     // An outdated app, a session and a pin waiting: what a start of Korvel would update and bring over.
     StandInClaude::setInfo(claude, "CFBundleShortVersionString", "1.3.0");
@@ -273,7 +254,15 @@ TEST_F(KorvelCommand, ReadOnlyCommandsChangeNothingOnDisk)
         EXPECT_EQ(result.status, 0) << arguments[0] << result.errorOutput;
         EXPECT_EQ(changes(before, snapshot(temp.path())), Strings {}) << arguments[0] << " " << arguments.back();
     }
-    EXPECT_EQ(korvel({"status", "Work"}).output, "Update available (1.2.3 → 1.3.0)\n");
+    EXPECT_EQ(korvel({"status", "Home"}), (Result {0, "Update available (1.2.3 → 1.3.0)\n", ""}));
+    ASSERT_EQ(korvel({"recolor", "Work", "red"}).status, 0);
+    EXPECT_EQ(korvel({"status"}).output, "NAME  STATUS\nWork  Ready · Claude 1.3.0\nHome  Ready · Claude 1.3.0\n");
+
+    std::filesystem::remove(paths.appsDir / "Claude Home.app/Contents/MacOS/KorvelLauncher");
+    EXPECT_EQ(Json::parse(korvel({"status", "Home", "--json"}).output),
+        Json::parse(R"j({"profiles": [{"id": ")j" + stored("Home").id.toString() + R"j(", "name": "Home",
+        "status": {"kind": "damaged", "needsBuild": true, "reason": "launcher missing (was it auto-updated?)",
+        "summary": "Needs rebuild: launcher missing (was it auto-updated?)"}}]})j"));
 }
 
 TEST_F(KorvelCommand, BadInputIsAUsageErrorAndChangesNothing)
