@@ -559,14 +559,9 @@ TEST_F(KorvelCommand, BashCompletesCommandsOptionsColorsAndProfiles)
         (Result {0, "complete -F _korvel korvel\n", ""}));
 }
 
-TEST_F(KorvelCommand, HelpVersionAndTheProgramsOtherName)
+// Started as Korvel with a command as its first argument, the program is the command line too.
+TEST_F(KorvelCommand, TheApplicationsProgramRunsACommandGivenFirst)
 {
-    const Result help = korvel({"--help"});
-    EXPECT_EQ(help.status, 0);
-    EXPECT_EQ(help.output.rfind("Usage: korvel COMMAND [ARGUMENTS]\n", 0), 0u);
-    EXPECT_EQ(korvel({"--version"}), (Result {0, "korvel " + std::string(KORVEL_VERSION) + "\n", ""}));
-
-    // Started as Korvel with a command as its first argument, the program is the command line too.
     ASSERT_EQ(create("Work").status, 0);
     EXPECT_EQ(run(applicationProgram(), {"Korvel", "list"}), korvel({"list"}));
 }
