@@ -136,14 +136,22 @@ TEST(SessionImporter, NeverOverwritesNorFollowsLinks)
     fs::create_symlink(box.dir / "elsewhere/local_secret.json", account / "local_link.json");
     fs::create_directory_symlink(box.dir / "elsewhere", account / "linked-folder");
     fs::create_symlink(account / "local_1.json", account / "local_inside_link.json");
+    // A linked folder in the profile's is never written through either, nor is the account folder.
+    writeText(account / "project/local_3.json", "3");
+    fs::create_directory_symlink(box.dir / "elsewhere", box.destination / code / alice / "project");
+    writeText(box.source / code / bob / "local_4.json", "4");
+    fs::create_directory_symlink(box.dir / "elsewhere", box.destination / code / bob);
+    const auto outside = describeTree(box.dir / "elsewhere");
 
-    EXPECT_EQ(box.import(), (Summary {0, 0}));
+    EXPECT_THROW(box.import(), FileError);
+    EXPECT_EQ(describeTree(box.dir / "elsewhere"), outside);
     EXPECT_EQ(readText(box.destination / code / alice / "local_1.json"), "the profile's own");
     EXPECT_FALSE(fs::exists(box.dir / "outside.json"));
-    EXPECT_EQ(std::distance(fs::directory_iterator(box.destination / code / alice), {}), 2);
-    EXPECT_EQ(box.ledgerJson()["files"].size(), 2u) << "what is there counts as handled";
+    EXPECT_EQ(std::distance(fs::directory_iterator(box.destination / code / alice), {}), 3);
+    EXPECT_EQ(box.ledgerJson()["files"].size(), 2u) << "what is there counts as handled, what failed does not";
     fs::remove(box.destination / code / alice / "local_1.json");
-    EXPECT_EQ(box.import(), (Summary {0, 0}));
+    EXPECT_THROW(box.import(), FileError);
+    EXPECT_FALSE(fs::exists(box.destination / code / alice / "local_1.json"));
 }
 
 TEST(SessionImporter, AnUnusableLedgerCountsAsEmpty)
@@ -204,23 +212,6 @@ TEST(SessionImporter, ACopyThatRunsOutOfSpaceLeavesNoPartOfTheFileAndIsCopiedWho
     EXPECT_EQ(box.ledgerJson()["files"], json {code + "/" + alice + "/local_small.json"});
     EXPECT_EQ(box.import(), (Summary {1, 1}));
     EXPECT_EQ(readText(account / "local_large.json"), large);
-}
-
-TEST(SessionImporter, NeverWritesThroughALinkInTheProfilesFolder)
-{
-    Sandbox box;
-    const fs::path outside = box.dir / "outside";
-    fs::create_directories(outside / "account");
-    writeText(box.source / code / alice / "project/local_1.json", "1");
-    writeText(box.source / code / bob / "local_2.json", "2");
-    writeText(box.source / code / bob / "fine/local_3.json", "3");
-    fs::create_directories(box.destination / code / alice);
-    fs::create_directory_symlink(outside, box.destination / code / alice / "project");
-    fs::create_directory_symlink(outside / "account", box.destination / code / bob);
-
-    EXPECT_THROW(box.import(), FileError);
-    EXPECT_EQ(std::distance(fs::recursive_directory_iterator(outside), {}), 1) << "only the folder put there";
-    EXPECT_FALSE(fs::exists(box.ledger)) << "nothing was handled";
 }
 
 TEST(SessionImporter, AFileNameThatIsNotUtf8IsLeftOutAndNeverSpoilsTheLedger)
