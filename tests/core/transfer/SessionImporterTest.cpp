@@ -47,6 +47,22 @@ struct Sandbox
     {
         return json::parse(readText(config))["preferences"]["epitaxyPrefs"]["starred-local-code-sessions"];
     }
+    // Profile configurations that cannot be read: `merge` fails naming the file and leaves it and the ledger as
+    // they are, while `toMerge` still names `pending`.
+    void expectUnreadableConfigurationsLeftAlone(
+        std::int64_t (Sandbox::*merge)() const, Pins (Sandbox::*toMerge)() const, const Pins& pending) const
+    {
+        fs::remove(ledger);
+        for (const std::string text : {"{\"preferences\": ", "[1, 2]"}) {
+            writeText(config, text);
+            EXPECT_EQ((this->*toMerge)(), pending);
+            const auto error = thrown<FileError>([&] { (this->*merge)(); });
+            EXPECT_EQ(error.kind(), FileError::Kind::ReadCorrupt);
+            EXPECT_EQ(error.path(), config);
+            EXPECT_EQ(readText(config), text);
+            EXPECT_FALSE(fs::exists(ledger));
+        }
+    }
 };
 
 std::string configWithPins(const Pins& pins)
@@ -316,17 +332,7 @@ TEST(SessionImporterPins, MisshapenConfigurationsGetThePinsAndUnreadableOnesGive
         EXPECT_EQ(box.pins(), (json {"local_a"})) << config;
     }
 
-    // One that cannot be read fails the merge and is left as it is.
-    fs::remove(box.ledger);
-    for (const std::string text : {"{\"preferences\": ", "[1, 2]"}) {
-        writeText(box.config, text);
-        EXPECT_EQ(box.pinsToMerge(), (Pins {"local_a"}));
-        const auto error = thrown<FileError>([&] { box.mergePins(); });
-        EXPECT_EQ(error.kind(), FileError::Kind::ReadCorrupt);
-        EXPECT_EQ(error.path(), box.config);
-        EXPECT_EQ(readText(box.config), text);
-        EXPECT_FALSE(fs::exists(box.ledger));
-    }
+    box.expectUnreadableConfigurationsLeftAlone(&Sandbox::mergePins, &Sandbox::pinsToMerge, {"local_a"});
 }
 
 TEST(SessionImporterMcpServers, EachServerArrivesOnceAndNeverOverOrAfterTheUsersOwn)
@@ -390,15 +396,7 @@ TEST(SessionImporterMcpServers, OlderLedgersMisshapenAndUnreadableConfigurations
     EXPECT_EQ(box.ledgerJson(),
         json::parse(R"({"files": ["claude-code-sessions/x/local_a.json"], "pins": ["local_a"], "mcpServers": ["s"]})"));
 
-    // One that cannot be read fails the merge and is left as it is, the ledger too.
-    fs::remove(box.ledger);
-    for (const std::string text : {"{\"mcpServers\": ", "[1, 2]"}) {
-        writeText(box.config, text);
-        EXPECT_EQ(box.mcpServersToMerge(), (Pins {"s"}));
-        EXPECT_EQ(thrown<FileError>([&] { box.mergeMcpServers(); }).path(), box.config);
-        EXPECT_EQ(readText(box.config), text);
-        EXPECT_FALSE(fs::exists(box.ledger));
-    }
+    box.expectUnreadableConfigurationsLeftAlone(&Sandbox::mergeMcpServers, &Sandbox::mcpServersToMerge, {"s"});
 }
 
 // Claude's files are anyone's to shape: nesting without end or a named pipe must neither crash nor stall a round.
