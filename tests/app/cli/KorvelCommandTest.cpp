@@ -20,7 +20,6 @@
 #include <algorithm>
 #include <future>
 #include <map>
-#include <sys/stat.h>
 
 namespace korvel::test {
 namespace {
@@ -198,21 +197,7 @@ TEST_F(KorvelCommand, SizesOfTheDataFolders)
         (Result {0, "Kept " + homeSize + " of local data in " + paths.dataDir(home.id).string() + ".\n", ""}));
 }
 
-// Every entry below the folder with its type, size, mode and modification time.
-std::map<std::string, std::string> snapshot(const std::filesystem::path& folder)
-{
-    std::map<std::string, std::string> entries;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
-        struct stat info
-        { };
-        ::lstat(entry.path().c_str(), &info);
-        entries[entry.path().string()] = std::to_string(info.st_mode) + " " + std::to_string(info.st_size) + " " +
-            std::to_string(info.st_mtim.tv_sec) + "." + std::to_string(info.st_mtim.tv_nsec);
-    }
-    return entries;
-}
-
-// The paths whose entry differs between two snapshots.
+// The paths whose entry differs between two descriptions of a tree.
 std::vector<std::string> changes(
     const std::map<std::string, std::string>& before, const std::map<std::string, std::string>& after)
 {
@@ -234,9 +219,9 @@ TEST_F(KorvelCommand, ReadOnlyCommandsChangeNothingOnDiskAndStatusIsCheckedThere
     const Strings readOnly[] {{"list"}, {"list", "--json"}, {"status"}, {"status", "Work", "--json"}, {"--help"},
         {"list", "--help"}, {"claude-code", "Work", "--export"}};
     // Before anything exists: not even the support folder or the lock file appears.
-    const auto empty = snapshot(temp.path());
+    const auto empty = describeTree(temp.path());
     EXPECT_EQ(korvel({"list"}).status, 0);
-    EXPECT_EQ(changes(empty, snapshot(temp.path())), Strings {});
+    EXPECT_EQ(changes(empty, describeTree(temp.path())), Strings {});
 
     ASSERT_EQ(create("Work").status, 0);
     ASSERT_EQ(create("Home").status, 0);
@@ -248,11 +233,11 @@ TEST_F(KorvelCommand, ReadOnlyCommandsChangeNothingOnDiskAndStatusIsCheckedThere
     writeText(paths.originalDataDir / "claude-code-sessions" / account / "local_one.json", "{}");
     writeText(paths.originalDataDir / "claude_desktop_config.json",
         R"({"preferences": {"epitaxyPrefs": {"starred-local-code-sessions": ["local_one"]}}})");
-    const auto before = snapshot(temp.path());
+    const auto before = describeTree(temp.path());
     for (const Strings& arguments : readOnly) {
         const Result result = korvel(arguments);
         EXPECT_EQ(result.status, 0) << arguments[0] << result.errorOutput;
-        EXPECT_EQ(changes(before, snapshot(temp.path())), Strings {}) << arguments[0] << " " << arguments.back();
+        EXPECT_EQ(changes(before, describeTree(temp.path())), Strings {}) << arguments[0] << " " << arguments.back();
     }
     EXPECT_EQ(korvel({"status", "Home"}), (Result {0, "Update available (1.2.3 → 1.3.0)\n", ""}));
     ASSERT_EQ(korvel({"recolor", "Work", "red"}).status, 0);

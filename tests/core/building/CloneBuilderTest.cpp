@@ -321,23 +321,6 @@ TEST_F(CloneBuilderTest, AnAppIsReplacedWholeOrNotAtAllAndLeftoversGoLater)
     EXPECT_TRUE(fs::exists(old));
 }
 
-namespace {
-
-// Every entry below `root` with its size and change time: what must stay as it is.
-std::map<std::string, std::pair<std::uintmax_t, long long>> snapshot(const fs::path& root)
-{
-    std::map<std::string, std::pair<std::uintmax_t, long long>> entries;
-    for (const auto& item : fs::recursive_directory_iterator(root)) {
-        struct stat info
-        { };
-        ::lstat(item.path().c_str(), &info);
-        entries[item.path().string()] = {static_cast<std::uintmax_t>(info.st_size), info.st_ctim.tv_nsec};
-    }
-    return entries;
-}
-
-} // namespace
-
 TEST_F(CloneBuilderTest, ALinuxInstallGetsLinkedAppsThatFollowItsUpgradesAndRemoval)
 {
     const fs::path root = dir / "root";
@@ -350,7 +333,7 @@ TEST_F(CloneBuilderTest, ALinuxInstallGetsLinkedAppsThatFollowItsUpgradesAndRemo
     env.set("XDG_DATA_DIRS", (root / "usr/share").string());
     paths.sourceApp = root / "usr/bin/claude-desktop"; // a link, as PATH finds it
     const CloneBuilder linux(paths, builder.launcherURL);
-    const auto before = snapshot(root);
+    const auto before = describeTree(root);
 
     const Profile work = profile("Work");
     const fs::path app = linux.build(work);
@@ -384,7 +367,7 @@ TEST_F(CloneBuilderTest, ALinuxInstallGetsLinkedAppsThatFollowItsUpgradesAndRemo
         (std::vector<std::string> {(app / "Contents/MacOS/Claude").string(),
             "--user-data-dir=" + paths.dataDir(work.id).string(), "claude://x"}));
     EXPECT_EQ(started.environment.at("KORVEL_PROFILE_APP"), app.string());
-    EXPECT_EQ(snapshot(root), before) << "nothing was written into the install";
+    EXPECT_EQ(describeTree(root), before) << "nothing was written into the install";
 
     StandInLinuxClaude::upgrade(root, "1.47000.0");
     EXPECT_EQ(linux.status(work), CloneStatus::outdated("1.46388.2", "1.47000.0"));
