@@ -4,9 +4,7 @@
 #include "tests/fuzz/Fuzzing.hpp"
 #include "tests/relay/WaylandStream.hpp"
 
-#include <array>
-#include <cstring>
-#include <dirent.h>
+#include <filesystem>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <utility>
@@ -17,34 +15,17 @@ using namespace korvel;
 
 size_t openDescriptors()
 {
-    size_t count = 0;
-    DIR* folder = ::opendir("/proc/self/fd");
-    while (::readdir(folder))
-        ++count;
-    ::closedir(folder);
-    return count;
+    return static_cast<size_t>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}));
 }
 
 void sendWith(int socket, std::string_view bytes, size_t fdCount)
 {
-    std::array<int, 8> fds {};
+    std::vector<int> fds;
     for (size_t index = 0; index < fdCount; ++index)
-        fds[index] = ::dup(STDERR_FILENO);
-    iovec vector {const_cast<char*>(bytes.data()), bytes.size()};
-    std::array<char, CMSG_SPACE(sizeof(int) * 8)> control {};
-    msghdr message {};
-    message.msg_iov = &vector;
-    message.msg_iovlen = 1;
-    if (fdCount) {
-        message.msg_control = control.data();
-        message.msg_controllen = CMSG_SPACE(sizeof(int) * fdCount);
-        cmsghdr* header = CMSG_FIRSTHDR(&message);
-        *header = {CMSG_LEN(sizeof(int) * fdCount), SOL_SOCKET, SCM_RIGHTS};
-        std::memcpy(CMSG_DATA(header), fds.data(), sizeof(int) * fdCount);
-    }
-    ::sendmsg(socket, &message, MSG_DONTWAIT);
-    for (size_t index = 0; index < fdCount; ++index)
-        ::close(fds[index]);
+        fds.push_back(::dup(STDERR_FILENO));
+    test::sendWithDescriptors(socket, bytes, fds, MSG_DONTWAIT);
+    for (const int fd : fds)
+        ::close(fd);
 }
 
 // What reached the far end now: closes the descriptors and answers the bytes.

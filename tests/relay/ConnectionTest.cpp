@@ -30,19 +30,7 @@ struct SocketPair
 
 void sendWith(int socket, const std::string& bytes, const std::vector<int>& fds)
 {
-    iovec vector {const_cast<char*>(bytes.data()), bytes.size()};
-    std::array<char, CMSG_SPACE(sizeof(int) * 64)> control {};
-    msghdr message {};
-    message.msg_iov = &vector;
-    message.msg_iovlen = 1;
-    if (!fds.empty()) {
-        message.msg_control = control.data();
-        message.msg_controllen = CMSG_SPACE(sizeof(int) * fds.size());
-        cmsghdr* header = CMSG_FIRSTHDR(&message);
-        *header = {CMSG_LEN(sizeof(int) * fds.size()), SOL_SOCKET, SCM_RIGHTS};
-        std::memcpy(CMSG_DATA(header), fds.data(), sizeof(int) * fds.size());
-    }
-    ASSERT_EQ(::sendmsg(socket, &message, 0), static_cast<ssize_t>(bytes.size()));
+    ASSERT_EQ(test::sendWithDescriptors(socket, bytes, fds), static_cast<ssize_t>(bytes.size()));
 }
 
 // Everything readable now: the bytes, and per descriptor received the byte offset it came with and its inode.

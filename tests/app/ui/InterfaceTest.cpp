@@ -910,13 +910,11 @@ TEST_F(ManagementWindowTest, SuggestionsSkipTakenNamesAndColours)
             profiles.push_back(makeProfile(name));
         return profiles;
     };
+    // The sheet's own test sees the suggestion skip taken names in any case and stand in for a blank name.
     EXPECT_EQ(NewProfileSheet::suggestedName({}), "Work");
-    EXPECT_EQ(NewProfileSheet::suggestedName(named({"work", "Personal"})), "Client") << "case is ignored";
     EXPECT_EQ(NewProfileSheet::suggestedName(
                   named({"Work", "PERSONAL", "client", "side project", "TEAM", "research", "Extra"})),
         "Profile 8");
-    EXPECT_EQ(NewProfileSheet::finalName(" \t\n ", named({"Work"})), "Personal");
-    EXPECT_EQ(NewProfileSheet::finalName("  Acme  ", {}), "Acme");
 
     std::vector<Profile> everyColour;
     for (const ProfileColor color : ProfileColor::allCases())
@@ -1083,13 +1081,6 @@ TEST_F(ManagementWindowTest, WithoutClaudeDesktopCreationIsOffNowhereAndSaysWher
     ASSERT_NE(newProfile, entries.end());
     EXPECT_FALSE(newProfile->enabled);
     screenshot(*window, "window-without-claude");
-
-    // Asked all the same (a command, a stale sheet), the model saves nothing and says why.
-    EXPECT_FALSE(await(model->createProfile("Work", ProfileColor::Blue, false)));
-    EXPECT_TRUE(model->profiles().empty());
-    EXPECT_FALSE(fs::exists(paths.profilesFile()));
-    ASSERT_TRUE(model->errorMessage());
-    EXPECT_EQ(*model->errorMessage(), "Couldn’t create the profile: " + why.toStdString());
 }
 
 // The highest contrast between a pixel of `before` and the same pixel of `after` inside `area` (1: no change).

@@ -84,4 +84,15 @@ TEST(DpkgDatabase, FollowsTheRecordAsDpkgChangesIt)
     EXPECT_EQ(DpkgDatabase::versionOwning("claude-desktop", program, admin.path()), std::nullopt) << "no file list";
 }
 
+TEST(DpkgDatabase, TheRecordIsFoundWithoutReadingTheRestOfAHugeStatusFile)
+{
+    TempDir admin;
+    record(admin.path(),
+        paragraph("adduser", "install ok installed", "3.134") +
+            paragraph("claude-desktop", "install ok installed", "1.2.3"),
+        program + "\n");
+    fs::resize_file(admin / "status", 6ull << 30); // a 6 GB tail of NUL bytes after the record
+    EXPECT_EQ(DpkgDatabase::versionOwning("claude-desktop", program, admin.path()), "1.2.3");
+}
+
 } // namespace

@@ -1,5 +1,4 @@
 #include "core/system/InstalledApplications.hpp"
-#include "core/system/DpkgDatabase.hpp"
 #include "tests/support/ScopedEnvironment.hpp"
 #include "tests/support/TempDir.hpp"
 
@@ -52,18 +51,4 @@ TEST(InstalledApplications, TheInstallsIconComesOnlyFromIconFoldersAndWithinTheS
         const auto found = InstalledApplications::largestIcon(file.string());
         EXPECT_EQ(found.has_value(), taken) << file;
     }
-}
-
-TEST(DpkgDatabase, TheRecordIsFoundWithoutReadingTheRestOfAHugeStatusFile)
-{
-    TempDir dir;
-    const fs::path admin = dir / "dpkg";
-    writeText(admin / "info/claude-desktop.list", "/.\n/usr/lib/claude-desktop\n/usr/lib/claude-desktop/claude\n");
-    const std::string records = "Package: adduser\nStatus: install ok installed\nVersion: 3.134\n\n"
-                                "Package: claude-desktop\nStatus: install ok installed\nVersion: 1.2.3\n\n";
-    writeText(admin / "status", records);
-    fs::resize_file(admin / "status", 6ull << 30); // a 6 GB tail of NUL bytes after the record
-    EXPECT_EQ(DpkgDatabase::versionOwning("claude-desktop", "/usr/lib/claude-desktop/claude", admin), "1.2.3");
-    EXPECT_EQ(DpkgDatabase::versionOwning("claude-desktop", "/usr/lib/claude-desktop/other", admin), std::nullopt)
-        << "only for a file the package installed";
 }

@@ -28,8 +28,6 @@ TEST(ClaudeCodeLauncherQuoting, QuotedWordsReadBackAsTheExactText)
     EXPECT_EQ(ClaudeCodeLauncher::shellQuote("O'Brien"), "'O'\\''Brien'");
     EXPECT_EQ(ClaudeCodeLauncher::shellQuote(""), "''");
     EXPECT_EQ(ClaudeCodeLauncher::exportLine("/Users/me/config/"), "export CLAUDE_CONFIG_DIR='/Users/me/config'");
-    const std::string awkward = "/tmp/it's a \"folder\" with $HOME and `x` and \\ and\nline";
-    EXPECT_EQ(shellOutput(ClaudeCodeLauncher::exportLine(awkward) + "; printf %s \"$CLAUDE_CONFIG_DIR\""), awkward);
 
     // sh reads every quoted word back; printf ends each with a NUL, which no sample holds.
     std::string command = "printf '%s\\0'", expected;

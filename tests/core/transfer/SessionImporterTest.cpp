@@ -47,6 +47,22 @@ struct Sandbox
     {
         return json::parse(readText(config))["preferences"]["epitaxyPrefs"]["starred-local-code-sessions"];
     }
+    // Profile configurations that cannot be read: `merge` fails naming the file and leaves it and the ledger as
+    // they are, while `toMerge` still names `pending`.
+    void expectUnreadableConfigurationsLeftAlone(
+        std::int64_t (Sandbox::*merge)() const, Pins (Sandbox::*toMerge)() const, const Pins& pending) const
+    {
+        fs::remove(ledger);
+        for (const std::string text : {"{\"preferences\": ", "[1, 2]"}) {
+            writeText(config, text);
+            EXPECT_EQ((this->*toMerge)(), pending);
+            const auto error = thrown<FileError>([&] { (this->*merge)(); });
+            EXPECT_EQ(error.kind(), FileError::Kind::ReadCorrupt);
+            EXPECT_EQ(error.path(), config);
+            EXPECT_EQ(readText(config), text);
+            EXPECT_FALSE(fs::exists(ledger));
+        }
+    }
 };
 
 std::string configWithPins(const Pins& pins)
@@ -136,14 +152,22 @@ TEST(SessionImporter, NeverOverwritesNorFollowsLinks)
     fs::create_symlink(box.dir / "elsewhere/local_secret.json", account / "local_link.json");
     fs::create_directory_symlink(box.dir / "elsewhere", account / "linked-folder");
     fs::create_symlink(account / "local_1.json", account / "local_inside_link.json");
+    // A linked folder in the profile's is never written through either, nor is the account folder.
+    writeText(account / "project/local_3.json", "3");
+    fs::create_directory_symlink(box.dir / "elsewhere", box.destination / code / alice / "project");
+    writeText(box.source / code / bob / "local_4.json", "4");
+    fs::create_directory_symlink(box.dir / "elsewhere", box.destination / code / bob);
+    const auto outside = describeTree(box.dir / "elsewhere");
 
-    EXPECT_EQ(box.import(), (Summary {0, 0}));
+    EXPECT_THROW(box.import(), FileError);
+    EXPECT_EQ(describeTree(box.dir / "elsewhere"), outside);
     EXPECT_EQ(readText(box.destination / code / alice / "local_1.json"), "the profile's own");
     EXPECT_FALSE(fs::exists(box.dir / "outside.json"));
-    EXPECT_EQ(std::distance(fs::directory_iterator(box.destination / code / alice), {}), 2);
-    EXPECT_EQ(box.ledgerJson()["files"].size(), 2u) << "what is there counts as handled";
+    EXPECT_EQ(std::distance(fs::directory_iterator(box.destination / code / alice), {}), 3);
+    EXPECT_EQ(box.ledgerJson()["files"].size(), 2u) << "what is there counts as handled, what failed does not";
     fs::remove(box.destination / code / alice / "local_1.json");
-    EXPECT_EQ(box.import(), (Summary {0, 0}));
+    EXPECT_THROW(box.import(), FileError);
+    EXPECT_FALSE(fs::exists(box.destination / code / alice / "local_1.json"));
 }
 
 TEST(SessionImporter, AnUnusableLedgerCountsAsEmpty)
@@ -204,23 +228,6 @@ TEST(SessionImporter, ACopyThatRunsOutOfSpaceLeavesNoPartOfTheFileAndIsCopiedWho
     EXPECT_EQ(box.ledgerJson()["files"], json {code + "/" + alice + "/local_small.json"});
     EXPECT_EQ(box.import(), (Summary {1, 1}));
     EXPECT_EQ(readText(account / "local_large.json"), large);
-}
-
-TEST(SessionImporter, NeverWritesThroughALinkInTheProfilesFolder)
-{
-    Sandbox box;
-    const fs::path outside = box.dir / "outside";
-    fs::create_directories(outside / "account");
-    writeText(box.source / code / alice / "project/local_1.json", "1");
-    writeText(box.source / code / bob / "local_2.json", "2");
-    writeText(box.source / code / bob / "fine/local_3.json", "3");
-    fs::create_directories(box.destination / code / alice);
-    fs::create_directory_symlink(outside, box.destination / code / alice / "project");
-    fs::create_directory_symlink(outside / "account", box.destination / code / bob);
-
-    EXPECT_THROW(box.import(), FileError);
-    EXPECT_EQ(std::distance(fs::recursive_directory_iterator(outside), {}), 1) << "only the folder put there";
-    EXPECT_FALSE(fs::exists(box.ledger)) << "nothing was handled";
 }
 
 TEST(SessionImporter, AFileNameThatIsNotUtf8IsLeftOutAndNeverSpoilsTheLedger)
@@ -325,17 +332,7 @@ TEST(SessionImporterPins, MisshapenConfigurationsGetThePinsAndUnreadableOnesGive
         EXPECT_EQ(box.pins(), (json {"local_a"})) << config;
     }
 
-    // One that cannot be read fails the merge and is left as it is.
-    fs::remove(box.ledger);
-    for (const std::string text : {"{\"preferences\": ", "[1, 2]"}) {
-        writeText(box.config, text);
-        EXPECT_EQ(box.pinsToMerge(), (Pins {"local_a"}));
-        const auto error = thrown<FileError>([&] { box.mergePins(); });
-        EXPECT_EQ(error.kind(), FileError::Kind::ReadCorrupt);
-        EXPECT_EQ(error.path(), box.config);
-        EXPECT_EQ(readText(box.config), text);
-        EXPECT_FALSE(fs::exists(box.ledger));
-    }
+    box.expectUnreadableConfigurationsLeftAlone(&Sandbox::mergePins, &Sandbox::pinsToMerge, {"local_a"});
 }
 
 TEST(SessionImporterMcpServers, EachServerArrivesOnceAndNeverOverOrAfterTheUsersOwn)
@@ -399,15 +396,7 @@ TEST(SessionImporterMcpServers, OlderLedgersMisshapenAndUnreadableConfigurations
     EXPECT_EQ(box.ledgerJson(),
         json::parse(R"({"files": ["claude-code-sessions/x/local_a.json"], "pins": ["local_a"], "mcpServers": ["s"]})"));
 
-    // One that cannot be read fails the merge and is left as it is, the ledger too.
-    fs::remove(box.ledger);
-    for (const std::string text : {"{\"mcpServers\": ", "[1, 2]"}) {
-        writeText(box.config, text);
-        EXPECT_EQ(box.mcpServersToMerge(), (Pins {"s"}));
-        EXPECT_EQ(thrown<FileError>([&] { box.mergeMcpServers(); }).path(), box.config);
-        EXPECT_EQ(readText(box.config), text);
-        EXPECT_FALSE(fs::exists(box.ledger));
-    }
+    box.expectUnreadableConfigurationsLeftAlone(&Sandbox::mergeMcpServers, &Sandbox::mcpServersToMerge, {"s"});
 }
 
 // Claude's files are anyone's to shape: nesting without end or a named pipe must neither crash nor stall a round.
