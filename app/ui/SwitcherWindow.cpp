@@ -42,7 +42,6 @@ SwitcherWindow::SwitcherWindow(AppModel& model, QWidget* parent)
     m_search->setPlaceholderText("Find a profile");
     m_search->setAccessibleName("Find a profile");
     m_search->setFont(TextStyle::font(TextStyle::Font::Title3));
-    m_search->setClearButtonEnabled(false);
     m_search->installEventFilter(this);
     connect(m_search, &QLineEdit::textChanged, this, [this] {
         m_list->setCurrentRow(-1); // a new search chooses its first match
