@@ -4,6 +4,7 @@
 #include "app/cli/CommandRunner.hpp"
 #include "app/cli/UsageError.hpp"
 #include "app/model/AppModel.hpp"
+#include "app/platform/linux/DetachedProcess.hpp"
 #include "app/platform/linux/LinuxPlatform.hpp"
 #include "app/platform/linux/SingleInstance.hpp"
 #include "core/building/ProfileBundleKeys.hpp"
@@ -12,14 +13,17 @@
 #include "core/support/UnicodeText.hpp"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QPointer>
+#include <QThread>
 
 #include <algorithm>
 #include <array>
 #include <cstdio>
 #include <fcntl.h>
 #include <optional>
+#include <signal.h>
 #include <unistd.h>
 
 // Every task is named before it is awaited (`auto t = f(); co_await t;`) and every awaited value is named
@@ -113,6 +117,23 @@ private:
     std::array<int, 3> m_saved {-1, -1, -1}; // copies of the caller's descriptors 1 and 2; -1 when closed
 };
 
+// The switcher lives in the application: `korvel switcher` starts Korvel when it isn't running, and returns once it
+// holds the single-instance lock (the command then waits for it to listen).
+void startKorvel()
+{
+    pid_t korvel = 0;
+    {
+        const CallersOutputs outputs; // Korvel outlives the command and must not hold the caller's outputs open
+        korvel = DetachedProcess::start(LinuxMainBundle::currentExecutable(), {});
+    }
+    const QDeadlineTimer deadline(std::chrono::seconds(10));
+    while (!SingleInstance::isTaken()) {
+        if (::kill(korvel, 0) != 0 || deadline.hasExpired())
+            throw std::runtime_error("Korvel didn’t start. Start it from the application menu to see why.");
+        QThread::msleep(20);
+    }
+}
+
 CommandResult forward(const std::vector<std::string>& arguments)
 {
     const SingleInstance instance;
@@ -154,7 +175,7 @@ CommandResult runHere(const Invocation& invocation)
     LinuxPlatform desktop(LinuxMainBundle::currentExecutable(), std::chrono::seconds(3));
     const std::filesystem::path launcher =
         desktop.platform().mainBundle.bundlePath() / "Contents/MacOS" / ProfileBundleKeys::launcherExecutable;
-    AppModel model(paths, desktop.platform(), launcher, AppModel::Options {false, false, !readsOnly});
+    AppModel model(paths, desktop.platform(), launcher, AppModel::Options {false, false, !readsOnly, false});
     // Warned, not failed: the command can go on with the emptied profile, or with the profiles that could be read.
     // `import` answers the question itself.
     std::vector<std::string> notes;
@@ -260,6 +281,8 @@ int CommandLine::run(int argc, char** argv)
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName("Korvel");
     try {
+        if (parsed.invocation.command == "switcher" && !SingleInstance::isTaken())
+            startKorvel();
         const CommandResult result = SingleInstance::isTaken() ? forward(arguments) : runHere(parsed.invocation);
         write(stdout, result.output);
         write(stderr, result.errorOutput);

@@ -275,6 +275,10 @@ QCoro::Task<Outcome> perform(AppModel& model, const Invocation& invocation)
         co_await change;
         co_return Outcome {};
     }
+    if (command == "switcher") {
+        model.showSwitcher();
+        co_return Outcome {};
+    }
     if (command == "mcp-servers") {
         model.setBringMcpServers(invocation.operands[0] == "on");
         co_return Outcome {};

@@ -72,6 +72,8 @@ std::vector<CommandSyntax::Command> makeCommands()
             "--export  print the shell line that sets that folder instead\n"
             "--script  write the terminal command file and print its path instead\n",
             {"--export", "--script"}, {}, 1, 1},
+        C {"switcher", "", "Show the profile switcher, starting Korvel when it isn’t running",
+            "For a shortcut of the desktop’s own keyboard settings, and for scripts.\n", {}, {}, 0, 0, true},
     };
 }
 
@@ -210,14 +212,15 @@ CommandSyntax::Parsed CommandSyntax::parse(const std::vector<std::string>& argum
 
 std::string CommandSyntax::usage(const Command& command)
 {
-    return "korvel " + std::string(command.name) + " " + std::string(command.arguments);
+    return "korvel " + std::string(command.name) + (command.arguments.empty() ? "" : " ") +
+        std::string(command.arguments);
 }
 
 std::string CommandSyntax::overview()
 {
     std::string text = "Usage: korvel COMMAND [ARGUMENTS]\n\n" + std::string(introduction()) + "\nCommands:\n";
     for (const Command& command : commands()) {
-        std::string line = "  " + std::string(command.name) + " " + std::string(command.arguments);
+        std::string line = "  " + usage(command).substr(std::string_view("korvel ").size());
         const size_t width = TextTable::width(line);
         line += width < 44 ? std::string(44 - width, ' ') : "\n" + std::string(44, ' ');
         text += line + std::string(command.summary) + "\n";

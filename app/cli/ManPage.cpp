@@ -149,7 +149,8 @@ std::string ManPage::render(std::string_view summary, std::string_view date)
         "\n.PP\n" + escaped(filled(CommandSyntax::exitStatus())) + "\n";
     page += ".SH COMMANDS\n";
     for (const CommandSyntax::Command& command : CommandSyntax::commands()) {
-        page += ".TP\n" + font('B', "korvel " + std::string(command.name)) + " " + synopsis(command.arguments) + "\n" +
+        const std::string arguments = command.arguments.empty() ? "" : " " + synopsis(command.arguments);
+        page += ".TP\n" + font('B', "korvel " + std::string(command.name)) + arguments + "\n" +
             escaped(std::string(command.summary) + ".") + "\n";
         const std::string details = CommandSyntax::details(command);
         if (!details.empty())

@@ -182,6 +182,8 @@ AppModel::AppModel(
         identity.value_or(m_platform.workspace.session() == Workspace::Session::Wayland ? TaskBarIdentity::Relay
                                                                                         : TaskBarIdentity::XWayland);
 
+    m_switcherShortcut.keys = defaults.stringForKey(switcherShortcutKey).value_or(defaultSwitcherShortcut);
+
     bool renumbered = false;
     try {
         ProfileStore::Contents stored = m_store.read();
@@ -201,6 +203,14 @@ AppModel::AppModel(
     m_showWelcome = !m_didCompleteWelcome && m_profiles.empty();
 
     observeWorkspace();
+    if (m_options.bindSwitcherShortcut) {
+        const QPointer<AppModel> self(this);
+        m_platform.globalShortcut.setActivationHandler([self] {
+            if (self)
+                self->showSwitcher();
+        });
+        bindSwitcherShortcut();
+    }
     if (m_options.enableLaunchAtLoginOnFirstRun)
         enableLaunchAtLoginOnFirstRun();
 
@@ -303,6 +313,52 @@ void AppModel::setTaskBarIdentity(TaskBarIdentity identity)
         return;
     refreshStatuses();
     updateOutdatedApps();
+}
+
+void AppModel::setSwitcherShortcut(std::string keys)
+{
+    m_platform.userDefaults.setString(switcherShortcutKey, keys);
+    m_switcherShortcut.keys = std::move(keys);
+    if (m_options.bindSwitcherShortcut)
+        bindSwitcherShortcut();
+    else
+        announce();
+}
+
+void AppModel::bindSwitcherShortcut()
+{
+    SwitcherShortcut& shortcut = m_switcherShortcut;
+    shortcut.failure.clear();
+    if (!m_platform.globalShortcut.isAvailable()) {
+        shortcut.state = SwitcherShortcut::State::Unavailable;
+        announce();
+        return;
+    }
+    shortcut.state = shortcut.keys.empty() ? SwitcherShortcut::State::None : SwitcherShortcut::State::Binding;
+    announce();
+    if (shortcut.keys.empty() && m_shortcutRequests == 0)
+        return; // nothing of this process's to unbind
+    const int request = ++m_shortcutRequests;
+    // Not counted: a portal may wait for the user to agree, and the model is idle meanwhile.
+    startTask([this, keys = shortcut.keys, request] { return bindShortcut(keys, request); }, false);
+}
+
+QCoro::Task<> AppModel::bindShortcut(std::string keys, int request)
+{
+    std::optional<std::string> failure;
+    try {
+        auto binding = whileAlive(this, m_platform.globalShortcut.bind(keys));
+        co_await binding;
+    } catch (const ModelGone&) {
+        co_return;
+    } catch (const std::exception& error) {
+        failure = error.what();
+    }
+    if (request != m_shortcutRequests || keys.empty())
+        co_return; // a later choice decides; unbinding has nothing to tell
+    m_switcherShortcut.state = failure ? SwitcherShortcut::State::Failed : SwitcherShortcut::State::Bound;
+    m_switcherShortcut.failure = failure.value_or("");
+    announce();
 }
 
 // Native Wayland windows: no other program may raise them, and the task bar shows them under Claude's icon.

@@ -46,6 +46,8 @@ public:
     static constexpr const char* routeClaudeLinksKey = "routeClaudeLinks";
     static constexpr const char* bringMcpServersKey = "bringMcpServers";
     static constexpr const char* taskBarIdentityKey = "taskBarIdentity";
+    static constexpr const char* switcherShortcutKey = "switcherShortcut";
+    static constexpr const char* defaultSwitcherShortcut = "Ctrl+Alt+K";
     static constexpr const char* launchAtLoginMarkerKey = "didEnableLaunchAtLoginByDefault";
     static constexpr const char* probeLink = "claude://claude.ai/new";
     static constexpr int sessionSyncIntervalMs = 30'000;
@@ -63,6 +65,23 @@ public:
         // Rebuild outdated apps and bring sessions over at start and every 30 seconds. Off for a read-only
         // command, which must leave the disk as it found it.
         bool maintain = true;
+        // Bind the switcher's global shortcut, which only the application answers.
+        bool bindSwitcherShortcut = true;
+    };
+
+    // The global shortcut that shows the profile switcher, and how binding it went.
+    struct SwitcherShortcut
+    {
+        enum class State {
+            None, // no keys chosen
+            Binding, // asked for, no answer yet
+            Bound,
+            Failed, // `failure` says why
+            Unavailable, // the desktop offers no global shortcuts
+        };
+        std::string keys; // Qt's portable text ("Ctrl+Alt+K"); empty for none
+        State state = State::None;
+        std::string failure;
     };
 
     // Runs the whole start-up sequence. `launcherURL` is the KorvelLauncher installed into every profile app.
@@ -99,6 +118,7 @@ public:
     TaskBarIdentity taskBarIdentity() const { return m_builder.taskBarIdentity; }
     // The desktop's kind of session: the choice above matters only in a Wayland session.
     Workspace::Session session() const { return m_platform.workspace.session(); }
+    const SwitcherShortcut& switcherShortcut() const { return m_switcherShortcut; }
 
     // Written by the interface. The settings are stored on every assignment.
     void setSelection(std::optional<Uuid> selection);
@@ -112,6 +132,8 @@ public:
     // Stores the choice; every app built with another one then needs a rebuild, which follows at once for the
     // apps that do not run when apps are kept up to date.
     void setTaskBarIdentity(TaskBarIdentity identity);
+    // Stores the keys (empty for none) and binds them in place of the earlier ones.
+    void setSwitcherShortcut(std::string keys);
 
     // Not published.
     const std::optional<Uuid>& lastLaunchedProfileID() const { return m_lastLaunchedProfileID; }
@@ -186,6 +208,9 @@ public:
     void repairLinkHandlerIfNeeded();
     void handle(const std::vector<std::string>& urls);
 
+    // Asks the interface to show the profile switcher (the global shortcut, `korvel switcher`).
+    void showSwitcher() { emit switcherRequested(); }
+
 signals:
     // Some published state changed.
     void changed();
@@ -199,6 +224,8 @@ signals:
     void warned(const QString& message);
     // A session sync round has finished; one result per profile it covered, in list order.
     void sessionsSynced(const std::vector<SessionSync::Result>& results);
+    // The profile switcher should show, with the keyboard focus.
+    void switcherRequested();
     // Posted whenever an operation ends; emitted from the event loop if the model is idle then (isIdle()).
     void idle();
 
@@ -238,6 +265,8 @@ private:
     QCoro::Task<> recheckLinkHandlerAfterLaunch();
     QCoro::Task<> sleep(std::chrono::milliseconds duration);
     void maybeRepairLinkHandler();
+    void bindSwitcherShortcut();
+    QCoro::Task<> bindShortcut(std::string keys, int request);
     void taskEnded();
     void announceIdleLater();
     QCoro::Task<> counted(QCoro::Task<> task);
@@ -261,6 +290,7 @@ private:
     bool m_didCompleteWelcome = false;
     bool m_routeClaudeLinks = false;
     bool m_bringMcpServers = false;
+    SwitcherShortcut m_switcherShortcut;
 
     // Not published.
     std::optional<Uuid> m_lastLaunchedProfileID;
@@ -268,6 +298,7 @@ private:
     bool m_profileListUnreadable = false; // the stored list did not load in full and is still in place
     std::vector<std::string> m_leftOutProfiles;
     int m_startedTasks = 0; // counted tasks started and not yet ended
+    int m_shortcutRequests = 0; // bindings asked for; only the latest one's outcome counts
     std::map<Uuid, std::string> m_syncProblems; // the last sync problem told for each profile
     QTimer m_sessionSyncTimer;
     Options m_options;

@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QEvent>
 #include <QFocusEvent>
+#include <QKeySequenceEdit>
 #include <QPainter>
 #include <QPushButton>
 
@@ -57,8 +58,8 @@ bool FocusRing::eventFilter(QObject* watched, QEvent* event)
         return false;
     auto* widget = qobject_cast<QWidget*>(watched);
     const auto* push = qobject_cast<QPushButton*>(watched);
-    const bool ringed =
-        (push && !push->isFlat()) || qobject_cast<QCheckBox*>(watched) || qobject_cast<QAbstractItemView*>(watched);
+    const bool ringed = (push && !push->isFlat()) || qobject_cast<QCheckBox*>(watched) ||
+        qobject_cast<QAbstractItemView*>(watched) || qobject_cast<QKeySequenceEdit*>(watched);
     if (!ringed)
         return false;
     auto* ring = widget->findChild<QWidget*>(ringName, Qt::FindDirectChildrenOnly);

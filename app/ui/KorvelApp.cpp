@@ -3,6 +3,7 @@
 #include "app/ui/ContentView.hpp"
 #include "app/ui/MenuBarItem.hpp"
 #include "app/ui/SettingsView.hpp"
+#include "app/ui/SwitcherWindow.hpp"
 #include "app/ui/UiTask.hpp"
 
 #include <QApplication>
@@ -54,6 +55,7 @@ void KorvelApp::start(bool trayAvailable)
     actions.quit = [this] { emit quitRequested(); };
     m_menuBar = std::make_unique<MenuBarItem>(m_model, std::move(actions));
     m_delegate.connect(m_model);
+    connect(&m_model, &AppModel::switcherRequested, this, &KorvelApp::showSwitcher);
     if (trayAvailable)
         m_menuBar->show();
     if (!trayAvailable || m_model.showWelcome())
@@ -88,6 +90,13 @@ void KorvelApp::openSettings()
     if (!m_settings)
         m_settings = std::make_unique<SettingsView>(m_model);
     bringToFront(*m_settings);
+}
+
+void KorvelApp::showSwitcher()
+{
+    if (!m_switcher)
+        m_switcher = std::make_unique<SwitcherWindow>(m_model);
+    m_switcher->present();
 }
 
 } // namespace korvel

@@ -14,8 +14,9 @@ namespace korvel {
 class ContentView;
 class MenuBarItem;
 class SettingsView;
+class SwitcherWindow;
 
-// The application: the one model, the delegate, the tray item and the two windows, created when first needed.
+// The application: the one model, the delegate, the tray item and the windows, created when first needed.
 // Closing a window never ends Korvel; only "Quit Korvel" does, through quitRequested.
 class KorvelApp : public QObject
 {
@@ -32,6 +33,7 @@ public:
     MenuBarItem* menuBarItem() const { return m_menuBar.get(); }
     ContentView* mainWindow() const { return m_window.get(); }
     SettingsView* settingsWindow() const { return m_settings.get(); }
+    SwitcherWindow* switcherWindow() const { return m_switcher.get(); }
 
     // Shows the tray item, or — on a desktop without a tray — the management window, which also opens when the
     // welcome is due; then runs the delegate's launch step.
@@ -41,6 +43,8 @@ public:
     void openMainWindow(); // "Manage Profiles…"
     void newProfile(); // "New Profile…": the window, then the sheet
     void openSettings(); // "Settings…"
+    // What the global shortcut and `korvel switcher` show.
+    void showSwitcher();
 
 signals:
     // "Quit Korvel" was chosen.
@@ -55,6 +59,7 @@ private:
     std::unique_ptr<MenuBarItem> m_menuBar;
     std::unique_ptr<ContentView> m_window;
     std::unique_ptr<SettingsView> m_settings;
+    std::unique_ptr<SwitcherWindow> m_switcher;
 };
 
 } // namespace korvel

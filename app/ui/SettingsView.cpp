@@ -14,9 +14,12 @@
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QKeySequenceEdit>
 #include <QLabel>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QStandardItemModel>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace korvel {
@@ -42,6 +45,14 @@ QString taskBarFooter(Workspace::Session session)
         "icon. Profiles that are open change when they next start.";
 }
 
+// A global shortcut takes its keys from every other program: a key without Ctrl, Alt or Super would be lost to
+// typing everywhere. Function keys may stand alone.
+bool canBeGlobal(QKeyCombination keys)
+{
+    const bool modified = keys.keyboardModifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+    return modified || (keys.key() >= Qt::Key_F1 && keys.key() <= Qt::Key_F35);
+}
+
 // The choices in the order the menu lists them.
 constexpr TaskBarIdentity taskBarChoices[] = {
     TaskBarIdentity::Relay, TaskBarIdentity::XWayland, TaskBarIdentity::Native};
@@ -58,6 +69,8 @@ SettingsView::SettingsView(AppModel& model, QWidget* parent)
     , m_ownTaskBarIcons(new QComboBox(this))
     , m_takenBack(new QWidget(this))
     , m_turnOnAgain(new QPushButton("Turn On Again", this))
+    , m_shortcut(new QKeySequenceEdit(this))
+    , m_shortcutProblem(new QLabel(this))
     , m_appsDir(valueLabel(this))
     , m_supportDir(valueLabel(this))
     , m_claudeVersion(valueLabel(this))
@@ -117,6 +130,17 @@ SettingsView::SettingsView(AppModel& model, QWidget* parent)
         m_model.session() == Workspace::Session::WaylandWithXWayland);
     layout->addWidget(taskBar);
 
+    auto* switcher = new FormSection({}, this);
+    m_shortcut->setClearButtonEnabled(true);
+    m_shortcut->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    switcher->addRow("Profile switcher shortcut", m_shortcut);
+    m_shortcutProblem->setWordWrap(true);
+    m_shortcutProblem->setTextFormat(Qt::PlainText);
+    TextStyle::setTextColor(m_shortcutProblem, TextStyle::orange());
+    switcher->addRow(m_shortcutProblem);
+    m_shortcutFooter = switcher->setFooter({});
+    layout->addWidget(switcher);
+
     auto* locations = new FormSection("Locations", this);
     locations->addRow("Profile apps", m_appsDir);
     locations->addRow("Profile data", m_supportDir);
@@ -137,7 +161,42 @@ SettingsView::SettingsView(AppModel& model, QWidget* parent)
     });
     connect(m_turnOnAgain, &QPushButton::clicked, this,
         [&shared] { UiTask::start(&shared, [&shared] { return shared.setRouteClaudeLinks(true); }); });
+    connect(m_shortcut, &QKeySequenceEdit::editingFinished, this, &SettingsView::chooseShortcut);
+    // The field empties itself for a moment when it starts recording too: only a clear that lasts means none.
+    connect(m_shortcut, &QKeySequenceEdit::keySequenceChanged, this, [this](const QKeySequence& keys) {
+        if (keys.isEmpty())
+            QTimer::singleShot(0, this, [this] {
+                if (m_shortcut->keySequence().isEmpty() && !m_model.switcherShortcut().keys.empty())
+                    chooseShortcut();
+            });
+    });
     connect(&m_model, &AppModel::changed, this, &SettingsView::render);
+    renderShortcut(); // sized with its texts from the start
+    render();
+}
+
+// One combination, the first of what was typed; Backspace or Delete alone, as in the desktops' own shortcut
+// settings, means none.
+void SettingsView::chooseShortcut()
+{
+    QKeySequence typed = m_shortcut->keySequence();
+    if (!typed.isEmpty() &&
+        (typed[0] == QKeyCombination(Qt::Key_Backspace) || typed[0] == QKeyCombination(Qt::Key_Delete)))
+        typed = QKeySequence();
+    m_refusedShortcut.clear();
+    if (!typed.isEmpty() && !canBeGlobal(typed[0])) {
+        m_refusedShortcut = "“" + QKeySequence(typed[0]).toString(QKeySequence::NativeText) +
+            "” would stop working for typing in other apps. Choose a combination with Ctrl, Alt or Super.";
+    } else {
+        const std::string keys =
+            typed.isEmpty() ? std::string() : QKeySequence(typed[0]).toString(QKeySequence::PortableText).toStdString();
+        const AppModel::SwitcherShortcut& current = m_model.switcherShortcut();
+        if (keys != current.keys || current.state == AppModel::SwitcherShortcut::State::Failed)
+            m_model.setSwitcherShortcut(keys);
+    }
+    const QSignalBlocker quiet(m_shortcut);
+    m_shortcut->setKeySequence(
+        QKeySequence::fromString(QString::fromStdString(m_model.switcherShortcut().keys), QKeySequence::PortableText));
     render();
 }
 
@@ -156,6 +215,29 @@ void SettingsView::keyPressEvent(QKeyEvent* event)
     QWidget::keyPressEvent(event);
 }
 
+void SettingsView::renderShortcut()
+{
+    using State = AppModel::SwitcherShortcut::State;
+    const AppModel::SwitcherShortcut& shortcut = m_model.switcherShortcut();
+    if (!m_shortcut->hasFocus()) {
+        const QSignalBlocker quiet(m_shortcut);
+        m_shortcut->setKeySequence(
+            QKeySequence::fromString(QString::fromStdString(shortcut.keys), QKeySequence::PortableText));
+    }
+    const bool available = shortcut.state != State::Unavailable;
+    m_shortcut->setEnabled(available);
+    const QString problem = !m_refusedShortcut.isEmpty() ? m_refusedShortcut
+        : shortcut.state == State::Failed ? "Couldn’t use this shortcut: " + QString::fromStdString(shortcut.failure)
+                                          : QString();
+    m_shortcutProblem->setText(problem);
+    m_shortcutProblem->setVisible(!problem.isEmpty());
+    m_shortcutFooter->setText(available
+            ? "Opens a small window for switching profiles from the keyboard, in any app. Backspace in the field "
+              "sets none."
+            : "This desktop offers no global shortcuts. To open the profile switcher with keys, add a shortcut that "
+              "runs “korvel switcher” in the desktop’s keyboard settings.");
+}
+
 void SettingsView::render()
 {
     if (!isVisible())
@@ -170,10 +252,14 @@ void SettingsView::render()
     const bool active = routing && m_model.isLinkRoutingActive();
     m_routeLinks->setChecked(active);
     m_takenBack->setVisible(routing && !active);
+    renderShortcut();
     m_appsDir->setText(PathText::abbreviatingWithTilde(m_model.paths().appsDir));
     m_supportDir->setText(PathText::abbreviatingWithTilde(m_model.paths().supportDir));
     const auto version = m_model.builder().sourceVersion();
     m_claudeVersion->setText(version ? QString::fromStdString("Version " + *version) : "Not installed");
+    // A text that appeared (the shortcut's problem) must not push the last rows out of the window.
+    if (const int needed = heightForWidth(width()); needed > height())
+        resize(width(), needed);
 }
 
 } // namespace korvel

@@ -4,6 +4,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QKeySequenceEdit;
 class QLabel;
 class QPushButton;
 
@@ -12,8 +13,8 @@ namespace korvel {
 class AppModel;
 
 // The settings window: launch at login, keeping profile apps up to date, bringing MCP servers over, routing
-// claude:// links, and where things are on disk. Every toggle shows the actual state after each change, so a refused
-// change springs back.
+// claude:// links, the profile switcher's shortcut, and where things are on disk. Every toggle shows the actual state
+// after each change, so a refused change springs back.
 class SettingsView : public QWidget
 {
     Q_OBJECT
@@ -33,6 +34,10 @@ public:
     QComboBox* ownTaskBarIconsChoice() const { return m_ownTaskBarIcons; }
     QWidget* linksTakenBackRow() const { return m_takenBack; }
     QPushButton* turnOnAgainButton() const { return m_turnOnAgain; }
+    QKeySequenceEdit* switcherShortcutField() const { return m_shortcut; }
+    // Why the shortcut is not in use, when it was refused; hidden otherwise.
+    QLabel* switcherShortcutProblem() const { return m_shortcutProblem; }
+    QLabel* switcherShortcutFooter() const { return m_shortcutFooter; }
     QLabel* profileAppsLocation() const { return m_appsDir; }
     QLabel* profileDataLocation() const { return m_supportDir; }
     QLabel* claudeVersion() const { return m_claudeVersion; }
@@ -42,6 +47,9 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    void chooseShortcut();
+    void renderShortcut();
+
     AppModel& m_model;
     QCheckBox* m_launchAtLogin;
     QCheckBox* m_autoUpdate;
@@ -52,6 +60,10 @@ private:
     QComboBox* m_ownTaskBarIcons;
     QWidget* m_takenBack;
     QPushButton* m_turnOnAgain;
+    QKeySequenceEdit* m_shortcut;
+    QLabel* m_shortcutProblem;
+    QLabel* m_shortcutFooter = nullptr;
+    QString m_refusedShortcut; // a combination the field did not take, with why
     QLabel* m_appsDir;
     QLabel* m_supportDir;
     QLabel* m_claudeVersion;

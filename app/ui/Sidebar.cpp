@@ -163,12 +163,7 @@ Sidebar::Sidebar(AppModel& model, Platform platform, QWidget* parent)
 
     m_list->setAccessibleName("Profiles");
     // A selection that its text reads on at 4.5:1, whatever blue the desktop picked.
-    TextStyle::followPalette(m_list, [list = m_list](const QPalette& palette) {
-        QPalette readable = list->palette();
-        for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive})
-            readable.setColor(group, QPalette::Highlight, TextStyle::readableHighlight(palette));
-        list->setPalette(readable);
-    });
+    TextStyle::useReadableHighlight(m_list);
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
     m_list->setFrameShape(QFrame::NoFrame);
     m_list->setContextMenuPolicy(Qt::CustomContextMenu);

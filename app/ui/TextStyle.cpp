@@ -141,6 +141,16 @@ QColor TextStyle::readableHighlight(const QPalette& palette)
     return standingOut(palette.color(QPalette::Highlight), palette.color(QPalette::HighlightedText), 4.5);
 }
 
+void TextStyle::useReadableHighlight(QWidget* view)
+{
+    followPalette(view, [view](const QPalette& palette) {
+        QPalette readable = view->palette();
+        for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive})
+            readable.setColor(group, QPalette::Highlight, readableHighlight(palette));
+        view->setPalette(readable);
+    });
+}
+
 QColor TextStyle::focusRing(const QPalette& palette)
 {
     return standingOut(palette.color(QPalette::Highlight), palette.color(QPalette::Window), 3.5);

@@ -29,6 +29,8 @@ QColor green();
 QColor standingOut(QColor color, const QColor& against, double ratio);
 // The palette's highlight, darkened where needed so that its highlighted text reads at 4.5:1 on it.
 QColor readableHighlight(const QPalette& palette);
+// Gives the item view `view` readableHighlight as its selection colour, following the desktop's palette.
+void useReadableHighlight(QWidget* view);
 // The colour of a keyboard focus ring: the highlight, at 3.5:1 against the window (3:1 on a card over it).
 QColor focusRing(const QPalette& palette);
 

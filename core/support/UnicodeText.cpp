@@ -1,6 +1,7 @@
 #include "core/support/UnicodeText.hpp"
 
 #include <unicode/brkiter.h>
+#include <unicode/normalizer2.h>
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
 #include <unicode/utf8.h>
@@ -112,6 +113,31 @@ std::string toUpper(std::string_view text)
     std::string upper;
     unicode.toUTF8String(upper);
     return upper;
+}
+
+std::string searchKey(std::string_view text)
+{
+    icu::UnicodeString unicode =
+        icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+    unicode.foldCase();
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::Normalizer2* decomposition = icu::Normalizer2::getNFKDInstance(status);
+    if (U_SUCCESS(status))
+        unicode = decomposition->normalize(unicode, status);
+    icu::UnicodeString key;
+    for (int32_t i = 0; i < unicode.length(); i = unicode.moveIndex32(i, 1)) {
+        const UChar32 c = unicode.char32At(i);
+        if (u_charType(c) != U_NON_SPACING_MARK)
+            key.append(c);
+    }
+    std::string folded;
+    key.toUTF8String(folded);
+    return folded;
+}
+
+bool matchesSearch(std::string_view text, std::string_view query)
+{
+    return searchKey(text).find(searchKey(query)) != std::string::npos;
 }
 
 std::string replaceAll(std::string text, std::string_view from, std::string_view to)

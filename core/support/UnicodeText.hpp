@@ -26,6 +26,13 @@ std::string firstLetterOrNumberCluster(std::string_view text);
 // Full Unicode upper-case mapping, locale independent (ß → SS, ǆ → Ǆ).
 std::string toUpper(std::string_view text);
 
+// The text as a search compares it: compatibility forms decomposed, combining marks dropped and the case folded,
+// so that "zoe" is found in "Zoë" and "strasse" in "Straße".
+std::string searchKey(std::string_view text);
+
+// Whether `query` occurs in `text`, both compared as searchKey gives them.
+bool matchesSearch(std::string_view text, std::string_view query);
+
 // Replaces every occurrence of `from` with `to` (plain, literal).
 std::string replaceAll(std::string text, std::string_view from, std::string_view to);
 

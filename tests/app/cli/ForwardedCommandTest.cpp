@@ -12,7 +12,12 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstring>
 #include <memory>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace korvel::test {
 namespace {
@@ -153,6 +158,42 @@ TEST(ForwardedCommand, ProgressGoesToATerminalOnlyWhereverTheCommandRuns)
     const auto korvel = startKorvel(forwarded);
     expectSteps(errorOutputOnATerminal(forwarded, {"create", "Work"}));
     EXPECT_EQ(forwarded.korvel({"rebuild", "Work"}).errorOutput, "");
+}
+
+// The process listening on a single-instance socket, as the kernel tells its peer; -1 when none answers.
+pid_t listeningProcess(const std::filesystem::path& socket)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, socket.c_str(), sizeof address.sun_path - 1);
+    ucred peer {};
+    socklen_t size = sizeof peer;
+    const bool known = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+        ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0;
+    ::close(fd);
+    return known ? peer.pid : -1;
+}
+
+TEST(ForwardedCommand, SwitcherStartsKorvelWhenItIsNotRunningAndOtherwiseShowsInTheRunningOne)
+{
+    KorvelHome home;
+    // Returns while the Korvel it started runs on: that Korvel holds none of the caller's outputs.
+    EXPECT_EQ(home.korvel({"switcher"}), KorvelHome::succeeded);
+    const pid_t korvel = listeningProcess(home.socketPath());
+    ASSERT_GT(korvel, 0) << "no Korvel was started";
+    struct Ending
+    {
+        pid_t pid;
+        ~Ending()
+        {
+            ::kill(pid, SIGTERM);
+            EXPECT_TRUE(KorvelHome::eventually([this] { return ::kill(pid, 0) != 0; }));
+        }
+    } ending {korvel};
+    EXPECT_EQ(home.korvel({"switcher"}), KorvelHome::succeeded);
+    EXPECT_EQ(listeningProcess(home.socketPath()), korvel) << "shown by the running Korvel, not another";
+    EXPECT_EQ(home.korvel({"switcher", "now"}).status, 2);
 }
 
 } // namespace

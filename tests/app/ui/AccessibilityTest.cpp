@@ -4,6 +4,7 @@
 
 #include "app/ui/ContentView.hpp"
 #include "app/ui/NewProfileSheet.hpp"
+#include "app/ui/SwitcherWindow.hpp"
 #include "tests/app/support/Await.hpp"
 #include "tests/app/support/ModelSandbox.hpp"
 #include "tests/support/DrawingCacheCleanup.hpp"
@@ -127,6 +128,23 @@ TEST_F(Accessibility, EveryControlHasANameAndARoleAScreenReaderCanTell)
             element.role == "image" || element.role == "menu item";
         EXPECT_FALSE(operable && element.name.empty()) << element.role;
     }
+}
+
+TEST_F(Accessibility, TheSwitcherNamesItsSearchFieldItsListAndEachProfileWithItsState)
+{
+    const Profile work = makeProfile("Work");
+    storeProfiles({work, makeProfile("Zoë", ProfileColor::Orange)});
+    AppModel& model = start();
+    fake.workspace.bringToFront(launchApp(work));
+    settle();
+    SwitcherWindow switcher(model);
+    switcher.present();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&switcher));
+    const std::vector<Element> tree = accessibleTree();
+    EXPECT_THAT(tree, Contains(Element {"text", "Find a profile", false}));
+    EXPECT_THAT(tree, Contains(Element {"list", "Profiles", false}));
+    EXPECT_THAT(tree, Contains(Element {"list item", "Work, Active", false}));
+    EXPECT_THAT(tree, Contains(Element {"list item", "Zoë, Needs setup", false}));
 }
 
 } // namespace

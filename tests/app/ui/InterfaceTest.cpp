@@ -19,6 +19,7 @@
 #include "app/ui/Sidebar.hpp"
 #include "app/ui/SidebarRow.hpp"
 #include "app/ui/StatusDot.hpp"
+#include "app/ui/SwitcherWindow.hpp"
 #include "core/building/IconRenderer.hpp"
 #include "core/transfer/DataImporter.hpp"
 #include "tests/app/support/Await.hpp"
@@ -29,6 +30,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
+#include <QKeySequenceEdit>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -51,6 +53,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 using namespace std::chrono_literals;
 
 // The tests run on the private X desktop of scripts/virtual-desktop (ctest starts them through it): Xvfb, openbox
@@ -1230,6 +1233,53 @@ TEST_F(ManagementWindowTest, SettingsShowTheActualStateSpringBackWhenAChangeFail
     EXPECT_FALSE(route.isChecked());
 }
 
+TEST_F(ManagementWindowTest, TheSwitcherShortcutIsChosenInTheSettingsWhichTellWhyItIsNotInUse)
+{
+    fake.globalShortcut.failure = "another program holds Ctrl+Alt+K";
+    start();
+    settle();
+    SettingsView view(*model);
+    showAndWait(view);
+    QKeySequenceEdit& field = *view.switcherShortcutField();
+    QLabel& problem = *view.switcherShortcutProblem();
+    EXPECT_EQ(field.keySequence(), QKeySequence("Ctrl+Alt+K"));
+    EXPECT_EQ(problem.text(), "Couldn’t use this shortcut: another program holds Ctrl+Alt+K");
+    EXPECT_TRUE(problem.isVisible());
+    screenshot(view, "settings-shortcut-taken");
+
+    fake.globalShortcut.failure.reset();
+    field.setFocus();
+    QTest::keyClick(&field, Qt::Key_J, Qt::ControlModifier | Qt::AltModifier);
+    ASSERT_TRUE(waitUntil([this] { return fake.globalShortcut.bound == "Ctrl+Alt+J"; }, 5s)) << "taken when typed";
+    EXPECT_FALSE(problem.isVisible());
+    EXPECT_EQ(fake.userDefaults.strings[AppModel::switcherShortcutKey], "Ctrl+Alt+J");
+    // A key on its own would be lost to typing in every other app.
+    QTest::keyClick(&field, Qt::Key_K);
+    ASSERT_TRUE(waitUntil([&problem] { return problem.isVisible(); }, 5s));
+    EXPECT_THAT(problem.text().toStdString(), HasSubstr("Choose a combination with Ctrl, Alt or Super."));
+    EXPECT_EQ(fake.globalShortcut.bound, "Ctrl+Alt+J");
+    EXPECT_EQ(field.keySequence(), QKeySequence("Ctrl+Alt+J"));
+    // None: Backspace, as in the desktops' own settings, or the field's clear button.
+    QTest::keyClick(&field, Qt::Key_Backspace);
+    ASSERT_TRUE(waitUntil([this] { return fake.globalShortcut.bound.empty(); }, 5s));
+    EXPECT_FALSE(problem.isVisible());
+    EXPECT_TRUE(field.keySequence().isEmpty());
+    field.clearFocus(); // the field shows the model's keys again
+    model->setSwitcherShortcut("Ctrl+Alt+K");
+    EXPECT_EQ(field.keySequence(), QKeySequence("Ctrl+Alt+K"));
+    field.findChild<QLineEdit*>()->clear();
+    settle();
+    EXPECT_EQ(fake.userDefaults.strings[AppModel::switcherShortcutKey], "");
+    EXPECT_EQ(fake.globalShortcut.bound, "");
+
+    // Where the desktop offers no global shortcuts, the settings tell the way around it.
+    fake.globalShortcut.available = false;
+    model->setSwitcherShortcut("Ctrl+Alt+K");
+    EXPECT_FALSE(field.isEnabled());
+    EXPECT_THAT(view.switcherShortcutFooter()->text().toStdString(), HasSubstr("runs “korvel switcher”"));
+    screenshot(view, "settings-no-global-shortcuts");
+}
+
 // MARK: The application and its tray item
 
 QAction* actionNamed(QMenu& menu, const QString& text)
@@ -1443,6 +1493,110 @@ TEST_F(TrayTest, LinksReachTheModelOnlyOnceTheDelegateIsConnected)
     ASSERT_EQ(fake.workspace.openedURLs.size(), 1u);
     EXPECT_EQ(fake.workspace.openedURLs[0].urls, links);
     EXPECT_EQ(fake.workspace.openedURLs[0].application, paths.sourceApp) << "routing is off";
+}
+
+// MARK: The profile switcher
+
+// Presses the global shortcut and waits until the switcher has the keyboard.
+SwitcherWindow& pressShortcut(FakeGlobalShortcut& shortcut, KorvelApp& korvel)
+{
+    shortcut.press();
+    SwitcherWindow* switcher = korvel.switcherWindow();
+    if (!switcher || !QTest::qWaitForWindowActive(switcher))
+        throw std::runtime_error("the switcher did not come up with the focus");
+    return *switcher;
+}
+
+std::vector<std::string> shownNames(const SwitcherWindow& switcher)
+{
+    std::vector<std::string> names;
+    for (int index = 0; index < switcher.list()->count(); ++index)
+        names.push_back(switcher.row(index)->name().toStdString());
+    return names;
+}
+
+TEST_F(TrayTest, TheSwitcherFiltersByNameAndOpensTheChosenProfileFromTheKeyboard)
+{
+    const Profile work = makeProfile("Work", ProfileColor::Teal);
+    const Profile zoe = makeProfile("Zoë", ProfileColor::Orange);
+    const Profile home = makeProfile("Home", ProfileColor::Green);
+    const Profile zoo = makeProfile("Zoo project", ProfileColor::Purple);
+    storeProfiles({work, zoe, home, zoo});
+    for (const Profile& profile : {work, zoe, home, zoo})
+        buildApp(profile);
+    KorvelApp& korvel = startApp();
+    settleApp();
+    const auto running = launchApp(work);
+    fake.workspace.bringToFront(running);
+
+    SwitcherWindow& switcher = pressShortcut(fake.globalShortcut, korvel);
+    EXPECT_TRUE(switcher.windowFlags().testFlag(Qt::FramelessWindowHint));
+    EXPECT_LE(
+        (switcher.frameGeometry().center() - switcher.screen()->availableGeometry().center()).manhattanLength(), 2)
+        << "centred";
+    EXPECT_TRUE(switcher.searchField()->hasFocus());
+    EXPECT_THAT(shownNames(switcher), ElementsAre("Work", "Zoë", "Home", "Zoo project")) << "in list order";
+    EXPECT_EQ(switcher.row(0)->subtitleText(), "Active");
+    EXPECT_EQ(switcher.list()->item(1)->data(Qt::AccessibleTextRole).toString(), "Zoë, Not running");
+    const QPalette light = QApplication::palette();
+    for (const auto& [look, palette] :
+        std::vector<std::pair<std::string, QPalette>> {{"light", light}, {"dark", darkPalette()}}) {
+        QApplication::setPalette(palette);
+        spin();
+        screenshot(switcher, look + "-switcher");
+    }
+    QApplication::setPalette(light);
+
+    // Any letter case, accents aside; the first match is chosen, Up and Down stay within the list.
+    QTest::keyClicks(switcher.searchField(), "ZOE");
+    EXPECT_THAT(shownNames(switcher), ElementsAre("Zoë"));
+    switcher.searchField()->clear();
+    QTest::keyClicks(switcher.searchField(), "zo");
+    EXPECT_THAT(shownNames(switcher), ElementsAre("Zoë", "Zoo project"));
+    EXPECT_EQ(switcher.list()->currentRow(), 0);
+    for (const auto key : {Qt::Key_Down, Qt::Key_Down, Qt::Key_Up, Qt::Key_Down})
+        QTest::keyClick(switcher.searchField(), key);
+    EXPECT_EQ(switcher.list()->currentRow(), 1);
+    screenshot(switcher, "switcher-search");
+    QTest::keyClick(switcher.searchField(), Qt::Key_Return);
+    EXPECT_FALSE(switcher.isVisible());
+    settleApp();
+    EXPECT_THAT(fake.workspace.openedApplications, ElementsAre(paths.appURL(zoo)));
+
+    // A digit opens the row it stands beside, a running profile comes forward; Escape and leaving close.
+    QTest::keyClick(pressShortcut(fake.globalShortcut, korvel).searchField(), Qt::Key_1);
+    settleApp();
+    EXPECT_EQ(running->activateRequests, 1);
+    EXPECT_FALSE(switcher.isVisible());
+    EXPECT_TRUE(pressShortcut(fake.globalShortcut, korvel).searchField()->text().isEmpty()) << "a fresh search";
+    QTest::keyClicks(switcher.searchField(), "nobody");
+    EXPECT_EQ(switcher.emptyText()->text(), "No profile matches “nobody”.");
+    for (const auto key : {Qt::Key_Return, Qt::Key_2})
+        QTest::keyClick(switcher.searchField(), key);
+    EXPECT_TRUE(switcher.isVisible()) << "nothing to open";
+    QTest::keyClick(switcher.searchField(), Qt::Key_Escape);
+    EXPECT_FALSE(switcher.isVisible());
+    pressShortcut(fake.globalShortcut, korvel);
+    QWidget other; // a click into another window, as the window manager hands it the focus
+    other.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&other));
+    ASSERT_EQ(QProcess::execute("xdotool", {"windowactivate", QString::number(other.winId())}), 0);
+    EXPECT_TRUE(waitUntil([&switcher] { return !switcher.isVisible(); }, 10s)) << "closed when it lost the focus";
+    settleApp();
+    EXPECT_THAT(fake.workspace.openedApplications, ElementsAre(paths.appURL(zoo)));
+}
+
+TEST_F(TrayTest, WithoutProfilesTheSwitcherSaysSoAndOffersNothing)
+{
+    fake.userDefaults.setBool(AppModel::didCompleteWelcomeKey, true);
+    KorvelApp& korvel = startApp();
+    settleApp();
+    SwitcherWindow& switcher = pressShortcut(fake.globalShortcut, korvel);
+    EXPECT_FALSE(switcher.searchField()->isVisible() || switcher.list()->isVisible());
+    EXPECT_EQ(switcher.emptyText()->text(), "No profiles yet.\nCreate one with “New Profile…” in Korvel’s menu.");
+    screenshot(switcher, "switcher-empty");
+    QTest::keyClick(&switcher, Qt::Key_Escape);
+    EXPECT_FALSE(switcher.isVisible());
 }
 
 TEST(BadgePixmapTest, QtImagesHoldTheCoresPixelsAndTheTrayBadgeItsColour)
