@@ -1,6 +1,7 @@
 #include "app/platform/linux/PortalShortcuts.hpp"
 
 #include "app/platform/linux/KeyCombination.hpp"
+#include "app/platform/linux/PortalRequest.hpp"
 
 #include <QDBusArgument>
 #include <QDBusMessage>
@@ -135,53 +136,25 @@ QCoro::Task<QVariantMap> PortalShortcuts::request(const QString& method, QVarian
     const QString token = QStringLiteral("korvel%1").arg(++m_tokens);
     options.insert(QStringLiteral("handle_token"), token);
     arguments << options;
-    // Watched before the call, so that an answer sent at once is not missed.
-    QString path = requestPath(token);
-    watchResponse(path, true);
+    PortalRequest answer(m_bus, requestPath(token), responseWait);
     QPointer<PortalShortcuts> self(this);
     const QDBusMessage reply = co_await m_bus.asyncCall(portalCall(shortcutsInterface, method, arguments));
     if (!self)
         throw std::runtime_error("The shortcut was given up.");
-    const QString handle = pathOf(reply.arguments().value(0));
-    if (reply.type() == QDBusMessage::ReplyMessage && handle != path) {
-        // Portals before the tokens answer on a path of their own.
-        watchResponse(path, false);
-        path = handle;
-        watchResponse(path, true);
-    }
-    const auto deadline = std::chrono::steady_clock::now() + responseWait;
-    while (reply.type() == QDBusMessage::ReplyMessage && !m_responses[path]) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0 || !co_await qCoro(this, &PortalShortcuts::responseArrived, left))
-            break;
-    }
-    const std::optional<QDBusMessage> response = m_responses[path];
-    watchResponse(path, false);
     if (reply.type() != QDBusMessage::ReplyMessage)
         throw std::runtime_error("The desktop portal failed: " + reply.errorMessage().toStdString());
-    if (!response)
+    answer.follow(pathOf(reply.arguments().value(0))); // portals before the tokens answer on a path of their own
+    if (!answer.isFinished())
+        co_await qCoro(&answer, &PortalRequest::finished);
+    if (!answer.response())
         throw std::runtime_error("The desktop portal did not answer.");
-    const QVariantList values = response->arguments();
+    const QVariantList values = answer.response()->arguments();
     const uint code = values.value(0).toUInt();
     if (code == 1)
         throw std::runtime_error("The desktop declined the shortcut.");
     if (code != 0)
         throw std::runtime_error("The desktop could not set up the shortcut.");
     co_return qdbus_cast<QVariantMap>(values.value(1));
-}
-
-void PortalShortcuts::watchResponse(const QString& path, bool watch)
-{
-    const QString interface = QStringLiteral("org.freedesktop.portal.Request");
-    if (watch) {
-        m_responses.try_emplace(path);
-        m_bus.connect(service, path, interface, QStringLiteral("Response"), this, SLOT(receiveResponse(QDBusMessage)));
-    } else {
-        m_bus.disconnect(
-            service, path, interface, QStringLiteral("Response"), this, SLOT(receiveResponse(QDBusMessage)));
-        m_responses.erase(path);
-    }
 }
 
 QString PortalShortcuts::requestPath(const QString& token) const
@@ -202,15 +175,6 @@ void PortalShortcuts::closeSession()
 {
     closeSession(m_session);
     m_session.clear();
-}
-
-void PortalShortcuts::receiveResponse(const QDBusMessage& message)
-{
-    const auto waiting = m_responses.find(message.path());
-    if (waiting == m_responses.end())
-        return;
-    waiting->second = message;
-    emit responseArrived();
 }
 
 void PortalShortcuts::receiveActivation(const QDBusMessage& message)

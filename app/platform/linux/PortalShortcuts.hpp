@@ -7,7 +7,6 @@
 #include <QObject>
 #include <QVariantMap>
 
-#include <map>
 #include <optional>
 
 namespace korvel {
@@ -29,10 +28,8 @@ public:
 
 signals:
     void availabilityKnown();
-    void responseArrived();
 
 private slots:
-    void receiveResponse(const QDBusMessage& message);
     void receiveActivation(const QDBusMessage& message);
 
 private:
@@ -42,13 +39,11 @@ private:
     QCoro::Task<QVariantMap> request(const QString& method, QVariantList arguments, QVariantMap options);
     // Where the portal answers a request named `token`.
     QString requestPath(const QString& token) const;
-    void watchResponse(const QString& path, bool watch);
     void closeSession(const QString& session);
     void closeSession();
 
     QDBusConnection m_bus;
     std::optional<bool> m_available;
-    std::map<QString, std::optional<QDBusMessage>> m_responses; // by request path, while awaited
     QString m_session; // the bound shortcut's session, empty without
     unsigned m_tokens = 0;
     unsigned m_binds = 0; // the latest bind wins: an earlier one still waiting lets its session go
