@@ -207,6 +207,8 @@ TEST_F(LinuxWorkspaceTest, BundleIdentifiersFollowChangesOfTheInfoPlist)
 
 TEST_F(LinuxWorkspaceTest, ApplicationsRunningAtStartAreNotLaunchesAndARestrictedWorkspaceForgetsThoseOutside)
 {
+    // Started once the first look is over: one that finds it already running rightly tells no launch.
+    ASSERT_TRUE(waitFor("launched "));
     BackgroundProcess outside(
         bundleExecutable(bundle("out", sleepProgram(), "outside")), {.arguments = {"out", "1000"}});
     ASSERT_TRUE(waitFor("launched out"));
