@@ -446,7 +446,7 @@ QCoro::Task<> LinuxWorkspace::openApplication(std::filesystem::path bundle)
     if (const auto running = applicationAt(bundle); running && !running->isTerminated()) {
         running->unhide();
         if (!running->activate())
-            throw std::runtime_error("its windows are native Wayland windows, which Korvel can’t raise");
+            throw std::runtime_error("its program could not be started to bring its native Wayland windows forward");
         co_return;
     }
     const auto executable = executableOf(bundle);

@@ -3,8 +3,7 @@
 #include "app/platform/linux/X11Desktop.hpp"
 #include "tests/app/platform/linux/PlatformTest.hpp"
 
-#include <QCoreApplication>
-
+#include <sstream>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -405,4 +404,29 @@ TEST_F(LinuxWorkspaceTest, RelayReportsMakeTheProfileInFrontOnceAnyLookHasFoundI
     // Only profile apps have relays; the active window going leaves the front unknown.
     EXPECT_EQ(after("active com.example.Work\ninactive " + work + "\n"), Events {"unknown"});
     EXPECT_EQ(front(), "none");
+}
+
+TEST_F(LinuxWorkspaceTest, ActivatingNativeWaylandWindowsStartsTheirProgramAgainToHandOver)
+{
+    sandbox.set("WAYLAND_DISPLAY", "wayland-test");
+    const auto starts = sandbox.root() / "starts";
+    const auto app = bundle("native", "#!/bin/sh\necho $$ >>'" + starts.string() + "'\n" + stayingScript().substr(10));
+    BackgroundProcess first(bundleExecutable(app));
+    workspace = std::make_unique<LinuxWorkspace>(nullptr, 50ms);
+    workspace->restrictTo(sandbox.root());
+    ASSERT_TRUE(waitUntil([&] { return running("native") != nullptr; }));
+    EXPECT_TRUE(running("native")->activate());
+    std::vector<std::string> pids;
+    ASSERT_TRUE(waitUntil([&] {
+        std::istringstream lines(readText(starts));
+        pids.clear();
+        for (std::string line; std::getline(lines, line);)
+            pids.push_back(line);
+        return pids.size() == 2;
+    }));
+    ::kill(std::stoi(pids[1]), SIGTERM);
+    EXPECT_EQ(pids[0], std::to_string(first.pid()));
+
+    std::filesystem::remove(bundleExecutable(app));
+    EXPECT_FALSE(running("native")->activate()) << "nothing to start";
 }
