@@ -360,12 +360,13 @@ TEST_F(LinuxWorkspaceTest, RelayReportsMakeTheProfileInFrontOnceAnyLookHasFoundI
     sandbox.set("WAYLAND_DISPLAY", "wayland-test");
     const std::string work = "com.veldrane.Korvel.profile.0B5A1F3C-7D2E-4C61-9A8B-3E4F5A6B7C8D";
     const std::string home = "com.veldrane.Korvel.profile.9C8B7A6F-5E4D-4C3B-8A29-1F0E0D0C0B0A";
-    BackgroundProcess workApp(bundleExecutable(makeBundle(sandbox.root(), "Work", work, stayingScript())));
     workspace = std::make_unique<LinuxWorkspace>(nullptr, 50ms);
     workspace->restrictTo(sandbox.root());
     record(*workspace, seen);
     workspace->observe(Workspace::Event::FrontmostUnknown, [&](const auto&) { seen.push_back("unknown"); });
-    ASSERT_TRUE(waitUntil([&] { return running(work) != nullptr; }));
+    ASSERT_TRUE(waitFor("launched "));
+    BackgroundProcess workApp(bundleExecutable(makeBundle(sandbox.root(), "Work", work, stayingScript())));
+    ASSERT_TRUE(waitFor("launched " + work));
     const auto front = [&] {
         const auto application = workspace->frontmostApplication();
         return application ? application->bundleIdentifier().value_or("?") : "none";
