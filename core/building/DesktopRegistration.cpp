@@ -57,7 +57,7 @@ std::filesystem::path iconTheme(const std::filesystem::path& dataHome)
     return dataHome / "icons" / "hicolor";
 }
 
-// "korvel-<id>": the name of the entry and of its icons.
+// "<id>" or "korvel-<id>": the name of the entry and of its icons.
 std::string stemOf(const std::string& entryFileName)
 {
     return entryFileName.substr(0, entryFileName.size() - fileSuffix.size());
@@ -107,7 +107,8 @@ std::vector<std::string> entriesNaming(const std::filesystem::path& applications
     std::error_code error;
     for (const auto& item : std::filesystem::directory_iterator(applications, error)) {
         const std::string name = item.path().filename().string();
-        if (!name.starts_with(filePrefix) || !name.ends_with(fileSuffix))
+        if (!name.ends_with(fileSuffix) ||
+            !(name.starts_with(filePrefix) || Profile::profileIDFromBundleIdentifier(stemOf(name))))
             continue;
         try {
             if (DesktopEntry::read(item.path()).value(bundleKey) == bundleLocation)
@@ -159,7 +160,9 @@ DesktopEntry entryFrom(const PlistDictionary& plist, const std::filesystem::path
 
 std::string fileName(std::string_view bundleIdentifier)
 {
-    std::string name(filePrefix);
+    // A profile app's entry is named after its identifier alone: Wayland docks match a window's app id to the entry
+    // of that name. Other bundles' entries keep the prefix, never to hide an entry of the application itself.
+    std::string name(Profile::profileIDFromBundleIdentifier(bundleIdentifier) ? "" : filePrefix);
     for (const char c : bundleIdentifier) {
         const bool safe = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
             c == '-' || c == '_';

@@ -12,7 +12,8 @@
 namespace korvel {
 
 // How an application bundle becomes known to the desktop, the Linux stand-in for LaunchServices registration
-// (korvel-tool lsregister): a desktop entry $XDG_DATA_HOME/applications/korvel-<bundle id>.desktop with the
+// (korvel-tool lsregister): a desktop entry $XDG_DATA_HOME/applications/<profile app's bundle id>.desktop (the id
+// its windows carry; korvel-<bundle id>.desktop for any other bundle) with the
 // bundle's name, executable, URL schemes and icon, and an X-Korvel-Bundle key naming the bundle so that it can be
 // found again without reading the bundle. The link handler writes its entries through here too.
 namespace DesktopRegistration {
@@ -21,8 +22,8 @@ inline constexpr std::string_view bundleKey = "X-Korvel-Bundle";
 // Korvel's own entry, in the same folder.
 inline constexpr std::string_view ownFileName = "korvel.desktop";
 
-// "korvel-<identifier>.desktop"; characters other than letters, digits, '.', '-' and '_' (a slash above all)
-// become '_'.
+// "<identifier>.desktop" for a profile app, else "korvel-<identifier>.desktop"; characters other than letters,
+// digits, '.', '-' and '_' (a slash above all) become '_'.
 std::string fileName(std::string_view bundleIdentifier);
 
 // The bundle's path as entries name it: absolute, normalised, without a trailing slash.
@@ -44,7 +45,7 @@ std::vector<std::filesystem::path> installedDataDirs(const std::filesystem::path
 void keepInstalledKeys(DesktopEntry& entry, const std::vector<std::filesystem::path>& installedDataDirs);
 
 // lsregister -f: writes the entry under `dataHome`/applications and the largest image of the bundle's
-// CFBundleIconFile as `dataHome`/icons/hicolor/<size>/apps/korvel-<id>.png, replacing what an earlier
+// CFBundleIconFile as `dataHome`/icons/hicolor/<size>/apps/<entry name>.png, replacing what an earlier
 // registration of the bundle left (also under another identifier). Returns the entry. Throws like entryFor, and
 // FileError when a file cannot be written or removed.
 std::filesystem::path registerBundle(

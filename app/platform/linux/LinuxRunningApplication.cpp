@@ -1,9 +1,12 @@
 #include "app/platform/linux/LinuxRunningApplication.hpp"
 
+#include "app/platform/linux/DetachedProcess.hpp"
 #include "app/platform/linux/X11Desktop.hpp"
+#include "core/building/AppBundle.hpp"
 
 #include <algorithm>
 #include <csignal>
+#include <unistd.h>
 
 namespace korvel {
 
@@ -55,7 +58,20 @@ bool LinuxRunningApplication::activate()
         return true;
     if (m_desktop && m_desktop->activate(pids()))
         return true;
-    return m_session != Workspace::Session::Wayland && m_session != Workspace::Session::WaylandWithXWayland;
+    if (m_session != Workspace::Session::Wayland && m_session != Workspace::Session::WaylandWithXWayland)
+        return true;
+    // Native Wayland windows: only their own program may ask the compositor to activate them, with an
+    // xdg-activation token. Chromium and Electron programs do when started again: the new process hands over to
+    // the running one, which activates its window; the compositor then focuses it or marks it urgent.
+    const auto executable = AppBundle::executable(m_bundle);
+    if (!executable || ::access(executable->c_str(), X_OK) != 0)
+        return false;
+    try {
+        DetachedProcess::start(*executable, {});
+    } catch (const std::exception&) {
+        return false;
+    }
+    return true;
 }
 
 std::set<pid_t> LinuxRunningApplication::pids() const

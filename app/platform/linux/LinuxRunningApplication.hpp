@@ -28,8 +28,9 @@ public:
     // SIGTERM to the main process, which ends its helpers.
     void terminate() override;
     void unhide() override;
-    // Activates its topmost X11 window. Without one, false in a Wayland session (its windows are native there,
-    // which no other program may raise), true elsewhere (it has none to show yet).
+    // Activates its topmost X11 window. Without one in a Wayland session (its windows are native there), starts
+    // its bundle's executable again, which asks the running instance to activate its window; false when that
+    // cannot be started. True elsewhere (it has no window to show yet).
     bool activate() override;
 
     const std::filesystem::path& bundle() const { return m_bundle; }

@@ -2,6 +2,7 @@
 
 #include "app/platform/linux/DesktopSession.hpp"
 #include "app/platform/linux/DetachedProcess.hpp"
+#include "app/platform/linux/RelayReports.hpp"
 #include "app/platform/linux/X11Desktop.hpp"
 #include "core/building/AppBundle.hpp"
 #include "core/model/AppPaths.hpp"
@@ -122,8 +123,11 @@ LinuxWorkspace::LinuxWorkspace(std::shared_ptr<X11Desktop> desktop, std::chrono:
     m_timer.setInterval(tick);
     QObject::connect(&m_timer, &QTimer::timeout, this, &LinuxWorkspace::tick);
     m_timer.start();
+    if (const auto reports = RelayReports::defaultSocket(); reports && isWayland(m_session))
+        m_relayReports = std::make_unique<RelayReports>(
+            *reports, [this](const std::string& appId, bool active) { relayReported(appId, active); });
     if (m_desktop) {
-        QObject::connect(m_desktop.get(), &X11Desktop::activeWindowChanged, this, &LinuxWorkspace::activeWindowChanged);
+        QObject::connect(m_desktop.get(), &X11Desktop::activeWindowChanged, this, &LinuxWorkspace::frontChanged);
         QObject::connect(m_desktop.get(), &X11Desktop::windowsChanged, this, &LinuxWorkspace::claimWindows);
         m_desktop->setClaim([this](pid_t pid) { return classFor(pid); });
     }
@@ -189,9 +193,11 @@ void LinuxWorkspace::collect()
         queue(Event::DidLaunchApplication, nullptr); // what runs is known now; what is in front was not activated
         if (const auto pid = m_desktop ? m_desktop->activeWindowProcess() : std::nullopt)
             m_front = applicationOwning(*pid);
-    } else if (std::exchange(m_activationPending, false)) {
+    } else if (!m_relayActive && std::exchange(m_activationPending, false)) {
         activeWindowChanged();
     }
+    if (m_relayPending)
+        relayFront(false);
 }
 
 void LinuxWorkspace::apply(WorkspaceScan::Result scan, bool initial)
@@ -305,14 +311,63 @@ void LinuxWorkspace::deliver()
     }
 }
 
+void LinuxWorkspace::frontChanged()
+{
+    if (m_relayActive)
+        relayFront(true);
+    else if (m_desktop)
+        activeWindowChanged();
+    else
+        frontUnknown();
+}
+
+void LinuxWorkspace::relayReported(const std::string& appId, bool active)
+{
+    if (!Profile::profileIDFromBundleIdentifier(appId))
+        return; // only profile apps have relays
+    if (active)
+        m_relayActive = appId;
+    else if (m_relayActive == appId)
+        m_relayActive.reset();
+    else
+        return; // another relay's window became active before this one's went: that one is in front
+    m_relayPending = false;
+    frontChanged();
+}
+
+// The application of the window a relay reports active. Until a look has found it, the front is unknown
+// (`mayLook`: ask for one).
+void LinuxWorkspace::relayFront(bool mayLook)
+{
+    for (const auto& [bundle, application] : m_running) {
+        if (application->bundleIdentifier() == m_relayActive) {
+            m_relayPending = false;
+            setFront(application);
+            return;
+        }
+    }
+    frontUnknown();
+    m_relayPending = true;
+    if (mayLook)
+        refresh();
+}
+
+void LinuxWorkspace::frontUnknown()
+{
+    m_front.reset();
+    if (std::exchange(m_frontKnown, false))
+        queue(Event::FrontmostUnknown, nullptr);
+}
+
 void LinuxWorkspace::activeWindowChanged()
 {
     const auto active = m_desktop->activeWindow();
     if (!active) {
         // In a Wayland session a native window has the focus: which application is in front is not known now.
-        m_front.reset();
-        if (isWayland(m_session) && std::exchange(m_frontKnown, false))
-            queue(Event::FrontmostUnknown, nullptr);
+        if (isWayland(m_session))
+            frontUnknown();
+        else
+            m_front.reset();
         return;
     }
     if (active->window != m_retriedWindow) {
@@ -370,6 +425,8 @@ std::vector<std::shared_ptr<RunningApplication>> LinuxWorkspace::runningApplicat
 
 std::shared_ptr<RunningApplication> LinuxWorkspace::frontmostApplication() const
 {
+    if (m_relayActive)
+        return m_front.lock();
     if (!m_desktop)
         return nullptr;
     const auto pid = m_desktop->activeWindowProcess();
@@ -389,7 +446,7 @@ QCoro::Task<> LinuxWorkspace::openApplication(std::filesystem::path bundle)
     if (const auto running = applicationAt(bundle); running && !running->isTerminated()) {
         running->unhide();
         if (!running->activate())
-            throw std::runtime_error("its windows are native Wayland windows, which Korvel can’t raise");
+            throw std::runtime_error("its program could not be started to bring its native Wayland windows forward");
         co_return;
     }
     const auto executable = executableOf(bundle);

@@ -17,13 +17,16 @@
 
 namespace korvel {
 
+class RelayReports;
 class X11Desktop;
 
 // The workspace of a Linux desktop. Running applications come from looks at /proc (WorkspaceScan), one per bundle,
 // taken only when something may have changed: a process started (the kernel's latest pid moved, checked once per
 // tick), one of an application's processes ended (pidfd), Korvel opened an application, or the desktop shows a
 // window of a process newer than the latest look. Launches and terminations come from comparing each look with
-// the one before; the frontmost application and activations from the X11 window manager when there is one.
+// the one before; the frontmost application and activations from the X11 window manager when there is one, and in
+// a Wayland session from the profile apps' relays (RelayReports), which are believed first: they speak of native
+// windows, which the X11 window manager cannot see.
 // Events are delivered from the event loop, never from inside a call of the model. Main thread only.
 //
 // Looks at /proc run on one thread of Korvel's own, one at a time: reading /proc can block for as long as another
@@ -74,7 +77,11 @@ private:
     void apply(WorkspaceScan::Result scan, bool initial);
     std::shared_ptr<LinuxRunningApplication> applicationOwning(pid_t pid) const;
     std::shared_ptr<LinuxRunningApplication> applicationAt(const std::filesystem::path& bundle) const;
+    void frontChanged();
     void activeWindowChanged();
+    void relayReported(const std::string& appId, bool active);
+    void relayFront(bool mayLook);
+    void frontUnknown();
     void setFront(const std::shared_ptr<LinuxRunningApplication>& application);
     void claimWindows();
     std::optional<std::string> classFor(pid_t pid);
@@ -97,6 +104,9 @@ private:
     int m_retries = 0;
     int m_windowLookups = 0;
     bool m_frontKnown = true; // false while a window no look can attribute has the focus (Wayland)
+    std::optional<std::string> m_relayActive; // the app id whose relay last said its window is active
+    bool m_relayPending = false; // no look has found that app yet
+    std::unique_ptr<RelayReports> m_relayReports; // in a Wayland session
     mutable BundleInfoCache m_identifiers; // for bundleIdentifier(), on the main thread
     std::map<std::filesystem::path, std::shared_ptr<LinuxRunningApplication>> m_running;
     std::weak_ptr<LinuxRunningApplication> m_front;

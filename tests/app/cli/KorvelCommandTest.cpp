@@ -144,7 +144,7 @@ TEST_F(KorvelCommand, KorvelsDesktopEntryListsTheProfilesAsActions)
             EXPECT_EQ(action->entries.size(), 3u) << "Name, Icon (the app is built) and Exec";
         }
         for (const Profile& profile : storedProfiles()) {
-            const auto own = home / ".local/share/applications" / ("korvel-" + profile.bundleIdentifier() + ".desktop");
+            const auto own = home / ".local/share/applications" / (profile.bundleIdentifier() + ".desktop");
             expectValid(own);
             const DesktopEntry app = DesktopEntry::read(own);
             EXPECT_TRUE(app.value("Comment") && app.value("Categories")) << profile.name;

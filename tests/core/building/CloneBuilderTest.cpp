@@ -254,6 +254,15 @@ TEST_F(CloneBuilderTest, StatusReportsEveryRealChangeOnDisk)
     builder.build(work);
     writeText(builder.launcherURL, readText(builtLauncher) + "newer build");
     EXPECT_EQ(builder.status(work), CloneStatus::damaged("launcher outdated"));
+    // The Wayland relay beside the launcher goes into the app with it: a new one outdates the app as well.
+    builder.build(work);
+    const fs::path relay = builder.launcherURL.parent_path() / "KorvelRelay";
+    for (const std::string_view contents : {"#!/bin/sh\n", "#!/bin/sh\n# newer build\n"}) {
+        writeExecutable(relay, contents);
+        EXPECT_EQ(builder.status(work), CloneStatus::damaged("launcher outdated")) << contents;
+        builder.build(work);
+        EXPECT_EQ(builder.status(work).kind(), CloneStatus::Kind::Ready) << contents;
+    }
     // An unreadable launcher skips the comparison (simulated by removing it: it cannot be read).
     fs::remove(builder.launcherURL);
     EXPECT_EQ(builder.status(work), CloneStatus::ready("1.2.3"));

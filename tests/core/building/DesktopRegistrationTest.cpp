@@ -54,6 +54,17 @@ TEST(DesktopRegistration, EntriesCarryNameExecutableSchemesAndLocation)
         "\"" + (profile / "Contents/MacOS/KorvelLauncher").string() + "\" %u");
     EXPECT_EQ(DesktopRegistration::fileName("org.example/../evil id"), "korvel-org.example_.._evil_id.desktop");
 
+    // A profile app's entry is named as its windows' app id and class are, and moves there from the older name.
+    const std::string work = "com.veldrane.Korvel.profile.0b5a1f3c-7d2e-4c61-9a8b-3e4f5a6b7c8d";
+    const auto workApp = makeBundle(
+        folder.path(), "Claude Home", {{"CFBundleIdentifier", work}, {"CFBundleExecutable", "KorvelLauncher"}});
+    std::filesystem::create_directories(data / "applications");
+    DesktopRegistration::entryFor(workApp).write(data / "applications" / ("korvel-" + work + ".desktop"));
+    const auto workEntry = DesktopRegistration::registerBundle(workApp, data);
+    EXPECT_EQ(workEntry, data / "applications" / (work + ".desktop"));
+    EXPECT_EQ(DesktopEntry::read(workEntry).value("StartupWMClass"), work);
+    EXPECT_FALSE(std::filesystem::exists(data / "applications" / ("korvel-" + work + ".desktop")));
+
     // A new identifier replaces the entry under the old one; unregistering removes only the bundle's own.
     std::filesystem::copy_file(file, data / "applications/other.desktop"); // not ours, though it names Claude
     InfoPlistPatcher::write({{"CFBundleIdentifier", "com.example.renamed"}, {"CFBundleExecutable", "Claude"}},

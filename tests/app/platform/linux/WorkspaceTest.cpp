@@ -1,7 +1,12 @@
 #include "app/platform/linux/LinuxWorkspace.hpp"
+#include "app/platform/linux/RelayReports.hpp"
 #include "app/platform/linux/X11Desktop.hpp"
 #include "tests/app/platform/linux/PlatformTest.hpp"
 
+#include <sstream>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
 
@@ -53,6 +58,37 @@ protected:
     std::unique_ptr<LinuxWorkspace> workspace = std::make_unique<LinuxWorkspace>(nullptr, 50ms);
     std::vector<std::string> seen;
 };
+
+// A Unix stream socket connected to `path`, or -1.
+int connectTo(const std::filesystem::path& path)
+{
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
+        return fd;
+    if (fd >= 0)
+        ::close(fd);
+    return -1;
+}
+
+// Writes `bytes` to the relay reports socket as a relay does and waits until Korvel has closed the connection, so
+// that everything it sent has been read and the events it caused have been delivered.
+void sendReport(const std::string& bytes)
+{
+    const int fd = connectTo(*RelayReports::defaultSocket());
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
+    ::shutdown(fd, SHUT_WR);
+    EXPECT_TRUE(waitUntil([fd] {
+        char byte = 0;
+        const ssize_t count = ::recv(fd, &byte, 1, MSG_DONTWAIT);
+        return count == 0 || (count < 0 && errno != EAGAIN);
+    }));
+    ::close(fd);
+    spin();
+}
 
 } // namespace
 
@@ -278,4 +314,122 @@ TEST_F(LinuxWorkspaceTest, ClaudeOfALinuxInstallIsAProfilesByItsDataFolderAndIts
     ::kill(helper, SIGTERM);
     ASSERT_TRUE(waitFor("quit Work"));
     EXPECT_FALSE(saw("quit com.anthropic.claudefordesktop"));
+}
+
+TEST(RelayReports, TheSocketIsKorvelsReplacingADeadOnesAndLinksButNotALiveOne)
+{
+    Sandbox sandbox;
+    const auto socket = sandbox.runtimeDir() / "korvel-relay-reports";
+    const auto target = sandbox.root() / "target";
+    writeText(target, "kept");
+    const auto nothing = [](const std::string&, bool) {};
+    const auto makeStale = [&] {
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address {.sun_family = AF_UNIX, .sun_path = {}};
+        std::strncpy(address.sun_path, socket.c_str(), sizeof address.sun_path - 1);
+        ASSERT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+        ::close(fd); // its Korvel died
+    };
+    const std::vector<std::pair<std::string, std::function<void()>>> before = {
+        {"nothing", [] {}},
+        {"a dead Korvel's socket", makeStale},
+        {"a link planted there", [&] { std::filesystem::create_symlink(target, socket); }},
+    };
+    for (const auto& [name, prepare] : before) {
+        prepare();
+        auto reports = std::make_unique<RelayReports>(socket, nothing);
+        struct stat info
+        { };
+        ASSERT_EQ(::lstat(socket.c_str(), &info), 0) << name;
+        EXPECT_TRUE(reports->isListening() && S_ISSOCK(info.st_mode)) << name;
+        EXPECT_EQ(info.st_mode & 07777, 0600u) << name;
+        EXPECT_EQ(readText(target), "kept") << name;
+        const int fd = connectTo(socket);
+        EXPECT_GE(fd, 0) << name;
+        ::close(fd);
+
+        // A second Korvel in the same folder leaves the live socket alone, also when it goes.
+        EXPECT_FALSE(RelayReports(socket, nothing).isListening()) << name;
+        EXPECT_EQ(std::filesystem::status(socket).type(), std::filesystem::file_type::socket) << name;
+        reports.reset();
+        EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(socket))) << name;
+    }
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(sandbox.runtimeDir()), {}), 0) << "no temporary left";
+}
+
+TEST_F(LinuxWorkspaceTest, RelayReportsMakeTheProfileInFrontOnceAnyLookHasFoundIt)
+{
+    sandbox.set("WAYLAND_DISPLAY", "wayland-test");
+    const std::string work = "com.veldrane.Korvel.profile.0B5A1F3C-7D2E-4C61-9A8B-3E4F5A6B7C8D";
+    const std::string home = "com.veldrane.Korvel.profile.9C8B7A6F-5E4D-4C3B-8A29-1F0E0D0C0B0A";
+    workspace = std::make_unique<LinuxWorkspace>(nullptr, 50ms);
+    workspace->restrictTo(sandbox.root());
+    record(*workspace, seen);
+    workspace->observe(Workspace::Event::FrontmostUnknown, [&](const auto&) { seen.push_back("unknown"); });
+    ASSERT_TRUE(waitFor("launched "));
+    BackgroundProcess workApp(bundleExecutable(makeBundle(sandbox.root(), "Work", work, stayingScript())));
+    ASSERT_TRUE(waitFor("launched " + work));
+    const auto front = [&] {
+        const auto application = workspace->frontmostApplication();
+        return application ? application->bundleIdentifier().value_or("?") : "none";
+    };
+    // Sends `bytes` and returns the events they caused.
+    const auto after = [&](const std::string& bytes) {
+        seen.clear();
+        sendReport(bytes);
+        return seen;
+    };
+    using Events = std::vector<std::string>;
+
+    EXPECT_EQ(after("active " + work + "\n"), Events {"activated " + work});
+    EXPECT_EQ(front(), work);
+    // A profile app no look has found yet: unknown until one does.
+    EXPECT_EQ(after("active " + home + "\n"), Events {"unknown"});
+    EXPECT_EQ(front(), "none");
+    seen.clear();
+    BackgroundProcess homeApp(bundleExecutable(makeBundle(sandbox.root(), "Home", home, stayingScript())));
+    ASSERT_TRUE(waitFor("activated " + home));
+    EXPECT_EQ(front(), home);
+    // Relays report independently: Work's window losing the focus after Home's gained it leaves Home in front.
+    EXPECT_EQ(after("inactive " + work + "\nactive " + work + "\n"), Events {"activated " + work});
+
+    // A sender that never finishes its line blocks nobody; anything but a report ends its connection unheard.
+    const int silent = connectTo(*RelayReports::defaultSocket());
+    ASSERT_EQ(::send(silent, "active com", 10, MSG_NOSIGNAL), 10);
+    for (const std::string& wrong :
+        std::vector<std::string> {"bogus\n", "active\n", "active \n", "ACTIVE " + work + "\n",
+            "active " + work + " extra\n", "active " + work + std::string(1, '\0') + "\n",
+            "active " + std::string(RelayReports::maximumLine, 'a') + "\n", std::string(8000, 'x'), "inactive " + work})
+        EXPECT_EQ(after(wrong + "inactive " + work + "\n"), Events {}) << wrong.substr(0, 40);
+    EXPECT_EQ(front(), work);
+    ::close(silent);
+
+    // Only profile apps have relays; the active window going leaves the front unknown.
+    EXPECT_EQ(after("active com.example.Work\ninactive " + work + "\n"), Events {"unknown"});
+    EXPECT_EQ(front(), "none");
+}
+
+TEST_F(LinuxWorkspaceTest, ActivatingNativeWaylandWindowsStartsTheirProgramAgainToHandOver)
+{
+    sandbox.set("WAYLAND_DISPLAY", "wayland-test");
+    const auto starts = sandbox.root() / "starts";
+    const auto app = bundle("native", "#!/bin/sh\necho $$ >>'" + starts.string() + "'\n" + stayingScript().substr(10));
+    BackgroundProcess first(bundleExecutable(app));
+    workspace = std::make_unique<LinuxWorkspace>(nullptr, 50ms);
+    workspace->restrictTo(sandbox.root());
+    ASSERT_TRUE(waitUntil([&] { return running("native") != nullptr; }));
+    EXPECT_TRUE(running("native")->activate());
+    std::vector<std::string> pids;
+    ASSERT_TRUE(waitUntil([&] {
+        std::istringstream lines(readText(starts));
+        pids.clear();
+        for (std::string line; std::getline(lines, line);)
+            pids.push_back(line);
+        return pids.size() == 2;
+    }));
+    ::kill(std::stoi(pids[1]), SIGTERM);
+    EXPECT_EQ(pids[0], std::to_string(first.pid()));
+
+    std::filesystem::remove(bundleExecutable(app));
+    EXPECT_FALSE(running("native")->activate()) << "nothing to start";
 }
