@@ -176,11 +176,11 @@ AppModel::AppModel(
     m_routeClaudeLinks = defaults.boolForKey(routeClaudeLinksKey);
     m_bringMcpServers = defaults.boolForKey(bringMcpServersKey);
     const auto identity = TaskBarIdentities::fromRawValue(defaults.stringForKey(taskBarIdentityKey).value_or(""));
-    // XWayland wherever the session has it, for there Korvel sees and raises the profile in front; the relay where
-    // it has none, which at least gives each profile its own icon.
-    m_builder.taskBarIdentity =
-        identity.value_or(m_platform.workspace.session() == Workspace::Session::Wayland ? TaskBarIdentity::Relay
-                                                                                        : TaskBarIdentity::XWayland);
+    // The relay in a Wayland session: sharp native windows, each profile its own app, and the relays tell Korvel
+    // which is in front. An X11 session has nothing to relay.
+    const bool wayland = m_platform.workspace.session() == Workspace::Session::Wayland ||
+        m_platform.workspace.session() == Workspace::Session::WaylandWithXWayland;
+    m_builder.taskBarIdentity = identity.value_or(wayland ? TaskBarIdentity::Relay : TaskBarIdentity::XWayland);
 
     m_switcherShortcut.keys = defaults.stringForKey(switcherShortcutKey).value_or(defaultSwitcherShortcut);
 

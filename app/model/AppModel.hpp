@@ -114,7 +114,7 @@ public:
     // Whether sync rounds bring Claude's MCP servers into the profiles.
     bool bringMcpServers() const { return m_bringMcpServers; }
     // How profile apps' windows get their own task-bar icon in a Wayland session (written into every app). By
-    // default through XWayland wherever the desktop has it.
+    // default through the relay.
     TaskBarIdentity taskBarIdentity() const { return m_builder.taskBarIdentity; }
     // The desktop's kind of session: the choice above matters only in a Wayland session.
     Workspace::Session session() const { return m_platform.workspace.session(); }

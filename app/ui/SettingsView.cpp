@@ -36,13 +36,14 @@ QLabel* valueLabel(QWidget* parent)
 
 QString taskBarFooter(Workspace::Session session)
 {
-    const QString relay = "Through Korvel’s relay, windows stay sharp and native and each profile has its own icon. ";
+    const QString relay = "Through Korvel’s relay, windows stay sharp and native, each profile has its own icon and "
+                          "Korvel sees which profile is in front. ";
     if (session == Workspace::Session::Wayland)
         return relay + "This desktop runs no XWayland. Off, profile windows are shown under Claude’s own icon.";
     return relay +
-        "Through XWayland, Korvel can also see which profile is in front and bring it forward, but text "
-        "may look soft when the display is scaled. Off, profile windows are shown under Claude’s own "
-        "icon. Profiles that are open change when they next start.";
+        "Through XWayland, Korvel can also bring a profile forward wherever it is, but text may look soft "
+        "when the display is scaled. Off, profile windows are shown under Claude’s own icon. Profiles that "
+        "are open change when they next start.";
 }
 
 // A global shortcut takes its keys from every other program: a key without Ctrl, Alt or Super would be lost to

@@ -9,6 +9,7 @@
 #include "core/building/PlistValue.hpp"
 #include "core/model/Profile.hpp"
 #include "core/model/ProfileColor.hpp"
+#include "core/model/TaskBarIdentity.hpp"
 #include "core/model/Timestamp.hpp"
 #include "core/model/Uuid.hpp"
 #include "core/support/FileError.hpp"
@@ -69,6 +70,11 @@ inline void PrintTo(const Uuid& id, std::ostream* out)
 inline void PrintTo(const ProfileColor& color, std::ostream* out)
 {
     *out << color.rawValue();
+}
+
+inline void PrintTo(TaskBarIdentity identity, std::ostream* out)
+{
+    *out << TaskBarIdentities::rawValue(identity);
 }
 
 inline void PrintTo(const Timestamp& time, std::ostream* out)

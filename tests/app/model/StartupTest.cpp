@@ -69,7 +69,7 @@ TEST_F(Startup, settingsAreStoredOnEveryAssignmentAndSurviveARestartAndLaunchAtL
     EXPECT_GE(announcements, 2);
 }
 
-TEST_F(Startup, taskBarIdentityDefaultsToXWaylandWhereThereIsOneAndAChangeRebuildsTheAppsThatDoNotRun)
+TEST_F(Startup, taskBarIdentityDefaultsToTheRelayInWaylandSessionsAndAChangeRebuildsTheAppsThatDoNotRun)
 {
     const Profile work = makeProfile("Work"), home = makeProfile("Home");
     storeProfiles({work, home});
@@ -78,7 +78,7 @@ TEST_F(Startup, taskBarIdentityDefaultsToXWaylandWhereThereIsOneAndAChangeRebuil
     // Each session's default, and a stored choice that outlives a change of session.
     const std::vector<std::pair<Workspace::Session, TaskBarIdentity>> defaults = {
         {Workspace::Session::X11, TaskBarIdentity::XWayland},
-        {Workspace::Session::WaylandWithXWayland, TaskBarIdentity::XWayland},
+        {Workspace::Session::WaylandWithXWayland, TaskBarIdentity::Relay},
         {Workspace::Session::Wayland, TaskBarIdentity::Relay}};
     for (const auto& [session, identity] : defaults) {
         fake.workspace.desktopSession = session;
