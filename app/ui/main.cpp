@@ -63,6 +63,7 @@ int main(int argc, char** argv)
 
     try {
         LinuxPlatform desktop;
+        desktop.workspace().listenToRelays();
         const std::filesystem::path bundle = desktop.platform().mainBundle.bundlePath();
         // The copy in an Applications folder must find the single-instance lock free when it starts.
         const auto relaunch = [&instance, &application](const std::filesystem::path& target) {

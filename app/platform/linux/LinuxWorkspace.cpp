@@ -123,9 +123,6 @@ LinuxWorkspace::LinuxWorkspace(std::shared_ptr<X11Desktop> desktop, std::chrono:
     m_timer.setInterval(tick);
     QObject::connect(&m_timer, &QTimer::timeout, this, &LinuxWorkspace::tick);
     m_timer.start();
-    if (const auto reports = RelayReports::defaultSocket(); reports && isWayland(m_session))
-        m_relayReports = std::make_unique<RelayReports>(
-            *reports, [this](const std::string& appId, bool active) { relayReported(appId, active); });
     if (m_desktop) {
         QObject::connect(m_desktop.get(), &X11Desktop::activeWindowChanged, this, &LinuxWorkspace::frontChanged);
         QObject::connect(m_desktop.get(), &X11Desktop::windowsChanged, this, &LinuxWorkspace::claimWindows);
@@ -157,6 +154,13 @@ void LinuxWorkspace::refresh()
         m_scanning->requested = true; // a running look may have missed what this is about: one more follows
     }
     m_scanning->wake.notify_all();
+}
+
+void LinuxWorkspace::listenToRelays()
+{
+    if (const auto reports = RelayReports::defaultSocket(); reports && isWayland(m_session) && !m_relayReports)
+        m_relayReports = std::make_unique<RelayReports>(
+            *reports, [this](const std::string& appId, bool active) { relayReported(appId, active); });
 }
 
 void LinuxWorkspace::tick()

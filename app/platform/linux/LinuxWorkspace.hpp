@@ -58,6 +58,9 @@ public:
 
     // Looks at /proc now, unless a look runs; the events of what changed follow when it finishes.
     void refresh();
+    // From now on hears the profile apps' Wayland relays, in a Wayland session. Only for the Korvel that holds the
+    // single instance: a command's short-lived workspace must not take the socket from it.
+    void listenToRelays();
     // From now on only bundles inside `folder` count as applications; those outside are forgotten without
     // events. For sandboxes on a shared machine, whose other users' profile apps would otherwise show.
     void restrictTo(const std::filesystem::path& folder);

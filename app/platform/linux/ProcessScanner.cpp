@@ -277,7 +277,7 @@ void ProcessScanner::classify(pid_t pid, Known& known, DataFolderIndex& profiles
         bundle = AppBundle::resolvedLocation(*bundle);
     } else if (interpreter) {
         bundle = scriptBundle(m_procFd, pidText, commandLine);
-        known.unsettled = !bundle; // may still exec, or run another script
+        known.unsettled = true; // may still exec: a script's own fork runs what it starts, or another script
     } else if (const auto dataFolder = commandLine.switchValue("user-data-dir"); dataFolder && !dataFolder->empty()) {
         const auto folder = AppBundle::resolvedLocation(*dataFolder);
         bundle = profiles.bundleFor(folder, namedBundle(m_procFd, pidText));

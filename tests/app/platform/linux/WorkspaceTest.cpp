@@ -179,6 +179,8 @@ TEST_F(LinuxWorkspaceTest, OpenApplicationStartsTheBundleDetachedOnceAndReportsW
     EXPECT_EQ(::waitpid(pid, nullptr, WNOHANG), -1) << "not our child";
     // Open again while it runs: brought forward, not started twice.
     await(workspace->openApplication(opened));
+    // The script's own fork counts for as long as it has not exec'ed what it starts.
+    EXPECT_TRUE(waitUntil([&] { return running("opened")->pids() == std::set<pid_t> {pid}; }));
     spin(300ms);
     EXPECT_EQ(running("opened")->pids(), std::set<pid_t> {pid});
     running("opened")->terminate();
@@ -294,7 +296,8 @@ TEST_F(LinuxWorkspaceTest, ClaudeOfALinuxInstallIsAProfilesByItsDataFolderAndIts
     BackgroundProcess profile(
         program, {{"claude-desktop", "-c", withHelper, "--user-data-dir=" + (data / ".").string()}, {{"STAY", stay}}});
     BackgroundProcess toolServer("/bin/sleep", {{"sleep", "1000"}, marked});
-    ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(helperPid); }));
+    // The shell creates the file before echo writes to it.
+    ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(helperPid) && readText(helperPid).ends_with('\n'); }));
     const pid_t helper = std::stoi(readText(helperPid));
     // The scripts' own forks run the same program for a moment before they exec sleep: wait for the settled sets.
     EXPECT_TRUE(waitUntil([&] {
@@ -362,7 +365,11 @@ TEST_F(LinuxWorkspaceTest, RelayReportsMakeTheProfileInFrontOnceAnyLookHasFoundI
     sandbox.set("WAYLAND_DISPLAY", "wayland-test");
     const std::string work = "com.veldrane.Korvel.profile.0B5A1F3C-7D2E-4C61-9A8B-3E4F5A6B7C8D";
     const std::string home = "com.veldrane.Korvel.profile.9C8B7A6F-5E4D-4C3B-8A29-1F0E0D0C0B0A";
+    // A command's workspace, made while Korvel starts, neither takes the relays' socket nor leaves Korvel deaf.
+    auto command = std::make_unique<LinuxWorkspace>(nullptr, 50ms);
     workspace = std::make_unique<LinuxWorkspace>(nullptr, 50ms);
+    workspace->listenToRelays();
+    command.reset();
     workspace->restrictTo(sandbox.root());
     record(*workspace, seen);
     workspace->observe(Workspace::Event::FrontmostUnknown, [&](const auto&) { seen.push_back("unknown"); });
