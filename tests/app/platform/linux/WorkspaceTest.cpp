@@ -202,7 +202,8 @@ TEST_F(LinuxWorkspaceTest, OpenApplicationStartsTheBundleDetachedOnceAndReportsW
 
 TEST_F(LinuxWorkspaceTest, AnApplicationThatHasJustQuitIsStartedAnewBeforeTheNextScanNotices)
 {
-    const auto again = bundle("again");
+    // One process, which the pid started counts as the app's: no child of a script can outlive the quit.
+    const auto again = bundle("again", "#!/bin/sh\nexec sleep 1000\n");
     await(workspace->openApplication(again));
     ASSERT_TRUE(waitFor("launched again"));
     const auto first = running("again");
