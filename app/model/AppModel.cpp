@@ -178,9 +178,8 @@ AppModel::AppModel(
     const auto identity = TaskBarIdentities::fromRawValue(defaults.stringForKey(taskBarIdentityKey).value_or(""));
     // The relay in a Wayland session: sharp native windows, each profile its own app, and the relays tell Korvel
     // which is in front. An X11 session has nothing to relay.
-    const bool wayland = m_platform.workspace.session() == Workspace::Session::Wayland ||
-        m_platform.workspace.session() == Workspace::Session::WaylandWithXWayland;
-    m_builder.taskBarIdentity = identity.value_or(wayland ? TaskBarIdentity::Relay : TaskBarIdentity::XWayland);
+    m_builder.taskBarIdentity = identity.value_or(
+        Workspace::isWayland(m_platform.workspace.session()) ? TaskBarIdentity::Relay : TaskBarIdentity::XWayland);
 
     m_switcherShortcut.keys = defaults.stringForKey(switcherShortcutKey).value_or(defaultSwitcherShortcut);
 

@@ -28,6 +28,10 @@ public:
         WaylandWithXWayland, // what runs through XWayland behaves as on X11; native windows do not
         Headless, // no display at all
     };
+    static constexpr bool isWayland(Session session)
+    {
+        return session == Session::Wayland || session == Session::WaylandWithXWayland;
+    }
     // Receives the application concerned, or nullptr when the event names none.
     using Handler = std::function<void(const std::shared_ptr<RunningApplication>& application)>;
 

@@ -58,7 +58,7 @@ bool LinuxRunningApplication::activate()
         return true;
     if (m_desktop && m_desktop->activate(pids()))
         return true;
-    if (m_session != Workspace::Session::Wayland && m_session != Workspace::Session::WaylandWithXWayland)
+    if (!Workspace::isWayland(m_session))
         return true;
     // Native Wayland windows: only their own program may ask the compositor to activate them, with an
     // xdg-activation token. Chromium and Electron programs do when started again: the new process hands over to

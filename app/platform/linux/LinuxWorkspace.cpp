@@ -37,11 +37,6 @@ bool continues(const LinuxRunningApplication& application, const std::vector<Pro
     return false;
 }
 
-bool isWayland(Workspace::Session session)
-{
-    return session == Workspace::Session::Wayland || session == Workspace::Session::WaylandWithXWayland;
-}
-
 } // namespace
 
 // What the workspace and its scanning thread share, under the mutex; `scan` belongs to the thread. The workspace
@@ -158,7 +153,8 @@ void LinuxWorkspace::refresh()
 
 void LinuxWorkspace::listenToRelays()
 {
-    if (const auto reports = RelayReports::defaultSocket(); reports && isWayland(m_session) && !m_relayReports)
+    if (const auto reports = RelayReports::defaultSocket();
+        reports && Workspace::isWayland(m_session) && !m_relayReports)
         m_relayReports = std::make_unique<RelayReports>(
             *reports, [this](const std::string& appId, bool active) { relayReported(appId, active); });
 }
@@ -368,7 +364,7 @@ void LinuxWorkspace::activeWindowChanged()
     const auto active = m_desktop->activeWindow();
     if (!active) {
         // In a Wayland session a native window has the focus: which application is in front is not known now.
-        if (isWayland(m_session))
+        if (Workspace::isWayland(m_session))
             frontUnknown();
         else
             m_front.reset();
