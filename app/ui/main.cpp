@@ -10,12 +10,14 @@
 #include "app/platform/linux/LinuxPlatform.hpp"
 #include "app/platform/linux/SingleInstance.hpp"
 #include "app/ui/KorvelApp.hpp"
+#include "core/building/DesktopRegistration.hpp"
 #include "core/support/XdgFolders.hpp"
 
 #include <QApplication>
 #include <QSystemTrayIcon>
 
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 
 namespace {
@@ -48,6 +50,9 @@ int main(int argc, char** argv)
 
     QApplication application(argc, argv);
     QApplication::setApplicationName("Korvel");
+    // Native Wayland windows carry it as their app id: desktops find Korvel's entry (name, icon) by it.
+    QApplication::setDesktopFileName(
+        QString::fromStdString(std::filesystem::path(DesktopRegistration::ownFileName).stem().string()));
     QApplication::setQuitOnLastWindowClosed(false);
     const std::vector<std::string> links = linksIn(QApplication::arguments());
 
