@@ -149,6 +149,9 @@ DesktopEntry entryFrom(const PlistDictionary& plist, const std::filesystem::path
     if (const auto identifier = InfoPlistPatcher::stringValue(plist, "CFBundleIdentifier");
         identifier && Profile::profileIDFromBundleIdentifier(*identifier)) {
         entry.set("StartupWMClass", *identifier);
+        // A dock or menu start then hands Claude the desktop's activation token, which GNOME and KDE require
+        // before they raise the running profile's window on a second start.
+        entry.set("StartupNotify", "true");
         entry.set("Comment", "Claude with this profile’s own login and chat history");
         entry.set("Categories", std::string(category));
     }

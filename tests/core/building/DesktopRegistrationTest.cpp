@@ -63,6 +63,7 @@ TEST(DesktopRegistration, EntriesCarryNameExecutableSchemesAndLocation)
     const auto workEntry = DesktopRegistration::registerBundle(workApp, data);
     EXPECT_EQ(workEntry, data / "applications" / (work + ".desktop"));
     EXPECT_EQ(DesktopEntry::read(workEntry).value("StartupWMClass"), work);
+    EXPECT_EQ(DesktopEntry::read(workEntry).value("StartupNotify"), "true");
     EXPECT_FALSE(std::filesystem::exists(data / "applications" / ("korvel-" + work + ".desktop")));
 
     // A new identifier replaces the entry under the old one; unregistering removes only the bundle's own.
