@@ -179,9 +179,11 @@ void SwitcherWindow::open(int index)
         index >= 0 && static_cast<size_t>(index) < m_ids.size() ? m_model.profile(m_ids[index]) : std::nullopt;
     if (!profile)
         return;
-    hide();
     AppModel& model = m_model;
     UiTask::start(&model, [&model, profile = *profile] { return model.open(profile); });
+    // Hidden once the open has begun: the desktop lets the app come forward at the user's request only while the
+    // window that took the user's key is there.
+    QMetaObject::invokeMethod(this, &QWidget::hide, Qt::QueuedConnection);
 }
 
 bool SwitcherWindow::eventFilter(QObject* watched, QEvent* event)

@@ -1559,8 +1559,8 @@ TEST_F(TrayTest, TheSwitcherFiltersByNameAndOpensTheChosenProfileFromTheKeyboard
     EXPECT_EQ(switcher.list()->currentRow(), 1);
     screenshot(switcher, "switcher-search");
     QTest::keyClick(switcher.searchField(), Qt::Key_Return);
-    EXPECT_FALSE(switcher.isVisible());
     settleApp();
+    EXPECT_FALSE(switcher.isVisible());
     EXPECT_THAT(fake.workspace.openedApplications, ElementsAre(paths.appURL(zoo)));
 
     // A digit opens the row it stands beside, a running profile comes forward; Escape and leaving close.
