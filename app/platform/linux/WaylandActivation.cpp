@@ -207,7 +207,7 @@ void WaylandActivation::Connection::capabilities(uint32_t capabilities)
 
 std::unique_ptr<WaylandActivation> WaylandActivation::connect()
 {
-    if (!qGuiApp || QGuiApplication::platformName() != QLatin1String("wayland"))
+    if (!qGuiApp || !QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
         return nullptr;
     auto* display = static_cast<wl_display*>(
         QGuiApplication::platformNativeInterface()->nativeResourceForIntegration("wl_display"));
