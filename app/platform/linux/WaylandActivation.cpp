@@ -207,7 +207,9 @@ void WaylandActivation::Connection::capabilities(uint32_t capabilities)
 
 std::unique_ptr<WaylandActivation> WaylandActivation::connect()
 {
-    if (!qGuiApp || !QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+    // A command's or a test's plain QCoreApplication has no windows (nor may it be taken for a QGuiApplication).
+    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()) ||
+        !QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
         return nullptr;
     auto* display = static_cast<wl_display*>(
         QGuiApplication::platformNativeInterface()->nativeResourceForIntegration("wl_display"));
