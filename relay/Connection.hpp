@@ -27,6 +27,7 @@ public:
     bool backedUp(const Endpoint& from) const;
 
     bool activated() const { return filter.activated(); }
+    std::vector<std::string> takeActivationTokens() { return filter.takeActivationTokens(); }
 
 private:
     ToplevelFilter filter;

@@ -81,6 +81,8 @@ void RelayServer::run()
                 if (open && (revents & (POLLIN | POLLHUP | POLLERR)))
                     open = connection.relay(*ends[side], reason);
             }
+            for (const std::string& token : connection.takeActivationTokens())
+                options.log("a window asks to be activated with token " + token);
             if (!open)
                 drop(index, reason);
         }

@@ -30,6 +30,10 @@ constexpr uint16_t setAppId = 3;
 constexpr uint16_t configure = 0; // event
 constexpr uint32_t activatedState = 4;
 } // namespace Toplevel
+namespace Activation {
+constexpr uint16_t destroy = 0;
+constexpr uint16_t activate = 2;
+} // namespace Activation
 
 // Moves every complete message of `input` through `handle`, which answers the bytes to pass on.
 template<typename Handle>
@@ -97,6 +101,8 @@ void ToplevelFilter::request(
             const uint32_t id = reader.word();
             if (interface == "xdg_wm_base")
                 create(id, Kind::WmBase);
+            else if (interface == "xdg_activation_v1")
+                create(id, Kind::Activation);
             else
                 forget(id);
         }
@@ -123,6 +129,14 @@ void ToplevelFilter::request(
         }
         if (opcode == Toplevel::destroy)
             forget(objectId);
+        break;
+    case Kind::Activation:
+        if (opcode == Activation::activate) {
+            if (const auto token = reader.string())
+                activationTokens.emplace_back(*token);
+        } else if (opcode == Activation::destroy) {
+            forget(objectId);
+        }
         break;
     }
     output += whole;

@@ -18,6 +18,7 @@
 #include <QPainter>
 #include <QScreen>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include <algorithm>
 
@@ -31,6 +32,15 @@ SwitcherWindow::SwitcherWindow(AppModel& model, QWidget* parent)
     , m_empty(new QLabel(this))
 {
     setWindowTitle("Switch Profile");
+    m_linger.setSingleShot(true);
+    m_linger.setInterval(lingerAfterOpen);
+    connect(&m_linger, &QTimer::timeout, this, &QWidget::hide);
+    // Another window taking the focus closes it, also when a hide while it had the focus left it no longer the
+    // active window by the time it showed again.
+    connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, [this](QWindow* focus) {
+        if (focus && focus != windowHandle() && isVisible())
+            hide();
+    });
     AccessibleRoles::install();
     setFixedWidth(fixedWidth);
     setBackgroundRole(QPalette::Base);
@@ -79,6 +89,7 @@ SidebarRow* SwitcherWindow::row(int index) const
 
 void SwitcherWindow::present()
 {
+    m_linger.stop();
     m_search->clear();
     render();
     QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
@@ -179,9 +190,11 @@ void SwitcherWindow::open(int index)
         index >= 0 && static_cast<size_t>(index) < m_ids.size() ? m_model.profile(m_ids[index]) : std::nullopt;
     if (!profile)
         return;
-    hide();
     AppModel& model = m_model;
     UiTask::start(&model, [&model, profile = *profile] { return model.open(profile); });
+    // Left open until the app takes the focus, which closes it, or for lingerAfterOpen at most: a desktop may let the
+    // app come forward at the user's request only while the window that took the user's key still has the focus.
+    m_linger.start();
 }
 
 bool SwitcherWindow::eventFilter(QObject* watched, QEvent* event)

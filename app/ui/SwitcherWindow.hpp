@@ -2,8 +2,10 @@
 
 #include "core/model/Profile.hpp"
 
+#include <QTimer>
 #include <QWidget>
 
+#include <chrono>
 #include <vector>
 
 class QLabel;
@@ -17,7 +19,8 @@ class SidebarRow;
 
 // A small window for opening or bringing forward a profile from the keyboard: typing filters the profiles by name
 // (any letter case, accents aside), Up and Down choose, Return or a row's digit (1–9) opens; Escape closes it, and
-// so does another window taking the focus. Drawn from the model's state alone, so it shows at once.
+// so does another window taking the focus, as the app it opened does (or lingerAfterOpen after an open). Drawn from the
+// model's state alone, so it shows at once.
 class SwitcherWindow : public QWidget
 {
     Q_OBJECT
@@ -25,6 +28,7 @@ class SwitcherWindow : public QWidget
 public:
     static constexpr int fixedWidth = 400;
     static constexpr int visibleRows = 8; // beyond these the list scrolls
+    static constexpr std::chrono::milliseconds lingerAfterOpen {3000};
 
     explicit SwitcherWindow(AppModel& model, QWidget* parent = nullptr);
 
@@ -59,6 +63,7 @@ private:
     std::vector<Uuid> m_ids;
     std::vector<SidebarRow*> m_rows;
     std::vector<QLabel*> m_digits;
+    QTimer m_linger; // hides it a while after an open
 };
 
 } // namespace korvel

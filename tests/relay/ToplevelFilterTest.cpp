@@ -118,6 +118,24 @@ TEST(ToplevelFilterTest, ActivationFollowsTheToplevelsConfigures)
     }
 }
 
+TEST(ToplevelFilterTest, ActivationTokensAreReadFromTheActivationObjectsActivateRequestsAlone)
+{
+    const std::string bindActivation = wire(2, 0, {9u, std::string("xdg_activation_v1"), 1u, 12u});
+    const std::string activate = wire(12, 2, {std::string("token-1"), 10u});
+    const std::vector<std::pair<std::string, std::vector<std::string>>> cases {
+        {bindActivation + activate + wire(12, 2, {std::string("token-2"), 10u}), {"token-1", "token-2"}},
+        {bindActivation + wire(12, 1, {13u}) + wire(13, 2, {std::string("a serial"), 10u}), {}},
+        {wire(2, 0, {9u, std::string("wl_shm"), 1u, 12u}) + activate, {}},
+        {bindActivation + wire(12, 0, {}) + activate, {}},
+    };
+    for (const auto& [stream, tokens] : cases) {
+        ToplevelFilter filter(appId);
+        EXPECT_EQ(requests(filter, wire(1, 1, {2u}) + stream), wire(1, 1, {2u}) + stream) << "passed unchanged";
+        EXPECT_EQ(filter.takeActivationTokens(), tokens);
+        EXPECT_TRUE(filter.takeActivationTokens().empty()) << "taken once";
+    }
+}
+
 TEST(ToplevelFilterTest, MalformedStreamsAreRefusedAfterTheGoodMessagesBeforeThem)
 {
     const std::string good = toToplevel();

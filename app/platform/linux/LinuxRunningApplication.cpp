@@ -1,6 +1,7 @@
 #include "app/platform/linux/LinuxRunningApplication.hpp"
 
 #include "app/platform/linux/DetachedProcess.hpp"
+#include "app/platform/linux/WaylandActivation.hpp"
 #include "app/platform/linux/X11Desktop.hpp"
 #include "core/building/AppBundle.hpp"
 
@@ -12,11 +13,12 @@ namespace korvel {
 
 LinuxRunningApplication::LinuxRunningApplication(std::filesystem::path bundle,
     std::optional<std::string> bundleIdentifier, std::vector<ProcessScanner::Process> processes,
-    std::shared_ptr<X11Desktop> desktop, Workspace::Session session)
+    std::shared_ptr<X11Desktop> desktop, Workspace::Session session, std::shared_ptr<WaylandActivation> activation)
     : m_bundle(std::move(bundle))
     , m_bundleIdentifier(std::move(bundleIdentifier))
     , m_desktop(std::move(desktop))
     , m_session(session)
+    , m_activation(std::move(activation))
 {
     setProcesses(std::move(processes));
 }
@@ -62,12 +64,16 @@ bool LinuxRunningApplication::activate()
         return true;
     // Native Wayland windows: only their own program may ask the compositor to activate them, with an
     // xdg-activation token. Chromium and Electron programs do when started again: the new process hands over to
-    // the running one, which activates its window; the compositor then focuses it or marks it urgent.
+    // the running one, which activates its window, with the token it was started with if any; the compositor then
+    // focuses it or marks it urgent.
     const auto executable = AppBundle::executable(m_bundle);
     if (!executable || ::access(executable->c_str(), X_OK) != 0)
         return false;
+    std::optional<std::string> token;
+    if (m_activation && m_bundleIdentifier)
+        token = m_activation->tokenFor(*m_bundleIdentifier);
     try {
-        DetachedProcess::start(*executable, {});
+        DetachedProcess::start(*executable, {}, token);
     } catch (const std::exception&) {
         return false;
     }

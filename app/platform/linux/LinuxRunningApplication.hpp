@@ -11,6 +11,7 @@
 
 namespace korvel {
 
+class WaylandActivation;
 class X11Desktop;
 
 // One application running on this desktop: every process of this user that belongs to its bundle (or install).
@@ -20,8 +21,8 @@ class LinuxRunningApplication : public RunningApplication
 {
 public:
     LinuxRunningApplication(std::filesystem::path bundle, std::optional<std::string> bundleIdentifier,
-        std::vector<ProcessScanner::Process> processes, std::shared_ptr<X11Desktop> desktop,
-        Workspace::Session session);
+        std::vector<ProcessScanner::Process> processes, std::shared_ptr<X11Desktop> desktop, Workspace::Session session,
+        std::shared_ptr<WaylandActivation> activation = nullptr);
 
     std::optional<std::string> bundleIdentifier() const override { return m_bundleIdentifier; }
     bool isTerminated() const override;
@@ -29,8 +30,9 @@ public:
     void terminate() override;
     void unhide() override;
     // Activates its topmost X11 window. Without one in a Wayland session (its windows are native there), starts
-    // its bundle's executable again, which asks the running instance to activate its window; false when that
-    // cannot be started. True elsewhere (it has no window to show yet).
+    // its bundle's executable again, which asks the running instance to activate its window (with a token of
+    // `activation` when the user's press on Korvel asked for it); false when that cannot be started. True elsewhere
+    // (it has no window to show yet).
     bool activate() override;
 
     const std::filesystem::path& bundle() const { return m_bundle; }
@@ -50,6 +52,7 @@ private:
     std::vector<ProcessScanner::Process> m_processes; // the main process first, then the others oldest first
     std::shared_ptr<X11Desktop> m_desktop;
     Workspace::Session m_session;
+    std::shared_ptr<WaylandActivation> m_activation;
     bool m_terminated = false;
 };
 

@@ -3,6 +3,7 @@
 #include "app/platform/linux/DesktopSession.hpp"
 #include "app/platform/linux/DetachedProcess.hpp"
 #include "app/platform/linux/RelayReports.hpp"
+#include "app/platform/linux/WaylandActivation.hpp"
 #include "app/platform/linux/X11Desktop.hpp"
 #include "core/building/AppBundle.hpp"
 #include "core/model/AppPaths.hpp"
@@ -93,6 +94,7 @@ LinuxWorkspace::LinuxWorkspace(std::shared_ptr<X11Desktop> desktop, std::chrono:
     : QObject(parent)
     , m_desktop(std::move(desktop))
     , m_session(DesktopSession::current())
+    , m_activation(WaylandActivation::connect())
     , m_scanning(std::make_shared<Scanning>())
 {
     m_scanning->owner = this;
@@ -219,8 +221,8 @@ void LinuxWorkspace::apply(WorkspaceScan::Result scan, bool initial)
     for (auto& [bundle, application] : found) {
         if (!WorkspaceScan::isInside(bundle, m_scope))
             continue; // looked at before the workspace was restricted
-        auto running = std::make_shared<LinuxRunningApplication>(
-            bundle, std::move(application.bundleIdentifier), std::move(application.processes), m_desktop, m_session);
+        auto running = std::make_shared<LinuxRunningApplication>(bundle, std::move(application.bundleIdentifier),
+            std::move(application.processes), m_desktop, m_session, m_activation);
         m_running.emplace(bundle, running);
         appeared = true;
         // What runs already at start was not launched now, unless Korvel opened it meanwhile.
@@ -458,7 +460,10 @@ QCoro::Task<> LinuxWorkspace::openApplication(std::filesystem::path bundle)
     }
     if (::access(executable->c_str(), X_OK) != 0)
         FileError::throwRead(*executable, errno);
-    const pid_t pid = DetachedProcess::start(*executable, {});
+    std::optional<std::string> token;
+    if (const auto identifier = bundleIdentifier(bundle); m_activation && identifier)
+        token = m_activation->tokenFor(*identifier);
+    const pid_t pid = DetachedProcess::start(*executable, {}, token);
     // The launcher becomes Claude in this process: it is the app's main process whatever its command line says.
     const auto resolved = AppBundle::resolvedLocation(bundle);
     m_started[pid] = resolved;

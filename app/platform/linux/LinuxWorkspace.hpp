@@ -18,6 +18,7 @@
 namespace korvel {
 
 class RelayReports;
+class WaylandActivation;
 class X11Desktop;
 
 // The workspace of a Linux desktop. Running applications come from looks at /proc (WorkspaceScan), one per bundle,
@@ -48,7 +49,8 @@ public:
     std::vector<std::shared_ptr<RunningApplication>> runningApplications() const override;
     std::shared_ptr<RunningApplication> frontmostApplication() const override;
     void observe(Event event, Handler handler) override;
-    // A running bundle is brought to the front; otherwise its CFBundleExecutable is started. Throws FileError
+    // A running bundle is brought to the front; otherwise its CFBundleExecutable is started (with an activation
+    // token when the user's press on a native Wayland window of Korvel's asked for it). Throws FileError
     // when the bundle names no executable or it is missing or not executable, std::runtime_error when it
     // cannot be started.
     QCoro::Task<> openApplication(std::filesystem::path bundle) override;
@@ -95,6 +97,7 @@ private:
 
     std::shared_ptr<X11Desktop> m_desktop;
     Session m_session;
+    std::shared_ptr<WaylandActivation> m_activation; // when Korvel's own windows are native Wayland ones
     std::shared_ptr<Scanning> m_scanning; // shared with the scanning thread, which may outlive the workspace
     std::optional<std::filesystem::path> m_scope;
     bool m_scanned = false; // the first look has been applied
