@@ -6,17 +6,17 @@
 //
 //     WaylandRelayBench [round trips and frames, default 20000] [connections for the memory figure, default 200]
 
-#include "relay/RelayServer.hpp"
+#include "relay/Endpoint.hpp"
 #include "relay/WireMessage.hpp"
+#include "tests/relay/WaylandStream.hpp"
 #include "tests/support/TempDir.hpp"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <functional>
-#include <initializer_list>
+#include <memory>
 #include <poll.h>
 #include <signal.h>
 #include <string>
@@ -26,6 +26,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 using namespace korvel;
@@ -48,99 +49,68 @@ int listenAt(const std::string& path)
     return fd;
 }
 
-std::string message(uint32_t object, uint16_t opcode, std::initializer_list<uint32_t> arguments = {})
-{
-    std::string body;
-    for (const uint32_t argument : arguments)
-        relay::WireWriter::word(body, argument);
-    return relay::WireMessage::encode(object, opcode, body);
-}
-
 // What the compositor knows of one client.
 struct Client
 {
-    int fd = -1;
-    std::string input;
+    explicit Client(int socket)
+        : end(std::make_unique<relay::Endpoint>(socket))
+    { }
+    std::unique_ptr<relay::Endpoint> end;
     uint32_t frameCallback = 0;
-    int poolFds = 0;
 };
-
-// Reads what `client` sent, with its descriptors (each closed at once); false at its end.
-bool receive(Client& client)
-{
-    char buffer[4096];
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * 28)];
-    iovec vector {buffer, sizeof buffer};
-    msghdr header {};
-    header.msg_iov = &vector;
-    header.msg_iovlen = 1;
-    header.msg_control = control;
-    header.msg_controllen = sizeof control;
-    const ssize_t count = ::recvmsg(client.fd, &header, MSG_CMSG_CLOEXEC);
-    if (count <= 0)
-        return false;
-    for (cmsghdr* part = CMSG_FIRSTHDR(&header); part; part = CMSG_NXTHDR(&header, part)) {
-        const size_t fds = (part->cmsg_len - CMSG_LEN(0)) / sizeof(int);
-        for (size_t index = 0; index < fds; ++index) {
-            int fd;
-            std::memcpy(&fd, CMSG_DATA(part) + index * sizeof(int), sizeof fd);
-            ::close(fd);
-        }
-        client.poolFds += static_cast<int>(fds);
-    }
-    client.input.append(buffer, static_cast<size_t>(count));
-    return true;
-}
 
 // The compositor's answer to the complete messages `client` sent so far.
 std::string answer(Client& client)
 {
     std::string out;
-    while (const auto header = relay::WireMessage::header(client.input)) {
-        if (client.input.size() < header->size)
+    std::string& input = client.end->input;
+    while (const auto header = relay::WireMessage::header(input)) {
+        if (input.size() < header->size)
             break;
-        relay::WireReader arguments(std::string_view(client.input).substr(8, header->size - 8u));
+        relay::WireReader arguments(std::string_view(input).substr(8, header->size - 8u));
         if (header->objectId == display && header->opcode == syncRequest) {
             const uint32_t id = arguments.word();
-            out += message(id, done, {1}) + message(display, deleteId, {id});
+            out += test::wire(id, done, {1u}) + test::wire(display, deleteId, {id});
         } else if (header->objectId == surface && header->opcode == frame) {
             client.frameCallback = arguments.word();
         } else if (header->objectId == surface && header->opcode == commit) {
-            out += message(buffer, release) + message(client.frameCallback, done, {1}) +
-                message(display, deleteId, {client.frameCallback});
+            out += test::wire(buffer, release, {}) + test::wire(client.frameCallback, done, {1u}) +
+                test::wire(display, deleteId, {client.frameCallback});
         }
-        client.input.erase(0, header->size);
+        input.erase(0, header->size);
     }
     return out;
 }
 
-// Answers every client until `stop` is readable; `poolFds` is how many descriptors arrived in all.
+// Answers every client until `stop` is readable; `poolFds` counts the descriptors that arrived.
 void compositor(int listener, int stop, int& poolFds)
 {
     std::vector<pollfd> fds {{listener, POLLIN, 0}, {stop, POLLIN, 0}};
-    std::vector<Client> clients(2);
+    std::vector<Client> clients; // clients[i] reads fds[i + 2]
     while (true) {
         ::poll(fds.data(), fds.size(), -1);
         if (fds[1].revents)
             break;
         for (size_t index = 2; index < fds.size(); ++index) {
+            Client& client = clients[index - 2];
             if (!(fds[index].revents & POLLIN))
                 continue;
-            if (!receive(clients[index])) {
-                ::close(fds[index].fd);
+            if (!client.end->receive()) {
+                client.end.reset();
                 fds[index].fd = -1;
                 continue;
             }
-            const std::string out = answer(clients[index]);
-            [[maybe_unused]] const ssize_t written = ::write(fds[index].fd, out.data(), out.size());
+            poolFds += static_cast<int>(client.end->inputFds.size());
+            for (const int fd : std::exchange(client.end->inputFds, {}))
+                ::close(fd);
+            client.end->output += answer(client);
+            client.end->flush();
         }
         if (fds[0].revents & POLLIN) {
             fds.push_back({::accept(listener, nullptr, nullptr), POLLIN, 0});
-            clients.emplace_back().fd = fds.back().fd;
+            clients.emplace_back(fds.back().fd);
         }
     }
-    for (const Client& client : clients)
-        poolFds += client.poolFds;
 }
 
 int connectTo(const std::string& path)
@@ -185,7 +155,7 @@ double medianExchange(int fd, const std::string& request, size_t answerSize, int
 double roundTrip(const std::string& path, int count)
 {
     const int fd = connectTo(path);
-    const double median = medianExchange(fd, message(display, syncRequest, {callback}), 24, count);
+    const double median = medianExchange(fd, test::wire(display, syncRequest, {callback}), 24, count);
     ::close(fd);
     return median;
 }
@@ -194,23 +164,10 @@ double roundTrip(const std::string& path, int count)
 void createShmPool(int fd, uint32_t size)
 {
     const int memory = ::memfd_create("korvel-bench-pool", MFD_CLOEXEC);
-    if (memory < 0 || ::ftruncate(memory, size) != 0)
-        std::perror("memfd"), std::exit(1);
-    std::string bytes = message(shm, createPool, {pool, size});
-    iovec vector {bytes.data(), bytes.size()};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] {};
-    msghdr header {};
-    header.msg_iov = &vector;
-    header.msg_iovlen = 1;
-    header.msg_control = control;
-    header.msg_controllen = sizeof control;
-    cmsghdr* part = CMSG_FIRSTHDR(&header);
-    part->cmsg_level = SOL_SOCKET;
-    part->cmsg_type = SCM_RIGHTS;
-    part->cmsg_len = CMSG_LEN(sizeof(int));
-    std::memcpy(CMSG_DATA(part), &memory, sizeof memory);
-    if (::sendmsg(fd, &header, MSG_NOSIGNAL) != static_cast<ssize_t>(bytes.size()))
-        std::perror("sendmsg"), std::exit(1);
+    const std::string bytes = test::wire(shm, createPool, {pool, size});
+    if (memory < 0 || ::ftruncate(memory, size) != 0 ||
+        test::sendWithDescriptors(fd, bytes, {memory}, MSG_NOSIGNAL) != static_cast<ssize_t>(bytes.size()))
+        std::perror("create_pool"), std::exit(1);
     ::close(memory);
 }
 
@@ -221,10 +178,10 @@ double frames(const std::string& path, int count)
     constexpr uint32_t side = 256, stride = side * 4, argb8888 = 0;
     const int fd = connectTo(path);
     createShmPool(fd, stride * side);
-    sendAll(fd, message(pool, createBuffer, {buffer, 0, side, side, stride, argb8888}));
-    const std::string oneFrame = message(surface, attach, {buffer, 0, 0}) +
-        message(surface, damageBuffer, {0, 0, side, side}) + message(surface, frame, {callback}) +
-        message(surface, commit);
+    sendAll(fd, test::wire(pool, createBuffer, {buffer, 0u, side, side, stride, argb8888}));
+    const std::string oneFrame = test::wire(surface, attach, {buffer, 0u, 0u}) +
+        test::wire(surface, damageBuffer, {0u, 0u, side, side}) + test::wire(surface, frame, {callback}) +
+        test::wire(surface, commit, {});
     const double median = medianExchange(fd, oneFrame, 8 + 12 + 12, count);
     ::close(fd);
     return median;
@@ -285,7 +242,7 @@ int main(int argc, char** argv)
     std::vector<int> open;
     for (int index = 0; index < connections; ++index) {
         open.push_back(connectTo(relayed));
-        sendAll(open.back(), message(display, syncRequest, {callback}));
+        sendAll(open.back(), test::wire(display, syncRequest, {callback}));
         readExactly(open.back(), 24);
     }
     const long after = residentKiB(relay);
